@@ -1,0 +1,41 @@
+/* The Win32 event and wait subset that callers of mbus use on Linux. */
+#ifndef MBUS_WIN32_H
+#define MBUS_WIN32_H
+
+#include <mbus/mbus.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void*    HANDLE;
+typedef int      BOOL;          /* TRUE 1, FALSE 0 */
+typedef uint32_t DWORD;
+typedef MbSystemTime SYSTEMTIME;
+
+#ifndef TRUE
+#define TRUE  1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#define INFINITE      0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT  258u
+#define WAIT_FAILED   0xFFFFFFFFu
+
+/* attributes and name must be NULL */
+MB_API HANDLE CreateEventA(void* attributes, BOOL manualReset, BOOL initialState, const char* name) MB_NOEXCEPT;
+MB_API BOOL   SetEvent(HANDLE event) MB_NOEXCEPT;
+MB_API BOOL   ResetEvent(HANDLE event) MB_NOEXCEPT;
+MB_API DWORD  WaitForSingleObject(HANDLE handle, DWORD milliseconds) MB_NOEXCEPT;
+MB_API DWORD  WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) MB_NOEXCEPT;
+MB_API BOOL   CloseHandle(HANDLE handle) MB_NOEXCEPT;
+/* Linux extra: a descriptor that polls readable while the event is signalled */
+MB_API int    EventGetFd(HANDLE event) MB_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MBUS_WIN32_H */
