@@ -1,5 +1,45 @@
-// Exported lifetime functions.
+// Exported lifetime functions: MbLibraryInit, MbLibraryTerm, MbVersionGet.
 #include <mbus/mbus.h>
+
+#include "api/guard.h"
+#include "requests/request_threads.h"
+#include "runtime/process.h"
+#include "runtime/rpc_manager.h"
+#include "runtime/tracer.h"
+#include "runtime/tracker.h"
+
+namespace {
+
+// Takes the three pointers first, then destroys the manager, the tracker and the user tracer,
+// in this order. Objects callers still hold stay in memory, unknown to any later tracker.
+void DestroyProcessObjects() {
+    delete process::rpcManager.exchange(nullptr);
+    delete process::tracker.exchange(nullptr);
+    delete process::userTracer.exchange(nullptr);
+}
+
+}  // namespace
+
+// A second MbLibraryInit while the library is initialised succeeds without effect: the running
+// threads, the installed callback and every live handle stay as they are.
+extern "C" MbBool MbLibraryInit(void) noexcept {
+    return Guarded<MbBool>(0, [] {
+        if (process::Initialised()) return 1;
+        if (process::userTracer.load() == nullptr) process::userTracer.store(new CUserTracer);
+        if (process::tracker.load() == nullptr) process::tracker.store(new CTracker);
+        process::rpcManager.store(new CRPCManager);
+        if (StartRequestThreads()) return 1;
+        DestroyProcessObjects();
+        return 0;
+    });
+}
+
+extern "C" void MbLibraryTerm(void) noexcept {
+    GuardedVoid([] {
+        StopRequestThreads();
+        DestroyProcessObjects();
+    });
+}
 
 extern "C" uint32_t MbVersionGet(void) noexcept {
     return MbLibraryVersion;

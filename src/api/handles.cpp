@@ -1,0 +1,53 @@
+// Exported handle and memory functions.
+#include <mbus/mbus.h>
+
+#include <cstdlib>
+
+#include "api/guard.h"
+#include "runtime/ref_count.h"
+#include "runtime/tracker.h"
+
+extern "C" MbResult MbHandleAddRef(MbHandle h) noexcept {
+    return Guarded<MbResult>(MbResultInvalid, [h] {
+        CRefCount* object = ResolveHandle(h);
+        return object != nullptr && CheckedAddRef(object) ? MbResultOk : MbResultInvalid;
+    });
+}
+
+extern "C" MbResult MbHandleRelease(MbHandle h) noexcept {
+    return Guarded<MbResult>(MbResultInvalid, [h] {
+        CRefCount* object = ResolveHandle(h);
+        return object != nullptr && CheckedRelease(object) ? MbResultOk : MbResultInvalid;
+    });
+}
+
+// The reference taken here keeps the object alive while the caller holds its lock.
+extern "C" MbResult MbHandleLock(MbHandle h) noexcept {
+    return Guarded<MbResult>(MbResultInvalid, [h] {
+        CRefCount* object = ResolveHandle(h);
+        if (object == nullptr || !CheckedAddRef(object)) return MbResultInvalid;
+        object = ResolveHandle(h);
+        if (object == nullptr) return MbResultInvalid;
+        object->Lock();
+        return MbResultOk;
+    });
+}
+
+extern "C" MbResult MbHandleUnlock(MbHandle h) noexcept {
+    return Guarded<MbResult>(MbResultInvalid, [h] {
+        CRefCount* object = ResolveHandle(h);
+        if (object == nullptr) return MbResultInvalid;
+        object->Unlock();
+        object = ResolveHandle(h);
+        return object != nullptr && CheckedRelease(object) ? MbResultOk : MbResultInvalid;
+    });
+}
+
+extern "C" MbResult MbMemoryFree(void* buffer) noexcept {
+    if (buffer == nullptr) return MbResultInvalid;
+    std::free(buffer);
+    return MbResultOk;
+}
+
+// The second name of MbMemoryFree: one function, two exported names.
+extern "C" MbResult MbBufferFree(void* buffer) noexcept __attribute__((alias("MbMemoryFree")));

@@ -1,0 +1,43 @@
+#include "requests/request.h"
+
+#include <cstring>
+
+#include "requests/request_handler.h"
+#include "runtime/tracker.h"
+
+namespace {
+const uint8_t kEmpty[1] = {0};
+}
+
+CRequest::CRequest(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                   const void* data, uint16_t length)
+    : serviceLength(0), length(0), flags(flags), kind(kind), handler(nullptr) {
+    if (CheckedAddRef(handler)) this->handler = handler;
+    const size_t textLength = service != nullptr ? std::strlen(service) : 0;
+    // The service name travels with a 16-bit length; longer text is cut.
+    serviceLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
+    if (data != nullptr) this->length = length;
+    if (serviceLength != 0 || this->length != 0) {
+        storage.reset(new uint8_t[serviceLength + 1 + this->length]);
+        std::memcpy(storage.get(), service, serviceLength);
+        storage[serviceLength] = 0;
+        if (this->length != 0) std::memcpy(storage.get() + serviceLength + 1, data, this->length);
+    }
+    if (this->handler != nullptr) this->handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel);
+}
+
+CRequest::~CRequest() {
+    if (handler != nullptr) {
+        if (handler->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) handler->OnRequestsDone();
+        CheckedRelease(handler);
+    }
+}
+
+bool CRequest::Process() {
+    if (handler == nullptr) return false;
+    CRef<CRequest> self = CRef<CRequest>::Share(this);
+    const uint8_t* base = storage ? storage.get() : kEmpty;
+    const char* service = reinterpret_cast<const char*>(base);
+    const uint8_t* data = storage ? base + serviceLength + 1 : kEmpty;
+    return handler->Request(service, flags, kind, data, length);
+}

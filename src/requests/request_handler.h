@@ -1,0 +1,28 @@
+// CRequestHandler: an object that runs requests on a worker thread (the sink and the source).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/ref_count.h"
+
+class CRequestHandler : public CCountable {
+public:
+    CRequestHandler() : pendingRequests(0) {}
+
+    virtual const char* Name() = 0;
+    // Called on the thread that destroyed the handler's last live request.
+    virtual void OnRequestsDone() {}
+    // Runs one request on the worker thread. service is never null (empty when none was
+    // given); data is never null (length 0 when there is none).
+    virtual bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
+                         uint16_t length) = 0;
+
+    uint32_t PendingRequests() const { return pendingRequests.load(std::memory_order_acquire); }
+
+private:
+    friend class CRequest;
+    // Live CRequest objects naming this handler. Posting threads add and the destroying thread
+    // subtracts; atomic, so that exactly one decrement sees the count return to zero.
+    std::atomic<uint32_t> pendingRequests;
+};

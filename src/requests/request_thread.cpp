@@ -1,0 +1,81 @@
+#include "requests/request_thread.h"
+
+#include <vector>
+
+#include "requests/request.h"
+#include "runtime/tracker.h"
+
+namespace {
+constexpr DWORD kIdleWakeMs = 10000;
+constexpr DWORD kStopWaitMs = 5000;
+}  // namespace
+
+CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot)
+    : stopEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)), threadHandle(nullptr), ownerSlot(ownerSlot) {
+    ownerSlot->store(this, std::memory_order_release);
+}
+
+CRequestThread::~CRequestThread() {
+    Stop();
+    if (stopEvent != nullptr) CloseHandle(stopEvent);
+    CRequestThread* self = this;
+    ownerSlot->compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+}
+
+bool CRequestThread::Start() {
+    ScopedLock hold(*this);
+    if (threadHandle != nullptr || stopEvent == nullptr) return false;
+    ResetEvent(stopEvent);
+    DWORD threadId = 0;
+    threadHandle = CreateNamedThread(&CRequestThread::ThreadProc, this, 0, lockName, &threadId);
+    return threadHandle != nullptr;
+}
+
+bool CRequestThread::Stop() {
+    Lock();
+    if (threadHandle == nullptr) {
+        Unlock();
+        return false;
+    }
+    if (stopEvent != nullptr) SetEvent(stopEvent);
+    HANDLE thread = threadHandle;
+    Unlock();
+    const bool ended = WaitForSingleObject(thread, kStopWaitMs) == WAIT_OBJECT_0;
+    ScopedLock hold(*this);
+    if (threadHandle == thread) {
+        CloseHandle(threadHandle);
+        threadHandle = nullptr;
+    }
+    return ended;
+}
+
+DWORD CRequestThread::ThreadProc(void* parameter) {
+    if (parameter != nullptr) static_cast<CRequestThread*>(parameter)->Run();
+    return 0;
+}
+
+void CRequestThread::Run() {
+    std::vector<CRequest*> batch;
+    for (;;) {
+        HANDLE events[2];
+        {
+            ScopedLock hold(*this);
+            events[0] = queue.Event();
+            events[1] = stopEvent;
+        }
+        if (events[0] == nullptr || events[1] == nullptr) return;
+        // The queue comes first: a batch posted before the stop request is still processed.
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kIdleWakeMs);
+        if (woken == WAIT_OBJECT_0 + 1) return;
+        if (woken != WAIT_OBJECT_0) continue;
+        {
+            ScopedLock hold(*this);
+            queue.TakeAll(batch);
+        }
+        for (CRequest* request : batch) {
+            request->Process();
+            CheckedRelease(request);
+        }
+        batch.clear();
+    }
+}

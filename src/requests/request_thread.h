@@ -1,0 +1,31 @@
+// CRequestThread: a worker thread that drains its own request queue in batches, in arrival
+// order, until it is stopped.
+#pragma once
+
+#include <atomic>
+
+#include "requests/request_queue.h"
+
+class CRequestThread : public CCountable {
+public:
+    // ownerSlot: the process-wide pointer that owns this object; the constructor stores the
+    // object there and the destructor clears it if it still points here.
+    explicit CRequestThread(std::atomic<CRequestThread*>* ownerSlot);
+    ~CRequestThread() override;
+
+    void SetName(const char* name) { lockName = name; }
+    // False when a worker already runs or the stop event is missing.
+    bool Start();
+    // True only when the worker ended within 5000 ms; false without a running worker.
+    bool Stop();
+    CRequestQueue& Queue() { return queue; }
+
+private:
+    static DWORD ThreadProc(void* parameter);
+    void Run();
+
+    HANDLE stopEvent;
+    HANDLE threadHandle;
+    std::atomic<CRequestThread*>* ownerSlot;
+    CRequestQueue queue;
+};

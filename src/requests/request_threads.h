@@ -1,0 +1,18 @@
+// The two process-wide worker threads: the sink request thread runs every incoming message of
+// the process, the source request thread every outgoing call.
+#pragma once
+
+#include <cstdint>
+
+class CRequestHandler;
+
+// Queues a request to the sink (toSink) or the source request thread. True without queuing
+// anything when that thread does not exist (the library is not initialised).
+bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                 const void* data, uint16_t length);
+// Creates both thread objects and starts the source thread, then the sink thread. On failure
+// everything made is stopped and released.
+bool StartRequestThreads();
+// Stops the sink thread, then the source thread, and releases both; true when both stopped
+// in time.
+bool StopRequestThreads();

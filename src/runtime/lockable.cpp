@@ -1,0 +1,48 @@
+#include "runtime/lockable.h"
+
+#include "runtime/reports.h"
+#include "runtime/tracer.h"
+
+namespace {
+constexpr DWORD kSlowLockMs = 100;
+
+// Set while this thread writes a slow-lock report. The report goes through the user tracer,
+// whose own lock is held while the callback runs: a callback that is always slow would
+// otherwise report its own slowness forever. One report per slow lock, none about the report.
+thread_local bool writingSlowLockReport = false;
+}  // namespace
+
+CLockable::CLockable() noexcept
+    : className("CLockable"), lockTick(0), ownerThreadId(0), lockName(nullptr) {
+    InitializeCriticalSection(&section);
+}
+
+CLockable::~CLockable() {
+    DeleteCriticalSection(&section);
+}
+
+void CLockable::Lock() {
+    EnterCriticalSection(&section);
+    lockTick = GetTickCount();
+    ownerThreadId = GetCurrentThreadId();
+}
+
+void CLockable::Unlock() {
+    const DWORD thread = GetCurrentThreadId();
+    if (thread != ownerThreadId) {
+        ReportError("Attempt to unlock accross threads");
+        return;
+    }
+    const DWORD held = GetTickCount() - lockTick;
+    LeaveCriticalSection(&section);
+    if (held > kSlowLockMs && !writingSlowLockReport) {
+        writingSlowLockReport = true;
+        DiagnosticLine("Lock by thread %04u (0x%04X) held for more than 100 ms. (%u ms. total).\n",
+                       thread, thread, held);
+        writingSlowLockReport = false;
+    }
+}
+
+void CLockable::Describe(CTracer& out) {
+    out.Printf("%p %s", static_cast<void*>(this), className);
+}

@@ -1,0 +1,46 @@
+// CLockable: the root of every library class. One recursive lock per object, with two
+// misuse reports: a lock held longer than 100 ms, and an unlock by a thread that does not
+// own the lock.
+#pragma once
+
+#include "platform/platform.h"
+
+class CTracer;
+
+class CLockable {
+public:
+    CLockable() noexcept;
+    virtual ~CLockable();
+    CLockable(const CLockable&) = delete;
+    CLockable& operator=(const CLockable&) = delete;
+
+    virtual void Lock();
+    virtual void Unlock();
+    // One-line self-description for diagnostics: "%p %s" with the address and class name.
+    virtual void Describe(CTracer& out);
+
+    const char* ClassName() const { return className; }
+    const char* LockName() const { return lockName; }
+
+protected:
+    CRITICAL_SECTION section;
+    // Set by each constructor of the chain, so a finished object names its most derived class.
+    const char* className;
+    // Tick count and thread id stored right after entering the lock, in this order. Written
+    // only by the thread that has just entered; never cleared, not even by Unlock.
+    DWORD lockTick;
+    DWORD ownerThreadId;
+    const char* lockName;
+};
+
+// Holds an object's lock for the lifetime of the scope.
+class ScopedLock {
+public:
+    explicit ScopedLock(CLockable& object) : object_(object) { object_.Lock(); }
+    ~ScopedLock() { object_.Unlock(); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    CLockable& object_;
+};

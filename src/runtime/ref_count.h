@@ -1,0 +1,74 @@
+// CRefCount: a lockable object with a 16-bit reference count that enters the process-wide
+// tracker for its lifetime. CCountable: a CRefCount that destroys itself at count zero.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "runtime/lockable.h"
+
+class CRefCount : public CLockable {
+public:
+    // Registers the object with the tracker as the last step; 1 reference.
+    CRefCount();
+    // Leaves the tracker before the lock is deleted.
+    ~CRefCount() override;
+
+    // "%p %s (%u)": address, class name and the count read under the object's lock.
+    void Describe(CTracer& out) override;
+    // Called by Release when the count reaches zero, after the lock has been left.
+    virtual void OnFinalRelease() {}
+
+    // Returns the new count. The count wraps at 65535.
+    uint16_t AddRef();
+    // Returns the previous count. A count already at zero stays zero and nothing is destroyed.
+    uint16_t Release();
+    // Returns the previous count; never destroys. For objects whose storage the caller owns.
+    uint16_t DropRef();
+
+    uint16_t RefCount();
+
+protected:
+    uint16_t refCount;
+};
+
+class CCountable : public CRefCount {
+public:
+    CCountable() { className = "CCountable"; }
+    void OnFinalRelease() override;
+};
+
+// Owns one counted reference: releases it when the holder goes. Adopt() takes over a reference
+// the caller already holds (a creating call's first reference); Share() adds one.
+template <class T>
+class CRef {
+public:
+    CRef() = default;
+    static CRef Adopt(T* object) { return CRef(object); }
+    static CRef Share(T* object) {
+        if (object != nullptr) object->AddRef();
+        return CRef(object);
+    }
+    CRef(CRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    CRef& operator=(CRef&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.object_, nullptr));
+        return *this;
+    }
+    CRef(const CRef&) = delete;
+    CRef& operator=(const CRef&) = delete;
+    ~CRef() { Reset(); }
+
+    T* Get() const { return object_; }
+    T* operator->() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+    // Hands the reference to the caller.
+    T* Detach() { return std::exchange(object_, nullptr); }
+    void Reset(T* object = nullptr) {
+        T* old = std::exchange(object_, object);
+        if (old != nullptr) old->Release();
+    }
+
+private:
+    explicit CRef(T* object) : object_(object) {}
+    T* object_ = nullptr;
+};

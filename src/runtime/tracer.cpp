@@ -1,0 +1,101 @@
+#include "runtime/tracer.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/process.h"
+
+CTracer::CTracer(uint32_t flags)
+    : separator((flags & trace::kBlankSeparator) != 0 ? ' ' : '\n'), flags(flags) {
+    className = "CTracer";
+}
+
+void CTracer::EmitLocked(const char* text, uint32_t category) {
+    ScopedLock hold(*this);
+    Emit(text, category);
+}
+
+void CTracer::Printf(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    VPrintfAt(flags, format, arguments);
+    va_end(arguments);
+}
+
+void CTracer::PrintfAt(uint32_t category, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    VPrintfAt(category, format, arguments);
+    va_end(arguments);
+}
+
+// Formats into a stack buffer when the text fits, else into one exact heap allocation. A
+// formatting error, an empty result or a failed allocation emits nothing.
+void CTracer::VPrintfAt(uint32_t category, const char* format, va_list arguments) {
+    char local[256];
+    va_list copy;
+    va_copy(copy, arguments);
+    const int length = std::vsnprintf(local, sizeof local, format, copy);
+    va_end(copy);
+    if (length <= 0) return;
+    if (static_cast<size_t>(length) < sizeof local) {
+        EmitLocked(local, category);
+        return;
+    }
+    char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (buffer == nullptr) return;
+    if (std::vsnprintf(buffer, static_cast<size_t>(length) + 1, format, arguments) == length) {
+        EmitLocked(buffer, category);
+    }
+    std::free(buffer);
+}
+
+void CTracer::PrintAt(const char* text, uint32_t category) {
+    if (text != nullptr && text[0] != '\0') EmitLocked(text, category);
+}
+
+void CTracer::PrintLineAt(const char* text, uint32_t category) {
+    PrintAt(text, category);
+    if (separator != '\0') {
+        const char piece[2] = {separator, '\0'};
+        EmitLocked(piece, category);
+    }
+}
+
+void CTracer::PrintChar(char character) {
+    if (character == '\0') return;
+    const char piece[2] = {character, '\0'};
+    EmitLocked(piece, flags);
+}
+
+void CStrTracer::Emit(const char* text, uint32_t category) {
+    collectedCategory |= category;
+    this->text.append(text);
+}
+
+void CStrTracer::Flush() {
+    CUserTracer* user = process::UserTracer();
+    if (user != nullptr && !text.empty()) {
+        ScopedLock hold(*user);
+        user->Emit(text.c_str(), collectedCategory);
+    }
+    text.clear();
+}
+
+void CUserTracer::Emit(const char* text, uint32_t category) {
+    const TraceCallback current = callback.load(std::memory_order_relaxed);
+    if (current != nullptr) current(text, category);
+}
+
+void CUserTracer::SetCallback(TraceCallback newCallback, uint32_t options) {
+    ScopedLock hold(*this);
+    separator = (options & trace::kBlankSeparator) != 0 ? ' ' : '\n';
+    callback = newCallback;
+}
+
+bool TraceWanted() {
+    CUserTracer* user = process::UserTracer();
+    return user != nullptr && user->HasCallback();
+}
