@@ -26,8 +26,11 @@ bool CRequestThread::Start() {
     ScopedLock hold(*this);
     if (threadHandle != nullptr || stopEvent == nullptr) return false;
     ResetEvent(stopEvent);
+    // The worker holds its own reference, so the object outlives a worker that Stop gave up on.
+    AddRef();
     DWORD threadId = 0;
     threadHandle = CreateNamedThread(&CRequestThread::ThreadProc, this, 0, lockName, &threadId);
+    if (threadHandle == nullptr) Release();
     return threadHandle != nullptr;
 }
 
@@ -50,7 +53,11 @@ bool CRequestThread::Stop() {
 }
 
 DWORD CRequestThread::ThreadProc(void* parameter) {
-    if (parameter != nullptr) static_cast<CRequestThread*>(parameter)->Run();
+    if (parameter != nullptr) {
+        auto* thread = static_cast<CRequestThread*>(parameter);
+        thread->Run();
+        thread->Release();
+    }
     return 0;
 }
 
