@@ -1,7 +1,5 @@
 #include "requests/request_thread.h"
 
-#include <vector>
-
 #include "requests/request.h"
 #include "runtime/tracker.h"
 
@@ -10,8 +8,16 @@ constexpr DWORD kIdleWakeMs = 10000;
 constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
-CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot)
-    : stopEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)), threadHandle(nullptr), ownerSlot(ownerSlot) {
+void RunBatch(std::vector<CRequest*>& batch) {
+    for (CRequest* request : batch) {
+        request->Process();
+        CheckedRelease(request);
+    }
+}
+
+CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner)
+    : stopEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)), threadHandle(nullptr), ownerSlot(ownerSlot),
+      runner(runner) {
     ownerSlot->store(this, std::memory_order_release);
 }
 
@@ -79,10 +85,7 @@ void CRequestThread::Run() {
             ScopedLock hold(*this);
             queue.TakeAll(batch);
         }
-        for (CRequest* request : batch) {
-            request->Process();
-            CheckedRelease(request);
-        }
+        runner(batch);
         batch.clear();
     }
 }
