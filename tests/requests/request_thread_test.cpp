@@ -122,6 +122,7 @@ TEST(RequestThread, StartAndStopRefuseTheWrongState) {
     EXPECT_FALSE(thread->Start());
     EXPECT_TRUE(thread->Stop());
     EXPECT_TRUE(thread->Start()) << "a stopped thread object can run again";
+    EXPECT_TRUE(thread->Stop());
     thread->Release();
     EXPECT_EQ(slot.load(), nullptr);
     MbLibraryTerm();
