@@ -241,3 +241,22 @@ TEST_F(Transport, UnregisterFromInsideTheRoutineDoesNotDeadlock) {
     EXPECT_EQ(RpcServerUnregisterIf(Deliver_v1_0_s_ifspec, nullptr, 1), RPC_S_UNKNOWN_IF);
     ASSERT_EQ(server_.Start(endpoint_), RPC_S_OK);
 }
+
+TEST(TransportBusy, FullBacklogRaisesServerTooBusy) {
+    // A listener that never accepts, with room for one waiting connection, taken by a raw client.
+    const std::string endpoint = TestEndpoint("busy");
+    CAbstractAddress address;
+    ASSERT_TRUE(address.Set(kEndpointPrefix, endpoint));
+    const int listener = UnixStreamSocket(false);
+    ASSERT_EQ(bind(listener, address.Get(), address.Length()), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    const int waiting = UnixStreamSocket(false);
+    ASSERT_EQ(connect(waiting, address.Get(), address.Length()), 0);
+
+    RPC_BINDING_HANDLE binding = TestBind(endpoint);
+    EXPECT_EQ(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_SERVER_TOO_BUSY);
+    EXPECT_EQ(RpcBindingInqPeerCredentials(binding, nullptr, nullptr, nullptr), RPC_S_WRONG_KIND_OF_BINDING);
+    RpcBindingFree(&binding);
+    CloseDescriptor(waiting);
+    CloseDescriptor(listener);
+}
