@@ -9,31 +9,34 @@
 
 extern "C" {
 
+// The most handles one WaitForMultipleObjects call accepts.
+#define MAXIMUM_WAIT_OBJECTS 64u
+
 // A recursive mutex. The storage is opaque here so that callers need no pthread header;
 // the implementation checks at compile time that a pthread mutex fits.
 typedef struct CRITICAL_SECTION {
     alignas(8) unsigned char opaque[48];
 } CRITICAL_SECTION;
 
-void InitializeCriticalSection(CRITICAL_SECTION* section);
-void EnterCriticalSection(CRITICAL_SECTION* section);
-void LeaveCriticalSection(CRITICAL_SECTION* section);
-void DeleteCriticalSection(CRITICAL_SECTION* section);
+void InitializeCriticalSection(CRITICAL_SECTION* section) noexcept;
+void EnterCriticalSection(CRITICAL_SECTION* section) noexcept;
+void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept;
+void DeleteCriticalSection(CRITICAL_SECTION* section) noexcept;
 
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits.
-DWORD GetTickCount(void);
-DWORD GetCurrentThreadId(void);
-DWORD GetCurrentProcessId(void);
+DWORD GetTickCount(void) noexcept;
+DWORD GetCurrentThreadId(void) noexcept;
+DWORD GetCurrentProcessId(void) noexcept;
 // The login session number of a process; FALSE when unreadable or unset.
-BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) noexcept;
 
 typedef struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME;
 
-BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime);
-BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime);
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime) noexcept;
+BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime) noexcept;
 
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
 #define FORMAT_MESSAGE_FROM_SYSTEM    0x00001000u
@@ -44,13 +47,13 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime);
 // System message texts for the statuses the library can produce. Writes at most size bytes
 // including the terminator; returns the text length, 0 for an unknown code.
 DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
-                     char* buffer, DWORD size, va_list* arguments);
+                     char* buffer, DWORD size, va_list* arguments) noexcept;
 
 typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
 
 // Starts procedure(parameter) on a new thread named name (cut to 15 characters; may be null).
 // The handle is waitable (signalled when the thread ends) and closed with CloseHandle.
 HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter, size_t stackSize,
-                         const char* name, DWORD* threadId);
+                         const char* name, DWORD* threadId) noexcept;
 
 }  // extern "C"

@@ -18,10 +18,11 @@ CRequest::CRequest(CRequestHandler* handler, const char* service, uint32_t flags
     serviceLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
     if (data != nullptr) this->length = length;
     if (serviceLength != 0 || this->length != 0) {
-        storage.reset(new uint8_t[serviceLength + 1 + this->length]);
+        storage.reset(new uint8_t[serviceLength + 1 + this->length + 1]);
         std::memcpy(storage.get(), service, serviceLength);
         storage[serviceLength] = 0;
         if (this->length != 0) std::memcpy(storage.get() + serviceLength + 1, data, this->length);
+        storage[serviceLength + 1 + this->length] = 0;
     }
     if (this->handler != nullptr) this->handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel);
 }

@@ -20,7 +20,8 @@ public:
     bool Process();
 
 private:
-    // Service text (NUL-terminated) and payload share one allocation: service first.
+    // Service text and payload share one allocation, service first, each followed by a NUL
+    // (handlers may show a payload as text up to its first NUL).
     std::unique_ptr<uint8_t[]> storage;
     uint16_t serviceLength;
     uint16_t length;

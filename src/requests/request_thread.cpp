@@ -1,7 +1,5 @@
 #include "requests/request_thread.h"
 
-#include <vector>
-
 #include "requests/request.h"
 #include "runtime/tracker.h"
 
@@ -10,8 +8,16 @@ constexpr DWORD kIdleWakeMs = 10000;
 constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
-CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot)
-    : stopEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)), threadHandle(nullptr), ownerSlot(ownerSlot) {
+void RunBatch(std::vector<CRequest*>& batch) {
+    for (CRequest* request : batch) {
+        request->Process();
+        CheckedRelease(request);
+    }
+}
+
+CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner)
+    : stopEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)), threadHandle(nullptr), ownerSlot(ownerSlot),
+      runner(runner) {
     ownerSlot->store(this, std::memory_order_release);
 }
 
@@ -26,8 +32,11 @@ bool CRequestThread::Start() {
     ScopedLock hold(*this);
     if (threadHandle != nullptr || stopEvent == nullptr) return false;
     ResetEvent(stopEvent);
+    // The worker holds its own reference, so the object outlives a worker that Stop gave up on.
+    AddRef();
     DWORD threadId = 0;
     threadHandle = CreateNamedThread(&CRequestThread::ThreadProc, this, 0, lockName, &threadId);
+    if (threadHandle == nullptr) Release();
     return threadHandle != nullptr;
 }
 
@@ -50,7 +59,11 @@ bool CRequestThread::Stop() {
 }
 
 DWORD CRequestThread::ThreadProc(void* parameter) {
-    if (parameter != nullptr) static_cast<CRequestThread*>(parameter)->Run();
+    if (parameter != nullptr) {
+        auto* thread = static_cast<CRequestThread*>(parameter);
+        thread->Run();
+        thread->Release();
+    }
     return 0;
 }
 
@@ -72,10 +85,7 @@ void CRequestThread::Run() {
             ScopedLock hold(*this);
             queue.TakeAll(batch);
         }
-        for (CRequest* request : batch) {
-            request->Process();
-            CheckedRelease(request);
-        }
+        runner(batch);
         batch.clear();
     }
 }

@@ -3,14 +3,19 @@
 #pragma once
 
 #include <atomic>
+#include <vector>
 
 #include "requests/request_queue.h"
+
+// Runs one batch taken from the queue, in arrival order, releasing each request after it ran.
+using BatchRunner = void (*)(std::vector<CRequest*>& batch);
+void RunBatch(std::vector<CRequest*>& batch);
 
 class CRequestThread : public CCountable {
 public:
     // ownerSlot: the process-wide pointer that owns this object; the constructor stores the
     // object there and the destructor clears it if it still points here.
-    explicit CRequestThread(std::atomic<CRequestThread*>* ownerSlot);
+    explicit CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner = &RunBatch);
     ~CRequestThread() override;
 
     void SetName(const char* name) { lockName = name; }
@@ -27,5 +32,6 @@ private:
     HANDLE stopEvent;
     HANDLE threadHandle;
     std::atomic<CRequestThread*>* ownerSlot;
+    BatchRunner runner;
     CRequestQueue queue;
 };

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <new>
 
-#include "requests/request_thread.h"
 
 namespace {
 
@@ -35,10 +34,10 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
     return thread->Queue().Post(handler, service, flags, kind, data, length);
 }
 
-bool StartRequestThreads() {
+bool StartRequestThreads(BatchRunner sourceRunner) {
     if (sinkThread.load() == nullptr && sourceThread.load() == nullptr) {
         new (std::nothrow) CRequestThread(&sinkThread);
-        new (std::nothrow) CRequestThread(&sourceThread);
+        new (std::nothrow) CRequestThread(&sourceThread, sourceRunner);
     }
     CRequestThread* sink = sinkThread.load();
     CRequestThread* source = sourceThread.load();

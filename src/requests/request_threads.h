@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "requests/request_thread.h"
+
 class CRequestHandler;
 
 // Queues a request to the sink (toSink) or the source request thread. True without queuing
@@ -11,8 +13,8 @@ class CRequestHandler;
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length);
 // Creates both thread objects and starts the source thread, then the sink thread. On failure
-// everything made is stopped and released.
-bool StartRequestThreads();
+// everything made is stopped and released. sourceRunner runs the source thread's batches.
+bool StartRequestThreads(BatchRunner sourceRunner = &RunBatch);
 // Stops the sink thread, then the source thread, and releases both; true when both stopped
 // in time.
 bool StopRequestThreads();

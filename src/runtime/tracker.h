@@ -24,7 +24,9 @@ private:
     // The set is split into shards by address hash, each an open-addressing table with its
     // own lock, so creating and destroying objects on several threads rarely contends.
     // Lookups are constant time on average and never allocate.
-    class CShard : public CLockable {
+    // One cache line at least per shard, so threads working in different shards do not
+    // contend for the same line.
+    class alignas(64) CShard : public CLockable {
     public:
         CShard() { className = "CTracker"; }
         ~CShard() override;

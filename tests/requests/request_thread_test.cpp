@@ -1,0 +1,173 @@
+// Worker threads: order, payload copies, pending counts, start and stop.
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <mbus/mbus.h>
+
+#include "platform/platform.h"
+#include "requests/request_handler.h"
+#include "requests/request_thread.h"
+#include "requests/request_threads.h"
+#include "support/trace_capture.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Seen {
+    std::string service;
+    uint32_t flags;
+    int32_t kind;
+    std::string data;
+    bool dataWasNull;
+};
+
+class CRecordingHandler : public CRequestHandler {
+public:
+    const char* Name() override { return "recorder"; }
+    bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override {
+        std::lock_guard<std::mutex> hold(mutex);
+        seen.push_back({service, flags, kind, std::string(reinterpret_cast<const char*>(data), length), data == nullptr});
+        workerId = GetCurrentThreadId();
+        return true;
+    }
+    void OnRequestsDone() override {
+        doneCalls.fetch_add(1);
+        doneThreadId = GetCurrentThreadId();
+    }
+    // Waits until `count` requests were seen and every request object is gone.
+    bool WaitFor(size_t count) {
+        for (int i = 0; i < 1000; ++i) {
+            {
+                std::lock_guard<std::mutex> hold(mutex);
+                if (seen.size() >= count && PendingRequests() == 0) return true;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+
+    std::mutex mutex;
+    std::vector<Seen> seen;
+    std::atomic<int> doneCalls{0};
+    std::atomic<DWORD> doneThreadId{0};
+    DWORD workerId = 0;
+};
+
+using Requests = LibraryTest;
+
+}  // namespace
+
+TEST_F(Requests, RunInPostingOrderWithTheirOwnCopies) {
+    CRef<CRecordingHandler> handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    std::string big(65535, 'z');
+    big[0] = 'a';
+    big[65534] = 'b';
+    char payload[] = "one";
+    ASSERT_TRUE(PostRequest(false, handler.Get(), "svc", 7, 4, payload, 3));
+    payload[0] = 'X';  // the request owns a copy
+    ASSERT_TRUE(PostRequest(false, handler.Get(), nullptr, 0, 1, nullptr, 10));
+    ASSERT_TRUE(PostRequest(false, handler.Get(), "", 1, -2, big.data(), 65535));
+    ASSERT_TRUE(handler->WaitFor(3));
+
+    ASSERT_EQ(handler->seen.size(), 3u);
+    EXPECT_EQ(handler->seen[0].service, "svc");
+    EXPECT_EQ(handler->seen[0].flags, 7u);
+    EXPECT_EQ(handler->seen[0].kind, 4);
+    EXPECT_EQ(handler->seen[0].data, "one");
+    EXPECT_EQ(handler->seen[1].service, "");
+    EXPECT_EQ(handler->seen[1].data, "");
+    EXPECT_FALSE(handler->seen[1].dataWasNull);
+    EXPECT_EQ(handler->seen[2].kind, -2);
+    EXPECT_EQ(handler->seen[2].data, big);
+    EXPECT_EQ(handler->RefCount(), 1u) << "every request gave its handler reference back";
+}
+
+TEST_F(Requests, PendingCountStaysExactUnderConcurrentPosting) {
+    CRef<CRecordingHandler> handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    const int perThread = 5000;
+    auto post = [&] {
+        for (int i = 0; i < perThread; ++i) ASSERT_TRUE(PostRequest(true, handler.Get(), "s", 0, 1, &i, sizeof i));
+    };
+    std::thread other(post);
+    post();
+    other.join();
+    ASSERT_TRUE(handler->WaitFor(2 * perThread));
+    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_GE(handler->doneCalls.load(), 1);
+    EXPECT_EQ(handler->doneThreadId.load(), handler->workerId) << "OnRequestsDone runs on the worker";
+    EXPECT_EQ(handler->RefCount(), 1u);
+}
+
+TEST_F(Requests, RequestsDoneOnceForEachDrain) {
+    CRef<CRecordingHandler> handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(PostRequest(false, handler.Get(), "a", 0, 0, nullptr, 0));
+        ASSERT_TRUE(handler->WaitFor(static_cast<size_t>(round)));
+        EXPECT_EQ(handler->doneCalls.load(), round);
+    }
+}
+
+TEST(RequestThread, StartAndStopRefuseTheWrongState) {
+    ASSERT_EQ(MbLibraryInit(), 1);
+    std::atomic<CRequestThread*> slot{nullptr};
+    CRequestThread* thread = new CRequestThread(&slot);
+    EXPECT_EQ(slot.load(), thread);
+    EXPECT_FALSE(thread->Stop());
+    EXPECT_TRUE(thread->Start());
+    EXPECT_FALSE(thread->Start());
+    EXPECT_TRUE(thread->Stop());
+    EXPECT_TRUE(thread->Start()) << "a stopped thread object can run again";
+    EXPECT_TRUE(thread->Stop());
+    thread->Release();
+    EXPECT_EQ(slot.load(), nullptr);
+    MbLibraryTerm();
+}
+
+namespace {
+class CSelfStopper : public CRequestHandler {
+public:
+    explicit CSelfStopper(CRequestThread* thread) : thread(thread) {}
+    const char* Name() override { return "stopper"; }
+    bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
+        result = thread->Stop() ? 1 : 0;
+        return true;
+    }
+    CRequestThread* thread;
+    std::atomic<int> result{-1};
+};
+}  // namespace
+
+TEST(RequestThread, StopFromTheWorkerItselfGivesUpAfterFiveSeconds) {
+    ASSERT_EQ(MbLibraryInit(), 1);
+    std::atomic<CRequestThread*> slot{nullptr};
+    CRequestThread* thread = new CRequestThread(&slot);
+    ASSERT_TRUE(thread->Start());
+    CSelfStopper* stopper = new CSelfStopper(thread);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(thread->Queue().Post(stopper, "", 0, 0, nullptr, 0));
+    while (stopper->result.load() == -1 && std::chrono::steady_clock::now() - start < 10s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(stopper->result.load(), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 4900ms);
+    // The worker still holds its own reference: the object goes when the worker ends.
+    thread->Release();
+    while (slot.load() != nullptr && std::chrono::steady_clock::now() - start < 20s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(slot.load(), nullptr);
+    stopper->Release();
+    MbLibraryTerm();
+}
+
+TEST(RequestThreads, PostingWithoutTheLibraryQueuesNothing) {
+    CRecordingHandler handler;  // untracked: no library
+    EXPECT_TRUE(PostRequest(false, &handler, "x", 0, 0, nullptr, 0));
+    EXPECT_TRUE(PostRequest(true, &handler, "x", 0, 0, nullptr, 0));
+    EXPECT_EQ(handler.PendingRequests(), 0u);
+}

@@ -1,0 +1,118 @@
+// Report texts and categories as the trace callback receives them.
+#include <cstdio>
+#include <thread>
+
+#include <mbus/mbus.h>
+
+#include "runtime/reports.h"
+#include "runtime/tracer.h"
+#include "support/trace_capture.h"
+
+using Reports = LibraryTest;
+
+namespace {
+std::string Pointer(const void* p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", p);
+    return text;
+}
+}  // namespace
+
+TEST_F(Reports, ErrorAndWarningArriveWholeWithTheirCategories) {
+    ReportError("x");
+    int place = 0;
+    ReportWarning("attempt to reference an unknown object at", &place);
+    auto records = trace_capture::Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "**Error: x.\n");
+    EXPECT_EQ(records[0].category, 18u);
+    EXPECT_EQ(records[1].text, "**Warning: attempt to reference an unknown object at " + Pointer(&place) + ".\n");
+    EXPECT_EQ(records[1].category, 17u);
+}
+
+TEST_F(Reports, RpcExceptionIntoAGivenTracerIsFlushedByItsOwner) {
+    {
+        CStrTracer out(trace::kDiagnostic);
+        ReportRpcException("in CSource::Request()", 1722, &out);
+        EXPECT_TRUE(trace_capture::Records().empty());
+        out.Flush();
+    }
+    ReportRpcException("somewhere", 99999, nullptr);
+    auto records = trace_capture::Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "** RPC Exception 0x000006BA: in CSource::Request().\nThe RPC server is unavailable.\r\n");
+    // Every piece carries an explicit category, so the tracer's own 16 does not enter.
+    EXPECT_EQ(records[0].category, 3u);
+    EXPECT_EQ(records[1].text, "** RPC Exception 0x0001869F: somewhere.\n");
+    EXPECT_EQ(records[1].category, 2u);
+}
+
+TEST_F(Reports, StringTracerSendsOnlyWhatWasCollectedSinceTheLastFlush) {
+    CStrTracer out(trace::kDiagnostic);
+    out.Flush();
+    out.Printf("%s", "");
+    out.Print(nullptr);
+    out.PrintChar('\0');
+    out.Flush();
+    EXPECT_TRUE(trace_capture::Records().empty());
+
+    out.PrintfAt(trace::kWarning, "a%d", 1);
+    out.PrintChar('.');
+    out.Flush();
+    out.PrintLine("b");
+    out.Flush();
+    auto records = trace_capture::Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "a1.");
+    EXPECT_EQ(records[0].category, 17u);
+    EXPECT_EQ(records[1].text, "b\n");
+    EXPECT_EQ(records[1].category, 17u);  // categories collect since construction
+}
+
+TEST_F(Reports, LongFormattedPiecesAreNotCut) {
+    const std::string long_text(5000, 'y');
+    ReportError(long_text.c_str());
+    auto records = trace_capture::Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, "**Error: " + long_text + ".\n");
+}
+
+TEST_F(Reports, NullCallbackDropsAndBlankOptionLeavesReportsAlone) {
+    MbTracerSet(nullptr);
+    ReportError("dropped");
+    EXPECT_TRUE(trace_capture::Records().empty());
+    MbTracerSetEx(&trace_capture::Callback, MbTraceBlankSeparator);
+    ReportError("kept");
+    auto records = trace_capture::Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, "**Error: kept.\n");
+}
+
+namespace {
+void ReenteringCallback(const char* text, uint32_t category) {
+    MbTracerSet(&ReenteringCallback);
+    trace_capture::Callback(text, category);
+}
+}  // namespace
+
+TEST_F(Reports, CallbackThatReinstallsItselfDoesNotDeadlockOtherThreads) {
+    MbTracerSet(&ReenteringCallback);
+    std::thread other([] {
+        for (int i = 0; i < 200; ++i) ReportError("other");
+    });
+    for (int i = 0; i < 200; ++i) ReportError("main");
+    other.join();
+    EXPECT_EQ(trace_capture::Records().size(), 400u);
+}
+
+TEST(ReportsWithoutLibrary, TracerSetBeforeInitHasNoEffect) {
+    trace_capture::Clear();
+    MbTracerSet(&trace_capture::Callback);
+    ASSERT_EQ(MbLibraryInit(), 1);
+    ReportError("not delivered");
+    EXPECT_TRUE(trace_capture::Records().empty());
+    MbLibraryTerm();
+    MbTracerSet(&trace_capture::Callback);  // after Term: no user tracer, no effect, no crash
+    ReportError("dropped");
+    EXPECT_TRUE(trace_capture::Records().empty());
+}

@@ -1,0 +1,147 @@
+// The tracker's set and the handle checks of the exported functions.
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <mbus/mbus.h>
+
+#include "runtime/process.h"
+#include "runtime/ref_count.h"
+#include "runtime/tracker.h"
+#include "support/trace_capture.h"
+
+using Handles = LibraryTest;
+using namespace std::chrono_literals;
+
+TEST(Tracker, AgreesWithAnOrderedSetUnderRandomInsertAndErase) {
+    CTracker tracker;
+    std::set<uintptr_t> model;
+    std::mt19937_64 random(12345);
+    // A small pool of nearby, aligned addresses forces long probe chains and wrap-around.
+    for (int step = 0; step < 200000; ++step) {
+        const uintptr_t key = 0x10000 + 16 * (random() % 3000);
+        const bool add = random() % 2 == 0;
+        const bool changed = tracker.Track(reinterpret_cast<void*>(key), add);
+        const bool modelChanged = add ? model.insert(key).second : model.erase(key) == 1;
+        ASSERT_EQ(changed, modelChanged) << "step " << step;
+        if (step % 1000 == 0) {
+            for (uintptr_t k = 0x10000; k < 0x10000 + 16 * 3000; k += 16) {
+                ASSERT_EQ(tracker.IsKnown(reinterpret_cast<void*>(k)), model.count(k) == 1);
+            }
+        }
+    }
+    EXPECT_EQ(tracker.Count(), model.size());
+    EXPECT_FALSE(tracker.Track(nullptr, true));
+    EXPECT_FALSE(tracker.IsKnown(nullptr));
+}
+
+TEST_F(Handles, ObjectsComeAndGoFromTwoThreads) {
+    const size_t before = process::Tracker()->Count();
+    auto churn = [] {
+        std::vector<CCountable*> live;
+        for (int i = 0; i < 20000; ++i) {
+            live.push_back(new CCountable);
+            if (i % 3 == 0) {
+                live.front()->Release();
+                live.erase(live.begin());
+            }
+            if (live.size() > 64) {
+                for (CCountable* object : live) object->Release();
+                live.clear();
+            }
+        }
+        for (CCountable* object : live) object->Release();
+    };
+    std::thread other(churn);
+    churn();
+    other.join();
+    EXPECT_EQ(process::Tracker()->Count(), before);
+}
+
+TEST_F(Handles, NullIsInvalidWithoutWarningAndUnknownWarnsOnce) {
+    EXPECT_EQ(MbHandleAddRef(nullptr), 3u);
+    EXPECT_EQ(MbHandleRelease(nullptr), 3u);
+    EXPECT_EQ(MbHandleLock(nullptr), 3u);
+    EXPECT_EQ(MbHandleUnlock(nullptr), 3u);
+    EXPECT_TRUE(trace_capture::Records().empty());
+
+    // Never dereferenced: the address is not mapped.
+    void* foreign = reinterpret_cast<void*>(0x10);
+    for (auto function : {MbHandleAddRef, MbHandleRelease, MbHandleLock, MbHandleUnlock}) {
+        trace_capture::Clear();
+        EXPECT_EQ(function(foreign), 3u);
+        auto records = trace_capture::Records();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].text, "**Warning: attempt to reference an unknown object at 0x10.\n");
+        EXPECT_EQ(records[0].category, 17u);
+    }
+}
+
+TEST_F(Handles, AddRefThenTwoReleasesDestroysAndAThirdIsRefused) {
+    CCountable* object = new CCountable;
+    EXPECT_EQ(MbHandleAddRef(object), 0u);
+    EXPECT_EQ(object->RefCount(), 2u);
+    EXPECT_EQ(MbHandleRelease(object), 0u);
+    EXPECT_EQ(MbHandleRelease(object), 0u);
+    EXPECT_TRUE(trace_capture::Records().empty());
+    EXPECT_EQ(MbHandleRelease(object), 3u);
+    EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 1u);
+}
+
+TEST_F(Handles, CountWrapMakesCheckedAddRefFail) {
+    CCountable object;  // storage owned here: never released to zero
+    for (int i = 1; i < 65535; ++i) ASSERT_TRUE(CheckedAddRef(&object));
+    EXPECT_EQ(object.RefCount(), 65535u);
+    EXPECT_FALSE(CheckedAddRef(&object));
+    EXPECT_EQ(object.RefCount(), 0u);
+    EXPECT_FALSE(CheckedRelease(&object)) << "a count at zero stays zero";
+    EXPECT_EQ(object.Release(), 0u);
+}
+
+TEST_F(Handles, LockOnOneThreadBlocksAnotherUntilUnlock) {
+    CRef<CCountable> object = CRef<CCountable>::Adopt(new CCountable);
+    ASSERT_EQ(MbHandleLock(object.Get()), 0u);
+    EXPECT_EQ(object->RefCount(), 2u) << "the lock holds a reference";
+    EXPECT_EQ(MbHandleLock(object.Get()), 0u) << "recursive on the holding thread";
+    EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
+
+    std::atomic<bool> locked{false};
+    std::thread other([&] {
+        EXPECT_EQ(MbHandleLock(object.Get()), 0u);
+        locked = true;
+        EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
+    });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(locked.load());
+    EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
+    other.join();
+    EXPECT_TRUE(locked.load());
+    EXPECT_EQ(object->RefCount(), 1u);
+}
+
+TEST(HandlesAcrossPeriods, ObjectsOfAnotherPeriodAreRefused) {
+    CCountable* early = new CCountable;  // made before Init: never tracked
+    ASSERT_EQ(MbLibraryInit(), 1);
+    CCountable* first = new CCountable;
+    MbLibraryTerm();
+    ASSERT_EQ(MbLibraryInit(), 1);
+    MbTracerSet(&trace_capture::Callback);
+    trace_capture::Clear();
+    EXPECT_EQ(MbHandleAddRef(early), 3u);
+    EXPECT_EQ(MbHandleRelease(first), 3u);
+    EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 2u);
+    MbTracerSet(nullptr);
+    MbLibraryTerm();
+    early->Release();
+    first->Release();
+    EXPECT_EQ(MbHandleRelease(first), 3u) << "no tracker after Term: refused, no crash";
+}
+
+TEST(Memory, FreeRefusesNullAndBufferFreeIsTheSameFunction) {
+    EXPECT_EQ(MbMemoryFree(nullptr), 3u);
+    EXPECT_EQ(MbMemoryFree(std::malloc(8)), 0u);
+    EXPECT_EQ(reinterpret_cast<void*>(&MbBufferFree), reinterpret_cast<void*>(&MbMemoryFree));
+}
