@@ -5,15 +5,14 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace {
+thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec"))) = 0;
 
-// The calling thread's id, filled on first use: GetCurrentThreadId runs on every object lock.
-thread_local DWORD tCachedThreadId = 0;
+namespace {
 
 // fork() gives the calling thread a new id in the child; the child's only thread forgets the
 // cached one.
 void ForgetThreadIdInChild() noexcept {
-    tCachedThreadId = 0;
+    cachedThreadId = 0;
 }
 
 }  // namespace
@@ -28,13 +27,11 @@ extern "C" DWORD GetTickCount(void) noexcept {
     return static_cast<DWORD>(milliseconds);
 }
 
-extern "C" DWORD GetCurrentThreadId(void) noexcept {
-    if (tCachedThreadId == 0) {
-        static const bool registered = pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild) == 0;
-        (void)registered;
-        tCachedThreadId = static_cast<DWORD>(gettid());
-    }
-    return tCachedThreadId;
+extern "C" DWORD FetchCurrentThreadId(void) noexcept {
+    static const bool registered = pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild) == 0;
+    (void)registered;
+    cachedThreadId = static_cast<DWORD>(gettid());
+    return cachedThreadId;
 }
 
 // Not cached: a cached value would go stale in a forked child.

@@ -12,10 +12,10 @@ extern "C" {
 // The most handles one WaitForMultipleObjects call accepts.
 #define MAXIMUM_WAIT_OBJECTS 64u
 
-// A recursive mutex. The storage is opaque here so that callers need no pthread header;
-// the implementation checks at compile time that a pthread mutex fits.
+// A recursive lock. The storage is opaque here so that callers need no Linux header; the
+// implementation checks at compile time that its lock fits.
 typedef struct CRITICAL_SECTION {
-    alignas(8) unsigned char opaque[48];
+    alignas(8) unsigned char opaque[16];
 } CRITICAL_SECTION;
 
 void InitializeCriticalSection(CRITICAL_SECTION* section) noexcept;
@@ -25,7 +25,8 @@ void DeleteCriticalSection(CRITICAL_SECTION* section) noexcept;
 
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits.
 DWORD GetTickCount(void) noexcept;
-DWORD GetCurrentThreadId(void) noexcept;
+// Fills the calling thread's cached id (gettid) and returns it.
+DWORD FetchCurrentThreadId(void) noexcept;
 DWORD GetCurrentProcessId(void) noexcept;
 // The login session number of a process; FALSE when unreadable or unset.
 BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) noexcept;
@@ -57,3 +58,12 @@ HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter, size
                          const char* name, DWORD* threadId) noexcept;
 
 }  // extern "C"
+
+// The calling thread's kernel id, cached per thread: every object lock and unlock reads it.
+// The initial-exec model keeps the read a single instruction in the shared library.
+extern thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec")));
+
+inline DWORD GetCurrentThreadId(void) noexcept {
+    const DWORD id = cachedThreadId;
+    return id != 0 ? id : FetchCurrentThreadId();
+}

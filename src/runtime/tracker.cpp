@@ -23,8 +23,25 @@ uint64_t HashAddress(uintptr_t key) {
 
 }  // namespace
 
+namespace {
+
+// Holds a shard's critical section for the lifetime of the scope.
+class CShardLock {
+public:
+    explicit CShardLock(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
+    ~CShardLock() { LeaveCriticalSection(section_); }
+    CShardLock(const CShardLock&) = delete;
+    CShardLock& operator=(const CShardLock&) = delete;
+
+private:
+    CRITICAL_SECTION* section_;
+};
+
+}  // namespace
+
 CTracker::CShard::~CShard() {
     std::free(slots_);
+    DeleteCriticalSection(&section_);
 }
 
 size_t CTracker::CShard::Find(uintptr_t key, uint64_t hash) const {
@@ -89,7 +106,7 @@ bool CTracker::Track(const void* object, bool add) {
     const auto key = reinterpret_cast<uintptr_t>(object);
     const uint64_t hash = HashAddress(key);
     CShard& shard = shards_[hash >> (64 - kShardBits)];
-    ScopedLock hold(shard);
+    CShardLock hold(shard.Section());
     return add ? shard.Insert(key, hash) : shard.Erase(key, hash);
 }
 
@@ -98,14 +115,14 @@ bool CTracker::IsKnown(const void* object) {
     const auto key = reinterpret_cast<uintptr_t>(object);
     const uint64_t hash = HashAddress(key);
     CShard& shard = shards_[hash >> (64 - kShardBits)];
-    ScopedLock hold(shard);
+    CShardLock hold(shard.Section());
     return shard.Contains(key, hash);
 }
 
 size_t CTracker::Count() {
     size_t total = 0;
     for (CShard& shard : shards_) {
-        ScopedLock hold(shard);
+        CShardLock hold(shard.Section());
         total += shard.Size();
     }
     return total;

@@ -25,19 +25,25 @@ private:
     // own lock, so creating and destroying objects on several threads rarely contends.
     // Lookups are constant time on average and never allocate.
     // One cache line at least per shard, so threads working in different shards do not
-    // contend for the same line.
-    class alignas(64) CShard : public CLockable {
+    // contend for the same line. A shard is locked with a bare critical section, without the
+    // per-lock bookkeeping of CLockable: every object ever made passes through here twice.
+    class alignas(64) CShard {
     public:
-        CShard() { className = "CTracker"; }
-        ~CShard() override;
+        CShard() { InitializeCriticalSection(&section_); }
+        ~CShard();
+        CShard(const CShard&) = delete;
+        CShard& operator=(const CShard&) = delete;
+
         bool Insert(uintptr_t key, uint64_t hash);
         bool Erase(uintptr_t key, uint64_t hash);
         bool Contains(uintptr_t key, uint64_t hash) const;
         size_t Size() const { return size_; }
+        CRITICAL_SECTION* Section() { return &section_; }
 
     private:
         size_t Find(uintptr_t key, uint64_t hash) const;
         bool Grow();
+        CRITICAL_SECTION section_;
         // Linear probing; 0 marks an empty slot; the table is at most half full.
         uintptr_t* slots_ = nullptr;
         size_t mask_ = 0;
