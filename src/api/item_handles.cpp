@@ -1,0 +1,17 @@
+#include "api/item_handles.h"
+
+#include "runtime/tracker.h"
+
+CItem* ResolveItem(MbItem handle) {
+    return dynamic_cast<CItem*>(ResolveHandle(handle));
+}
+
+CAtom* ResolveAtom(MbItem handle) {
+    CItem* item = ResolveItem(handle);
+    return item != nullptr ? item->GetAtom() : nullptr;
+}
+
+MbItem Publish(CRef<CItem> item) {
+    if (!item || !IsKnownObject(item.Get())) return nullptr;
+    return item.Detach();
+}
