@@ -13,7 +13,7 @@ namespace {
 
 template <class Write>
 MbItem NewValue(Write write) noexcept {
-    return Guarded<MbItem>(nullptr, [&] { return Publish(NewAtomItem(write)); });
+    return Guarded<MbItem>(nullptr, [&] { return MakeItem([&] { return NewAtomItem(write); }); });
 }
 
 // A write that cannot take place (an atom or a copy of the bytes cannot be allocated) leaves a
@@ -41,15 +41,15 @@ MbResult SetValue(MbItem handle, Write write) noexcept {
 using namespace atom_value;
 
 extern "C" MbItem MbAtomNewNone(void) noexcept {
-    return Guarded<MbItem>(nullptr, [] { return Publish(CItem::NewAtom()); });
+    return Guarded<MbItem>(nullptr, [] { return MakeItem(CItem::NewAtom); });
 }
 
 extern "C" MbItem MbListNew(void) noexcept {
-    return Guarded<MbItem>(nullptr, [] { return Publish(CItem::NewList()); });
+    return Guarded<MbItem>(nullptr, [] { return MakeItem(CItem::NewList); });
 }
 
 extern "C" MbItem MbMapNew(void) noexcept {
-    return Guarded<MbItem>(nullptr, [] { return Publish(CItem::NewMap()); });
+    return Guarded<MbItem>(nullptr, [] { return MakeItem(CItem::NewMap); });
 }
 
 extern "C" MbItem MbAtomNewBlob(const void* data, uint32_t length) noexcept {

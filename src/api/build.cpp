@@ -87,7 +87,7 @@ extern "C" MbItem MbBuildV(const char* format, va_list args) noexcept {
     if (format == nullptr) return nullptr;
     va_list copy;
     va_copy(copy, args);
-    MbItem result = Guarded<MbItem>(nullptr, [&] { return Publish(Build(format, copy)); });
+    MbItem result = Guarded<MbItem>(nullptr, [&] { return MakeItem([&] { return Build(format, copy); }); });
     va_end(copy);
     return result;
 }

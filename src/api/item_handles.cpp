@@ -1,5 +1,6 @@
 #include "api/item_handles.h"
 
+#include "runtime/process.h"
 #include "runtime/tracker.h"
 
 CItem* ResolveItem(MbItem handle) {
@@ -9,6 +10,10 @@ CItem* ResolveItem(MbItem handle) {
 CAtom* ResolveAtom(MbItem handle) {
     CItem* item = ResolveItem(handle);
     return item != nullptr ? item->GetAtom() : nullptr;
+}
+
+bool CanMakeItems() {
+    return process::Tracker() != nullptr;
 }
 
 MbItem Publish(CRef<CItem> item) {

@@ -55,6 +55,7 @@ TEST_F(ItemApi, EachCreatorGivesItsTypeAndOneReference) {
 TEST_F(ItemApi, ItemsMadeBeforeInitAreRefused) {
     MbLibraryTerm();
     EXPECT_EQ(MbAtomNewInt(1), nullptr);
+    EXPECT_EQ(MbAtomNewNone(), nullptr);
     EXPECT_EQ(MbListNew(), nullptr);
     EXPECT_EQ(MbBuild("[i]", 1), nullptr);
     ASSERT_EQ(MbLibraryInit(), 1);
