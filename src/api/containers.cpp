@@ -7,13 +7,18 @@
 #include "api/container_key.h"
 #include "api/guard.h"
 #include "api/item_handles.h"
+#include "api/nesting.h"
+#include "runtime/reports.h"
 #include "runtime/tracker.h"
 
 namespace {
 
-CList* ResolveList(MbItem handle) {
-    CItem* item = ResolveItem(handle);
-    return item != nullptr ? item->GetList() : nullptr;
+// False, with a warning naming the value, when putting the value into the container would nest
+// the container inside itself.
+bool Accepts(CItem& container, CItem& value) {
+    if (!WouldNestInItself(value, container)) return true;
+    ReportWarning("attempt to nest a container inside itself at", &value);
+    return false;
 }
 
 // Runs `find` under the container's lock. With `element` given, the element found is handed out
@@ -45,9 +50,12 @@ MbResult Store(CItem& container, const CContainerKey& key, CItem& value) {
     if (CList* list = container.GetList()) {
         const uint32_t position = key.ListPosition();
         if (position >= list->Count()) return MbResultNotFound;
-        return list->Set(static_cast<uint16_t>(position), &value) ? MbResultOk : MbResultFailed;
+        const bool set = Accepts(container, value) && list->Set(static_cast<uint16_t>(position), &value);
+        return set ? MbResultOk : MbResultFailed;
     }
-    if (CMap* map = container.GetMap()) return key.SetIn(*map, value) ? MbResultOk : MbResultFailed;
+    if (CMap* map = container.GetMap()) {
+        return Accepts(container, value) && key.SetIn(*map, value) ? MbResultOk : MbResultFailed;
+    }
     return MbResultInvalid;
 }
 
@@ -72,10 +80,12 @@ MbResult Erase(CItem& container, const CContainerKey& key) {
 extern "C" MbResult MbListInsert(MbItem list, uint32_t position, MbItem element, uint16_t* index) noexcept {
     if (index != nullptr) *index = MbAppendIndex;
     return Guarded<MbResult>(MbResultFailed, [&]() -> MbResult {
-        CList* resolved = ResolveList(list);
+        CItem* container = ResolveItem(list);
         CItem* item = ResolveItem(element);
-        if (resolved == nullptr || item == nullptr) return MbResultInvalid;
-        return resolved->Insert(static_cast<uint16_t>(position), item, index) ? MbResultOk : MbResultFailed;
+        if (container == nullptr || container->GetList() == nullptr || item == nullptr) return MbResultInvalid;
+        const bool inserted =
+            Accepts(*container, *item) && container->GetList()->Insert(static_cast<uint16_t>(position), item, index);
+        return inserted ? MbResultOk : MbResultFailed;
     });
 }
 
@@ -116,11 +126,10 @@ extern "C" MbResult MbItemSetAt(MbItem container, uint16_t position, MbItem valu
         CItem* item = ResolveItem(container);
         CItem* element = ResolveItem(value);
         if (item == nullptr || element == nullptr) return MbResultInvalid;
+        if (item->GetList() == nullptr && item->GetMap() == nullptr) return MbResultInvalid;
+        if (!Accepts(*item, *element)) return MbResultFailed;
         if (CList* list = item->GetList()) return list->Set(position, element) ? MbResultOk : MbResultFailed;
-        if (CMap* map = item->GetMap()) {
-            return CContainerKey::OfPosition(position).SetIn(*map, *element) ? MbResultOk : MbResultFailed;
-        }
-        return MbResultInvalid;
+        return CContainerKey::OfPosition(position).SetIn(*item->GetMap(), *element) ? MbResultOk : MbResultFailed;
     });
 }
 

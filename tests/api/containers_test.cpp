@@ -418,3 +418,39 @@ TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
     EXPECT_EQ(UnknownHandleWarnings(), 0u);
     MbHandleRelease(list);
 }
+
+// A container never ends up inside itself, however deep; shared subtrees are no cycle, and the
+// check visits each of them once.
+TEST_F(ItemApi, ContainersAreNeverNestedInsideThemselves) {
+    MbItem outer = MbListNew();
+    MbItem middle = MbMapNew();
+    MbItem inner = MbListNew();
+    MbItem atom = MbAtomNewInt(1);
+    uint16_t index = 0;
+    EXPECT_EQ(MbListAppend(outer, outer, &index), 1u);
+    EXPECT_EQ(index, MbAppendIndex);
+    ASSERT_EQ(MbMapSetNamed(middle, "inner", inner), 0u);
+    ASSERT_EQ(MbListAppend(outer, middle, nullptr), 0u);
+    ASSERT_EQ(MbListAppend(inner, atom, nullptr), 0u);
+    trace_capture::Clear();
+    EXPECT_EQ(MbListAppend(inner, outer, nullptr), 1u);
+    EXPECT_EQ(MbItemSetAt(inner, 0, outer), 1u);
+    EXPECT_EQ(MbItemSet(inner, atom, middle), 4u) << "Int 1 is beyond the end of a list of one";
+    EXPECT_EQ(MbMapSetNamed(middle, "again", outer), 1u);
+    EXPECT_EQ(MbItemSetAt(middle, 3, middle), 1u);
+    EXPECT_EQ(trace_capture::CountContaining("attempt to nest a container inside itself at"), 4u);
+    EXPECT_EQ(Refs(outer), 1u);
+    EXPECT_EQ(Refs(middle), 2u);
+
+    MbItem shared = MbListNew();
+    for (int level = 0; level < 40; ++level) {
+        MbItem parent = MbListNew();
+        ASSERT_EQ(MbListAppend(parent, shared, nullptr), 0u);
+        ASSERT_EQ(MbListAppend(parent, shared, nullptr), 0u) << "the same list twice is no cycle";
+        MbHandleRelease(shared);
+        shared = parent;
+    }
+    EXPECT_EQ(MbListAppend(inner, shared, nullptr), 0u);
+    EXPECT_EQ(MbListAppend(shared, outer, nullptr), 1u) << "outer holds shared through inner";
+    for (MbItem item : {outer, middle, inner, atom, shared}) MbHandleRelease(item);
+}
