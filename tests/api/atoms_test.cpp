@@ -413,3 +413,24 @@ TEST_F(ItemApi, BadHandlesAreRefusedOnce) {
     EXPECT_EQ(UnknownHandleWarnings(), 0u);
     notAnItem->Release();
 }
+
+// A String made from a text longer than 65,535 bytes is kept whole; 16-bit lengths saturate
+// rather than wrap, and storing it is refused rather than cut.
+TEST_F(ItemApi, TextsBeyond16BitLengths) {
+    const std::string longText(70000, 'q');
+    MbItem item = MbAtomNewString(longText.c_str());
+    const char* text = nullptr;
+    uint16_t length = 0;
+    ASSERT_EQ(MbAtomGetString(item, &text, &length), 0u);
+    EXPECT_EQ(length, 65535u);
+    EXPECT_EQ(std::strlen(text), longText.size());
+    char buffer[8];
+    EXPECT_EQ(MbAtomCopyString(item, buffer, &length, sizeof buffer), 5u);
+    EXPECT_EQ(length, 65535u);
+    char* copy = nullptr;
+    ASSERT_EQ(MbAtomDupString(item, &copy, &length), 0u);
+    EXPECT_EQ(std::strlen(copy), longText.size());
+    MbMemoryFree(copy);
+    EXPECT_EQ(MbItemToBytes(item), nullptr);
+    MbHandleRelease(item);
+}
