@@ -261,17 +261,16 @@ uint16_t CAtom::Read(CStorage& stream) {
     if (!stream.ReadByte(&letter)) return 0;
     const uint32_t type = TypeOfLetter(letter);
     if (IsBytes(type)) {
-        CStr* string = IsBytes(type_) ? cell_.string : nullptr;
+        CStr* held = IsBytes(type_) ? cell_.string : nullptr;
         type_ = type;
-        if (string == nullptr) {
-            string = new (std::nothrow) CStr;
-            cell_.string = string;
-            if (string == nullptr) {
-                ReportError("failed to allocate atom string buffer");
-                return 1;
-            }
+        if (held != nullptr) return static_cast<uint16_t>(1 + held->Read(stream));
+        uint16_t consumed = 0;
+        cell_.string = CStr::ReadNew(stream, &consumed);
+        if (cell_.string == nullptr) {
+            ReportError("failed to allocate atom string buffer");
+            return 1;
         }
-        return static_cast<uint16_t>(1 + string->Read(stream));
+        return static_cast<uint16_t>(1 + consumed);
     }
     if (type == MbTypeUnknown || type >= MbTypeItem) {
         Reset(type_);

@@ -13,8 +13,8 @@ void ReleaseAll(const std::vector<CItem*>& elements) {
 }
 }  // namespace
 
+// At count zero no other thread can reach the list, so its elements are released unlocked.
 CList::~CList() {
-    ScopedLock hold(*this);
     ReleaseAll(elements_);
 }
 

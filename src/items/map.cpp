@@ -18,8 +18,8 @@ void ReleaseAll(const std::vector<CMap::Entry>& entries) {
 }
 }  // namespace
 
+// At count zero no other thread can reach the map, so its entries are released unlocked.
 CMap::~CMap() {
-    ScopedLock hold(*this);
     ReleaseAll(entries_);
 }
 

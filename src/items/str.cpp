@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "items/storage.h"
 
@@ -116,28 +117,39 @@ uint16_t CStr::Write(CStorage& stream) {
     return static_cast<uint16_t>(count + stream.WriteBytes(data_, static_cast<uint16_t>(length_)));
 }
 
-// Reads into the final block directly and installs it only when complete, so a short stream
-// leaves the string empty and never partial.
-uint16_t CStr::Read(CStorage& stream) {
+// Reads into the final block directly and hands it out only when complete, so a short stream
+// gives no content, never a partial one.
+uint16_t CStr::ReadContent(CStorage& stream, char** data, uint32_t* length) {
+    *data = nullptr;
+    *length = 0;
     uint8_t field[2] = {0, 0};
     const uint16_t got = stream.ReadBytes(field, 2);
-    const uint16_t length = static_cast<uint16_t>(field[0] | field[1] << 8);
-    if (length == 0) {
-        Clear();
-        return got;
-    }
-    auto* data = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
-    if (data == nullptr) {
-        Clear();
-        return got;
-    }
-    const uint16_t read = stream.ReadBytes(data, length);
-    if (read == length) {
-        data[length] = 0;
-        Replace(data, length);
+    const uint16_t announced = static_cast<uint16_t>(field[0] | field[1] << 8);
+    if (announced == 0) return got;
+    auto* block = static_cast<char*>(std::malloc(static_cast<size_t>(announced) + 1));
+    if (block == nullptr) return got;
+    const uint16_t read = stream.ReadBytes(block, announced);
+    if (read == announced) {
+        block[announced] = 0;
+        *data = block;
+        *length = announced;
     } else {
-        std::free(data);
-        Clear();
+        std::free(block);
     }
     return static_cast<uint16_t>(got + read);
+}
+
+uint16_t CStr::Read(CStorage& stream) {
+    char* data;
+    uint32_t length;
+    const uint16_t consumed = ReadContent(stream, &data, &length);
+    Replace(data, length);
+    return consumed;
+}
+
+CStr* CStr::ReadNew(CStorage& stream, uint16_t* consumed) {
+    CStr* string = new (std::nothrow) CStr;
+    if (string == nullptr) return nullptr;
+    *consumed = ReadContent(stream, &string->data_, &string->length_);
+    return string;
 }

@@ -47,8 +47,14 @@ public:
 
     // Stored form of a string that may be absent: the length field and the bytes, or 00 00.
     static uint16_t WriteStored(CStorage& stream, CStr* string);
+    // A new CStr read as Read would read it (no other thread can see it yet, so no lock is
+    // taken); null when it cannot be allocated. *consumed gets the bytes consumed.
+    static CStr* ReadNew(CStorage& stream, uint16_t* consumed);
 
 private:
+    // Reads a stored string: the length field and then the content, installed into *data (a
+    // malloc'd block with a NUL behind it) only when complete. Returns the bytes consumed.
+    static uint16_t ReadContent(CStorage& stream, char** data, uint32_t* length);
     // Takes ownership of a malloc'd block of length + 1 bytes (NUL at [length]) or null.
     void Replace(char* data, uint32_t length);
 

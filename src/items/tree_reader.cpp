@@ -57,8 +57,15 @@ public:
     ~CTreeReader();
 
     void Item(CItem& item);
-    void List(CList& list) { Enter(list, false); }
-    void Map(CMap& map) { Enter(map, true); }
+    // The caller's own list or map: its content is replaced under its lock.
+    void RootList(CList& list) {
+        rootIsCaller_ = true;
+        Enter(list, false);
+    }
+    void RootMap(CMap& map) {
+        rootIsCaller_ = true;
+        Enter(map, true);
+    }
     // Reads the elements of every entered container; returns the bytes consumed since start.
     uint16_t Finish();
 
@@ -82,6 +89,8 @@ private:
     const uint32_t start_;
     uint32_t missing_ = 0;
     bool stopped_ = false;
+    // The bottom frame is a container the caller passed in (not one the reader made).
+    bool rootIsCaller_ = false;
     std::vector<Frame> frames_;
 };
 
@@ -107,12 +116,25 @@ void CTreeReader::Enter(CStorable& container, bool isMap) {
     }
 }
 
+// A container the reader made itself is reachable only through the tree being read, so its
+// content is installed without its lock; the root may be shared and is replaced under it.
 void CTreeReader::Install(Frame& frame) {
+    const bool root = frames_.size() == 1 && rootIsCaller_;
     if (frame.isMap) {
         SortKeepingFirst(frame.entries);
-        static_cast<CMap*>(frame.container)->ReplaceEntries(std::move(frame.entries));
+        auto* map = static_cast<CMap*>(frame.container);
+        if (root) {
+            map->ReplaceEntries(std::move(frame.entries));
+        } else {
+            map->entries_.swap(frame.entries);
+        }
     } else {
-        static_cast<CList*>(frame.container)->ReplaceElements(std::move(frame.elements));
+        auto* list = static_cast<CList*>(frame.container);
+        if (root) {
+            list->ReplaceElements(std::move(frame.elements));
+        } else {
+            list->elements_.swap(frame.elements);
+        }
     }
 }
 
@@ -140,13 +162,13 @@ void CTreeReader::Item(CItem& item) {
             CList* list = new (std::nothrow) CList;
             if (list == nullptr) return ReportError("failed to create new list");
             item.AdoptChild(MbTypeList, list);
-            return List(*list);
+            return Enter(*list, false);
         }
         case 'M': {
             CMap* map = new (std::nothrow) CMap;
             if (map == nullptr) return ReportError("failed to create new map");
             item.AdoptChild(MbTypeMap, map);
-            return Map(*map);
+            return Enter(*map, true);
         }
         default: ReportItemError("unknown item type read from storage (0x%02X)", letter);
     }
@@ -215,12 +237,12 @@ uint16_t ReadTree(CStorage& stream, CItem& root) {
 
 uint16_t ReadTree(CStorage& stream, CList& root) {
     CTreeReader reader(stream);
-    reader.List(root);
+    reader.RootList(root);
     return reader.Finish();
 }
 
 uint16_t ReadTree(CStorage& stream, CMap& root) {
     CTreeReader reader(stream);
-    reader.Map(root);
+    reader.RootMap(root);
     return reader.Finish();
 }

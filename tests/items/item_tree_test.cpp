@@ -294,7 +294,7 @@ TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
     const Bytes original = StoreBytes(*root.Get());
     std::mt19937 random(20240607);
     MbTracerSet(nullptr);
-    for (int round = 0; round < 2000; ++round) {
+    for (int round = 0; round < 1000; ++round) {
         Bytes bytes = original;
         const int edits = 1 + static_cast<int>(random() % 4);
         for (int e = 0; e < edits; ++e) {

@@ -19,13 +19,13 @@ using mbus::platform::ParseSessionId;
 
 TEST(Clock, TickCountFollowsTheMonotonicClock) {
     timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     DWORD expected = static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
     DWORD first = GetTickCount();
     EXPECT_LE(first - expected, 50u);  // unsigned difference: correct across the 32-bit wrap
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     DWORD elapsed = GetTickCount() - first;
-    EXPECT_GE(elapsed, 100u);
+    EXPECT_GE(elapsed, 90u);  // the coarse clock advances in steps of a few ms
     EXPECT_LT(elapsed, 2000u);
 }
 

@@ -54,7 +54,7 @@ TEST_F(Locks, SlowHoldIsReportedOnceAndShortHoldIsNot) {
     std::this_thread::sleep_for(150ms);
     object.Unlock();
     const int ms = SlowLockMs();
-    EXPECT_GE(ms, 150);
+    EXPECT_GE(ms, 140);  // the tick count moves in steps of a few ms
     EXPECT_LT(ms, 1000);
 }
 

@@ -1,0 +1,258 @@
+// Item trees: store+load round trips and text rendering, against msgpack-cxx (object trees,
+// pack and unpack) and nlohmann::json (to_msgpack and from_msgpack, dump) in the same run.
+// Two trees: a small message ({"proc", "source", "cookie", "arg": {int, real, one-letter
+// string, list of five short strings, time}}) and a large one (a list of 500 such "arg" maps).
+// At the end the round-trip and render rates of mbus are printed as ratios to the peers'.
+#include <benchmark/benchmark.h>
+#include <mbus/mbus.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "items/item_tree.h"
+#include "items/str.h"
+
+#ifdef MBUS_BENCH_MSGPACK
+#include <msgpack.hpp>
+#endif
+#ifdef MBUS_BENCH_JSON
+#include <nlohmann/json.hpp>
+#endif
+
+namespace {
+
+constexpr int kLargeCount = 500;
+const char* const kWords[5] = {"alpha", "beta", "gamma", "delta", "eps"};
+constexpr int64_t kTime = 13300000000000;
+constexpr uint64_t kCookie = 0x0123456789ABCDEFull;
+
+// ---- mbus ----
+
+CRef<CItem> MbusAtom(void (*set)(CAtom&)) {
+    CRef<CItem> item = CItem::NewAtom();
+    set(*item->GetAtom());
+    return item;
+}
+
+CRef<CItem> MbusText(const char* text) {
+    CRef<CItem> item = CItem::NewAtom();
+    item->GetAtom()->SetString(text);
+    return item;
+}
+
+CRef<CItem> MbusArg(int i) {
+    CRef<CItem> arg = CItem::NewMap();
+    CRef<CItem> list = CItem::NewList();
+    for (const char* word : kWords) list->GetList()->Append(MbusText(word).Get());
+    CRef<CItem> number = CItem::NewAtom();
+    number->GetAtom()->SetInt(i);
+    CMap& map = *arg->GetMap();
+    map.SetNamed("i", number.Get());
+    map.SetNamed("r", MbusAtom([](CAtom& a) { a.SetReal(2.5); }).Get());
+    map.SetNamed("s", MbusText("x").Get());
+    map.SetNamed("l", list.Get());
+    map.SetNamed("t", MbusAtom([](CAtom& a) { a.SetUtcTime(kTime); }).Get());
+    return arg;
+}
+
+CRef<CItem> MbusSmall() {
+    CRef<CItem> root = CItem::NewMap();
+    CMap& map = *root->GetMap();
+    map.SetNamed("proc", MbusText("Deliver").Get());
+    map.SetNamed("source", MbusText("client-7").Get());
+    map.SetNamed("cookie", MbusAtom([](CAtom& a) { a.SetCookie(uint32_t(kCookie), uint32_t(kCookie >> 32)); }).Get());
+    map.SetNamed("arg", MbusArg(42).Get());
+    return root;
+}
+
+CRef<CItem> MbusLarge() {
+    CRef<CItem> root = CItem::NewList();
+    for (int i = 0; i < kLargeCount; ++i) root->GetList()->Append(MbusArg(i).Get());
+    return root;
+}
+
+void MbusRoundTrip(benchmark::State& state, CRef<CItem> (*make)()) {
+    CRef<CItem> tree = make();
+    uint32_t length = 0;
+    for (auto _ : state) {
+        CRef<CItem> blob = StoreItem(*tree.Get());
+        const char* bytes = blob->GetAtom()->GetBlob()->GetString(&length);
+        CRef<CItem> back = LoadItem(bytes, length);
+        benchmark::DoNotOptimize(back.Get());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * int64_t(length));
+}
+
+void MbusRender(benchmark::State& state, CRef<CItem> (*make)()) {
+    CRef<CItem> tree = make();
+    uint32_t length = 0;
+    for (auto _ : state) {
+        CRef<CItem> text = RenderItem(*tree.Get(), false);
+        benchmark::DoNotOptimize(text->GetAtom()->GetBlob()->GetString(&length));
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * int64_t(length));
+}
+
+BENCHMARK_CAPTURE(MbusRoundTrip, small, MbusSmall);
+BENCHMARK_CAPTURE(MbusRoundTrip, large, MbusLarge);
+BENCHMARK_CAPTURE(MbusRender, small, MbusSmall);
+BENCHMARK_CAPTURE(MbusRender, large, MbusLarge);
+
+// ---- msgpack-cxx: object trees in a zone, packed and unpacked ----
+#ifdef MBUS_BENCH_MSGPACK
+
+msgpack::object PackArg(msgpack::zone& zone, int i) {
+    std::map<std::string, msgpack::object> arg;
+    arg["i"] = msgpack::object(i, zone);
+    arg["r"] = msgpack::object(2.5, zone);
+    arg["s"] = msgpack::object(std::string("x"), zone);
+    arg["l"] = msgpack::object(std::vector<std::string>(std::begin(kWords), std::end(kWords)), zone);
+    arg["t"] = msgpack::object(kTime, zone);
+    return msgpack::object(arg, zone);
+}
+
+msgpack::object PackSmall(msgpack::zone& zone) {
+    std::map<std::string, msgpack::object> root;
+    root["proc"] = msgpack::object(std::string("Deliver"), zone);
+    root["source"] = msgpack::object(std::string("client-7"), zone);
+    root["cookie"] = msgpack::object(kCookie, zone);
+    root["arg"] = PackArg(zone, 42);
+    return msgpack::object(root, zone);
+}
+
+msgpack::object PackLarge(msgpack::zone& zone) {
+    std::vector<msgpack::object> list;
+    for (int i = 0; i < kLargeCount; ++i) list.push_back(PackArg(zone, i));
+    return msgpack::object(list, zone);
+}
+
+void MsgpackRoundTrip(benchmark::State& state, msgpack::object (*make)(msgpack::zone&)) {
+    msgpack::zone zone;
+    const msgpack::object tree = make(zone);
+    size_t length = 0;
+    for (auto _ : state) {
+        msgpack::sbuffer buffer;
+        msgpack::pack(buffer, tree);
+        msgpack::object_handle back = msgpack::unpack(buffer.data(), buffer.size());
+        benchmark::DoNotOptimize(back.get());
+        length = buffer.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * int64_t(length));
+}
+
+void MsgpackRender(benchmark::State& state, msgpack::object (*make)(msgpack::zone&)) {
+    msgpack::zone zone;
+    const msgpack::object tree = make(zone);
+    size_t length = 0;
+    for (auto _ : state) {
+        std::ostringstream text;
+        text << tree;
+        length = text.str().size();
+        benchmark::DoNotOptimize(length);
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * int64_t(length));
+}
+
+BENCHMARK_CAPTURE(MsgpackRoundTrip, small, PackSmall);
+BENCHMARK_CAPTURE(MsgpackRoundTrip, large, PackLarge);
+BENCHMARK_CAPTURE(MsgpackRender, small, PackSmall);
+BENCHMARK_CAPTURE(MsgpackRender, large, PackLarge);
+#endif
+
+// ---- nlohmann::json: to_msgpack and from_msgpack, dump ----
+#ifdef MBUS_BENCH_JSON
+using nlohmann::json;
+
+json JsonArg(int i) {
+    return json{{"i", i}, {"r", 2.5}, {"s", "x"}, {"l", std::vector<std::string>(std::begin(kWords), std::end(kWords))},
+                {"t", kTime}};
+}
+
+json JsonSmall() {
+    return json{{"proc", "Deliver"}, {"source", "client-7"}, {"cookie", kCookie}, {"arg", JsonArg(42)}};
+}
+
+json JsonLarge() {
+    json list = json::array();
+    for (int i = 0; i < kLargeCount; ++i) list.push_back(JsonArg(i));
+    return list;
+}
+
+void JsonRoundTrip(benchmark::State& state, json (*make)()) {
+    const json tree = make();
+    size_t length = 0;
+    for (auto _ : state) {
+        const std::vector<uint8_t> bytes = json::to_msgpack(tree);
+        json back = json::from_msgpack(bytes);
+        benchmark::DoNotOptimize(back);
+        length = bytes.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * int64_t(length));
+}
+
+void JsonRender(benchmark::State& state, json (*make)()) {
+    const json tree = make();
+    size_t length = 0;
+    for (auto _ : state) {
+        const std::string text = tree.dump();
+        length = text.size();
+        benchmark::DoNotOptimize(length);
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * int64_t(length));
+}
+
+BENCHMARK_CAPTURE(JsonRoundTrip, small, JsonSmall);
+BENCHMARK_CAPTURE(JsonRoundTrip, large, JsonLarge);
+BENCHMARK_CAPTURE(JsonRender, small, JsonSmall);
+BENCHMARK_CAPTURE(JsonRender, large, JsonLarge);
+#endif
+
+// Prints what the console reporter prints and remembers each benchmark's trees per second.
+class CRatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const auto rate = run.counters.find("items_per_second");
+            if (rate != run.counters.end()) rates_[run.benchmark_name()] = rate->second.value;
+        }
+    }
+
+    void PrintRatios() const {
+        std::printf("\nmbus rate / peer rate (trees per second, same run):\n");
+        for (const char* work : {"RoundTrip", "Render"}) {
+            for (const char* tree : {"small", "large"}) {
+                for (const char* peer : {"Msgpack", "Json"}) {
+                    const auto ours = rates_.find(std::string("Mbus") + work + "/" + tree);
+                    const auto theirs = rates_.find(std::string(peer) + work + "/" + tree);
+                    if (ours == rates_.end() || theirs == rates_.end()) continue;
+                    std::printf("  %-9s %-5s vs %-7s %6.2f\n", work, tree, peer, ours->second / theirs->second);
+                }
+            }
+        }
+    }
+
+private:
+    std::map<std::string, double> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!MbLibraryInit()) return 1;
+    benchmark::Initialize(&argc, argv);
+    CRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    MbLibraryTerm();
+    return 0;
+}
