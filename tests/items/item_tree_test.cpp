@@ -252,7 +252,9 @@ TEST_F(ItemTreeTest, DeepestTreesOnASmallStack) {
             }
         });
     }
-    EXPECT_EQ(trace_capture::Records().size(), 1u);
+    // Under load a store of the whole tree may also hold the outer lock long enough for a
+    // slow-lock line; errors are the one refused map render only.
+    EXPECT_EQ(Reported("**Error:"), 1u);
     EXPECT_EQ(Reported("storage full"), 1u);
 }
 
