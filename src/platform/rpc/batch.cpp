@@ -1,0 +1,68 @@
+#include "platform/rpc/batch.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+thread_local CRpcBatch* tCurrentBatch = nullptr;
+}
+
+CRpcBatch::CRpcBatch() {
+    if (tCurrentBatch != nullptr) throw std::logic_error("an RPC batch is already open on this thread");
+    tCurrentBatch = this;
+}
+
+CRpcBatch::~CRpcBatch() {
+    if (open_) End();
+}
+
+CRpcBatch* CRpcBatch::Current() {
+    return tCurrentBatch;
+}
+
+void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count) {
+    auto it = std::find_if(pending_.begin(), pending_.end(),
+                           [&](const CPending& p) { return p.channel == channel; });
+    if (it == pending_.end()) {
+        pending_.push_back(CPending{channel, {}, {}});
+        it = pending_.end() - 1;
+        it->bytes.reserve(16 * 1024);
+    }
+    size_t size = 0;
+    for (int i = 0; i < count; ++i) size += parts[i].iov_len;
+    if (!it->bytes.empty() && it->bytes.size() + size > kBatchFlushBytes) Flush(*it);
+    // Reserve first so that a failed allocation leaves no partial frame behind.
+    const size_t start = it->bytes.size();
+    it->frames.reserve(it->frames.size() + 1);
+    it->bytes.reserve(std::max(start + size, 2 * start));
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* base = static_cast<const uint8_t*>(parts[i].iov_base);
+        it->bytes.insert(it->bytes.end(), base, base + parts[i].iov_len);
+    }
+    it->frames.emplace_back(it->bytes.size(), calls_++);
+}
+
+void CRpcBatch::Flush(CPending& pending) {
+    if (pending.bytes.empty()) return;
+    iovec part{pending.bytes.data(), pending.bytes.size()};
+    size_t written = 0;
+    const RPC_STATUS status = pending.channel->Write(&part, 1, &written);
+    if (status != RPC_S_OK) {
+        for (const auto& [end, call] : pending.frames) {
+            if (end > written) failures_.push_back(CRpcCallFailure{call, status});
+        }
+    }
+    pending.bytes.clear();
+    pending.frames.clear();
+}
+
+std::vector<CRpcCallFailure> CRpcBatch::End() {
+    if (!open_) return {};
+    open_ = false;
+    tCurrentBatch = nullptr;
+    for (CPending& pending : pending_) Flush(pending);
+    pending_.clear();
+    std::sort(failures_.begin(), failures_.end(),
+              [](const CRpcCallFailure& a, const CRpcCallFailure& b) { return a.call < b.call; });
+    return std::move(failures_);
+}

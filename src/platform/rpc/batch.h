@@ -1,0 +1,64 @@
+// Batched delivery. While a CRpcBatch is open on a thread, the client stubs called on that
+// thread do not write: they append their frame to the batch's buffer for its endpoint and
+// return. End writes each endpoint's buffer with as few writes as the socket allows (one when
+// it takes it whole), and a buffer that grows past kBatchFlushBytes is written at once. Frames
+// keep their call order per endpoint.
+//
+// Failures: the frames that went into the socket whole count as delivered; every other call of
+// the batch to that endpoint is reported by End, in call order, with its index (the value of
+// Calls() just before that call was made) and the status its own unbatched call would have
+// raised. Calls that fail at once (bad arguments) raise as usual and are not counted.
+#pragma once
+
+#include "platform/rpc/channel.h"
+#include "platform/rpc/rpc.h"
+
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+constexpr size_t kBatchFlushBytes = 256 * 1024;
+
+struct CRpcCallFailure {
+    size_t call;
+    RPC_STATUS status;
+};
+
+class CRpcBatch {
+public:
+    // Opens the batch on the calling thread; one batch per thread at a time (a second one
+    // throws std::logic_error).
+    CRpcBatch();
+    // Ends the batch if End was not called. The frames are still written, but failures are
+    // then not reported to anyone: callers that care call End.
+    ~CRpcBatch();
+    CRpcBatch(const CRpcBatch&) = delete;
+    CRpcBatch& operator=(const CRpcBatch&) = delete;
+
+    // Calls gathered so far.
+    size_t Calls() const { return calls_; }
+    // Writes everything gathered and closes the batch; returns the calls that failed.
+    std::vector<CRpcCallFailure> End();
+
+    // The batch open on this thread, or null.
+    static CRpcBatch* Current();
+    // Appends one call's frame, given as parts, for channel.
+    void Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count);
+
+private:
+    struct CPending {
+        std::shared_ptr<CClientChannel> channel;
+        std::vector<uint8_t> bytes;
+        // Per frame: the offset just past it in bytes, and its call index.
+        std::vector<std::pair<size_t, size_t>> frames;
+    };
+
+    void Flush(CPending& pending);
+
+    std::vector<CPending> pending_;  // a handful of endpoints per batch: searched linearly
+    std::vector<CRpcCallFailure> failures_;
+    size_t calls_ = 0;
+    bool open_ = true;
+};

@@ -1,0 +1,232 @@
+#include "platform/rpc/dispatcher.h"
+
+#include "platform/rpc/frame.h"
+#include "platform/rpc/socket.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Per connection; holds several maximum frames so that a whole frame always fits.
+constexpr size_t kReadBufferSize = 256 * 1024;
+// Reads of one connection per wake-up before the others get their turn.
+constexpr int kReadsPerTurn = 8;
+constexpr int kListenBacklog = 128;
+
+}  // namespace
+
+struct CDispatcher::CWatched {
+    bool isListener;
+};
+
+struct CDispatcher::CListener : CWatched {
+    std::string endpoint;
+    int fd;
+};
+
+struct CDispatcher::CConnection : CWatched {
+    int fd;
+    CRpcBinding binding;   // the call binding handed to the manager routine
+    std::string service;   // NUL-terminated copy of the current frame's service
+    std::unique_ptr<uint8_t[]> buffer{new uint8_t[kReadBufferSize]};
+    size_t used = 0;       // bytes in buffer not yet run
+};
+
+std::shared_ptr<CDispatcher> CDispatcher::Create() {
+    std::shared_ptr<CDispatcher> dispatcher(new CDispatcher);
+    dispatcher->epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    dispatcher->wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (dispatcher->epoll_ < 0 || dispatcher->wake_ < 0) return nullptr;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = nullptr;
+    if (epoll_ctl(dispatcher->epoll_, EPOLL_CTL_ADD, dispatcher->wake_, &event) != 0) return nullptr;
+    return dispatcher;
+}
+
+CDispatcher::~CDispatcher() {
+    for (CConnection* connection : connections_) Drop(connection);
+    for (auto& listener : listeners_) CloseDescriptor(listener->fd);
+    CloseDescriptor(wake_);
+    CloseDescriptor(epoll_);
+    if (thread_.joinable()) thread_.detach();
+}
+
+void CDispatcher::SetInterface(RPC_IF_HANDLE ifSpec, const void* managerEpv, RPC_IF_CALLBACK_FN callback) {
+    interface_ = ifSpec;
+    managerEpv_ = managerEpv;
+    callback_ = callback;
+}
+
+RPC_STATUS CDispatcher::AddEndpoint(const std::string& endpoint) {
+    std::lock_guard<std::mutex> lock(listenMutex_);
+    for (const auto& listener : listeners_) {
+        if (listener->endpoint == endpoint) return RPC_S_OK;
+    }
+    CAbstractAddress address;
+    if (!address.Set(kEndpointPrefix, endpoint)) return RPC_S_INVALID_ENDPOINT_FORMAT;
+    auto listener = std::make_unique<CListener>();
+    listener->isListener = true;
+    listener->endpoint = endpoint;
+    listener->fd = UnixStreamSocket(true);
+    if (listener->fd < 0) return RPC_S_CANT_CREATE_ENDPOINT;
+    if (bind(listener->fd, address.Get(), address.Length()) != 0) {
+        const int error = errno;
+        CloseDescriptor(listener->fd);
+        return error == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT : RPC_S_CANT_CREATE_ENDPOINT;
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = listener.get();
+    if (listen(listener->fd, kListenBacklog) != 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, listener->fd, &event) != 0) {
+        CloseDescriptor(listener->fd);
+        return RPC_S_CANT_CREATE_ENDPOINT;
+    }
+    listeners_.push_back(std::move(listener));
+    return RPC_S_OK;
+}
+
+std::vector<std::string> CDispatcher::Endpoints() {
+    std::lock_guard<std::mutex> lock(listenMutex_);
+    std::vector<std::string> endpoints;
+    for (const auto& listener : listeners_) {
+        if (listener->fd >= 0) endpoints.push_back(listener->endpoint);
+    }
+    return endpoints;
+}
+
+bool CDispatcher::Start() {
+    if (thread_.joinable()) return true;
+    try {
+        thread_ = std::thread(&CDispatcher::Run, this, shared_from_this());
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void CDispatcher::Stop(bool wait) {
+    {
+        std::lock_guard<std::mutex> lock(listenMutex_);
+        for (auto& listener : listeners_) {
+            CloseDescriptor(listener->fd);
+            listener->fd = -1;
+        }
+    }
+    stopping_ = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = write(wake_, &one, sizeof one);
+    if (!thread_.joinable()) return;
+    if (wait && thread_.get_id() != std::this_thread::get_id()) {
+        thread_.join();
+    } else {
+        thread_.detach();
+    }
+}
+
+void CDispatcher::Run(std::shared_ptr<CDispatcher> self) {
+    epoll_event events[64];
+    while (!stopping_) {
+        const int count = epoll_wait(epoll_, events, 64, -1);
+        if (count < 0 && errno != EINTR) break;
+        for (int i = 0; i < count && !stopping_; ++i) {
+            CWatched* watched = static_cast<CWatched*>(events[i].data.ptr);
+            if (watched == nullptr) continue;  // the wake-up: the loop condition ends it
+            if (watched->isListener) {
+                Accept(static_cast<CListener*>(watched));
+            } else {
+                Serve(static_cast<CConnection*>(watched));
+            }
+        }
+    }
+    for (CConnection* connection : connections_) Drop(connection);
+    connections_.clear();
+    self.reset();
+}
+
+void CDispatcher::Accept(CListener* listener) {
+    for (;;) {
+        int fd;
+        {
+            std::lock_guard<std::mutex> lock(listenMutex_);
+            if (listener->fd < 0) return;
+            fd = accept4(listener->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        }
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            return;
+        }
+        auto connection = std::make_unique<CConnection>();
+        connection->isListener = false;
+        connection->fd = fd;
+        ucred credentials{};
+        socklen_t size = sizeof credentials;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+            connection->binding.peerPid = static_cast<uint32_t>(credentials.pid);
+            connection->binding.peerUid = credentials.uid;
+            connection->binding.peerGid = credentials.gid;
+        }
+        connection->binding.endpoint = listener->endpoint;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.ptr = connection.get();
+        if ((callback_ && callback_(interface_, &connection->binding) != RPC_S_OK) ||
+            epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+            CloseDescriptor(fd);
+            continue;
+        }
+        connections_.insert(connection.release());
+    }
+}
+
+void CDispatcher::Drop(CConnection* connection) {
+    CloseDescriptor(connection->fd);
+    delete connection;
+}
+
+void CDispatcher::Serve(CConnection* connection) {
+    for (int turn = 0; turn < kReadsPerTurn; ++turn) {
+        const size_t room = kReadBufferSize - connection->used;
+        const ssize_t got = read(connection->fd, connection->buffer.get() + connection->used, room);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) return;
+        // got == 0: the client closed; a frame it cut short is dropped with the connection.
+        if (got > 0) connection->used += static_cast<size_t>(got);
+        if (got <= 0 || !RunFrames(connection)) {
+            connections_.erase(connection);
+            Drop(connection);
+            return;
+        }
+        if (stopping_ || static_cast<size_t>(got) < room) return;
+    }
+}
+
+// Runs every whole frame in the buffer and keeps the incomplete rest. False when the
+// connection must be closed (a malformed frame).
+bool CDispatcher::RunFrames(CConnection* connection) {
+    const uint8_t* bytes = connection->buffer.get();
+    size_t offset = 0;
+    for (;;) {
+        CFrameView frame;
+        const EFrameParse result = FrameParse(bytes + offset, connection->used - offset, &frame);
+        if (result == EFrameParse::Malformed) return false;
+        if (result == EFrameParse::Incomplete) break;
+        offset += frame.size;
+        connection->service.assign(frame.service);
+        const CRpcCall call{connection->service.c_str(), frame.flags, frame.kind, frame.data, frame.length};
+        try {
+            interface_->dispatch(&connection->binding, managerEpv_, call);
+        } catch (...) {
+            // A manager routine's failure is its own; the connection is served on.
+        }
+        if (stopping_) return true;
+    }
+    std::memmove(connection->buffer.get(), bytes + offset, connection->used - offset);
+    connection->used -= offset;
+    return true;
+}
