@@ -1,0 +1,290 @@
+#include "items/atom.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "items/key_order.h"
+#include "items/storage.h"
+#include "items/str.h"
+#include "platform/platform.h"
+#include "runtime/reports.h"
+#include "runtime/tracker.h"
+
+static_assert(std::endian::native == std::endian::little, "stored numbers are copied as they lie in memory");
+
+namespace {
+
+// Payload widths of the fixed-size types; the others have none or a string form.
+uint32_t PayloadWidth(uint32_t type) {
+    switch (type) {
+        case MbTypeInt:
+        case MbTypeUnsigned: return 4;
+        case MbTypeCookie:
+        case MbTypeLocalTime:
+        case MbTypeReal:
+        case MbTypeUtcTime: return 8;
+        default: return 0;
+    }
+}
+
+void ReportCode(const char* format, unsigned code) {
+    char text[80];
+    std::snprintf(text, sizeof text, format, code);
+    ReportError(text);
+}
+
+// "nil" for 0; otherwise the calendar fields of the value as a file time, without a time-zone
+// change. A value whose file time has its top bit set does not convert: all fields are 0.
+void FormatTime(char* text, size_t size, int64_t milliseconds, const char* label) {
+    if (milliseconds == 0) {
+        std::snprintf(text, size, "nil");
+        return;
+    }
+    const uint64_t ticks = static_cast<uint64_t>(milliseconds) * 10000u;
+    const FILETIME fileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME fields{};
+    if (!FileTimeToSystemTime(&fileTime, &fields)) fields = SYSTEMTIME{};
+    std::snprintf(text, size, "%02u-%02u-%04u %02u:%02u:%02u.%04u %s", fields.wMonth, fields.wDay, fields.wYear,
+                  fields.wHour, fields.wMinute, fields.wSecond, fields.wMilliseconds, label);
+}
+
+}  // namespace
+
+CAtom::~CAtom() {
+    if (IsBytes(type_)) CheckedRelease(cell_.string);
+}
+
+void CAtom::Reset(uint32_t type) {
+    if (IsBytes(type_) && cell_.string != nullptr) CheckedRelease(cell_.string);
+    cell_.bits = 0;
+    type_ = type;
+}
+
+void CAtom::SetBool(int32_t value) {
+    Reset(MbTypeBool);
+    cell_.bits = static_cast<uint32_t>(value);
+}
+
+void CAtom::SetCookie(uint32_t low, uint32_t high) {
+    Reset(MbTypeCookie);
+    cell_.bits = static_cast<uint64_t>(high) << 32 | low;
+}
+
+void CAtom::SetBlob(const void* bytes, uint16_t length) {
+    Reset(MbTypeBlob);
+    if (bytes != nullptr && length != 0) cell_.string = new (std::nothrow) CStr(bytes, length);
+}
+
+void CAtom::SetInt(int32_t value) {
+    Reset(MbTypeInt);
+    cell_.bits = static_cast<uint32_t>(value);
+}
+
+void CAtom::SetLocalTime(int64_t milliseconds) {
+    Reset(MbTypeLocalTime);
+    cell_.bits = static_cast<uint64_t>(milliseconds);
+}
+
+void CAtom::SetReal(double value) {
+    Reset(MbTypeReal);
+    cell_.real = value;
+}
+
+void CAtom::SetUtcTime(int64_t milliseconds) {
+    Reset(MbTypeUtcTime);
+    cell_.bits = static_cast<uint64_t>(milliseconds);
+}
+
+void CAtom::SetString(const char* text) {
+    Reset(MbTypeString);
+    if (text != nullptr) cell_.string = new (std::nothrow) CStr(text);
+}
+
+void CAtom::SetUnsigned(uint32_t value) {
+    Reset(MbTypeUnsigned);
+    cell_.bits = value;
+}
+
+bool CAtom::ToBool(int32_t* out) const {
+    switch (type_) {
+        case MbTypeBool: *out = Low(); return true;
+        case MbTypeInt:
+        case MbTypeUnsigned: *out = Low() != 0 ? 1 : 0; return true;
+        case MbTypeReal: *out = cell_.real <= -0.5 || cell_.real >= 0.5 ? 1 : 0; return true;
+        default: return false;
+    }
+}
+
+// Reals round to the nearest integer with halves away from zero. The lower bound of the signed
+// range is -2147483647, one above the type's minimum.
+bool CAtom::ToInt(int32_t* out) const {
+    switch (type_) {
+        case MbTypeBool: *out = Low() != 0 ? 1 : 0; return true;
+        case MbTypeInt: *out = Low(); return true;
+        case MbTypeUnsigned:
+            if (static_cast<uint32_t>(cell_.bits) > 2147483647u) return false;
+            *out = Low();
+            return true;
+        case MbTypeReal: {
+            const double value = cell_.real;
+            if (value < 0) {
+                const double rounded = std::ceil(value - 0.5);
+                if (!(rounded >= -2147483647.0)) return false;
+                *out = static_cast<int32_t>(rounded);
+                return true;
+            }
+            const double rounded = std::floor(value + 0.5);
+            if (!(rounded <= 2147483647.0)) return false;
+            *out = static_cast<int32_t>(rounded);
+            return true;
+        }
+        default: return false;
+    }
+}
+
+bool CAtom::ToReal(double* out) const {
+    switch (type_) {
+        case MbTypeBool: *out = Low() != 0 ? 1.0 : 0.0; return true;
+        case MbTypeInt: *out = Low(); return true;
+        case MbTypeUnsigned: *out = static_cast<uint32_t>(cell_.bits); return true;
+        case MbTypeReal: *out = cell_.real; return true;
+        default: return false;
+    }
+}
+
+bool CAtom::ToUnsigned(uint32_t* out) const {
+    switch (type_) {
+        case MbTypeBool: *out = Low() != 0 ? 1 : 0; return true;
+        case MbTypeInt:
+            if (Low() < 0) return false;
+            *out = static_cast<uint32_t>(Low());
+            return true;
+        case MbTypeUnsigned: *out = static_cast<uint32_t>(cell_.bits); return true;
+        case MbTypeReal: {
+            const double value = cell_.real;
+            if (value < 0.0 || std::isnan(value)) return false;
+            const double rounded = std::floor(value + 0.5);
+            if (!(rounded <= 4294967295.0)) return false;
+            *out = static_cast<uint32_t>(rounded);
+            return true;
+        }
+        default: return false;
+    }
+}
+
+bool CAtom::Less(const CAtom* a, const CAtom* b) {
+    if (a == b || b == nullptr) return false;
+    if (a == nullptr) return true;
+    return CompareKeys(CKeyView::Of(*a), CKeyView::Of(*b)) < 0;
+}
+
+bool CAtom::Equals(const CAtom& a, const CAtom& b) {
+    switch (a.type_) {
+        case MbTypeNone: return b.type_ == MbTypeNone;
+        case MbTypeBlob:
+        case MbTypeString: return b.type_ == a.type_ && CStr::Equals(a.cell_.string, b.cell_.string);
+        case MbTypeCookie:
+        case MbTypeLocalTime:
+        case MbTypeUtcTime: return b.type_ == a.type_ && b.cell_.bits == a.cell_.bits;
+        case MbTypeBool: {
+            int32_t value;
+            return b.ToBool(&value) && value == a.Low();
+        }
+        case MbTypeInt: {
+            int32_t value;
+            return b.ToInt(&value) && value == a.Low();
+        }
+        case MbTypeReal: {
+            double value;
+            return b.ToReal(&value) && value == a.cell_.real;
+        }
+        case MbTypeUnsigned: {
+            uint32_t value;
+            return b.ToUnsigned(&value) && value == static_cast<uint32_t>(a.cell_.bits);
+        }
+        default: return false;
+    }
+}
+
+uint16_t CAtom::Render(CStorage& stream, bool bare) {
+    if (bare) return 0;
+    char text[256];
+    switch (type_) {
+        case MbTypeNone: return stream.WriteText("None");
+        case MbTypeBlob:
+        case MbTypeString:
+            if (cell_.string != nullptr) return cell_.string->Render(stream, false);
+            return stream.WriteText("\"\"");
+        case MbTypeBool: return stream.WriteText(Low() != 0 ? "True" : "False");
+        case MbTypeCookie:
+            std::snprintf(text, sizeof text, "%08X-%08X", static_cast<unsigned>(cell_.bits >> 32),
+                          static_cast<unsigned>(cell_.bits));
+            break;
+        case MbTypeInt: std::snprintf(text, sizeof text, "%d", Low()); break;
+        case MbTypeReal: std::snprintf(text, sizeof text, "%g", cell_.real); break;
+        case MbTypeUnsigned: std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(cell_.bits)); break;
+        case MbTypeLocalTime: FormatTime(text, sizeof text, static_cast<int64_t>(cell_.bits), "local"); break;
+        case MbTypeUtcTime: FormatTime(text, sizeof text, static_cast<int64_t>(cell_.bits), "UTC"); break;
+        default: std::snprintf(text, sizeof text, "(unknown atom type 0x%02X)", type_); break;
+    }
+    return stream.WriteText(text);
+}
+
+// The letter and a fixed payload go out in one append. On a stream that is not open for
+// writing the letter alone is tried, so the failure is reported for that one byte.
+uint16_t CAtom::Write(CStorage& stream) {
+    if (type_ == MbTypeUnknown || type_ >= kTypeCount) return 0;
+    const uint8_t letter = type_ == MbTypeBool && Low() != 0 ? 'B' : static_cast<uint8_t>(kTypeLetters[type_]);
+    if (!stream.IsWriting()) return stream.WriteByte(letter) ? 1 : 0;
+    if (IsBytes(type_)) {
+        if (!stream.WriteByte(letter)) return 0;
+        return static_cast<uint16_t>(1 + CStr::WriteStored(stream, cell_.string));
+    }
+    if (type_ >= MbTypeItem) {
+        if (!stream.WriteByte(letter)) return 0;
+        ReportCode("unknown atom type written to storage (0x%02X)", letter);
+        return 1;
+    }
+    uint8_t bytes[9] = {letter};
+    const uint32_t width = PayloadWidth(type_);
+    std::memcpy(bytes + 1, &cell_.bits, width);
+    return stream.WriteBytes(bytes, static_cast<uint16_t>(1 + width));
+}
+
+uint32_t CAtom::TypeOfLetter(uint8_t letter) {
+    if (letter == 'B') return MbTypeBool;
+    if (letter == 0) return MbTypeUnknown;
+    const void* at = std::memchr(kTypeLetters + 1, letter, kTypeCount - 1);
+    return at == nullptr ? uint32_t{MbTypeUnknown} : static_cast<uint32_t>(static_cast<const char*>(at) - kTypeLetters);
+}
+
+uint16_t CAtom::Read(CStorage& stream) {
+    uint8_t letter;
+    if (!stream.ReadByte(&letter)) return 0;
+    const uint32_t type = TypeOfLetter(letter);
+    if (IsBytes(type)) {
+        CStr* string = IsBytes(type_) ? cell_.string : nullptr;
+        type_ = type;
+        if (string == nullptr) {
+            string = new (std::nothrow) CStr;
+            cell_.string = string;
+            if (string == nullptr) {
+                ReportError("failed to allocate atom string buffer");
+                return 1;
+            }
+        }
+        return static_cast<uint16_t>(1 + string->Read(stream));
+    }
+    if (type == MbTypeUnknown || type >= MbTypeItem) {
+        Reset(type_);
+        return 1;
+    }
+    Reset(type);
+    if (type == MbTypeBool) cell_.bits = letter != 'b' ? 1 : 0;
+    const uint32_t width = PayloadWidth(type);
+    if (width == 0) return 1;
+    return static_cast<uint16_t>(1 + stream.ReadBytes(&cell_.bits, static_cast<uint16_t>(width)));
+}

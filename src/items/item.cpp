@@ -1,0 +1,81 @@
+#include "items/item.h"
+
+#include <new>
+
+#include "items/tree_walk.h"
+#include "runtime/tracker.h"
+
+CItem::~CItem() {
+    CheckedRelease(child_);
+}
+
+CRef<CItem> CItem::NewWith(uint32_t kind, CStorable* child) {
+    if (child == nullptr) return CRef<CItem>();
+    CRef<CItem> item = CRef<CItem>::Adopt(new (std::nothrow) CItem);
+    if (item) {
+        item->AdoptChild(kind, child);
+    } else {
+        child->Release();
+    }
+    return item;
+}
+
+CRef<CItem> CItem::NewAtom() {
+    return NewWith(MbTypeAtom, new (std::nothrow) CAtom);
+}
+
+CRef<CItem> CItem::NewList() {
+    return NewWith(MbTypeList, new (std::nothrow) CList);
+}
+
+CRef<CItem> CItem::NewMap() {
+    return NewWith(MbTypeMap, new (std::nothrow) CMap);
+}
+
+CRef<CItem> CItem::WrapAtom(CAtom* atom) {
+    CRef<CItem> item = CRef<CItem>::Adopt(new (std::nothrow) CItem);
+    if (item) item->SetAtom(atom);
+    return item;
+}
+
+void CItem::SetChild(uint32_t kind, CStorable* child) {
+    CheckedAddRef(child);
+    CStorable* old = child_;
+    child_ = child;
+    type_ = kind;
+    CheckedRelease(old);
+}
+
+void CItem::AdoptChild(uint32_t kind, CStorable* child) {
+    CStorable* old = child_;
+    child_ = child;
+    type_ = kind;
+    CheckedRelease(old);
+}
+
+void CItem::DropChild() {
+    CStorable* old = child_;
+    child_ = nullptr;
+    CheckedRelease(old);
+}
+
+uint32_t CItem::ValueType() const {
+    const CAtom* atom = GetAtom();
+    return atom != nullptr ? atom->GetType() : type_;
+}
+
+uint8_t CItem::KindLetter(uint32_t kind) {
+    return kind != MbTypeUnknown && kind < CAtom::kTypeCount ? static_cast<uint8_t>(CAtom::kTypeLetters[kind]) : 0;
+}
+
+uint16_t CItem::Render(CStorage& stream, bool bare) {
+    return RenderTree(stream, *this, bare);
+}
+
+uint16_t CItem::Read(CStorage& stream) {
+    return ReadTree(stream, *this);
+}
+
+uint16_t CItem::Write(CStorage& stream) {
+    return WriteTree(stream, *this);
+}

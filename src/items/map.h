@@ -1,0 +1,69 @@
+// CMap: the keyed container of the item model. Entries pair a key atom with an item wrapper
+// value, kept unique and sorted by the key order of CAtom::Less (key_order.h). The map holds
+// one reference to each key and each value; keys are held, not copied, and must not change
+// while they are keys. Every operation holds the map's lock while it touches the entries.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "items/storable.h"
+
+class CAtom;
+class CItem;
+
+class CMap final : public CStorable {
+public:
+    static constexpr uint32_t kMaxCount = 65535;
+
+    struct Entry {
+        CAtom* key;
+        CItem* value;
+    };
+
+    CMap() { className = "CMap"; }
+    ~CMap() override;
+
+    uint16_t Count();
+    // The value under the key (no new reference), or null; a null key gives null.
+    CItem* Get(const CAtom* key);
+    // The same lookup for a String key holding the text (a null text is a String without a
+    // CStr), without making a key atom.
+    CItem* GetNamed(const char* text);
+    // The key at that position in key order (no new reference), or null.
+    CAtom* KeyAt(uint16_t position);
+    // Key and value at that position (no new references); false beyond the end.
+    bool EntryAt(uint16_t position, CAtom** key, CItem** value);
+    // Null key: false. Null value: Remove(key), true. Otherwise the entry (key, value)
+    // replaces any entry with an equivalent key, key atom included. A new key beyond 65,535
+    // entries is refused (false). References are taken and released after unlocking.
+    bool Set(CAtom* key, CItem* value);
+    // Set under a new String key atom made from the text; false when it cannot be made.
+    bool SetNamed(const char* text, CItem* value);
+    // Takes out the matching entry and releases key and value after unlocking.
+    void Remove(const CAtom* key);
+    void RemoveNamed(const char* text);
+    // Removes every entry, releasing keys and values after unlocking.
+    void Clear();
+
+    uint16_t Render(CStorage& stream, bool bare) override;
+    uint16_t Read(CStorage& stream) override;
+    uint16_t Write(CStorage& stream) override;
+
+private:
+    friend class CTreeWriter;
+    friend class CTreeRenderer;
+    friend class CTreeReader;
+    friend class CTreeComparer;
+
+    template <class Probe>
+    size_t LowerBound(const Probe& probe) const;
+    template <class Probe>
+    CItem* Find(const Probe& probe);
+    template <class Probe>
+    void RemoveMatching(const Probe& probe);
+    // Installs new entries under the lock and releases the old ones after unlocking.
+    void ReplaceEntries(std::vector<Entry>&& entries);
+
+    std::vector<Entry> entries_;
+};

@@ -1,0 +1,193 @@
+#include "items/storage.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/reports.h"
+
+namespace {
+
+constexpr uint8_t kMagic[3] = {'K', 'v', 'b'};
+// Returned by GetContents for a stream without bytes: a valid pointer, never null.
+constexpr uint8_t kNoBytes[1] = {0};
+
+void PutLe16(uint8_t* at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutLe32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void ReportFormatted(const char* format, unsigned first, unsigned second = 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, first, second);
+    ReportError(text);
+}
+
+}  // namespace
+
+CStorage::CStorage() {
+    className = "CStorage";
+}
+
+CStorage::~CStorage() {
+    std::free(buffer_);
+}
+
+bool CStorage::OpenForWriting() {
+    if (reading_ || writing_) {
+        ReportError("failed to open storage for writing");
+        return false;
+    }
+    cursor_ = 0;
+    std::memset(header_, 0, sizeof header_);
+    std::memcpy(header_, kMagic, sizeof kMagic);
+    PutLe16(header_ + 4, kHeaderSize);
+    PutLe16(header_ + 6, kFormatVersion);
+    PutLe32(header_ + 8, kLibraryVersion);
+    writing_ = true;
+    if (WriteBytes(header_, kHeaderSize) == kHeaderSize) return true;
+    writing_ = false;
+    ReportError("failed to open storage for writing");
+    return false;
+}
+
+bool CStorage::OpenForAppending() {
+    if (reading_ || writing_) {
+        ReportError("failed to open storage for writing");
+        return false;
+    }
+    cursor_ = 0;
+    writing_ = true;
+    return true;
+}
+
+bool CStorage::OpenForReading(bool rewind) {
+    if (reading_ || writing_) {
+        ReportError("failed to open storage for reading");
+        return false;
+    }
+    cursor_ = 0;
+    reading_ = true;
+    std::memset(header_, 0, sizeof header_);
+    const bool whole = ReadBytes(header_, kHeaderSize) == kHeaderSize;
+    const uint16_t version = static_cast<uint16_t>(header_[6] | header_[7] << 8);
+    reading_ = whole && std::memcmp(header_, kMagic, sizeof kMagic) == 0 && version == kFormatVersion;
+    if (rewind) cursor_ = 0;
+    if (!reading_) {
+        ReportError("failed to open storage for reading");
+        return false;
+    }
+    return true;
+}
+
+void CStorage::Close() {
+    reading_ = false;
+    writing_ = false;
+    cursor_ = 0;
+}
+
+uint16_t CStorage::WriteBytesSlow(const void* bytes, uint16_t count) {
+    if (bytes == nullptr || count == 0) return 0;
+    if (!writing_) {
+        ReportFormatted("failed to write %u byte(s) to storage (not open)", count);
+        return 0;
+    }
+    return Append(bytes, count) ? count : 0;
+}
+
+uint16_t CStorage::WriteText(const char* text) {
+    if (text == nullptr) return 0;
+    const size_t length = std::strlen(text);
+    if (length > kMaxLength) {
+        RefuseOversize(length);
+        return 0;
+    }
+    return WriteBytes(text, static_cast<uint16_t>(length));
+}
+
+void CStorage::RefuseOversize(uint64_t count) {
+    if (failed_) return;
+    failed_ = true;
+    char text[96];
+    std::snprintf(text, sizeof text, "storage full: cannot hold %llu more byte(s)",
+                  static_cast<unsigned long long>(count));
+    ReportError(text);
+}
+
+// Growth: the first append reserves the larger of the step and the bytes; an append that does
+// not fit reserves the step on top of what it needs and doubles the step. Once an append has
+// failed, a stream takes no more bytes, so what it holds is never a store with a hole in it.
+bool CStorage::Append(const void* bytes, uint32_t count) {
+    if (failed_ || length_ + count > kMaxLength) {
+        RefuseOversize(count);
+        return false;
+    }
+    if (length_ == 0) {
+        if (!Reserve(growthStep_ > count ? growthStep_ : count)) return false;
+    } else if (length_ + 1 + count > capacity_) {
+        if (!Reserve(growthStep_ + length_ + 1 + count)) return false;
+        growthStep_ *= 2;
+    }
+    if (!Reserve(length_ + 1 + count)) return false;
+    std::memcpy(buffer_ + length_, bytes, count);
+    length_ += count;
+    buffer_[length_] = 0;
+    return true;
+}
+
+// The new capacity is the request with its four low bits set, unless a third of that is less
+// than half the old capacity; then the old capacity grows by half instead.
+bool CStorage::Reserve(uint32_t required) {
+    if (required <= capacity_) return true;
+    uint32_t grown = required | 15u;
+    if (grown / 3 < capacity_ / 2) grown = capacity_ + capacity_ / 2;
+    auto* fresh = static_cast<uint8_t*>(std::malloc(grown));
+    if (fresh == nullptr) {
+        failed_ = true;
+        ReportFormatted("failed to allocate %u byte(s) of storage", grown);
+        return false;
+    }
+    if (buffer_ != nullptr) std::memcpy(fresh, buffer_, length_ + 1);
+    std::free(buffer_);
+    buffer_ = fresh;
+    capacity_ = grown;
+    return true;
+}
+
+uint16_t CStorage::ReadBytesSlow(void* destination, uint16_t count) {
+    if (destination == nullptr || count == 0) return 0;
+    if (!reading_) {
+        ReportFormatted("failed to read %u byte(s) from storage (not open)", count);
+        return 0;
+    }
+    const uint32_t available = length_ > cursor_ ? length_ - cursor_ : 0;
+    const uint32_t copied = available < count ? available : count;
+    if (copied != 0) std::memcpy(destination, buffer_ + cursor_, copied);
+    cursor_ += copied;
+    if (copied < count) ReportFormatted("failed to read %u byte(s) from storage (read %u)", count, copied);
+    return static_cast<uint16_t>(copied);
+}
+
+const uint8_t* CStorage::PeekRemaining(uint16_t* count) {
+    *count = 0;
+    if (!reading_) {
+        ReportError("failed to read storage (not open)");
+        return nullptr;
+    }
+    if (buffer_ == nullptr || length_ == 0 || cursor_ >= length_) return nullptr;
+    *count = static_cast<uint16_t>(length_ - cursor_);
+    return buffer_ + cursor_;
+}
+
+const uint8_t* CStorage::GetContents(uint16_t* count) {
+    *count = 0;
+    if (!reading_) {
+        ReportError("failed to read storage (not open)");
+        return nullptr;
+    }
+    *count = static_cast<uint16_t>(length_);
+    return buffer_ == nullptr || length_ == 0 ? kNoBytes : buffer_;
+}

@@ -1,0 +1,101 @@
+// CStorage: the growable in-memory byte stream through which items are stored, loaded and
+// rendered. It owns one buffer (always followed by a NUL byte that the length does not count),
+// a read cursor and the 16-byte header that marks a buffer as holding stored items.
+//
+// Size limit: every reading length is 16 bits, so a stream never holds more than 65,535 bytes.
+// An append that would pass that size is refused: nothing is appended, the error
+// "storage full: cannot hold %u more byte(s)" is reported once, and the stream stays failed
+// (Failed()) for the rest of its life and takes no more bytes. An append whose buffer cannot be
+// allocated fails the stream the same way ("failed to allocate %u byte(s) of storage"). So a
+// store that lost bytes is never handed out as if it were whole.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/ref_count.h"
+
+class CStorage final : public CCountable {
+public:
+    static constexpr uint32_t kHeaderSize = 16;
+    static constexpr uint32_t kMaxLength = 65535;
+    static constexpr uint32_t kInitialGrowthStep = 250;
+    static constexpr uint16_t kFormatVersion = 1;
+    static constexpr uint32_t kLibraryVersion = 82;
+
+    CStorage();
+    ~CStorage() override;
+
+    // Writes the header behind the buffer's current content and opens for writing.
+    bool OpenForWriting();
+    // Opens for writing without a header.
+    bool OpenForAppending();
+    // Reads and checks the header at offset 0; the cursor stays behind it unless rewind is set.
+    bool OpenForReading(bool rewind);
+    // Clears both flags and the cursor; the buffer and its content stay.
+    void Close();
+
+    // Appends count bytes and returns count; 0 for a null pointer or a zero count (no report),
+    // for a stream not open for writing, and for an append that is refused.
+    uint16_t WriteBytes(const void* bytes, uint16_t count) {
+        if (writing_ && !failed_ && length_ != 0 && length_ + 1u + count <= capacity_ && length_ + count <= kMaxLength &&
+            bytes != nullptr && count != 0) {
+            std::memcpy(buffer_ + length_, bytes, count);
+            length_ += count;
+            buffer_[length_] = 0;
+            return count;
+        }
+        return WriteBytesSlow(bytes, count);
+    }
+    bool WriteByte(uint8_t byte) { return WriteBytes(&byte, 1) == 1; }
+    // Appends the text without its terminator; 0 for a null text.
+    uint16_t WriteText(const char* text);
+    // Fails the stream because `count` more bytes cannot be held; reports once.
+    void RefuseOversize(uint64_t count);
+
+    // Copies up to count bytes from the cursor and advances it; reports a short read.
+    uint16_t ReadBytes(void* destination, uint16_t count) {
+        if (reading_ && destination != nullptr && count != 0 && cursor_ + count <= length_) {
+            std::memcpy(destination, buffer_ + cursor_, count);
+            cursor_ += count;
+            return count;
+        }
+        return ReadBytesSlow(destination, count);
+    }
+    // True when exactly one byte was read.
+    bool ReadByte(uint8_t* destination) { return ReadBytes(destination, 1) == 1; }
+    // The unread bytes without moving the cursor, or null (count 0) when there are none.
+    const uint8_t* PeekRemaining(uint16_t* count);
+    // Every byte of the buffer (never null while open for reading), or null when not open.
+    const uint8_t* GetContents(uint16_t* count);
+
+    bool IsWriting() const { return writing_; }
+    bool IsReading() const { return reading_; }
+    bool Failed() const { return failed_; }
+    // True while open for reading with no unread byte left.
+    bool Exhausted() const { return reading_ && cursor_ >= length_; }
+    uint32_t Length() const { return length_; }
+    uint32_t Capacity() const { return capacity_; }
+    uint32_t Cursor() const { return cursor_; }
+    uint32_t GrowthStep() const { return growthStep_; }
+    const uint8_t* Header() const { return header_; }
+
+private:
+    uint16_t WriteBytesSlow(const void* bytes, uint16_t count);
+    uint16_t ReadBytesSlow(void* destination, uint16_t count);
+    bool Append(const void* bytes, uint32_t count);
+    bool Reserve(uint32_t required);
+
+    bool reading_ = false;
+    bool writing_ = false;
+    // Set by the first refused or failed append and never cleared.
+    bool failed_ = false;
+    // Extra room asked for when an append overflows the capacity; doubled after each overflow.
+    uint32_t growthStep_ = kInitialGrowthStep;
+    uint8_t* buffer_ = nullptr;
+    uint32_t capacity_ = 0;
+    // Invariant: length_ <= kMaxLength, and buffer_[length_] == 0 while buffer_ exists.
+    uint32_t length_ = 0;
+    uint32_t cursor_ = 0;
+    uint8_t header_[kHeaderSize] = {};
+};

@@ -1,0 +1,57 @@
+// CStr: an owned, counted byte string. Holds the bytes of Blob and String atoms and the names
+// of sinks, services and sources.
+//
+// Invariants: empty content is never held (data_ is null exactly when length_ is 0), and a NUL
+// byte always follows the last content byte, so the content can be used as C text.
+#pragma once
+
+#include <cstdint>
+
+#include "items/storable.h"
+
+class CStr final : public CStorable {
+public:
+    CStr() { className = "CStr"; }
+    // A copy of the text without its terminator; empty for a null or empty text.
+    explicit CStr(const char* text);
+    // A copy of length bytes; empty for a null pointer or a zero length.
+    CStr(const void* bytes, uint16_t length);
+    ~CStr() override;
+
+    // Under the lock: drops the content, then copies the text.
+    void Assign(const char* text);
+    // Under the lock: drops the content.
+    void Clear();
+
+    // The content (NUL-terminated in memory) and its length, or null and 0 when empty.
+    // Read without the lock.
+    const char* GetString(uint32_t* length = nullptr) const {
+        if (length != nullptr) *length = length_;
+        return data_;
+    }
+    uint32_t Length() const { return length_; }
+    bool IsEmpty() const { return data_ == nullptr; }
+
+    // Byte order (unsigned, shorter prefix first). The pointer rule comes first: the same
+    // object or a null b is not less; a null a is less than any b. Then an empty string is less
+    // than any non-empty one. No locking.
+    static bool Less(const CStr* a, const CStr* b);
+    // The same object is equal; exactly one null pointer is not; else equal lengths and bytes.
+    static bool Equals(const CStr* a, const CStr* b);
+
+    // Content longer than 65,535 bytes is never stored or rendered in part: Write and Render
+    // refuse it through CStorage::RefuseOversize and append nothing.
+    uint16_t Render(CStorage& stream, bool bare) override;
+    uint16_t Read(CStorage& stream) override;
+    uint16_t Write(CStorage& stream) override;
+
+    // Stored form of a string that may be absent: the length field and the bytes, or 00 00.
+    static uint16_t WriteStored(CStorage& stream, CStr* string);
+
+private:
+    // Takes ownership of a malloc'd block of length + 1 bytes (NUL at [length]) or null.
+    void Replace(char* data, uint32_t length);
+
+    char* data_ = nullptr;
+    uint32_t length_ = 0;
+};

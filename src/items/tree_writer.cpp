@@ -1,0 +1,122 @@
+// CTreeWriter: the stored form of wrappers, lists and maps without recursion.
+#include <cstdio>
+
+#include "items/item.h"
+#include "items/locked_frames.h"
+#include "items/storage.h"
+#include "items/tree_walk.h"
+#include "runtime/reports.h"
+
+class CTreeWriter {
+public:
+    explicit CTreeWriter(CStorage& stream) : stream_(stream), start_(stream.Length()) {}
+
+    void Item(CItem& item);
+    void List(CList& list);
+    void Map(CMap& map);
+    // Writes the elements of every entered container; returns the bytes appended since start.
+    uint16_t Finish();
+
+private:
+    // The 16-bit count; true when it was written.
+    bool Count(size_t count);
+
+    CStorage& stream_;
+    const uint32_t start_;
+    CLockedFrames frames_;
+};
+
+bool CTreeWriter::Count(size_t count) {
+    const uint8_t field[2] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+    return stream_.WriteBytes(field, 2) == 2;
+}
+
+// The count and the elements are written under the list's lock, taken here and held until
+// Finish has written the last element.
+void CTreeWriter::List(CList& list) {
+    CLockedFrames::Frame& frame = frames_.Enter(list, false);
+    frame.count = static_cast<uint32_t>(list.elements_.size());
+    if (!Count(frame.count) || frame.count == 0) frames_.Leave();
+}
+
+void CTreeWriter::Map(CMap& map) {
+    CLockedFrames::Frame& frame = frames_.Enter(map, true);
+    frame.count = static_cast<uint32_t>(map.entries_.size());
+    if (!Count(frame.count) || frame.count == 0) frames_.Leave();
+}
+
+// A missing child is written as a new empty one would be: "n" for an atom, 00 00 for a list
+// or a map.
+void CTreeWriter::Item(CItem& item) {
+    const uint8_t letter = CItem::KindLetter(item.GetType());
+    if (letter == 0 || !stream_.WriteByte(letter)) return;
+    static const uint8_t kEmpty[2] = {0, 0};
+    switch (item.GetType()) {
+        case MbTypeAtom:
+            if (CAtom* atom = item.GetAtom()) {
+                atom->Write(stream_);
+            } else {
+                stream_.WriteByte('n');
+            }
+            return;
+        case MbTypeList:
+            if (CList* list = item.GetList()) {
+                List(*list);
+            } else {
+                stream_.WriteBytes(kEmpty, 2);
+            }
+            return;
+        case MbTypeMap:
+            if (CMap* map = item.GetMap()) {
+                Map(*map);
+            } else {
+                stream_.WriteBytes(kEmpty, 2);
+            }
+            return;
+        default: {
+            char text[64];
+            std::snprintf(text, sizeof text, "unknown item type written to storage (0x%02X)", letter);
+            ReportError(text);
+        }
+    }
+}
+
+// A failed stream takes no more bytes, so the walk stops there; this also ends the walk of a
+// tree that contains itself.
+uint16_t CTreeWriter::Finish() {
+    while (!frames_.Empty() && !stream_.Failed()) {
+        CLockedFrames::Frame& frame = frames_.Top();
+        if (frame.next == frame.count) {
+            frames_.Leave();
+            continue;
+        }
+        const uint32_t index = frame.next++;
+        if (frame.isMap) {
+            const CMap::Entry entry = static_cast<CMap*>(frame.container)->entries_[index];
+            entry.key->Write(stream_);
+            Item(*entry.value);
+        } else {
+            Item(*static_cast<CList*>(frame.container)->elements_[index]);
+        }
+    }
+    while (!frames_.Empty()) frames_.Leave();
+    return static_cast<uint16_t>(stream_.Length() - start_);
+}
+
+uint16_t WriteTree(CStorage& stream, CItem& root) {
+    CTreeWriter writer(stream);
+    writer.Item(root);
+    return writer.Finish();
+}
+
+uint16_t WriteTree(CStorage& stream, CList& root) {
+    CTreeWriter writer(stream);
+    writer.List(root);
+    return writer.Finish();
+}
+
+uint16_t WriteTree(CStorage& stream, CMap& root) {
+    CTreeWriter writer(stream);
+    writer.Map(root);
+    return writer.Finish();
+}
