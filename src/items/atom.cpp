@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "items/item_report.h"
 #include "items/key_order.h"
 #include "items/storage.h"
 #include "items/str.h"
@@ -28,12 +29,6 @@ uint32_t PayloadWidth(uint32_t type) {
         case MbTypeUtcTime: return 8;
         default: return 0;
     }
-}
-
-void ReportCode(const char* format, unsigned code) {
-    char text[80];
-    std::snprintf(text, sizeof text, format, code);
-    ReportError(text);
 }
 
 // "nil" for 0; otherwise the calendar fields of the value as a file time, without a time-zone
@@ -245,7 +240,7 @@ uint16_t CAtom::Write(CStorage& stream) {
     }
     if (type_ >= MbTypeItem) {
         if (!stream.WriteByte(letter)) return 0;
-        ReportCode("unknown atom type written to storage (0x%02X)", letter);
+        ReportItemError("unknown atom type written to storage (0x%02X)", letter);
         return 1;
     }
     uint8_t bytes[9] = {letter};

@@ -1,8 +1,8 @@
 #include "items/storage.h"
 
-#include <cstdio>
 #include <cstdlib>
 
+#include "items/item_report.h"
 #include "runtime/reports.h"
 
 namespace {
@@ -18,12 +18,6 @@ void PutLe16(uint8_t* at, uint16_t value) {
 
 void PutLe32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-void ReportFormatted(const char* format, unsigned first, unsigned second = 0) {
-    char text[96];
-    std::snprintf(text, sizeof text, format, first, second);
-    ReportError(text);
 }
 
 }  // namespace
@@ -92,7 +86,7 @@ void CStorage::Close() {
 uint16_t CStorage::WriteBytesSlow(const void* bytes, uint16_t count) {
     if (bytes == nullptr || count == 0) return 0;
     if (!writing_) {
-        ReportFormatted("failed to write %u byte(s) to storage (not open)", count);
+        ReportItemError("failed to write %u byte(s) to storage (not open)", count);
         return 0;
     }
     return Append(bytes, count) ? count : 0;
@@ -111,10 +105,7 @@ uint16_t CStorage::WriteText(const char* text) {
 void CStorage::RefuseOversize(uint64_t count) {
     if (failed_) return;
     failed_ = true;
-    char text[96];
-    std::snprintf(text, sizeof text, "storage full: cannot hold %llu more byte(s)",
-                  static_cast<unsigned long long>(count));
-    ReportError(text);
+    ReportItemError("storage full: cannot hold %llu more byte(s)", static_cast<unsigned long long>(count));
 }
 
 // Growth: the first append reserves the larger of the step and the bytes; an append that does
@@ -147,7 +138,7 @@ bool CStorage::Reserve(uint32_t required) {
     auto* fresh = static_cast<uint8_t*>(std::malloc(grown));
     if (fresh == nullptr) {
         failed_ = true;
-        ReportFormatted("failed to allocate %u byte(s) of storage", grown);
+        ReportItemError("failed to allocate %u byte(s) of storage", grown);
         return false;
     }
     if (buffer_ != nullptr) std::memcpy(fresh, buffer_, length_ + 1);
@@ -160,14 +151,14 @@ bool CStorage::Reserve(uint32_t required) {
 uint16_t CStorage::ReadBytesSlow(void* destination, uint16_t count) {
     if (destination == nullptr || count == 0) return 0;
     if (!reading_) {
-        ReportFormatted("failed to read %u byte(s) from storage (not open)", count);
+        ReportItemError("failed to read %u byte(s) from storage (not open)", count);
         return 0;
     }
     const uint32_t available = length_ > cursor_ ? length_ - cursor_ : 0;
     const uint32_t copied = available < count ? available : count;
     if (copied != 0) std::memcpy(destination, buffer_ + cursor_, copied);
     cursor_ += copied;
-    if (copied < count) ReportFormatted("failed to read %u byte(s) from storage (read %u)", count, copied);
+    if (copied < count) ReportItemError("failed to read %u byte(s) from storage (read %u)", count, copied);
     return static_cast<uint16_t>(copied);
 }
 

@@ -12,10 +12,10 @@
 // "stored items announce more elements than they hold" is reported once and every container
 // still being read keeps the elements it has.
 #include <algorithm>
-#include <cstdio>
 #include <new>
 
 #include "items/item.h"
+#include "items/item_report.h"
 #include "items/key_order.h"
 #include "items/storage.h"
 #include "items/tree_walk.h"
@@ -25,12 +25,6 @@
 namespace {
 
 constexpr uint32_t kMissingLimit = 65535;
-
-void ReportByte(const char* format, unsigned value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    ReportError(text);
-}
 
 bool KeyLess(const CMap::Entry& a, const CMap::Entry& b) {
     return CompareKeys(CKeyView::Of(*a.key), CKeyView::Of(*b.key)) < 0;
@@ -154,7 +148,7 @@ void CTreeReader::Item(CItem& item) {
             item.AdoptChild(MbTypeMap, map);
             return Map(*map);
         }
-        default: ReportByte("unknown item type read from storage (0x%02X)", letter);
+        default: ReportItemError("unknown item type read from storage (0x%02X)", letter);
     }
 }
 

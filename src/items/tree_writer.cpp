@@ -1,11 +1,9 @@
 // CTreeWriter: the stored form of wrappers, lists and maps without recursion.
-#include <cstdio>
-
 #include "items/item.h"
+#include "items/item_report.h"
 #include "items/locked_frames.h"
 #include "items/storage.h"
 #include "items/tree_walk.h"
-#include "runtime/reports.h"
 
 class CTreeWriter {
 public:
@@ -73,11 +71,7 @@ void CTreeWriter::Item(CItem& item) {
                 stream_.WriteBytes(kEmpty, 2);
             }
             return;
-        default: {
-            char text[64];
-            std::snprintf(text, sizeof text, "unknown item type written to storage (0x%02X)", letter);
-            ReportError(text);
-        }
+        default: ReportItemError("unknown item type written to storage (0x%02X)", letter);
     }
 }
 

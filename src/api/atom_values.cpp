@@ -1,0 +1,41 @@
+#include "api/atom_values.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+constexpr int64_t kTicksPerMillisecond = 10000;
+constexpr int64_t kMaxMilliseconds = INT64_MAX / kTicksPerMillisecond;
+}  // namespace
+
+bool WriteBlob(CAtom& atom, const void* data, uint32_t length) {
+    const uint16_t size = static_cast<uint16_t>(length);
+    atom.SetBlob(data, size);
+    return data == nullptr || size == 0 || atom.GetBlob() != nullptr;
+}
+
+bool WriteString(CAtom& atom, const char* text) {
+    atom.SetString(text);
+    return text == nullptr || atom.GetString() != nullptr;
+}
+
+bool SystemTimeToMilliseconds(const MbSystemTime* time, int64_t* milliseconds) {
+    *milliseconds = 0;
+    if (time == nullptr) return true;
+    FILETIME fileTime{};
+    if (SystemTimeToFileTime(time, &fileTime)) {
+        const uint64_t ticks = uint64_t{fileTime.dwHighDateTime} << 32 | fileTime.dwLowDateTime;
+        *milliseconds = static_cast<int64_t>(ticks / kTicksPerMillisecond);
+        return true;
+    }
+    static constexpr MbSystemTime kZero{};
+    return std::memcmp(time, &kZero, sizeof kZero) == 0;
+}
+
+bool MillisecondsToSystemTime(int64_t milliseconds, MbSystemTime* time) {
+    if (milliseconds < 0 || milliseconds > kMaxMilliseconds) return false;
+    const uint64_t ticks = static_cast<uint64_t>(milliseconds * kTicksPerMillisecond);
+    const FILETIME fileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return FileTimeToSystemTime(&fileTime, time) != FALSE;
+}

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "items/item_testing.h"
+
+class StrTest : public ItemTest {};
+
+TEST_F(StrTest, EmptyContentIsNeverHeld) {
+    CStr fromNull(static_cast<const char*>(nullptr));
+    CStr fromEmpty("");
+    const char valid[] = "abc";
+    CStr fromZeroLength(valid, 0);
+    CStr assigned("x");
+    assigned.Assign("");
+    for (CStr* string : {&fromNull, &fromEmpty, &fromZeroLength, &assigned}) {
+        uint32_t length = 7;
+        EXPECT_EQ(string->GetString(&length), nullptr);
+        EXPECT_EQ(length, 0u);
+        EXPECT_EQ(Hex(Stored(*string)), "00 00");
+        EXPECT_EQ(Rendered(*string), "\"\"");
+        EXPECT_EQ(Rendered(*string, true), "");
+    }
+    EXPECT_FALSE(CStr::Less(&fromNull, &fromEmpty));
+    EXPECT_FALSE(CStr::Less(&fromEmpty, &fromNull));
+    EXPECT_TRUE(CStr::Equals(&fromNull, &fromEmpty));
+}
+
+TEST_F(StrTest, ContentIsFollowedByNul) {
+    CStr text("hello");
+    uint32_t length = 0;
+    const char* data = text.GetString(&length);
+    ASSERT_EQ(length, 5u);
+    EXPECT_EQ(data[5], 0);
+    EXPECT_STREQ(data, "hello");
+}
+
+TEST_F(StrTest, OrderIsByUnsignedBytes) {
+    CStr ab("ab"), abc("abc"), upperB("B"), lowerA("a"), high("\x80"), tilde("~"), empty("");
+    EXPECT_TRUE(CStr::Less(&ab, &abc));
+    EXPECT_FALSE(CStr::Less(&abc, &ab));
+    EXPECT_TRUE(CStr::Less(&upperB, &lowerA));
+    EXPECT_TRUE(CStr::Less(&tilde, &high));
+    EXPECT_FALSE(CStr::Less(&high, &tilde));
+    EXPECT_TRUE(CStr::Less(&empty, &lowerA));
+    EXPECT_FALSE(CStr::Less(&ab, &ab));
+    EXPECT_TRUE(CStr::Less(nullptr, &empty));
+    EXPECT_FALSE(CStr::Less(&empty, nullptr));
+    CStr ab2("ab");
+    EXPECT_TRUE(CStr::Equals(&ab, &ab2));
+    EXPECT_FALSE(CStr::Equals(&ab, &abc));
+    EXPECT_FALSE(CStr::Equals(&ab, nullptr));
+}
+
+TEST_F(StrTest, EmbeddedNulSurvivesWriteAndRead) {
+    const char bytes[5] = {'a', 0, 'b', 0, 'c'};
+    CStr original(bytes, 5);
+    const Bytes stored = Stored(original);
+    EXPECT_EQ(Hex(stored), "05 00 61 00 62 00 63");
+    CRef<CStorage> stream = ReadingStream(stored);
+    CStr copy;
+    EXPECT_EQ(copy.Read(*stream.Get()), 7);
+    uint32_t length = 0;
+    const char* data = copy.GetString(&length);
+    ASSERT_EQ(length, 5u);
+    EXPECT_EQ(std::memcmp(data, bytes, 5), 0);
+}
+
+TEST_F(StrTest, ShortStreamLeavesTheStringEmpty) {
+    for (const char* hex : {"", "03", "03 00 61 62"}) {
+        CRef<CStorage> stream = ReadingStream(FromHex(hex));
+        CStr string("previous");
+        string.Read(*stream.Get());
+        EXPECT_TRUE(string.IsEmpty()) << hex;
+    }
+    EXPECT_EQ(Reported("failed to read 2 byte(s) from storage (read 0)"), 1u);
+    EXPECT_EQ(Reported("failed to read 2 byte(s) from storage (read 1)"), 1u);
+    EXPECT_EQ(Reported("failed to read 3 byte(s) from storage (read 0)"), 1u);
+    EXPECT_EQ(Reported("failed to read 3 byte(s) from storage (read 2)"), 1u);
+}
+
+TEST_F(StrTest, RenderDoesNotEscape) {
+    CStr quoted("a\"b");
+    EXPECT_EQ(Rendered(quoted), "\"a\"b\"");
+    EXPECT_EQ(Rendered(quoted, true), "a\"b");
+}
+
+TEST_F(StrTest, ContentBeyond65535BytesIsRefusedWhole) {
+    const std::string big(70000, 'x');
+    CStr string(big.c_str());
+    EXPECT_EQ(string.Length(), 70000u);
+    CStorage stream;
+    stream.OpenForWriting();
+    EXPECT_EQ(string.Write(stream), 0);
+    EXPECT_EQ(string.Render(stream, false), 0);
+    EXPECT_EQ(stream.Length(), 16u);
+    EXPECT_TRUE(stream.Failed());
+    EXPECT_EQ(Reported("storage full: cannot hold 70002 more byte(s)"), 1u);
+    // The largest string that can be stored: 65,535 bytes behind a 2-byte length, without header.
+    const std::string largest(65533, 'y');
+    CStr fits(largest.c_str());
+    CStorage appending;
+    appending.OpenForAppending();
+    EXPECT_EQ(fits.Write(appending), 65535);
+    EXPECT_FALSE(appending.Failed());
+}
