@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-// Client and server specification of the interface (one object).
+// The interface handle, under its client and server names (one object).
 extern const RPC_IF_HANDLE Deliver_v1_0_c_ifspec;
 extern const RPC_IF_HANDLE Deliver_v1_0_s_ifspec;
 
