@@ -89,6 +89,13 @@ int main(void) {
 
     MbItem stop = MbAtomNewString("stop");
     MbServiceCall(control, 0, stop, NULL);
+    /* The thermostat closes its link back on the way out: wait for that notice, so it finds
+       this sink still open. */
+    for (int i = 0; i < 40 && (MbSinkGetPeerFlags(sink, "demo-thermostat") & MbPeerRemote) != 0; ++i) {
+        struct timespec pause = {0, 50 * 1000 * 1000};
+        nanosleep(&pause, NULL);
+    }
+    printf("sender: thermostat link flags after stop: %u\n", MbSinkGetPeerFlags(sink, "demo-thermostat"));
     MbItem items[] = {setpoint, value, temperature, advised, update, stop};
     for (size_t i = 0; i < sizeof items / sizeof items[0]; ++i) MbHandleRelease(items[i]);
     MbServiceClose(control);

@@ -40,7 +40,9 @@ void SinkTest::SetUp() {
 }
 
 void SinkTest::TearDown() {
-    if (sink != nullptr) EXPECT_EQ(MbSinkClose(sink), 1);
+    if (sink != nullptr) {
+        EXPECT_EQ(MbSinkClose(sink), 1);
+    }
     LibraryTest::TearDown();
     CloseHandle(event);
 }

@@ -73,7 +73,7 @@ bool Listed(const std::string& sinkName, pid_t pid) {
     return found;
 }
 
-class MultiProcess : public SinkTest {
+class MessagingPeers : public SinkTest {
 protected:
     // Starts a receiver peer and waits until its sink is listed.
     void StartReceiver() {
@@ -102,7 +102,7 @@ protected:
 
 }  // namespace
 
-TEST_F(MultiProcess, QueryIsAnsweredAndPeersLinkBothWays) {
+TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
     StartReceiver();
     MbSource source = MbSinkOpenSource(sink, peerName.c_str());
     ASSERT_NE(source, nullptr);
@@ -133,7 +133,7 @@ TEST_F(MultiProcess, QueryIsAnsweredAndPeersLinkBothWays) {
     MbSourceClose(source);
 }
 
-TEST_F(MultiProcess, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
+TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     StartReceiver();
     MbSource source = MbSourceOpen(peerName.c_str());
     MbService proxy = MbServiceOpen(source, "");
@@ -153,7 +153,7 @@ TEST_F(MultiProcess, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     MbSourceClose(source);
 }
 
-TEST_F(MultiProcess, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
+TEST_F(MessagingPeers, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
     CPeer hostile("garbage", name);
     ASSERT_EQ(hostile.Wait(), 0);
     ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 10; }));
@@ -165,7 +165,7 @@ TEST_F(MultiProcess, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
     MbSinkServiceClose(service);
 }
 
-TEST_F(MultiProcess, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
+TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     StartReceiver();
     MbSource link = nullptr;
     ASSERT_EQ(MbSinkConnect(sink, peerName.c_str(), &link), 1);
