@@ -105,6 +105,10 @@ int main(void) {
     }
     printf("receiver: %s\n", running ? "no more messages, ending" : "stopped by the sender");
     if (link != NULL) MbSourceClose(link);
+    /* The controller closes its link in answer: wait for its notice before the sink goes. */
+    for (int i = 0; i < 40 && (MbSinkGetPeerFlags(sink, "demo-sender") & MbPeerRemote) != 0; ++i) {
+        WaitForSingleObject(sinkEvent, 50);
+    }
     MbSinkServiceClose(control);
     MbSinkServiceClose(fallback);
     MbSinkClose(sink);
