@@ -19,7 +19,7 @@ CRequest::CRequest(CRequestHandler* handler, const char* service, uint32_t flags
     if (data != nullptr) this->length = length;
     if (serviceLength != 0 || this->length != 0) {
         storage.reset(new uint8_t[serviceLength + 1 + this->length + 1]);
-        std::memcpy(storage.get(), service, serviceLength);
+        if (serviceLength != 0) std::memcpy(storage.get(), service, serviceLength);
         storage[serviceLength] = 0;
         if (this->length != 0) std::memcpy(storage.get() + serviceLength + 1, data, this->length);
         storage[serviceLength + 1 + this->length] = 0;
