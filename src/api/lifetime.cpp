@@ -2,6 +2,8 @@
 #include <mbus/mbus.h>
 
 #include "api/guard.h"
+#include "messaging/delivery.h"
+#include "messaging/source.h"
 #include "requests/request_threads.h"
 #include "runtime/process.h"
 #include "runtime/rpc_manager.h"
@@ -28,7 +30,7 @@ extern "C" MbBool MbLibraryInit(void) noexcept {
         if (process::userTracer.load() == nullptr) process::userTracer.store(new CUserTracer);
         if (process::tracker.load() == nullptr) process::tracker.store(new CTracker);
         process::rpcManager.store(new CRPCManager);
-        if (StartRequestThreads()) return 1;
+        if (StartRequestThreads(&RunSourceBatch)) return 1;
         DestroyProcessObjects();
         return 0;
     });
@@ -37,6 +39,8 @@ extern "C" MbBool MbLibraryInit(void) noexcept {
 extern "C" void MbLibraryTerm(void) noexcept {
     GuardedVoid([] {
         StopRequestThreads();
+        // Running remote calls are not waited for: the request threads are gone already.
+        if (CSink* sink = ProcessSink()) UnregisterEndpoint(sink, false);
         DestroyProcessObjects();
     });
 }

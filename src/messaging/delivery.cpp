@@ -1,0 +1,89 @@
+#include "messaging/delivery.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "messaging/sink.h"
+#include "platform/rpc/deliver.h"
+#include "requests/request_threads.h"
+#include "runtime/process.h"
+#include "runtime/tracker.h"
+
+namespace {
+
+constexpr size_t kMaxEndpointLength = 31;
+constexpr unsigned kProtseqMaxCalls = 10;
+constexpr unsigned kInterfaceMaxCalls = 1234;
+constexpr uint16_t kLastKind = 6;
+
+// Read by the dispatcher thread without a lock and validated through the tracker before use.
+std::atomic<CSink*> processSink{nullptr};
+
+RPC_STATUS AcceptEveryCaller(RPC_IF_HANDLE, void*) {
+    return RPC_S_OK;
+}
+
+void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint16_t kind, const uint8_t* data,
+                  uint16_t length) {
+    if (kind > kLastKind) return;
+    CSink* sink = processSink.load(std::memory_order_acquire);
+    if (sink == nullptr || !CheckedAddRef(sink)) return;
+    if (process::Initialised()) PostRequest(true, sink, service, flags, kind, data, length);
+    CheckedRelease(sink);
+}
+
+Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};
+
+// Withdraws the map entries of every server binding; false when there is nothing to withdraw.
+bool WithdrawBindings() {
+    RPC_BINDING_VECTOR* bindings = nullptr;
+    if (RpcServerInqBindings(&bindings) != RPC_S_OK || bindings == nullptr || bindings->Count == 0) {
+        if (bindings != nullptr) RpcBindingVectorFree(&bindings);
+        return false;
+    }
+    RpcEpUnregister(Deliver_v1_0_s_ifspec, bindings, nullptr);
+    return RpcBindingVectorFree(&bindings) == RPC_S_OK;
+}
+
+}  // namespace
+
+CSink* ProcessSink() {
+    return processSink.load(std::memory_order_acquire);
+}
+
+bool RegisterEndpoint(CSink* sink) {
+    if (processSink.load() != nullptr) return false;
+    const char* name = sink->Name();
+    const size_t length = name != nullptr ? strnlen(name, kMaxEndpointLength + 1) : 0;
+    if (length == 0 || length > kMaxEndpointLength) return false;
+    if (RpcServerRegisterIfEx(Deliver_v1_0_s_ifspec, nullptr, &managerEntries,
+                              RPC_IF_AUTOLISTEN | RPC_IF_ALLOW_LOCAL_ONLY, kInterfaceMaxCalls,
+                              &AcceptEveryCaller) != RPC_S_OK) {
+        return false;
+    }
+    processSink.store(sink, std::memory_order_release);
+    bool ok = RpcServerUseProtseqEpA("ncalrpc", kProtseqMaxCalls, name, nullptr) == RPC_S_OK;
+    RPC_BINDING_VECTOR* bindings = nullptr;
+    bool mapped = false;
+    if (ok) ok = RpcServerInqBindings(&bindings) == RPC_S_OK && bindings != nullptr && bindings->Count != 0;
+    if (ok) {
+        char annotation[64];
+        std::snprintf(annotation, sizeof annotation, "%s #%u", name, GetCurrentProcessId());
+        mapped = RpcEpRegisterNoReplaceA(Deliver_v1_0_s_ifspec, bindings, nullptr, annotation) == RPC_S_OK;
+    }
+    if (bindings != nullptr && RpcBindingVectorFree(&bindings) != RPC_S_OK) ok = false;
+    ok = ok && mapped && sink->AddService("_default", nullptr) != nullptr;
+    if (!ok) UnregisterEndpoint(sink, false);
+    return ok;
+}
+
+bool UnregisterEndpoint(CSink* sink, bool wait) {
+    if (sink == nullptr || processSink.load() != sink) return false;
+    // Without server bindings (the endpoint was refused) the interface is withdrawn too, so a
+    // later sink can register from a clean state.
+    bool ok = WithdrawBindings();
+    if (RpcServerUnregisterIf(Deliver_v1_0_s_ifspec, nullptr, wait ? 1 : 0) != RPC_S_OK) ok = false;
+    processSink.store(nullptr, std::memory_order_release);
+    return ok;
+}

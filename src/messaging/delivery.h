@@ -1,0 +1,13 @@
+// The delivery interface's server side: registering the process sink's endpoint, withdrawing
+// it, and the routine that takes every incoming message to the sink request thread.
+#pragma once
+
+class CSink;
+
+// Registers `sink` as the process sink under its name (1 to 31 characters) and creates its
+// default service. Fails when a process sink is set already. The caller holds the sink's lock.
+bool RegisterEndpoint(CSink* sink);
+// Withdraws the endpoint when `sink` is the process sink; `wait` waits for running calls.
+bool UnregisterEndpoint(CSink* sink, bool wait);
+// The registered sink, or null. Holds no reference.
+CSink* ProcessSink();

@@ -1,0 +1,43 @@
+#include "messaging/service.h"
+
+#include <mbus/mbus.h>
+
+#include "messaging/source.h"
+#include "requests/request_threads.h"
+#include "runtime/tracker.h"
+
+CService::CService(CSource* source, const char* name) : name(name != nullptr ? name : ""), source(nullptr) {
+    className = "CService";
+    if (CheckedAddRef(source)) this->source = source;
+}
+
+CService::~CService() {
+    ScopedLock hold(*this);
+    if (source != nullptr) CheckedRelease(source);
+}
+
+CSource* CService::ShareSource() {
+    return source != nullptr && CheckedAddRef(source) ? source : nullptr;
+}
+
+bool CService::IsConnected() {
+    ScopedLock hold(*this);
+    CSource* shared = ShareSource();
+    if (shared == nullptr) return false;
+    const bool open = shared->IsOpen();
+    CheckedRelease(shared);
+    return open;
+}
+
+bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t length) {
+    ScopedLock hold(*this);
+    CSource* shared = ShareSource();
+    if (shared == nullptr) return false;
+    const bool posted = PostRequest(false, shared, name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
+    CheckedRelease(shared);
+    return posted;
+}
+
+bool CService::Test() {
+    return Send(MbControlTest, MbKindSend, nullptr, 0);
+}

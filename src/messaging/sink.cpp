@@ -1,0 +1,344 @@
+#include "messaging/sink.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "messaging/delivery.h"
+#include "messaging/item_ref.h"
+#include "messaging/peer_flags.h"
+#include "messaging/sink_peer.h"
+#include "messaging/sink_service.h"
+#include "messaging/source.h"
+#include "requests/request_threads.h"
+#include "runtime/tracer.h"
+#include "runtime/tracker.h"
+
+namespace {
+
+constexpr size_t kMaxKeyLength = 255;
+const char kDefaultService[] = "_default";
+
+uint32_t SessionNumber() {
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : 0;
+}
+
+std::string DecoratedName(const char* name, uint32_t options) {
+    char suffix[32];
+    if (name == nullptr || name[0] == '\0') {
+        std::snprintf(suffix, sizeof suffix, "#%u", GetCurrentProcessId());
+        return suffix;
+    }
+    if ((options & MbOptionSession) == 0) return name;
+    std::snprintf(suffix, sizeof suffix, "(%u)", SessionNumber());
+    return std::string(name) + suffix;
+}
+
+}  // namespace
+
+bool RegistryKey(const char* name, std::string& key) {
+    if (name == nullptr || name[0] == '\0') return false;
+    const size_t length = strnlen(name, kMaxKeyLength);
+    key.assign(name, length);
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return true;
+}
+
+CSink::CSink(const char* name, HANDLE event, uint32_t options)
+    : options(options), event(event), name(DecoratedName(name, options)) {
+    className = "CSink";
+}
+
+CSink::~CSink() {
+    Unregister(true);
+    Shutdown();
+}
+
+void CSink::Shutdown() {
+    Registry<CSinkService> oldServices;
+    Registry<CSinkPeer> oldPeers;
+    {
+        ScopedLock hold(*this);
+        oldServices.swap(services);
+        oldPeers.swap(peers);
+    }
+    for (auto& entry : oldServices) entry.second->Release();
+    for (auto& entry : oldPeers) entry.second->Release();
+}
+
+bool CSink::Register() {
+    ScopedLock hold(*this);
+    return RegisterEndpoint(this);
+}
+
+bool CSink::Unregister(bool wait) {
+    return UnregisterEndpoint(this, wait);
+}
+
+HANDLE CSink::GetEvent() {
+    ScopedLock hold(*this);
+    return event;
+}
+
+bool CSink::AppendName(CTracer& out) {
+    ScopedLock hold(*this);
+    if (name.empty()) return false;
+    out.Print(name.c_str());
+    return true;
+}
+
+MbItem CSink::GetNameItem() {
+    ScopedLock hold(*this);
+    return name.empty() ? nullptr : MbAtomNewString(name.c_str());
+}
+
+bool CSink::Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
+    const uint32_t control = flags & MbControlMask;
+    HANDLE sinkEvent = GetEvent();
+    const char* target = service != nullptr && service[0] != '\0' ? service : kDefaultService;
+    if (kind != MbKindSend || control == 0) {
+        CRef<CSinkService> found = ShareService(target);
+        return found && found->Dispatch(sinkEvent, flags, kind, data, length);
+    }
+    if (control == MbControlTest) {
+        const bool found = FindService(target) != nullptr;
+        OnTest();
+        return found;
+    }
+    return OnConnectionNotice(control == MbControlConnect, data, length, flags);
+}
+
+bool CSink::OnConnectionNotice(bool connect, const uint8_t* data, uint16_t length, uint32_t flags) {
+    if (length < 5) return false;
+    const uint32_t processId = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+    const std::string peerName(reinterpret_cast<const char*>(data + 4), strnlen(reinterpret_cast<const char*>(data + 4), length - 4u));
+    if (!(connect ? OnConnect(peerName.c_str(), processId) : OnDisconnect(peerName.c_str(), processId))) return false;
+    CItemRef update(MbBuild("{s:b}", peerName.c_str(), connect ? 1 : 0));
+    if (update.Get() == nullptr) return false;
+    HANDLE sinkEvent = GetEvent();
+    if (sinkEvent != nullptr) SetEvent(sinkEvent);
+    CRef<CSinkService> fallback = ShareService(kDefaultService);
+    if (!fallback) return true;
+    CItemRef blob(MbItemToBytes(update.Get()));
+    const void* bytes = nullptr;
+    uint16_t size = 0;
+    return MbAtomGetBlob(blob.Get(), &bytes, &size) == MbResultOk && size != 0 &&
+           fallback->Dispatch(sinkEvent, flags & ~static_cast<uint32_t>(MbControlMask), MbKindUpdate,
+                              static_cast<const uint8_t*>(bytes), size);
+}
+
+void CSink::TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags) {
+    if (!TraceWanted()) return;
+    CStrTracer out(trace::kDiagnostic);
+    if (!AppendName(out)) return;
+    out.Printf(": '%s' %s (PID=0x%08X, %s).", peerName, outcome, processId, peer::FlagsText(flags));
+    out.PrintLine(nullptr);
+    out.Flush();
+}
+
+bool CSink::OnConnect(const char* peerName, uint32_t processId) {
+    uint32_t flags = 0;
+    bool linked = false;
+    {
+        ScopedLock hold(*this);
+        CSinkPeer* found = FindPeer(peerName);
+        if (found == nullptr) {
+            CSinkPeer* made = new (std::nothrow) CSinkPeer(peerName, processId);
+            if (made != nullptr && AddPeer(peerName, made)) {
+                found = made;
+            } else if (made != nullptr) {
+                made->Release();
+            }
+        } else {
+            found->SetPid(processId);
+        }
+        if (found != nullptr) {
+            flags = found->ModifyFlags(peer::kRemote, peer::kRemote);
+            linked = true;
+        }
+    }
+    TraceLink(peerName, linked ? "connected" : "CONNECTION FAILED", processId, flags);
+    return linked;
+}
+
+bool CSink::OnDisconnect(const char* peerName, uint32_t processId) {
+    uint32_t flags = 0;
+    bool found = false;
+    {
+        ScopedLock hold(*this);
+        if (CSinkPeer* peer = FindPeer(peerName)) {
+            found = true;
+            flags = peer->ModifyFlags(peer::kRemote, 0);
+            if ((flags & peer::kLocal) == 0) RemovePeer(peerName);
+        }
+    }
+    TraceLink(peerName, found ? "disconnected" : "DISCONNECTION FAILED", processId, flags);
+    return found;
+}
+
+bool CSink::OnTest() {
+    if (!TraceWanted()) return true;
+    CStrTracer out(trace::kDiagnostic);
+    if (AppendName(out)) {
+        out.PrintLine(": was tested.");
+        out.Flush();
+    }
+    return true;
+}
+
+template <class T>
+T* CSink::Find(Registry<T>& registry, const char* key) {
+    std::string k;
+    if (!RegistryKey(key, k)) return nullptr;
+    ScopedLock hold(*this);
+    if (registry.empty()) return nullptr;
+    auto it = registry.find(k);
+    return it == registry.end() ? nullptr : it->second;
+}
+
+template <class T>
+void CSink::Remove(Registry<T>& registry, const char* key) {
+    std::string k;
+    if (!RegistryKey(key, k)) return;
+    T* removed = nullptr;
+    {
+        ScopedLock hold(*this);
+        auto it = registry.find(k);
+        if (it == registry.end()) return;
+        removed = it->second;
+        registry.erase(it);
+    }
+    removed->Release();
+}
+
+CSinkService* CSink::AddService(const char* serviceName, HANDLE serviceEvent) {
+    if (serviceName == nullptr) return nullptr;
+    std::string key;
+    CSinkService* service = new CSinkService(this, serviceName, serviceEvent);
+    if (!RegistryKey(serviceName, key)) {
+        service->Release();
+        return nullptr;
+    }
+    RemoveService(serviceName);
+    ScopedLock hold(*this);
+    try {
+        services[key] = service;
+    } catch (...) {
+        service->Release();
+        throw;
+    }
+    return service;
+}
+
+void CSink::RemoveService(const char* serviceName) {
+    Remove(services, serviceName);
+}
+
+CSinkService* CSink::FindService(const char* serviceName) {
+    return Find(services, serviceName);
+}
+
+CRef<CSinkService> CSink::ShareService(const char* serviceName) {
+    ScopedLock hold(*this);
+    return CRef<CSinkService>::Share(FindService(serviceName));
+}
+
+bool CSink::AddPeer(const char* peerName, CSinkPeer* peer) {
+    std::string key;
+    if (peer == nullptr || !RegistryKey(peerName, key)) return false;
+    ScopedLock hold(*this);
+    return peers.emplace(key, peer).second;
+}
+
+void CSink::RemovePeer(const char* peerName) {
+    Remove(peers, peerName);
+}
+
+CSinkPeer* CSink::FindPeer(const char* peerName) {
+    return Find(peers, peerName);
+}
+
+uint32_t CSink::GetPeerFlags(const char* peerName) {
+    ScopedLock hold(*this);
+    CSinkPeer* peer = FindPeer(peerName);
+    return peer != nullptr ? peer->GetFlags() : 0;
+}
+
+MbItem CSink::GetPeers() {
+    ScopedLock hold(*this);
+    if (peers.empty()) return nullptr;
+    MbItem map = MbMapNew();
+    if (map == nullptr) return nullptr;
+    for (auto& entry : peers) {
+        MbItem key = entry.second->GetName();
+        MbItem value = MbAtomNewInt(static_cast<int32_t>(entry.second->GetFlags()));
+        if (key != nullptr && value != nullptr) MbItemSet(map, key, value);
+        if (value != nullptr) MbHandleRelease(value);
+        if (key != nullptr) MbHandleRelease(key);
+    }
+    return map;
+}
+
+bool CSink::TestPeers() {
+    ScopedLock hold(*this);
+    bool all = true;
+    for (auto& entry : peers) all = entry.second->Test() && all;
+    return all;
+}
+
+CSource* CSink::OpenSource(const char* sinkName, uint32_t options) {
+    CSource* source = new CSource(sinkName, options, this);
+    if (source->Open()) return source;
+    source->Release();
+    return nullptr;
+}
+
+bool CSink::SendConnectionNotice(bool connect, CSource* source) {
+    if (source == nullptr) return false;
+    std::vector<uint8_t> notice;
+    {
+        ScopedLock hold(*this);
+        if (name.empty()) return false;
+        const uint32_t pid = GetCurrentProcessId();
+        notice.resize(name.size() + 5);
+        for (int i = 0; i < 4; ++i) notice[i] = static_cast<uint8_t>(pid >> (8 * i));
+        std::memcpy(notice.data() + 4, name.data(), name.size());
+        notice.back() = 0;
+    }
+    if (!CheckedAddRef(source)) return false;
+    const bool posted = PostRequest(false, source, nullptr, connect ? MbControlConnect : MbControlDisconnect,
+                                    MbKindSend, notice.data(), static_cast<uint16_t>(notice.size()));
+    CheckedRelease(source);
+    return posted;
+}
+
+bool CSink::ConnectSource(CSource* source, const char* endpointName) {
+    if (source == nullptr || endpointName == nullptr) return false;
+    const bool ok = SendConnectionNotice(true, source);
+    ScopedLock hold(*this);
+    CSinkPeer* peer = FindPeer(endpointName);
+    if (!ok) {
+        if (peer != nullptr) peer->SetSource(nullptr);
+        return false;
+    }
+    if (peer != nullptr) {
+        peer->SetSource(source);
+        return true;
+    }
+    CSinkPeer* made = new CSinkPeer(source);
+    if (AddPeer(endpointName, made)) return true;
+    made->Release();
+    return false;
+}
+
+void CSink::DisconnectSource(CSource* source, const char* endpointName) {
+    if (source == nullptr || endpointName == nullptr || FindPeer(endpointName) == nullptr) return;
+    SendConnectionNotice(false, source);
+    ScopedLock hold(*this);
+    if (CSinkPeer* peer = FindPeer(endpointName)) peer->SetSource(nullptr);
+}

@@ -1,0 +1,91 @@
+// CSink: the receiving end of a process. The registered sink owns the process's endpoint, the
+// registry of its services and the registry of its peers; the sink request thread hands it
+// every incoming message.
+#pragma once
+
+#include <mbus/mbus.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+#include "messaging/sink_service.h"
+#include "requests/request_handler.h"
+
+class CSinkPeer;
+class CSource;
+class CTracer;
+
+class CSink : public CRequestHandler {
+public:
+    // An absent or empty name becomes "#<pid>"; with options bit 0 the session number is
+    // appended as "(<session>)".
+    CSink(const char* name, HANDLE event, uint32_t options);
+    // Unregisters (waiting) when still the process sink, then releases services and peers.
+    ~CSink() override;
+
+    // Registers the endpoint under the name and creates the default service. The sink is
+    // locked throughout.
+    bool Register();
+    bool Unregister(bool wait);
+    // Releases every service and peer. Services hold a reference to their sink, and peers
+    // reach it through owned sources: closing the sink breaks those cycles so it can go.
+    void Shutdown();
+
+    const char* Name() override { return name.c_str(); }
+    bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
+
+    HANDLE GetEvent();
+    // Appends the name to a trace line under the lock; false when there is none.
+    bool AppendName(CTracer& out);
+    // A new String item of the name, or null.
+    MbItem GetNameItem();
+
+    // The registry holds one reference; the result carries none of its own.
+    CSinkService* AddService(const char* serviceName, HANDLE serviceEvent);
+    void RemoveService(const char* serviceName);
+    CSinkService* FindService(const char* serviceName);
+    // As FindService, with a reference: a caller may close the service while it is in use.
+    CRef<CSinkService> ShareService(const char* serviceName);
+
+    // False when a peer of that key exists already or the name has no key; atomic.
+    bool AddPeer(const char* peerName, CSinkPeer* peer);
+    void RemovePeer(const char* peerName);
+    CSinkPeer* FindPeer(const char* peerName);
+    uint32_t GetPeerFlags(const char* peerName);
+    // A new Map from each peer's name to its flags as Int, or null without peers.
+    MbItem GetPeers();
+    bool TestPeers();
+
+    // A source owned by this sink, bound to the named sink and announced to it; null on failure.
+    CSource* OpenSource(const char* sinkName, uint32_t options);
+    bool ConnectSource(CSource* source, const char* endpointName);
+    void DisconnectSource(CSource* source, const char* endpointName);
+    bool SendConnectionNotice(bool connect, CSource* source);
+
+private:
+    bool OnConnect(const char* peerName, uint32_t processId);
+    bool OnDisconnect(const char* peerName, uint32_t processId);
+    bool OnTest();
+    bool OnConnectionNotice(bool connect, const uint8_t* data, uint16_t length, uint32_t flags);
+    void TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags);
+
+    template <class T>
+    using Registry = std::map<std::string, T*>;
+
+    template <class T>
+    T* Find(Registry<T>& registry, const char* key);
+    template <class T>
+    void Remove(Registry<T>& registry, const char* key);
+
+    uint32_t options;
+    HANDLE event;
+    std::string name;
+    Registry<CSinkPeer> peers;
+    Registry<CSinkService> services;
+};
+
+// The registry key of a name: cut to 255 characters and lower-cased; false when the name is
+// absent or empty (such a name has no key).
+bool RegistryKey(const char* name, std::string& key);

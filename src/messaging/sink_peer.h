@@ -1,0 +1,38 @@
+// CSinkPeer: the record of one other process's sink that this process's sink is linked with.
+#pragma once
+
+#include <mbus/mbus.h>
+
+#include <cstdint>
+
+#include "runtime/ref_count.h"
+
+class CSource;
+
+class CSinkPeer : public CCountable {
+public:
+    // A peer this process reaches through `source` (flag Local).
+    explicit CSinkPeer(CSource* source);
+    // A peer that announced itself with a connection notice (flag Remote).
+    CSinkPeer(const char* name, uint32_t processId);
+    // Releases the source, clearing Local, then the name.
+    ~CSinkPeer() override;
+
+    // flags = (flags & ~mask) | (mask & value) when mask is non-zero; returns the flags.
+    uint32_t ModifyFlags(uint32_t mask, uint32_t value);
+    uint32_t GetFlags() { return ModifyFlags(0, 0); }
+    // The name item with a reference for the caller, or null.
+    MbItem GetName();
+    // Also passes the id to a linked source.
+    void SetPid(uint32_t processId);
+    // Links `source` (or none); Local follows whether a source is linked.
+    void SetSource(CSource* source);
+    // Posts a test through the linked source; Failed becomes the negation of the result.
+    bool Test();
+
+private:
+    MbItem name;
+    uint32_t processId;
+    CSource* source;
+    uint32_t flags;
+};

@@ -1,0 +1,269 @@
+#include "messaging/sink_service.h"
+
+#include <string>
+
+#include "messaging/item_ref.h"
+#include "messaging/sink.h"
+#include "runtime/tracer.h"
+#include "runtime/tracker.h"
+
+namespace {
+
+constexpr int32_t kSend = MbKindSend;
+
+bool IsMap(MbItem item) {
+    uint32_t type = 0;
+    return MbItemGetType(item, &type) == MbResultOk && type == MbTypeMap;
+}
+
+}  // namespace
+
+// One diagnostic line of a handler: "<sink>.<service><label>...". Nothing is formatted when
+// no callback would receive it.
+class CSinkService::CTrace {
+public:
+    CTrace(CSinkService& service, const char* label) : wanted_(TraceWanted()), out_(trace::kDiagnostic) {
+        if (!wanted_) return;
+        if (service.sink != nullptr && service.sink->AppendName(out_)) out_.Print(".");
+        out_.Print(service.name.empty() ? "_default" : service.name.c_str());
+        out_.Print(label);
+    }
+    void Text(const char* text) {
+        if (wanted_) out_.Print(text);
+    }
+    void Item(MbItem item) {
+        if (!wanted_ || item == nullptr) return;
+        CItemRef text(MbItemToText(item, 0));
+        const void* bytes = nullptr;
+        uint16_t length = 0;
+        if (MbAtomGetBlob(text.Get(), &bytes, &length) == MbResultOk && length != 0) {
+            out_.Print(std::string(static_cast<const char*>(bytes), length).c_str());
+        }
+    }
+    void Printf(const char* format, unsigned count, const char* text) {
+        if (wanted_) out_.Printf(format, count, text);
+    }
+    // Ends the line with the separator and hands it to the user tracer.
+    void Finish(const char* last) {
+        if (!wanted_) return;
+        out_.PrintLine(last);
+        out_.Flush();
+    }
+
+private:
+    bool wanted_;
+    CStrTracer out_;
+};
+
+CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
+    : messages(MbListNew()),
+      event(event),
+      state(MbMapNew()),
+      callTag(MbAtomNewUnsigned(MbReceivedCall)),
+      queryTag(MbAtomNewUnsigned(MbReceivedQuery)),
+      replyTag(MbAtomNewUnsigned(MbReceivedReply)),
+      name(name != nullptr ? name : ""),
+      sink(nullptr) {
+    className = "CSinkService";
+    if (CheckedAddRef(sink)) this->sink = sink;
+}
+
+CSinkService::~CSinkService() {
+    for (MbItem item : {messages, state, callTag, queryTag, replyTag}) {
+        if (item != nullptr) MbHandleRelease(item);
+    }
+    if (sink != nullptr) CheckedRelease(sink);
+}
+
+bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
+    ScopedLock hold(*this);
+    CItemRef message;
+    if (kind >= MbKindAdvise && kind <= MbKindReply) {
+        CItemRef blob(MbAtomNewBlob(data, length));
+        *message.Out() = MbItemFromBytes(blob.Get());
+    }
+    bool ok;
+    switch (kind) {
+        case kSend: ok = OnSend(data, length); break;
+        case MbKindAdvise: ok = OnAdvise(message.Get()); break;
+        case MbKindUpdate: ok = OnUpdate(message.Get()); break;
+        case MbKindCall: ok = OnCall(message.Get()); break;
+        case MbKindQuery: ok = OnQuery(message.Get()); break;
+        case MbKindReply: ok = OnReply(message.Get()); break;
+        default: ok = OnRequest(data, length); break;
+    }
+    if (ok) Signal(fallback);
+    return ok;
+}
+
+void CSinkService::Signal(HANDLE fallback) {
+    HANDLE target = event != nullptr ? event : fallback;
+    if (target != nullptr) SetEvent(target);
+}
+
+bool CSinkService::OnSend(const uint8_t* data, uint16_t length) {
+    CTrace line(*this, "");
+    line.Printf(".Send: received %u bytes (%s).", length, reinterpret_cast<const char*>(data));
+    line.Finish(nullptr);
+    return true;
+}
+
+bool CSinkService::OnRequest(const uint8_t* data, uint16_t length) {
+    CTrace line(*this, "");
+    line.Printf(".Request: received %u bytes (%s).", length, reinterpret_cast<const char*>(data));
+    line.Finish(nullptr);
+    return true;
+}
+
+bool CSinkService::AdoptState(MbItem message) {
+    if (MbHandleAddRef(message) != MbResultOk) return false;
+    MbHandleRelease(state);
+    state = message;
+    return true;
+}
+
+bool CSinkService::OnAdvise(MbItem message) {
+    const bool ok = IsMap(message) && AdoptState(message);
+    CTrace line(*this, ".Advise: ");
+    if (!ok) line.Text("*discarded*, ");
+    line.Item(message);
+    line.Finish(".");
+    return ok;
+}
+
+bool CSinkService::OnUpdate(MbItem message) {
+    bool ok = false;
+    uint16_t stateCount = 0;
+    if (IsMap(message)) {
+        if (MbItemGetCount(state, &stateCount) == MbResultOk && stateCount == 0) {
+            ok = AdoptState(message);
+        } else {
+            uint16_t count = 0;
+            ok = MbItemGetCount(message, &count) == MbResultOk;
+            for (uint16_t position = 0; ok && position < count; ++position) {
+                CItemRef key;
+                CItemRef value;
+                if (MbMapGetKeyAt(message, position, key.Out()) == MbResultOk &&
+                    MbItemGet(message, key.Get(), value.Out()) == MbResultOk) {
+                    MbItemSet(state, key.Get(), value.Get());
+                }
+            }
+        }
+    }
+    CTrace line(*this, ".Update: ");
+    if (!ok) line.Text("*discarded*, ");
+    line.Item(message);
+    line.Finish(".");
+    return ok;
+}
+
+bool CSinkService::OnHeadedMessage(MbItem message, MbItem tag, const char* label, const char* head,
+                                   const char* first, const char* firstLabel, const char* second,
+                                   const char* secondLabel) {
+    uint32_t type = 0;
+    bool ok = MbItemGetType(message, &type) == MbResultOk;
+    CItemRef headItem;
+    CItemRef firstItem;
+    CItemRef secondItem;
+    if (ok && type != MbTypeMap) {
+        ok = MbHandleAddRef(message) == MbResultOk;
+        if (ok) *headItem.Out() = message;
+    } else if (ok) {
+        ok = MbMapGetNamed(message, head, headItem.Out()) == MbResultOk;
+        if (ok) {
+            MbMapGetNamed(message, first, firstItem.Out());
+            if (second != nullptr) MbMapGetNamed(message, second, secondItem.Out());
+        }
+    }
+    ok = ok && Enqueue(tag, message);
+    CTrace line(*this, label);
+    if (ok) {
+        line.Item(headItem.Get());
+        if (firstItem.Get() != nullptr) {
+            line.Text(firstLabel);
+            line.Item(firstItem.Get());
+        }
+        if (secondItem.Get() != nullptr) {
+            line.Text(secondLabel);
+            line.Item(secondItem.Get());
+        }
+    } else {
+        line.Text("*discarded*, ");
+        line.Item(message);
+    }
+    line.Finish(".");
+    return ok;
+}
+
+bool CSinkService::OnCall(MbItem message) {
+    return OnHeadedMessage(message, callTag, ".Call: ", "proc", "arg", ", ", nullptr, nullptr);
+}
+
+bool CSinkService::OnReply(MbItem message) {
+    return OnHeadedMessage(message, replyTag, ".Reply: ", "cookie", "proc", ", Proc:", "result", " <-- ");
+}
+
+bool CSinkService::OnQuery(MbItem message) {
+    const bool ok = MbMapHasNamed(message, "proc") == MbResultOk && MbMapHasNamed(message, "source") == MbResultOk &&
+                    Enqueue(queryTag, message);
+    CTrace line(*this, ".Query: ");
+    if (!ok) line.Text("*discarded*, ");
+    line.Item(message);
+    line.Finish(".");
+    return ok;
+}
+
+bool CSinkService::Enqueue(MbItem tag, MbItem message) {
+    CItemRef pair(MbListNew());
+    return MbListAppend(pair.Get(), tag, nullptr) == MbResultOk &&
+           MbListAppend(pair.Get(), message, nullptr) == MbResultOk &&
+           MbListAppend(messages, pair.Get(), nullptr) == MbResultOk;
+}
+
+MbItem CSinkService::Receive(bool remove, MbResult* code) {
+    *code = MbNothingReceived;
+    ScopedLock hold(*this);
+    CItemRef entry;
+    if (MbItemGetAt(messages, 0, entry.Out()) != MbResultOk) return nullptr;
+    CItemRef tag;
+    uint32_t tagValue = 0;
+    MbItem message = nullptr;
+    if (MbItemGetAt(entry.Get(), 0, tag.Out()) == MbResultOk && MbAtomGetUnsigned(tag.Get(), &tagValue) == MbResultOk &&
+        tagValue >= MbReceivedCall && tagValue <= MbReceivedReply &&
+        MbItemGetAt(entry.Get(), 1, &message) == MbResultOk) {
+        *code = tagValue;
+    } else {
+        message = nullptr;
+        *code = MbResultFailed;
+    }
+    if (remove) MbItemRemoveAt(messages, 0);
+    return message;
+}
+
+bool CSinkService::PostCall(MbItem item) {
+    if (item == nullptr) return false;
+    ScopedLock hold(*this);
+    const bool ok = OnCall(item);
+    if (ok) Signal(sink != nullptr ? sink->GetEvent() : nullptr);
+    return ok;
+}
+
+void CSinkService::Detach() {
+    ScopedLock hold(*this);
+    if (sink != nullptr && !name.empty()) sink->RemoveService(name.c_str());
+}
+
+MbItem CSinkService::GetState() {
+    ScopedLock hold(*this);
+    return MbHandleAddRef(state) == MbResultOk ? state : nullptr;
+}
+
+MbItem CSinkService::GetNameItem() {
+    ScopedLock hold(*this);
+    return name.empty() ? nullptr : MbAtomNewString(name.c_str());
+}
+
+MbItem CSinkService::GetSinkNameItem() {
+    ScopedLock hold(*this);
+    return sink != nullptr ? sink->GetNameItem() : nullptr;
+}

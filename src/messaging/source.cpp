@@ -1,0 +1,194 @@
+#include "messaging/source.h"
+
+#include <cstdio>
+
+#include "messaging/sink.h"
+#include "platform/rpc/batch.h"
+#include "platform/rpc/deliver.h"
+#include "platform/rpc/status.h"
+#include "requests/request.h"
+#include "requests/request_threads.h"
+#include "runtime/process.h"
+#include "runtime/reports.h"
+#include "runtime/tracer.h"
+#include "runtime/tracker.h"
+
+namespace {
+
+const char kPlace[] = "in CSource::Request()";
+
+void FreeBinding(CRpcBinding* handle) {
+    RpcBindingFree(&handle);
+}
+
+// Transport statuses are the RPC range; anything else the runtime raises is reported the same
+// way, since every non-zero status means the message was lost.
+RPC_STATUS GuardedDeliver(const boost::shared_ptr<CRpcBinding>& binding, const char* service, uint32_t flags,
+                          int32_t kind, const uint8_t* data, uint16_t length) {
+    try {
+        Deliver(binding.get(), service, flags, static_cast<uint16_t>(kind), data, length);
+        return RPC_S_OK;
+    } catch (const CRpcException& failure) {
+        return failure.Status();
+    } catch (const std::bad_alloc&) {
+        return RPC_S_OUT_OF_MEMORY;
+    }
+}
+
+// Takes a counted reference to the owner for a call made without the source's lock.
+CSink* ShareOwner(CSink* owner) {
+    return owner != nullptr && CheckedAddRef(owner) ? owner : nullptr;
+}
+
+}  // namespace
+
+CSource::CSource(const char* name, uint32_t options, CSink* owner)
+    : closing(false), noticeQueued(false), options(options), name(name != nullptr ? name : ""), peerPid(0),
+      owner(nullptr) {
+    className = "CSource";
+    if (owner != nullptr && CheckedAddRef(owner)) this->owner = owner;
+}
+
+CSource::~CSource() {
+    Close();
+    if (owner != nullptr) CheckedRelease(owner);
+}
+
+std::string CSource::EndpointName() const {
+    if ((options & MbOptionSession) == 0) return name;
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) session = 0;
+    char suffix[256];
+    std::snprintf(suffix, sizeof suffix, "(%u)", session);
+    return name + suffix;
+}
+
+bool CSource::Open() {
+    Lock();
+    closing = false;
+    noticeQueued = false;
+    bool ok = false;
+    const std::string endpoint = EndpointName();
+    RPC_CSTR text = nullptr;
+    if (!name.empty() &&
+        RpcStringBindingComposeA(nullptr, "ncalrpc", nullptr, endpoint.c_str(), nullptr, &text) == RPC_S_OK) {
+        RPC_BINDING_HANDLE handle = nullptr;
+        ok = RpcBindingFromStringBindingA(text, &handle) == RPC_S_OK && handle != nullptr;
+        binding.reset(handle, &FreeBinding);
+        if (RpcStringFreeA(&text) != RPC_S_OK) ok = false;
+        if (ok) {
+            if (CSink* sink = ShareOwner(owner)) {
+                Unlock();
+                ok = sink->ConnectSource(this, endpoint.c_str());
+                Lock();
+                CheckedRelease(sink);
+            }
+        }
+        if (!ok) binding.reset();
+    }
+    Unlock();
+    return ok;
+}
+
+void CSource::Close() {
+    Lock();
+    if (!binding) {
+        closing = false;
+        Unlock();
+        return;
+    }
+    if (closing) {
+        Unlock();
+        return;
+    }
+    if (PendingRequests() > 0) {
+        closing = true;
+        Unlock();
+        return;
+    }
+    if (!noticeQueued) {
+        if (CSink* sink = ShareOwner(owner)) {
+            noticeQueued = true;
+            const std::string endpoint = EndpointName();
+            Unlock();
+            sink->DisconnectSource(this, endpoint.c_str());
+            Lock();
+            CheckedRelease(sink);
+            // The notice is queued on this very source: keep the binding until it is sent.
+            if (PendingRequests() > 0) {
+                closing = true;
+                Unlock();
+                return;
+            }
+        }
+    }
+    binding.reset();
+    Unlock();
+}
+
+void CSource::OnRequestsDone() {
+    bool wasClosing;
+    {
+        ScopedLock hold(*this);
+        wasClosing = closing;
+        closing = false;
+    }
+    if (wasClosing) Close();
+}
+
+bool CSource::IsOpen() {
+    ScopedLock hold(*this);
+    return static_cast<bool>(binding);
+}
+
+uint32_t CSource::GetPid() {
+    ScopedLock hold(*this);
+    return peerPid;
+}
+
+void CSource::SetPid(uint32_t processId) {
+    ScopedLock hold(*this);
+    peerPid = processId;
+}
+
+MbItem CSource::GetNameItem() {
+    ScopedLock hold(*this);
+    return name.empty() ? nullptr : MbAtomNewString(name.c_str());
+}
+
+bool CSource::Test() {
+    return PostRequest(false, this, nullptr, MbControlTest, MbKindSend, nullptr, 0);
+}
+
+bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
+    CStrTracer out(trace::kDiagnostic);
+    boost::shared_ptr<CRpcBinding> call;
+    {
+        ScopedLock hold(*this);
+        call = binding;
+    }
+    if (service == nullptr) service = "";
+    bool ok = false;
+    if (!call) {
+        out.PrintLineAt("CSource::Request() called on a closed connection.", trace::kWarning);
+    } else if (!process::Initialised()) {
+        out.PrintLineAt("CSource::Request() lock failed.", trace::kWarning);
+    } else {
+        const RPC_STATUS status = GuardedDeliver(call, service, flags, kind, data, length);
+        ok = status == RPC_S_OK;
+        if (!ok) ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
+    }
+    out.Flush();
+    return ok;
+}
+
+void RunSourceBatch(std::vector<CRequest*>& batch) {
+    CRpcBatch gathered;
+    for (CRequest* request : batch) {
+        request->Process();
+        CheckedRelease(request);
+    }
+    for (const CRpcCallFailure& failure : gathered.End()) {
+        ReportRpcException(kPlace, static_cast<uint32_t>(failure.status), nullptr);
+    }
+}

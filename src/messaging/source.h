@@ -1,0 +1,59 @@
+// CSource: the sending end of one link to another process's sink. It binds to the sink's
+// endpoint and performs, on the source request thread, the Deliver call of every request that
+// names it.
+#pragma once
+
+#include <mbus/mbus.h>
+
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/rpc/rpc.h"
+#include "requests/request_handler.h"
+
+class CRequest;
+class CSink;
+
+class CSource : public CRequestHandler {
+public:
+    // owner: the sink that opened this source (counted reference), or null.
+    CSource(const char* name, uint32_t options, CSink* owner);
+    ~CSource() override;
+
+    // Binds to the endpoint name; a source with an owner then announces itself through it.
+    bool Open();
+    // Withdraws the link and drops the binding once no request for this source is pending.
+    void Close();
+    bool IsOpen();
+    uint32_t GetPid();
+    void SetPid(uint32_t processId);
+    // A new String item of the name (without suffix), or null when it is empty.
+    MbItem GetNameItem();
+    // Queues a test message to the bound sink's default service.
+    bool Test();
+
+    const char* Name() override { return name.c_str(); }
+    void OnRequestsDone() override;
+    bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
+
+private:
+    // The name, or with options bit 0 the name followed by "(<session>)".
+    std::string EndpointName() const;
+
+    bool closing;
+    // Set once the disconnection notice of a close is queued: the close then waits for it to
+    // be delivered before the binding goes, so the peer hears of it.
+    bool noticeQueued;
+    uint32_t options;
+    // Shared with the calls in flight: a close never frees the handle under a running call.
+    boost::shared_ptr<CRpcBinding> binding;
+    std::string name;
+    uint32_t peerPid;
+    CSink* owner;
+};
+
+// Runs one batch of source requests with their Deliver calls gathered per endpoint and written
+// together; a call whose frame could not be written is reported as its own call would have been.
+void RunSourceBatch(std::vector<CRequest*>& batch);

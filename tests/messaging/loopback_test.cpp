@@ -1,0 +1,208 @@
+// End to end inside one process: a source bound to the process's own sink goes the whole road
+// (envelope, source request thread, transport, sink request thread, service).
+#include <unistd.h>
+
+#include <cstring>
+
+#include "support/messaging_fixture.h"
+
+namespace {
+
+class Loopback : public SinkTest {
+protected:
+    void SetUp() override {
+        SinkTest::SetUp();
+        // Replaces the registered default service by one whose handle the test holds.
+        service = MbSinkServiceOpen(sink, "_default", event);
+        ASSERT_NE(service, nullptr);
+        source = MbSourceOpen(name.c_str());
+        ASSERT_NE(source, nullptr);
+        proxy = MbServiceOpen(source, "");
+        ASSERT_NE(proxy, nullptr);
+    }
+    void TearDown() override {
+        MbServiceClose(proxy);
+        MbSourceClose(source);
+        MbSinkServiceClose(service);
+        SinkTest::TearDown();
+    }
+    // Takes the next message, expecting `code`; returns its text form.
+    std::string Next(MbResult code) {
+        MbItem message = nullptr;
+        EXPECT_EQ(TakeWithin(service, event, &message), code);
+        std::string text = TextOf(message);
+        if (message != nullptr) MbHandleRelease(message);
+        return text;
+    }
+    // Nothing is waiting: messages sent before were all handled.
+    bool Empty() {
+        MbItem message = nullptr;
+        return MbSinkServiceTake(service, &message) == MbNothingReceived && message == nullptr;
+    }
+    std::string State() {
+        MbItem state = nullptr;
+        EXPECT_EQ(MbSinkServiceGetState(service, &state), MbResultOk);
+        std::string text = TextOf(state);
+        MbHandleRelease(state);
+        return text;
+    }
+
+    MbSinkService service = nullptr;
+    MbSource source = nullptr;
+    MbService proxy = nullptr;
+};
+
+// Holds a new item for the length of a test.
+struct Item {
+    explicit Item(MbItem item) : handle(item) {}
+    ~Item() { MbHandleRelease(handle); }
+    MbItem handle;
+};
+
+}  // namespace
+
+TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
+    Item procedure(MbAtomNewString("start"));
+    Item argument(MbAtomNewInt(42));
+    Item real(MbAtomNewReal(1.5));
+    EXPECT_EQ(MbServiceCall(proxy, 0, real.handle, nullptr), 0) << "a Real is no procedure";
+    ASSERT_EQ(MbServiceCall(proxy, 0, procedure.handle, nullptr), 1);
+    ASSERT_EQ(MbServiceCall(proxy, 0, procedure.handle, argument.handle), 1);
+    EXPECT_EQ(Next(MbReceivedCall), TextOf(procedure.handle));
+    const std::string envelope = Next(MbReceivedCall);
+    EXPECT_NE(envelope.find("proc"), std::string::npos) << envelope;
+    EXPECT_NE(envelope.find("42"), std::string::npos) << envelope;
+    EXPECT_TRUE(Empty());
+    EXPECT_TRUE(TraceArrives(name + "._default.Call: "));
+}
+
+TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
+    MbEvent replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    MbSinkService replies = MbSinkServiceOpen(sink, "answers", replyEvent);
+    Item procedure(MbAtomNewString("temperature"));
+    ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure.handle, nullptr, replies, 7, 1), 1);
+
+    MbItem query = nullptr;
+    ASSERT_EQ(TakeWithin(service, event, &query), MbReceivedQuery);
+    MbItem source = nullptr;
+    MbItem serviceName = nullptr;
+    MbItem cookie = nullptr;
+    ASSERT_EQ(MbMapGetNamed(query, "source", &source), MbResultOk);
+    ASSERT_EQ(MbMapGetNamed(query, "service", &serviceName), MbResultOk);
+    ASSERT_EQ(MbMapGetNamed(query, "cookie", &cookie), MbResultOk);
+    EXPECT_EQ(MbMapHasNamed(query, "arg"), MbResultNotFound);
+    const char* text = nullptr;
+    uint16_t length = 0;
+    ASSERT_EQ(MbAtomGetString(source, &text, &length), MbResultOk);
+    EXPECT_EQ(std::string(text, length), name);
+    ASSERT_EQ(MbAtomGetString(serviceName, &text, &length), MbResultOk);
+    EXPECT_EQ(std::string(text, length), "answers");
+    uint64_t cookieValue = 0;
+    ASSERT_EQ(MbAtomGetCookie(cookie, &cookieValue), MbResultOk);
+    EXPECT_EQ(cookieValue, (uint64_t{1} << 32) | 7);
+
+    // Answer through a proxy for the named service of the querying sink.
+    MbSource back = MbSourceOpen(name.c_str());
+    MbService backProxy = MbServiceOpen(back, "answers");
+    Item result(MbAtomNewReal(21.5));
+    ASSERT_EQ(MbServiceReply(backProxy, 0, procedure.handle, cookie, result.handle), 1);
+    ASSERT_EQ(MbServiceReply(backProxy, 0, nullptr, cookie, nullptr), 1);
+    EXPECT_EQ(MbServiceReply(backProxy, 0, nullptr, nullptr, nullptr), 0);
+    MbItem reply = nullptr;
+    ASSERT_EQ(TakeWithin(replies, replyEvent, &reply), MbReceivedReply);
+    EXPECT_EQ(MbMapHasNamed(reply, "result"), MbResultOk);
+    MbHandleRelease(reply);
+    ASSERT_EQ(TakeWithin(replies, replyEvent, &reply), MbReceivedReply);
+    EXPECT_TRUE(MbItemEqual(reply, cookie)) << "a bare cookie comes back whole";
+    MbHandleRelease(reply);
+    EXPECT_TRUE(TraceArrives(name + ".answers.Reply: "));
+
+    for (MbItem item : {source, serviceName, cookie, query}) MbHandleRelease(item);
+    MbServiceClose(backProxy);
+    MbSourceClose(back);
+    MbSinkServiceClose(replies);
+    CloseHandle(replyEvent);
+}
+
+TEST_F(Loopback, AdviseReplacesUpdateMergesAndNonMapsAreDiscarded) {
+    Item first(MbBuild("{s:i,s:i}", "a", 1, "b", 2));
+    Item second(MbBuild("{s:i,s:i}", "b", 3, "c", 4));
+    Item list(MbBuild("[i]", 5));
+    ASSERT_EQ(MbServiceUpdate(proxy, 0, first.handle), 1);  // an empty state adopts the map
+    ASSERT_EQ(MbServiceUpdate(proxy, 0, second.handle), 1);
+    ASSERT_TRUE(TraceArrives(".Update: "));
+    ASSERT_TRUE(Eventually([&] { return trace_capture::CountContaining(".Update: ") == 2; }));
+    Item merged(MbBuild("{s:i,s:i,s:i}", "a", 1, "b", 3, "c", 4));
+    EXPECT_EQ(State(), TextOf(merged.handle));
+
+    ASSERT_EQ(MbServiceAdvise(proxy, 0, list.handle), 1);
+    ASSERT_TRUE(TraceArrives(".Advise: *discarded*, "));
+    EXPECT_EQ(State(), TextOf(merged.handle)) << "a List does not replace the state";
+    ASSERT_EQ(MbServiceAdvise(proxy, 0, second.handle), 1);
+    ASSERT_TRUE(Eventually([&] { return State() == TextOf(second.handle); }));
+    EXPECT_EQ(MbServiceAdvise(proxy, 0, nullptr), 0);
+}
+
+TEST_F(Loopback, RawSendIsTracedUpToItsFirstNulAndSignals) {
+    const char bytes[5] = {'a', 'b', '\0', 'c', 'd'};
+    ResetEvent(event);
+    ASSERT_EQ(MbServiceSend(proxy, 0, bytes, 5), 1);
+    EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(TraceArrives(name + "._default.Send: received 5 bytes (ab).\n"));
+    ASSERT_EQ(MbServicePost(proxy, 0, MbKindRequest, "xyz", 3), 1);
+    EXPECT_TRUE(TraceArrives("._default.Request: received 3 bytes (xyz).\n"));
+}
+
+TEST_F(Loopback, GarbageItemPayloadsOfEveryKindAreDiscarded) {
+    const uint8_t garbage[] = {'K', 'v', 'b', 0, 1, 2, 3};
+    for (uint16_t kind = MbKindAdvise; kind <= MbKindReply; ++kind) {
+        ASSERT_EQ(MbServicePost(proxy, 0, kind, garbage, sizeof garbage), 1);
+    }
+    ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 5; }));
+    EXPECT_TRUE(Empty());
+    // The receiver keeps serving.
+    Item procedure(MbAtomNewUnsigned(9));
+    ASSERT_EQ(MbServiceCall(proxy, 0, procedure.handle, nullptr), 1);
+    EXPECT_EQ(Next(MbReceivedCall), TextOf(procedure.handle));
+}
+
+TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
+    Item first(MbAtomNewString("one"));
+    Item second(MbAtomNewString("two"));
+    EXPECT_EQ(MbSinkServicePostCall(service, first.handle), MbResultOk);
+    EXPECT_EQ(MbSinkServicePostCall(service, second.handle), MbResultOk);
+    MbItem seen = nullptr;
+    EXPECT_EQ(MbSinkServicePeek(service, &seen), MbReceivedCall);
+    EXPECT_EQ(seen, first.handle);
+    MbHandleRelease(seen);
+    EXPECT_EQ(MbSinkServicePeek(service, &seen), MbReceivedCall);
+    EXPECT_EQ(seen, first.handle);
+    MbHandleRelease(seen);
+    EXPECT_EQ(Next(MbReceivedCall), "\"one\"");
+    EXPECT_EQ(Next(MbReceivedCall), "\"two\"");
+    EXPECT_EQ(MbSinkServiceTake(service, &seen), MbNothingReceived);
+    EXPECT_EQ(seen, nullptr);
+    EXPECT_EQ(MbSinkServiceTake(service, nullptr), MbResultInvalid);
+    EXPECT_EQ(MbSinkServicePostCall(nullptr, first.handle), MbResultInvalid);
+    Item map(MbBuild("{s:i}", "x", 1));
+    EXPECT_EQ(MbSinkServicePostCall(service, map.handle), MbResultFailed) << "a call map needs proc";
+}
+
+TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
+    MbSource other = MbSourceOpen(name.c_str());
+    MbService otherProxy = MbServiceOpen(other, "");
+    for (int32_t i = 0; i < 200; ++i) {
+        Item value(MbAtomNewInt(i));
+        ASSERT_EQ(MbServiceCall(i % 2 == 0 ? proxy : otherProxy, 0, value.handle, nullptr), 1);
+    }
+    for (int32_t i = 0; i < 200; ++i) {
+        MbItem message = nullptr;
+        ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedCall);
+        int32_t value = -1;
+        EXPECT_EQ(MbAtomGetInt(message, &value), MbResultOk);
+        EXPECT_EQ(value, i);
+        MbHandleRelease(message);
+    }
+    MbServiceClose(otherProxy);
+    MbSourceClose(other);
+}

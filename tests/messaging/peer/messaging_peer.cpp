@@ -1,0 +1,102 @@
+// The other process of the multi-process messaging tests. Uses only the public interface.
+//   messaging_peer receiver NAME   opens sink NAME; answers queries, and calls:
+//                                  "connect" (arg: a sink name) opens a source back to it,
+//                                  "quit" ends the process. Ends by itself after 30 s.
+//   messaging_peer garbage NAME    posts undecodable payloads of every item kind to NAME.
+#include <mbus/mbus.h>
+#include <mbus/win32.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string StringOf(MbItem item) {
+    const char* text = nullptr;
+    uint16_t length = 0;
+    return MbAtomGetString(item, &text, &length) == MbResultOk ? std::string(text, length) : std::string();
+}
+
+// Answers a query through a proxy for the querying sink's named service.
+void Answer(MbItem query) {
+    MbItem source = nullptr;
+    MbItem service = nullptr;
+    MbItem cookie = nullptr;
+    MbItem procedure = nullptr;
+    MbMapGetNamed(query, "source", &source);
+    MbMapGetNamed(query, "service", &service);
+    MbMapGetNamed(query, "cookie", &cookie);
+    MbMapGetNamed(query, "proc", &procedure);
+    MbSource back = MbSourceOpen(StringOf(source).c_str());
+    MbService proxy = MbServiceOpen(back, StringOf(service).c_str());
+    MbItem result = MbBuild("{s:s,s:u}", "answer", "pong", "pid", static_cast<unsigned>(getpid()));
+    MbServiceReply(proxy, 0, procedure, cookie, result);
+    for (MbItem item : {source, service, cookie, procedure, result}) {
+        if (item != nullptr) MbHandleRelease(item);
+    }
+    MbServiceClose(proxy);
+    MbSourceClose(back);
+}
+
+int Receiver(const char* name) {
+    MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    MbSink sink = MbSinkOpen(name, event);
+    if (sink == nullptr) return 2;
+    MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
+    MbSource back = nullptr;
+    bool running = true;
+    for (int waited = 0; running && waited < 300;) {
+        MbItem message = nullptr;
+        const MbResult code = MbSinkServiceTake(service, &message);
+        if (code == MbNothingReceived) {
+            if (WaitForSingleObject(event, 100) == WAIT_TIMEOUT) ++waited;
+            continue;
+        }
+        if (code == MbReceivedQuery) Answer(message);
+        if (code == MbReceivedCall) {
+            MbItem procedure = nullptr;
+            MbItem argument = nullptr;
+            if (MbMapGetNamed(message, "proc", &procedure) == MbResultOk &&
+                MbMapGetNamed(message, "arg", &argument) == MbResultOk && StringOf(procedure) == "connect") {
+                back = MbSinkOpenSource(sink, StringOf(argument).c_str());
+            }
+            if (StringOf(message) == "quit") running = false;
+            if (procedure != nullptr) MbHandleRelease(procedure);
+            if (argument != nullptr) MbHandleRelease(argument);
+        }
+        if (message != nullptr) MbHandleRelease(message);
+    }
+    if (back != nullptr) MbSourceClose(back);
+    MbSinkServiceClose(service);
+    MbSinkClose(sink);
+    CloseHandle(event);
+    return 0;
+}
+
+int Garbage(const char* name) {
+    MbSource source = MbSourceOpen(name);
+    MbService proxy = MbServiceOpen(source, "");
+    if (proxy == nullptr) return 2;
+    const uint8_t bytes[] = {'K', 'v', 'b', 0, 16, 1, 82, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z', 9, 9};
+    for (uint16_t kind = MbKindAdvise; kind <= MbKindReply; ++kind) {
+        MbServicePost(proxy, 0, kind, bytes, sizeof bytes);
+        MbServicePost(proxy, 0, kind, nullptr, 0);
+    }
+    MbServiceClose(proxy);
+    MbSourceClose(source);  // waits for the queued messages to be sent
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || MbLibraryInit() != 1) return 2;
+    const int status = std::strcmp(argv[1], "receiver") == 0 ? Receiver(argv[2])
+                       : std::strcmp(argv[1], "garbage") == 0 ? Garbage(argv[2])
+                                                               : 2;
+    MbLibraryTerm();
+    return status;
+}

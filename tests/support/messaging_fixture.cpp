@@ -1,0 +1,52 @@
+#include "support/messaging_fixture.h"
+
+#include <unistd.h>
+
+#include <chrono>
+
+std::string UniqueName(const char* prefix) {
+    return std::string(prefix) + std::to_string(getpid());
+}
+
+std::string TextOf(MbItem item) {
+    if (item == nullptr) return "";
+    MbItem text = MbItemToText(item, 0);
+    const void* bytes = nullptr;
+    uint16_t length = 0;
+    std::string result;
+    if (MbAtomGetBlob(text, &bytes, &length) == MbResultOk) result.assign(static_cast<const char*>(bytes), length);
+    MbHandleRelease(text);
+    if (!result.empty() && result.back() == '\0') result.pop_back();
+    return result;
+}
+
+MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsigned timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const MbResult code = MbSinkServiceTake(service, message);
+        if (code != MbNothingReceived) return code;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return MbNothingReceived;
+        WaitForSingleObject(event, static_cast<DWORD>(left.count()));
+    }
+}
+
+void SinkTest::SetUp() {
+    LibraryTest::SetUp();
+    name = UniqueName("mt");
+    event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    sink = MbSinkOpen(name.c_str(), event);
+    ASSERT_NE(sink, nullptr);
+}
+
+void SinkTest::TearDown() {
+    if (sink != nullptr) {
+        EXPECT_EQ(MbSinkClose(sink), 1);
+    }
+    LibraryTest::TearDown();
+    CloseHandle(event);
+}
+
+bool SinkTest::TraceArrives(const std::string& needle, unsigned timeoutMs) {
+    return Eventually([&] { return trace_capture::CountContaining(needle) > 0; }, timeoutMs);
+}
