@@ -1,6 +1,8 @@
 /* The sending half of the demo: a controller with its own sink "demo-sender" (to receive
    replies). It links to the thermostat, calls, queries and waits for the reply, advises and
    updates the control state, tests the link, lists the sinks and stops the thermostat. */
+#define _POSIX_C_SOURCE 200809L
+
 #include <mbus/mbus.h>
 #include <mbus/win32.h>
 #include <time.h>
