@@ -79,7 +79,8 @@ private:
     template <class T>
     void Remove(Registry<T>& registry, const char* key);
 
-    uint32_t options;
+    // Kept as given: bit 0 is applied to the name at construction, other bits mean nothing yet.
+    [[maybe_unused]] uint32_t options;
     HANDLE event;
     std::string name;
     Registry<CSinkPeer> peers;
