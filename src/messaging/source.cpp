@@ -90,6 +90,9 @@ bool CSource::Open() {
     return ok;
 }
 
+// The disconnection notice is queued at once, behind what this source sent before and ahead
+// of what any later link sends, so peers see links come and go in order. Only the binding
+// waits: it goes when the notice and every other pending request have been delivered.
 void CSource::Close() {
     Lock();
     if (!binding) {
@@ -101,11 +104,6 @@ void CSource::Close() {
         Unlock();
         return;
     }
-    if (PendingRequests() > 0) {
-        closing = true;
-        Unlock();
-        return;
-    }
     if (!noticeQueued) {
         if (CSink* sink = ShareOwner(owner)) {
             noticeQueued = true;
@@ -114,13 +112,12 @@ void CSource::Close() {
             sink->DisconnectSource(this, endpoint.c_str());
             Lock();
             CheckedRelease(sink);
-            // The notice is queued on this very source: keep the binding until it is sent.
-            if (PendingRequests() > 0) {
-                closing = true;
-                Unlock();
-                return;
-            }
         }
+    }
+    if (PendingRequests() > 0) {
+        closing = true;
+        Unlock();
+        return;
     }
     binding.reset();
     Unlock();

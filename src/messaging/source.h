@@ -44,7 +44,7 @@ private:
 
     bool closing;
     // Set once the disconnection notice of a close is queued: the close then waits for it to
-    // be delivered before the binding goes, so the peer hears of it.
+    // be delivered before the binding goes, so the peer hears of it, and never sends it twice.
     bool noticeQueued;
     uint32_t options;
     // Shared with the calls in flight: a close never frees the handle under a running call.

@@ -206,3 +206,53 @@ TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
     MbServiceClose(otherProxy);
     MbSourceClose(other);
 }
+
+// Closing the last source to a sink and opening a new one must not let the new one's messages
+// overtake what the old one still had in flight.
+TEST_F(Loopback, OrderHoldsAcrossAClosedAndReopenedSource) {
+    MbServiceClose(proxy);
+    MbSourceClose(source);
+    proxy = nullptr;
+    source = nullptr;
+    for (int32_t i = 0; i < 60; ++i) {
+        MbSource link = MbSourceOpen(name.c_str());
+        MbService linkProxy = MbServiceOpen(link, "");
+        Item value(MbAtomNewInt(i));
+        ASSERT_EQ(MbServiceCall(linkProxy, 0, value.handle, nullptr), 1);
+        MbServiceClose(linkProxy);
+        MbSourceClose(link);
+    }
+    for (int32_t i = 0; i < 60; ++i) {
+        MbItem message = nullptr;
+        ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedCall);
+        int32_t value = -1;
+        MbAtomGetInt(message, &value);
+        MbHandleRelease(message);
+        ASSERT_EQ(value, i);
+    }
+}
+
+// A link closed while its connection notice is still queued, then made again at once: the
+// disconnection must not reach the peer after the new connection, or the peer would forget a
+// live link.
+TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
+    for (int round = 0; round < 20; ++round) {
+        MbSource first = MbSinkOpenSource(sink, name.c_str());
+        ASSERT_NE(first, nullptr);
+        MbSourceClose(first);
+        MbSource second = MbSinkOpenSource(sink, name.c_str());
+        ASSERT_NE(second, nullptr);
+        // Wait until the second link's connection update arrived, then everything before it too.
+        ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == (MbPeerLocal | MbPeerRemote); }));
+        MbSource probe = MbSourceOpen(name.c_str());
+        MbService probeProxy = MbServiceOpen(probe, "");
+        Item marker(MbAtomNewInt(round));
+        ASSERT_EQ(MbServiceCall(probeProxy, 0, marker.handle, nullptr), 1);
+        EXPECT_EQ(Next(MbReceivedCall), TextOf(marker.handle));
+        EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), static_cast<uint32_t>(MbPeerLocal | MbPeerRemote));
+        MbServiceClose(probeProxy);
+        MbSourceClose(probe);
+        MbSourceClose(second);
+        ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == 0; }));
+    }
+}

@@ -156,7 +156,8 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
 TEST_F(MessagingPeers, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
     CPeer hostile("garbage", name);
     ASSERT_EQ(hostile.Wait(), 0);
-    ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 10; }));
+    ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 10; }, 10000))
+        << trace_capture::CountContaining("*discarded*, ") << " discarded";
     MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
     MbItem message = nullptr;
     EXPECT_EQ(MbSinkServiceTake(service, &message), MbNothingReceived);

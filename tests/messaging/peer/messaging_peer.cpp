@@ -90,10 +90,16 @@ int Garbage(const char* name) {
     return 0;
 }
 
+// The peer's own trace lines go to stderr, where a failing test shows them.
+void PrintTrace(const char* text, uint32_t) {
+    std::fprintf(stderr, "peer: %s", text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3 || MbLibraryInit() != 1) return 2;
+    MbTracerSet(&PrintTrace);
     const int status = std::strcmp(argv[1], "receiver") == 0 ? Receiver(argv[2])
                        : std::strcmp(argv[1], "garbage") == 0 ? Garbage(argv[2])
                                                                : 2;
