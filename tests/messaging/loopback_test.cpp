@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <vector>
 
 #include "support/messaging_fixture.h"
 
@@ -255,4 +256,23 @@ TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
         MbSourceClose(second);
         ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == 0; }));
     }
+}
+
+// Closing a link with messages still queued delivers them all, then the disconnection.
+TEST_F(Loopback, ClosingALinkDeliversItsQueueThenTheDisconnection) {
+    MbSource link = MbSinkOpenSource(sink, name.c_str());
+    MbService linkProxy = MbServiceOpen(link, "");
+    Item procedure(MbAtomNewString("queued"));
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(MbServiceCall(linkProxy, 0, procedure.handle, nullptr), 1);
+    MbServiceClose(linkProxy);
+    EXPECT_EQ(MbSourceClose(link), 1);
+    const std::string disconnected = "._default.Update: {\"" + name + "\":False}.";
+    ASSERT_TRUE(TraceArrives(disconnected));
+    std::vector<std::string> order;
+    for (const TraceRecord& record : trace_capture::Records()) {
+        if (record.text.find(".Call: \"queued\"") != std::string::npos) order.push_back("call");
+        if (record.text.find(disconnected) != std::string::npos) order.push_back("disconnected");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"call", "call", "call", "disconnected"}));
+    EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), 0u) << "no link is left either way";
 }
