@@ -276,3 +276,23 @@ TEST_F(Loopback, ClosingALinkDeliversItsQueueThenTheDisconnection) {
     EXPECT_EQ(order, (std::vector<std::string>{"call", "call", "call", "disconnected"}));
     EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), 0u) << "no link is left either way";
 }
+
+TEST_F(Loopback, HandlesOfTheWrongKindOrClosedAreRefused) {
+    MbItem message = nullptr;
+    EXPECT_EQ(MbServiceSend(sink, 0, "x", 1), 0) << "a sink is no service proxy";
+    EXPECT_EQ(MbSinkServiceTake(source, &message), MbResultInvalid);
+    EXPECT_EQ(MbSourceTest(proxy), 0);
+    EXPECT_EQ(MbSinkClose(service), 0);
+    EXPECT_EQ(MbSinkServiceOpen(source, "x", nullptr), nullptr);
+    Item atom(MbAtomNewInt(1));
+    EXPECT_EQ(MbServiceCall(atom.handle, 0, atom.handle, nullptr), 0);
+
+    MbSource closed = MbSourceOpen(name.c_str());
+    EXPECT_EQ(MbSourceClose(closed), 1);
+    trace_capture::Clear();
+    EXPECT_EQ(MbServiceOpen(closed, ""), nullptr);
+    EXPECT_EQ(MbSourceClose(closed), 0);
+    EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 2u);
+    EXPECT_EQ(MbServiceCall(proxy, 0, atom.handle, nullptr), 1) << "the live objects are untouched";
+    EXPECT_EQ(Next(MbReceivedCall), "1");
+}
