@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -129,10 +128,7 @@ TEST(Wait, TimesOutOrReportsTheEventSetLaterWhileAnotherIsClosed) {
 TEST(Wait, BadListsFailAndConsumeNothing) {
     CEvents handles(std::vector<BOOL>(65, FALSE));
     SetEvent(handles[0]);
-    EXPECT_EQ(WaitForMultipleObjects(2, handles.data(), TRUE, 0), WAIT_FAILED);  // no wait-all
     EXPECT_EQ(WaitForMultipleObjects(65, handles.data(), FALSE, 0), WAIT_FAILED);
-    HANDLE withNull[] = {handles[0], nullptr};
-    EXPECT_EQ(WaitForMultipleObjects(2, withNull, FALSE, 0), WAIT_FAILED);
     HANDLE twice[] = {handles[0], handles[0]};
     EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
     EXPECT_EQ(WaitForSingleObject(handles[0], 0), WAIT_OBJECT_0);
@@ -146,24 +142,15 @@ TEST(Wait, BadListsFailAndConsumeNothing) {
 TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
     constexpr int kItems = 200000;
     CEvents events({FALSE});
-    std::mutex mutex;
-    int pending = 0;
+    std::atomic<int> pending{0};
     std::thread producer([&] {
         for (int i = 0; i < kItems; ++i) {
-            {
-                std::lock_guard lock(mutex);
-                ++pending;
-            }
+            pending.fetch_add(1);
             SetEvent(events[0]);
         }
     });
-    int taken = 0;
-    while (taken < kItems) {
+    for (int taken = 0; taken < kItems; taken += pending.exchange(0))
         ASSERT_EQ(WaitForSingleObject(events[0], 5000), WAIT_OBJECT_0) << "taken " << taken;
-        std::lock_guard lock(mutex);
-        taken += pending;
-        pending = 0;
-    }
     producer.join();
 }
 

@@ -149,7 +149,7 @@ TEST_F(Transport, UnregisterWaitsForTheRunningCall) {
     });
     ASSERT_EQ(Send(0), RPC_S_OK);
     ASSERT_EQ(entered.get_future().wait_for(5s), std::future_status::ready);
-    auto stopped = std::async(std::launch::async, [&] { return server_.Stop(true); });
+    auto stopped = std::async(std::launch::async, [&] { return server_.Stop(); });
     EXPECT_EQ(stopped.wait_for(200ms), std::future_status::timeout);
     release.set_value();
     ASSERT_EQ(stopped.wait_for(5s), std::future_status::ready);

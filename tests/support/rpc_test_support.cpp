@@ -91,23 +91,16 @@ RPC_STATUS CTestServer::Start(const std::string& endpoint, const char* annotatio
     return status;
 }
 
-RPC_STATUS CTestServer::Stop(bool wait) {
+RPC_STATUS CTestServer::Stop() {
     RPC_STATUS status = RPC_S_OK;
-    if (mapped_) {
-        RPC_BINDING_VECTOR* vector = nullptr;
-        status = RpcServerInqBindings(&vector);
-        if (status == RPC_S_OK) {
-            status = RpcEpUnregister(Deliver_v1_0_s_ifspec, vector, nullptr);
-            RpcBindingVectorFree(&vector);
-        }
-        mapped_ = false;
+    RPC_BINDING_VECTOR* vector = nullptr;
+    if (mapped_ && (status = RpcServerInqBindings(&vector)) == RPC_S_OK) {
+        status = RpcEpUnregister(Deliver_v1_0_s_ifspec, vector, nullptr);
+        RpcBindingVectorFree(&vector);
     }
-    if (interface_) {
-        const RPC_STATUS unregistered = RpcServerUnregisterIf(Deliver_v1_0_s_ifspec, nullptr, wait ? 1 : 0);
-        if (status == RPC_S_OK) status = unregistered;
-        interface_ = false;
-    }
-    return status;
+    const RPC_STATUS unregistered = interface_ ? RpcServerUnregisterIf(Deliver_v1_0_s_ifspec, nullptr, 1) : RPC_S_OK;
+    mapped_ = interface_ = false;
+    return status != RPC_S_OK ? status : unregistered;
 }
 
 RPC_BINDING_HANDLE TestBind(const std::string& endpoint) {

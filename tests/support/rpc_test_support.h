@@ -38,14 +38,14 @@ std::vector<CRecordedCall> WaitForCalls(size_t count, std::chrono::milliseconds 
 void SetCallHook(std::function<void()> hook);
 
 // Registers the delivery interface with the recording manager, the endpoint and (optionally)
-// an endpoint-map annotation, as a sink registration does; withdraws all of it on Stop or
-// destruction.
+// an endpoint-map annotation, as a sink registration does; withdraws all of it, waiting for a
+// call in progress, on Stop or destruction.
 class CTestServer {
 public:
     CTestServer() = default;
     ~CTestServer() { Stop(); }
     RPC_STATUS Start(const std::string& endpoint, const char* annotation = nullptr);
-    RPC_STATUS Stop(bool wait = true);
+    RPC_STATUS Stop();
 
 private:
     bool interface_ = false;
