@@ -1,3 +1,4 @@
+// Tick count, thread and process ids, and the login session number.
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
@@ -15,8 +16,6 @@
 
 namespace {
 
-using mbus::platform::ParseSessionId;
-
 TEST(Clock, TickCountFollowsTheMonotonicClock) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
@@ -29,51 +28,38 @@ TEST(Clock, TickCountFollowsTheMonotonicClock) {
     EXPECT_LT(elapsed, 2000u);
 }
 
-TEST(Clock, ThreadIdIsTheKernelIdOfEachThread) {
-    EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(gettid()));
-    EXPECT_EQ(GetCurrentThreadId(), GetCurrentThreadId());
-    DWORD other = 0;
-    DWORD otherKernel = 0;
+// The ids must come from the kernel on every call, not from a cache that a new thread or a
+// forked child would inherit.
+TEST(Clock, IdsAreThoseOfTheCallingThreadAndProcess) {
+    DWORD other = 0, otherKernel = 0;
     std::thread([&] {
         other = GetCurrentThreadId();
         otherKernel = static_cast<DWORD>(gettid());
     }).join();
     EXPECT_EQ(other, otherKernel);
     EXPECT_NE(other, GetCurrentThreadId());
-}
-
-TEST(Clock, ForkedChildSeesItsOwnIds) {
-    DWORD parentThread = GetCurrentThreadId();
-    DWORD parentProcess = GetCurrentProcessId();
-    EXPECT_EQ(parentProcess, static_cast<DWORD>(getpid()));
+    EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(gettid()));
+    EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        bool ok = GetCurrentThreadId() == static_cast<DWORD>(gettid()) && GetCurrentThreadId() != parentThread &&
-                  GetCurrentProcessId() == static_cast<DWORD>(getpid()) && GetCurrentProcessId() != parentProcess;
-        _exit(ok ? 0 : 1);
-    }
+    if (child == 0)
+        _exit(GetCurrentThreadId() == static_cast<DWORD>(gettid()) && GetCurrentProcessId() == static_cast<DWORD>(getpid()) ? 0 : 1);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST(Session, ParsesTheKernelsSessionNumber) {
-    DWORD session = 77;
-    EXPECT_TRUE(ParseSessionId("3\n", 2, &session));
-    EXPECT_EQ(session, 3u);
-    EXPECT_TRUE(ParseSessionId("0", 1, &session));
-    EXPECT_EQ(session, 0u);
-    EXPECT_TRUE(ParseSessionId("4294967294\n", 11, &session));
-    EXPECT_EQ(session, 4294967294u);
-}
-
-TEST(Session, RefusesUnsetAndMalformedNumbers) {
-    for (const char* text : {"4294967295\n", "4294967296", "99999999999", "", "\n", "-1", "12a", " 1", "1\n\n"}) {
+TEST(Session, ParsesOnlyAWellFormedNumberBelowTheUnsetValue) {
+    const std::pair<const char*, DWORD> cases[] = {
+        {"3\n", 3}, {"0", 0}, {"4294967294\n", 4294967294u},
+        // Refused, leaving the output alone (77): unset, too large, empty, signs, blanks, junk.
+        {"4294967295\n", 77}, {"4294967296", 77}, {"99999999999", 77}, {"", 77}, {"\n", 77},
+        {"-1", 77}, {"12a", 77}, {" 1", 77}, {"1\n\n", 77},
+    };
+    for (const auto& [text, expected] : cases) {
         DWORD session = 77;
-        EXPECT_FALSE(ParseSessionId(text, std::strlen(text), &session)) << text;
-        EXPECT_EQ(session, 77u) << text;
+        EXPECT_EQ(mbus::platform::ParseSessionId(text, std::strlen(text), &session), expected != 77) << text;
+        EXPECT_EQ(session, expected) << text;
     }
 }
 
@@ -82,15 +68,12 @@ TEST(Session, ReadsProcAndFailsWithoutAProcess) {
     EXPECT_FALSE(ProcessIdToSessionId(GetCurrentProcessId(), nullptr));
     EXPECT_FALSE(ProcessIdToSessionId(0x7FFFFFF0u, &session));
     EXPECT_EQ(session, 77u);
-
     std::string text;
-    std::ifstream(("/proc/" + std::to_string(getpid()) + "/sessionid").c_str()) >> text;
+    std::ifstream("/proc/self/sessionid") >> text;
     DWORD expected = 0;
-    bool set = !text.empty() && ParseSessionId(text.data(), text.size(), &expected);
+    bool set = !text.empty() && mbus::platform::ParseSessionId(text.data(), text.size(), &expected);
     EXPECT_EQ(ProcessIdToSessionId(GetCurrentProcessId(), &session), set ? TRUE : FALSE);
-    if (set) {
-        EXPECT_EQ(session, expected);
-    }
+    EXPECT_EQ(session, set ? expected : 77u);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// Events and the waits on them: reset semantics, the descriptor, list order, and wake-ups under
+// concurrency.
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
@@ -5,135 +7,81 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 
-#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// Events of the given reset kinds, closed at the end of the test.
+struct CEvents : std::vector<HANDLE> {
+    explicit CEvents(const std::vector<BOOL>& manualResets) {
+        for (BOOL manual : manualResets)
+            push_back(CreateEventA(nullptr, manual, FALSE, nullptr));
+    }
+    ~CEvents() {
+        for (HANDLE handle : *this)
+            CloseHandle(handle);
+    }
+    DWORD Wait(DWORD timeout = 0) const { return WaitForMultipleObjects(size(), data(), FALSE, timeout); }
+};
 
 bool PollsReadable(HANDLE event) {
     pollfd fd{EventGetFd(event), POLLIN, 0};
     return poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;
 }
 
-TEST(Event, CreateRefusesAttributesAndNames) {
-    int attributes = 0;
-    EXPECT_EQ(CreateEventA(&attributes, FALSE, FALSE, nullptr), nullptr);
-    EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "named"), nullptr);
+// The state seen through a zero wait must agree with the descriptor's readability.
+void ExpectSignalled(HANDLE event, bool signalled, bool consumedByWait) {
+    EXPECT_EQ(PollsReadable(event), signalled);
+    EXPECT_EQ(WaitForSingleObject(event, 0), signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    EXPECT_EQ(PollsReadable(event), signalled && !consumedByWait);
 }
 
-TEST(Event, AutoResetIsConsumedByOneWait) {
-    HANDLE event = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-    ASSERT_NE(event, nullptr);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(event));
-    EXPECT_TRUE(SetEvent(event));  // a second set of a signalled event adds nothing
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(CloseHandle(event));
-}
-
-TEST(Event, ManualResetStaysSignalledUntilReset) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(event, nullptr);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(event));
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(ResetEvent(event));
-    EXPECT_TRUE(ResetEvent(event));
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(CloseHandle(event));
-}
-
-// Runs waiters that each wait once for event, then sets it once and collects their results.
-std::vector<DWORD> WaitersAfterOneSet(HANDLE event, int waiters, DWORD timeout) {
-    std::vector<DWORD> results(waiters, WAIT_FAILED);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < waiters; ++i)
-        threads.emplace_back([&results, event, timeout, i] { results[i] = WaitForSingleObject(event, timeout); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    SetEvent(event);
-    for (auto& thread : threads)
-        thread.join();
-    return results;
-}
-
-TEST(Event, OneSetOfAnAutoResetEventWakesOneOfTwoWaiters) {
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    std::vector<DWORD> results = WaitersAfterOneSet(event, 2, 300);
-    EXPECT_EQ(std::count(results.begin(), results.end(), WAIT_OBJECT_0), 1);
-    EXPECT_EQ(std::count(results.begin(), results.end(), WAIT_TIMEOUT), 1);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    CloseHandle(event);
-}
-
-TEST(Event, OneSetOfAManualResetEventWakesEveryWaiter) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::vector<DWORD> results = WaitersAfterOneSet(event, 4, 5000);
-    EXPECT_EQ(std::count(results.begin(), results.end(), WAIT_OBJECT_0), 4);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    CloseHandle(event);
-}
-
-TEST(Event, DescriptorPollsReadableExactlyWhileSignalled) {
-    HANDLE automatic = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-    HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_GE(EventGetFd(automatic), 0);
-    ASSERT_NE(EventGetFd(automatic), EventGetFd(manual));
-
-    EXPECT_TRUE(PollsReadable(automatic));
-    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
-    EXPECT_FALSE(PollsReadable(automatic));
-    SetEvent(automatic);
-    EXPECT_TRUE(PollsReadable(automatic));
-    ResetEvent(automatic);
-    EXPECT_FALSE(PollsReadable(automatic));
-
-    EXPECT_FALSE(PollsReadable(manual));
-    SetEvent(manual);
-    EXPECT_TRUE(PollsReadable(manual));
-    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(PollsReadable(manual));
-    ResetEvent(manual);
-    EXPECT_FALSE(PollsReadable(manual));
-    CloseHandle(automatic);
-    CloseHandle(manual);
+TEST(Event, ResetSemanticsShowOnTheDescriptor) {
+    CEvents events({FALSE, TRUE});
+    for (bool manual : {false, true}) {
+        SCOPED_TRACE(manual ? "manual" : "auto");
+        HANDLE event = events[manual];
+        ExpectSignalled(event, false, false);
+        EXPECT_TRUE(SetEvent(event));
+        EXPECT_TRUE(SetEvent(event));  // a second set of a signalled event adds nothing
+        ExpectSignalled(event, true, !manual);
+        ExpectSignalled(event, manual, !manual);
+        EXPECT_TRUE(SetEvent(event));
+        EXPECT_TRUE(ResetEvent(event));
+        ExpectSignalled(event, false, false);
+    }
 }
 
 // The eventfd counter records how many times it was written since the last read: however many
 // threads set an event, it must have been written once.
 TEST(Event, SettingASignalledEventWritesNothing) {
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    CEvents events({FALSE});
     std::vector<std::thread> setters;
     for (int i = 0; i < 4; ++i)
-        setters.emplace_back([event] {
+        setters.emplace_back([&events] {
             for (int j = 0; j < 1000; ++j)
-                SetEvent(event);
+                SetEvent(events[0]);
         });
     for (auto& setter : setters)
         setter.join();
     eventfd_t writes = 0;
-    ASSERT_EQ(eventfd_read(EventGetFd(event), &writes), 0);
+    ASSERT_EQ(eventfd_read(EventGetFd(events[0]), &writes), 0);
     EXPECT_EQ(writes, 1u);
-    CloseHandle(event);
 }
 
-TEST(Event, ClosedNullAndMadeUpHandlesAreRefused) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(event, nullptr);
-    EXPECT_TRUE(CloseHandle(event));
-    EXPECT_FALSE(CloseHandle(event));
-    EXPECT_FALSE(SetEvent(event));
-    EXPECT_FALSE(ResetEvent(event));
-    EXPECT_EQ(EventGetFd(event), -1);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
-
+TEST(Event, BadArgumentsAndStaleHandlesAreRefused) {
     int onStack = 0;
-    for (HANDLE bad : {HANDLE{nullptr}, reinterpret_cast<HANDLE>(-1), reinterpret_cast<HANDLE>(0xdeadbeef),
-                       static_cast<HANDLE>(&onStack)}) {
+    EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "named"), nullptr);
+    HANDLE closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(CloseHandle(closed));
+    CEvents fresh({TRUE});
+    EXPECT_NE(fresh[0], closed);  // handle values are not reused
+    for (HANDLE bad : {closed, HANDLE{nullptr}, reinterpret_cast<HANDLE>(-1), static_cast<HANDLE>(&onStack)}) {
         EXPECT_FALSE(CloseHandle(bad));
         EXPECT_FALSE(SetEvent(bad));
         EXPECT_FALSE(ResetEvent(bad));
@@ -142,14 +90,98 @@ TEST(Event, ClosedNullAndMadeUpHandlesAreRefused) {
     }
 }
 
-TEST(Event, HandleValuesAreNotReused) {
-    HANDLE first = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    CloseHandle(first);
-    HANDLE second = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    EXPECT_NE(first, second);
-    EXPECT_FALSE(CloseHandle(first));
-    EXPECT_TRUE(SetEvent(second));
-    CloseHandle(second);
+TEST(Wait, FirstSignalledInListOrderWinsAndOnlyItIsReset) {
+    CEvents events({FALSE, TRUE, FALSE});
+    SetEvent(events[2]);
+    SetEvent(events[0]);
+    EXPECT_EQ(events.Wait(), WAIT_OBJECT_0);
+    EXPECT_EQ(events.Wait(), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(events.Wait(), WAIT_TIMEOUT);
+    // A signalled manual-reset event ahead keeps winning and leaves the auto-reset one behind it.
+    SetEvent(events[2]);
+    SetEvent(events[1]);
+    EXPECT_EQ(events.Wait(), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(events.Wait(), WAIT_OBJECT_0 + 1);
+    ResetEvent(events[1]);
+    EXPECT_EQ(events.Wait(), WAIT_OBJECT_0 + 2);
+}
+
+// A handle closed while a wait on it runs does not break that wait; it only fails later waits.
+TEST(Wait, TimesOutOrReportsTheEventSetLaterWhileAnotherIsClosed) {
+    CEvents events({FALSE, FALSE});
+    std::thread other([&events] {
+        std::this_thread::sleep_for(20ms);
+        CloseHandle(events[1]);
+        std::this_thread::sleep_for(480ms);
+        SetEvent(events[0]);
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(events.Wait(60), WAIT_TIMEOUT);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 60ms);
+    EXPECT_LT(elapsed, 400ms);
+    EXPECT_EQ(WaitForSingleObject(events[0], 5000), WAIT_OBJECT_0);
+    other.join();
+    EXPECT_EQ(WaitForSingleObject(events[1], 0), WAIT_FAILED);
+}
+
+TEST(Wait, BadListsFailAndConsumeNothing) {
+    CEvents handles(std::vector<BOOL>(65, FALSE));
+    SetEvent(handles[0]);
+    EXPECT_EQ(WaitForMultipleObjects(65, handles.data(), FALSE, 0), WAIT_FAILED);
+    HANDLE twice[] = {handles[0], handles[0]};
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSingleObject(handles[0], 0), WAIT_OBJECT_0);
+    SetEvent(handles[63]);
+    EXPECT_EQ(WaitForMultipleObjects(64, handles.data(), FALSE, 0), WAIT_OBJECT_0 + 63);
+}
+
+// A producer publishes work and sets an auto-reset event; the consumer waits and takes all work
+// published so far. Sets coalesce, but a set after the consumer's last look must always wake it:
+// a lost wake-up shows as a wait that times out with work pending.
+TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
+    constexpr int kItems = 200000;
+    CEvents events({FALSE});
+    std::atomic<int> pending{0};
+    std::thread producer([&] {
+        for (int i = 0; i < kItems; ++i) {
+            pending.fetch_add(1);
+            SetEvent(events[0]);
+        }
+    });
+    for (int taken = 0; taken < kItems; taken += pending.exchange(0))
+        ASSERT_EQ(WaitForSingleObject(events[0], 5000), WAIT_OBJECT_0) << "taken " << taken;
+    producer.join();
+}
+
+// Each set of the auto-reset work event happens while it is not signalled (the producer waits for
+// the acknowledgement first), so each must wake exactly one of the consumers: no more, no fewer.
+// One set of the manual-reset stop event must then wake them all.
+TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
+    constexpr int kRounds = 5000;
+    CEvents events({FALSE, FALSE, TRUE});  // work, done, stop
+    std::atomic<int> wakeUps{0}, stopped{0};
+    std::vector<std::thread> consumers;
+    for (int i = 0; i < 3; ++i)
+        consumers.emplace_back([&] {
+            HANDLE workOrStop[] = {events[0], events[2]};
+            DWORD result;
+            while ((result = WaitForMultipleObjects(2, workOrStop, FALSE, 10000)) == WAIT_OBJECT_0) {
+                wakeUps.fetch_add(1);
+                SetEvent(events[1]);
+            }
+            stopped += result == WAIT_OBJECT_0 + 1;
+        });
+    int acknowledged = 0;
+    while (acknowledged < kRounds && SetEvent(events[0]) && WaitForSingleObject(events[1], 5000) == WAIT_OBJECT_0)
+        ++acknowledged;
+    EXPECT_EQ(acknowledged, kRounds);
+    EXPECT_EQ(WaitForSingleObject(events[1], 50), WAIT_TIMEOUT);
+    EXPECT_EQ(wakeUps.load(), kRounds);
+    SetEvent(events[2]);
+    for (auto& consumer : consumers)
+        consumer.join();
+    EXPECT_EQ(stopped.load(), 3);
 }
 
 }  // namespace

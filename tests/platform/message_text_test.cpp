@@ -10,64 +10,52 @@ namespace {
 constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 constexpr DWORD kLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 
-std::string Text(DWORD id) {
+// The text written for id into a buffer of size bytes (none when 0). Checks that the result is
+// its length, that it is terminated, and that nothing was written past size.
+std::string Text(DWORD id, DWORD flags = kFlags, DWORD language = kLanguage, DWORD size = 4095) {
     char buffer[4096];
-    std::memset(buffer, 'x', sizeof buffer);
-    DWORD length = FormatMessageA(kFlags, nullptr, id, kLanguage, buffer, sizeof buffer, nullptr);
-    EXPECT_EQ(length, std::strlen(buffer)) << id;
-    return buffer;
+    std::memset(buffer, '?', sizeof buffer);
+    DWORD length = FormatMessageA(flags, nullptr, id, language, size ? buffer : nullptr, size, nullptr);
+    EXPECT_EQ(buffer[size], '?') << id;
+    std::string text(buffer, strnlen(buffer, size));
+    EXPECT_EQ(length, text.size()) << id;
+    return text;
 }
 
-TEST(MessageText, SystemTextsOfTransportAndGeneralStatuses) {
-    EXPECT_EQ(Text(1722), "The RPC server is unavailable.\r\n");
-    EXPECT_EQ(Text(1723), "The RPC server is too busy to complete this operation.\r\n");
-    EXPECT_EQ(Text(1726), "The remote procedure call failed.\r\n");
-    EXPECT_EQ(Text(1727), "The remote procedure call failed and did not execute.\r\n");
-    EXPECT_EQ(Text(1702), "The binding handle is invalid.\r\n");
-    EXPECT_EQ(Text(1703), "The RPC protocol sequence is not supported.\r\n");
-    EXPECT_EQ(Text(1706), "The endpoint format is invalid.\r\n");
-    EXPECT_EQ(Text(1717), "The interface is unknown.\r\n");
-    EXPECT_EQ(Text(1719), "There are no protocol sequences.\r\n");
-    EXPECT_EQ(Text(1740), "The endpoint is a duplicate.\r\n");
-    EXPECT_EQ(Text(1753), "There are no more endpoints available from the endpoint mapper.\r\n");
-    EXPECT_EQ(Text(1761), "The entry is not found.\r\n");
-    EXPECT_EQ(Text(0), "The operation completed successfully.\r\n");
-    EXPECT_EQ(Text(8), "Not enough memory resources are available to process this command.\r\n");
-    EXPECT_EQ(Text(87), "The parameter is incorrect.\r\n");
+TEST(MessageText, SystemTextsAndEmptyTextForUnknownIds) {
+    const std::pair<DWORD, const char*> cases[] = {
+        {1722, "The RPC server is unavailable.\r\n"},
+        {1723, "The RPC server is too busy to complete this operation.\r\n"},
+        {1726, "The remote procedure call failed.\r\n"},
+        {1727, "The remote procedure call failed and did not execute.\r\n"},
+        {1702, "The binding handle is invalid.\r\n"},
+        {1703, "The RPC protocol sequence is not supported.\r\n"},
+        {1706, "The endpoint format is invalid.\r\n"},
+        {1717, "The interface is unknown.\r\n"},
+        {1719, "There are no protocol sequences.\r\n"},
+        {1740, "The endpoint is a duplicate.\r\n"},
+        {1753, "There are no more endpoints available from the endpoint mapper.\r\n"},
+        {1761, "The entry is not found.\r\n"},
+        {0, "The operation completed successfully.\r\n"},
+        {8, "Not enough memory resources are available to process this command.\r\n"},
+        {87, "The parameter is incorrect.\r\n"},
+        {3, ""}, {1699, ""}, {1724, ""}, {1729, ""}, {1762, ""}, {0xFFFFFFFF, ""},
+    };
+    for (const auto& [id, text] : cases)
+        EXPECT_EQ(Text(id), text) << id;
 }
 
-TEST(MessageText, UnknownIdGivesZeroAndAnEmptyText) {
-    for (DWORD id : {3u, 1699u, 1724u, 1729u, 1762u, 0xFFFFFFFFu})
-        EXPECT_EQ(Text(id), "") << id;
-}
-
-TEST(MessageText, TextMustFitWithItsTerminator) {
-    const std::string expected = "The RPC server is unavailable.\r\n";
-    const DWORD exact = static_cast<DWORD>(expected.size() + 1);
-    char buffer[64];
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(FormatMessageA(kFlags, nullptr, 1722, kLanguage, buffer, exact, nullptr), expected.size());
-    EXPECT_EQ(std::string(buffer), expected);
-
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(FormatMessageA(kFlags, nullptr, 1722, kLanguage, buffer, exact - 1, nullptr), 0u);
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[exact - 1], 'x');  // nothing written past the given size
-
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(FormatMessageA(kFlags, nullptr, 1722, kLanguage, buffer, 0, nullptr), 0u);
-    EXPECT_EQ(buffer[0], 'x');
-    EXPECT_EQ(FormatMessageA(kFlags, nullptr, 1722, kLanguage, nullptr, 64, nullptr), 0u);
-}
-
-TEST(MessageText, OnlySystemTextsInEnglishOrNeutralLanguage) {
-    char buffer[256];
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 1722, kLanguage, buffer, sizeof buffer, nullptr), 0u);
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_GT(FormatMessageA(kFlags, nullptr, 1722, 0, buffer, sizeof buffer, nullptr), 0u);
-    EXPECT_GT(FormatMessageA(kFlags, nullptr, 1722, MAKELANGID(0x09u, 0x01u), buffer, sizeof buffer, nullptr), 0u);
-    EXPECT_EQ(FormatMessageA(kFlags, nullptr, 1722, MAKELANGID(0x07u, 0x01u), buffer, sizeof buffer, nullptr), 0u);
-    EXPECT_EQ(FormatMessageA(kFlags | 0x100u, nullptr, 1722, kLanguage, buffer, sizeof buffer, nullptr), 0u);
+// The text and its terminator must fit; only system texts, only in English or neutral language.
+TEST(MessageText, TruncationLanguageAndSource) {
+    const std::string text = "The RPC server is unavailable.\r\n";
+    const DWORD exact = static_cast<DWORD>(text.size() + 1);
+    EXPECT_EQ(Text(1722, kFlags, kLanguage, exact), text);
+    EXPECT_EQ(Text(1722, kFlags, kLanguage, exact - 1), "");
+    EXPECT_EQ(Text(1722, kFlags, kLanguage, 0), "");
+    EXPECT_EQ(Text(1722, kFlags, MAKELANGID(0x09u, 0x01u)), text);
+    EXPECT_EQ(Text(1722, kFlags, MAKELANGID(0x07u, 0x01u)), "");
+    EXPECT_EQ(Text(1722, FORMAT_MESSAGE_IGNORE_INSERTS), "");
+    EXPECT_EQ(Text(1722, kFlags | 0x100u), "");  // allocate-buffer is not offered
 }
 
 }  // namespace

@@ -1,80 +1,63 @@
-#include "platform/rpc/deliver.h"
+// The endpoint map: entries as abstract socket names, read back from /proc/net/unix.
 #include "platform/rpc/epmap.h"
 #include "support/rpc_test_support.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
 
-namespace {
-
-std::vector<std::string> Annotations(unsigned long inquiryType) {
-    std::vector<std::string> found;
-    RPC_EP_INQ_HANDLE inquiry = nullptr;
-    EXPECT_EQ(RpcMgmtEpEltInqBegin(nullptr, inquiryType, &Deliver_v1_0_s_ifspec->id, RPC_C_VERS_ALL, nullptr, &inquiry),
-              RPC_S_OK);
-    RPC_CSTR annotation = nullptr;
-    RPC_IF_ID id{};
-    RPC_BINDING_HANDLE binding = reinterpret_cast<RPC_BINDING_HANDLE>(1);
-    while (RpcMgmtEpEltInqNextA(inquiry, &id, &binding, nullptr, &annotation) == RPC_S_OK) {
-        found.push_back(annotation);
-        EXPECT_EQ(binding, nullptr);
-        if (inquiryType == RPC_C_EP_MATCH_BY_IF) {
-            EXPECT_EQ(EndpointMapUuidText(id.Uuid), EndpointMapUuidText(Deliver_v1_0_s_ifspec->id.Uuid));
-        }
-        RpcStringFreeA(&annotation);
-    }
-    EXPECT_EQ(RpcMgmtEpEltInqNextA(inquiry, nullptr, nullptr, nullptr, nullptr), RPC_X_NO_MORE_ENTRIES);
-    EXPECT_EQ(RpcMgmtEpEltInqDone(&inquiry), RPC_S_OK);
-    EXPECT_EQ(inquiry, nullptr);
-    return found;
-}
-
-bool Contains(const std::vector<std::string>& list, const std::string& text) {
-    for (const std::string& item : list) {
-        if (item == text) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-TEST(EndpointMap, RegisteredAnnotationsAreEnumeratedUntilWithdrawn) {
+// Characters that the socket name must escape survive the trip through /proc/net/unix.
+TEST(EndpointMap, RegisteredAnnotationsAreListedUntilWithdrawn) {
     const std::string endpoint = TestEndpoint("em");
-    const std::string annotation = endpoint + "(7) %odd\nchars #" + std::to_string(getpid());
+    const std::string name = endpoint + " %odd\nchars\x01";
+    const std::string annotation = name + " #" + std::to_string(getpid());
     CTestServer server;
     ASSERT_EQ(server.Start(endpoint, annotation.c_str()), RPC_S_OK);
-    EXPECT_TRUE(Contains(Annotations(RPC_C_EP_MATCH_BY_IF), annotation));
-    EXPECT_TRUE(Contains(Annotations(RPC_C_EP_ALL_ELTS), annotation));
+    EXPECT_TRUE(SinkListed(name, static_cast<uint32_t>(getpid())));
 
-    // The same annotation again while the first lives is refused.
+    // The same annotation again while the first lives is refused, and so is one too long.
     RPC_BINDING_VECTOR* vector = nullptr;
     ASSERT_EQ(RpcServerInqBindings(&vector), RPC_S_OK);
     EXPECT_EQ(RpcEpRegisterNoReplaceA(Deliver_v1_0_s_ifspec, vector, nullptr, annotation.c_str()),
               EPT_S_CANT_PERFORM_OP);
     EXPECT_EQ(RpcEpRegisterNoReplaceA(Deliver_v1_0_s_ifspec, vector, nullptr, std::string(60, 'a').c_str()),
               RPC_S_STRING_TOO_LONG);
-    RPC_BINDING_VECTOR empty{0, nullptr};
-    EXPECT_EQ(RpcEpRegisterNoReplaceA(Deliver_v1_0_s_ifspec, &empty, nullptr, "x"), RPC_S_NO_BINDINGS);
     RpcBindingVectorFree(&vector);
 
     ASSERT_EQ(server.Stop(), RPC_S_OK);
-    EXPECT_FALSE(Contains(Annotations(RPC_C_EP_MATCH_BY_IF), annotation));
-    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
-    ASSERT_EQ(RpcServerInqBindings(&vector), RPC_S_OK);
-    EXPECT_EQ(RpcEpUnregister(Deliver_v1_0_s_ifspec, vector, nullptr), EPT_S_NOT_REGISTERED);
-    RpcBindingVectorFree(&vector);
+    EXPECT_FALSE(SinkListed(name, static_cast<uint32_t>(getpid())));
 }
 
-TEST(EndpointMap, InquiryArgumentsAreChecked) {
-    RPC_EP_INQ_HANDLE inquiry = nullptr;
-    EXPECT_EQ(RpcMgmtEpEltInqBegin(nullptr, RPC_C_EP_MATCH_BY_IF, nullptr, RPC_C_VERS_ALL, nullptr, &inquiry),
-              RPC_S_INVALID_ARG);
-    EXPECT_EQ(RpcMgmtEpEltInqBegin(nullptr, 2, &Deliver_v1_0_s_ifspec->id, RPC_C_VERS_ALL, nullptr, &inquiry),
-              RPC_S_INVALID_ARG);
-    EXPECT_EQ(inquiry, nullptr);
-    EXPECT_EQ(RpcMgmtEpEltInqDone(&inquiry), RPC_S_INVALID_ARG);
+TEST(EndpointMapNames, EscapeKeepsOneLineAndRoundTrips) {
+    const std::string annotation("a%b\nc\0d #12 @x", 14);
+    EXPECT_EQ(EndpointMapEscape(annotation), "a%25b%0Ac%00d #12 @x");
+    EXPECT_EQ(EndpointMapUnescape(EndpointMapEscape(annotation)), annotation);
+    EXPECT_EQ(EndpointMapUnescape("%4a%4A"), "JJ");
+    EXPECT_FALSE(EndpointMapUnescape("a%2").has_value());
+    EXPECT_FALSE(EndpointMapUnescape("a%zz").has_value());
+}
+
+TEST(EndpointMapNames, ReadsEntriesFromProcNetUnixLines) {
+    const UUID uuid{0xf7ca7934, 0x33a7, 0x42f1, {0x9e, 0x20, 0xb3, 0xbb, 0xe8, 0x40, 0xba, 0x9b}};
+    const std::string prefix = "0000000000000000: 00000002 00000000 00000000 0001 01   123 ";
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/abc%20x #12", "abc x #12"},
+        {prefix + "@mbus/epmap/F7CA7934-33A7-42F1-9E20-B3BBE840BA9B/", ""},
+        {prefix + "mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/abc", std::nullopt},  // a path, not abstract
+        {prefix + "@mbus/ncalrpc/abc", std::nullopt},
+        {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9/abc", std::nullopt},
+        {prefix + "@mbus/epmap/f7ca7934x33a7-42f1-9e20-b3bbe840ba9b/abc", std::nullopt},
+        {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9bxabc", std::nullopt},
+        {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/bad%escape", std::nullopt},
+        {"Num       RefCount Protocol Flags    Type St Inode Path", std::nullopt},
+        {"0000000000000000: 00000002 00000000 00000000 0001 01 123", std::nullopt},
+    };
+    for (const auto& [line, annotation] : cases) {
+        const auto entry = EndpointMapParseLine(line);
+        ASSERT_EQ(entry.has_value(), annotation.has_value()) << line;
+        if (!entry) continue;
+        EXPECT_EQ(entry->annotation, *annotation);
+        EXPECT_EQ(std::memcmp(&entry->uuid, &uuid, sizeof uuid), 0);
+    }
 }

@@ -1,19 +1,23 @@
+// The frame format and its parser, and a live server fed frames by raw clients: a malformed frame
+// closes its own connection, nothing of it reaches the routine, and everyone else is served on.
 #include "platform/rpc/frame.h"
+#include "platform/rpc/socket.h"
+#include "support/rpc_test_support.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
-std::vector<uint8_t> Frame(uint32_t flags, uint16_t kind, const std::string& service, const uint8_t* data,
-                           uint16_t length) {
+std::vector<uint8_t> Frame(const std::string& service, const std::vector<uint8_t>& data, uint32_t flags = 0,
+                           uint16_t kind = 1) {
     std::vector<uint8_t> bytes(kFrameHeaderSize);
-    FrameEncodeHeader(bytes.data(), flags, kind, static_cast<uint16_t>(service.size()), data != nullptr, length);
+    FrameEncodeHeader(bytes.data(), flags, kind, static_cast<uint16_t>(service.size()), true,
+                      static_cast<uint16_t>(data.size()));
     bytes.insert(bytes.end(), service.begin(), service.end());
-    if (data) bytes.insert(bytes.end(), data, data + length);
+    bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }
 
@@ -22,63 +26,44 @@ EFrameParse Parse(const std::vector<uint8_t>& bytes, CFrameView* frame = nullptr
     return FrameParse(bytes.data(), bytes.size(), frame ? frame : &ignored);
 }
 
-void Put16(std::vector<uint8_t>& bytes, size_t at, uint16_t v) {
-    bytes[at] = static_cast<uint8_t>(v);
-    bytes[at + 1] = static_cast<uint8_t>(v >> 8);
+void Put(std::vector<uint8_t>& bytes, size_t at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+using Damage = void (*)(std::vector<uint8_t>&);
+
+// Damaged forms of Frame("svc", {9, 9, 9, 9}); all but the last show in the header alone.
+const std::pair<const char*, Damage> kMalformed[] = {
+    {"bad magic", [](std::vector<uint8_t>& b) { b[4] ^= 1; }},
+    {"data-present 2", [](std::vector<uint8_t>& b) { b[18] = 2; }},
+    {"reserved set", [](std::vector<uint8_t>& b) { b[19] = 1; }},
+    {"no data but a length", [](std::vector<uint8_t>& b) { b[18] = 0; }},
+    {"service longer than frame", [](std::vector<uint8_t>& b) { Put(b, 14, 4, 2); }},
+    {"data longer than frame", [](std::vector<uint8_t>& b) { Put(b, 16, 5, 2); }},
+    {"lengths shorter than frame", [](std::vector<uint8_t>& b) { Put(b, 16, 3, 2); }},
+    {"service length wraps", [](std::vector<uint8_t>& b) { Put(b, 14, 0xFFFF, 2); }},
+    {"frame length beyond its fields", [](std::vector<uint8_t>& b) { Put(b, 0, 28, 4); }},
+    {"frame length under a header", [](std::vector<uint8_t>& b) { Put(b, 0, 19, 4); }},
+    {"frame length over the maximum", [](std::vector<uint8_t>& b) { Put(b, 0, kFrameMaxSize + 1, 4); }},
+    {"NUL inside service", [](std::vector<uint8_t>& b) { b[21] = 0; }},
+};
+
+std::vector<uint8_t> Malformed(Damage damage) {
+    std::vector<uint8_t> bytes = Frame("svc", {9, 9, 9, 9});
+    damage(bytes);
+    return bytes;
 }
 
 }  // namespace
 
 TEST(Frame, HeaderIsByteExactLittleEndian) {
-    const uint8_t data[3] = {0xAA, 0xBB, 0xCC};
-    const std::vector<uint8_t> bytes = Frame(0x00030001, 0x0506, "svc", data, 3);
     const std::vector<uint8_t> expected = {26, 0,    0,    0,    'M', 'B', 'S', '1', 0x01, 0x00, 0x03, 0x00, 0x06,
                                            0x05, 3, 0,    3,    0,   1,   0,   's', 'v', 'c',  0xAA, 0xBB, 0xCC};
-    EXPECT_EQ(bytes, expected);
-}
-
-TEST(Frame, RoundTripsFieldsAndDataPresence) {
-    const uint8_t data[2] = {1, 2};
-    CFrameView frame{};
-    const std::vector<uint8_t> bytes = Frame(0xFFFFFFFF, 0xFFFF, "alpha", data, 2);
-    ASSERT_EQ(Parse(bytes, &frame), EFrameParse::Complete);
-    EXPECT_EQ(frame.size, kFrameHeaderSize + 7);
-    EXPECT_EQ(frame.flags, 0xFFFFFFFFu);
-    EXPECT_EQ(frame.kind, 0xFFFF);
-    EXPECT_EQ(frame.service, "alpha");
-    ASSERT_NE(frame.data, nullptr);
-    EXPECT_EQ(frame.length, 2);
-    EXPECT_EQ(frame.data[1], 2);
-
-    // No data: null; present but empty: a non-null pointer with length 0.
-    const std::vector<uint8_t> absent = Frame(0, 1, "", nullptr, 0);
-    ASSERT_EQ(Parse(absent, &frame), EFrameParse::Complete);
-    EXPECT_EQ(frame.data, nullptr);
-    EXPECT_EQ(frame.service, "");
-    const std::vector<uint8_t> empty = Frame(0, 1, "", data, 0);
-    ASSERT_EQ(Parse(empty, &frame), EFrameParse::Complete);
-    EXPECT_NE(frame.data, nullptr);
-    EXPECT_EQ(frame.length, 0);
-}
-
-TEST(Frame, LargestFrameParses) {
-    const std::string service(0xFFFF, 's');
-    const std::vector<uint8_t> data(0xFFFF, 0x5A);
-    CFrameView frame{};
-    const std::vector<uint8_t> bytes = Frame(7, 6, service, data.data(), 0xFFFF);
-    ASSERT_EQ(Parse(bytes, &frame), EFrameParse::Complete);
-    EXPECT_EQ(frame.size, kFrameMaxSize);
-    EXPECT_EQ(frame.service.size(), 0xFFFFu);
-    EXPECT_EQ(frame.data[0xFFFE], 0x5A);
+    EXPECT_EQ(Frame("svc", {0xAA, 0xBB, 0xCC}, 0x00030001, 0x0506), expected);
 }
 
 TEST(Frame, EveryProperPrefixIsIncompleteAndTrailingBytesAreLeft) {
-    const uint8_t data[5] = {1, 2, 3, 4, 5};
-    std::vector<uint8_t> bytes = Frame(1, 2, "name", data, 5);
+    std::vector<uint8_t> bytes = Frame("name", {1, 2, 3, 4, 5});
     for (size_t n = 0; n < bytes.size(); ++n) {
         CFrameView frame;
         EXPECT_EQ(FrameParse(bytes.data(), n, &frame), EFrameParse::Incomplete) << n;
@@ -89,43 +74,89 @@ TEST(Frame, EveryProperPrefixIsIncompleteAndTrailingBytesAreLeft) {
     EXPECT_EQ(frame.size, bytes.size() - 1);
 }
 
-TEST(Frame, LengthIsCheckedBeforeTheRestArrives) {
+TEST(Frame, MalformedIsRefusedAsSoonAsTheHeaderShowsIt) {
+    for (const auto& [what, damage] : kMalformed) {
+        std::vector<uint8_t> bytes = Malformed(damage);
+        EXPECT_EQ(Parse(bytes), EFrameParse::Malformed) << what;
+        bytes.resize(kFrameHeaderSize);  // before the body arrives
+        const bool inHeader = damage != std::end(kMalformed)[-1].second;
+        EXPECT_EQ(Parse(bytes), inHeader ? EFrameParse::Malformed : EFrameParse::Incomplete) << what;
+    }
     // Four bytes suffice to refuse a frame length outside its bounds.
     for (uint32_t size : {0u, 19u, kFrameMaxSize + 1, 0xFFFFFFFFu}) {
         std::vector<uint8_t> bytes(4);
-        Put32(bytes, 0, size);
+        Put(bytes, 0, size, 4);
         EXPECT_EQ(Parse(bytes), EFrameParse::Malformed) << size;
     }
-    // A bad header is refused as soon as the header is there, before the body.
-    std::vector<uint8_t> bytes = Frame(0, 1, "abc", nullptr, 0);
-    Put32(bytes, 4, 0x12345678);
-    bytes.resize(kFrameHeaderSize);
-    EXPECT_EQ(Parse(bytes), EFrameParse::Malformed);
 }
 
-TEST(Frame, MalformedHeadersAreRefused) {
-    const uint8_t data[4] = {9, 9, 9, 9};
-    const std::vector<uint8_t> good = Frame(0, 4, "svc", data, 4);
-    struct Case {
-        const char* what;
-        void (*damage)(std::vector<uint8_t>&);
-    };
-    const Case cases[] = {
-        {"bad magic", [](std::vector<uint8_t>& b) { b[4] ^= 1; }},
-        {"data-present 2", [](std::vector<uint8_t>& b) { b[18] = 2; }},
-        {"reserved set", [](std::vector<uint8_t>& b) { b[19] = 1; }},
-        {"no data but a length", [](std::vector<uint8_t>& b) { b[18] = 0; }},
-        {"service longer than frame", [](std::vector<uint8_t>& b) { Put16(b, 14, 4); }},
-        {"data longer than frame", [](std::vector<uint8_t>& b) { Put16(b, 16, 5); }},
-        {"lengths shorter than frame", [](std::vector<uint8_t>& b) { Put16(b, 16, 3); }},
-        {"service length wraps", [](std::vector<uint8_t>& b) { Put16(b, 14, 0xFFFF); }},
-        {"frame length beyond its fields", [](std::vector<uint8_t>& b) { Put32(b, 0, 28); }},
-        {"NUL inside service", [](std::vector<uint8_t>& b) { b[21] = 0; }},
-    };
-    for (const Case& c : cases) {
-        std::vector<uint8_t> bytes = good;
-        c.damage(bytes);
-        EXPECT_EQ(Parse(bytes), EFrameParse::Malformed) << c.what;
+namespace {
+
+// A client that writes bytes of its choice; a failed connect shows as a failed write.
+class RawClient {
+public:
+    explicit RawClient(const std::string& endpoint) : fd_(UnixStreamSocket(false)) {
+        CAbstractAddress address;
+        address.Set(kEndpointPrefix, endpoint);
+        connect(fd_, address.Get(), address.Length());
     }
-    EXPECT_EQ(Parse(good), EFrameParse::Complete);
+    ~RawClient() { CloseDescriptor(fd_); }
+    bool Write(const uint8_t* bytes, size_t size) {
+        return send(fd_, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    }
+    // Whether the server closed the connection within the timeout.
+    bool ClosedByServer(int timeoutMs = 3000) {
+        pollfd descriptor{fd_, POLLIN, 0};
+        char byte;
+        return poll(&descriptor, 1, timeoutMs) == 1 && read(fd_, &byte, 1) <= 0;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
+    ClearCalls();
+    const std::string endpoint = TestEndpoint("mf");
+    CTestServer server;
+    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
+
+    // A good client's stream of frames, written in odd-sized pieces so that frames straddle the
+    // server's reads; the bad clients come and go while it is half written.
+    std::vector<uint8_t> stream;
+    for (uint32_t i = 0; i < 500; ++i) {
+        const std::vector<uint8_t> frame = Frame(std::to_string(i) + "s", std::vector<uint8_t>(i % 50, 0x11));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    RawClient good(endpoint);
+    const size_t half = stream.size() / 2;
+    for (size_t at = 0; at < half; at += 777) ASSERT_TRUE(good.Write(&stream[at], std::min<size_t>(777, half - at)));
+
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> bad;
+    for (const auto& [what, damage] : kMalformed) bad.emplace_back(what, Malformed(damage));
+    // A valid frame followed by a bad one in the same write: only the valid one runs.
+    bad.emplace_back("valid then bad", Frame("first", {}));
+    bad.back().second.insert(bad.back().second.end(), bad[0].second.begin(), bad[0].second.end());
+    for (const auto& [what, bytes] : bad) {
+        RawClient client(endpoint);
+        ASSERT_TRUE(client.Write(bytes.data(), bytes.size())) << what;
+        EXPECT_TRUE(client.ClosedByServer()) << what;
+    }
+    // Cut short by the client: shorter than a header, and a frame missing its last byte.
+    const std::vector<uint8_t> whole = Frame("cut", {1});
+    for (size_t keep : {size_t{7}, whole.size() - 1}) ASSERT_TRUE(RawClient(endpoint).Write(whole.data(), keep));
+
+    ASSERT_TRUE(good.Write(&stream[half], stream.size() - half));
+    const auto calls = WaitForCalls(501);
+    ASSERT_EQ(calls.size(), 501u);
+    uint32_t next = 0;
+    for (const CRecordedCall& call : calls) {
+        if (call.service == "first") continue;
+        EXPECT_EQ(call.service, std::to_string(next) + "s");
+        EXPECT_EQ(call.data.size(), next++ % 50);
+    }
+    EXPECT_EQ(next, 500u);  // so "first" came once
+    EXPECT_FALSE(good.ClosedByServer(100));
 }
