@@ -1,10 +1,13 @@
-// Helpers shared by the item API tests: reference counts and live objects seen from inside,
-// and a released handle to pass where a stale one is wanted.
+// Helpers shared by the item API tests: reference counts and live objects seen from inside, a
+// released handle to pass where a stale one is wanted, and short readers of items.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <string>
 
+#include <gtest/gtest.h>
 #include <mbus/mbus.h>
 
 #include "runtime/process.h"
@@ -30,6 +33,49 @@ inline size_t UnknownHandleWarnings() {
 inline MbItem ForeignHandle() {
     static int foreign;
     return &foreign;
+}
+
+inline uint32_t TypeOf(MbItem item) {
+    uint32_t type = 99;
+    EXPECT_EQ(MbItemGetType(item, &type), 0u);
+    return type;
+}
+
+// The bytes of a Blob item, or "<no bytes>".
+inline std::string BlobText(MbItem blob) {
+    const void* data = nullptr;
+    uint16_t length = 0;
+    if (MbAtomGetBlob(blob, &data, &length) != 0) return "<no bytes>";
+    return std::string(static_cast<const char*>(data), length);
+}
+
+// The text form of an item without its closing NUL; "" when it has none.
+inline std::string TextOf(MbItem item) {
+    MbItem text = MbItemToText(item, 0);
+    std::string result = BlobText(text);
+    MbHandleRelease(text);
+    return !result.empty() && result.back() == '\0' ? result.substr(0, result.size() - 1) : "";
+}
+
+// The Int at a position (GetAt's reference released again), or -999 when there is none.
+inline int32_t IntAt(MbItem container, uint16_t position) {
+    MbItem element = nullptr;
+    int32_t value = -999;
+    if (MbItemGetAt(container, position, &element) == 0) {
+        EXPECT_EQ(MbAtomGetInt(element, &value), 0u);
+        MbHandleRelease(element);
+    }
+    return value;
+}
+
+inline MbItem ListOfInts(std::initializer_list<int32_t> values) {
+    MbItem list = MbListNew();
+    for (int32_t value : values) {
+        MbItem element = MbAtomNewInt(value);
+        EXPECT_EQ(MbListAppend(list, element, nullptr), 0u);
+        MbHandleRelease(element);
+    }
+    return list;
 }
 
 using ItemApi = LibraryTest;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,16 +33,8 @@ inline std::string Hex(const Bytes& bytes) {
 
 inline Bytes FromHex(const std::string& hex) {
     Bytes bytes;
-    unsigned value = 0;
-    int digits = 0;
-    for (char c : hex) {
-        if (c == ' ') continue;
-        value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-        if (++digits == 2) {
-            bytes.push_back(static_cast<uint8_t>(value));
-            value = 0;
-            digits = 0;
-        }
+    for (size_t at = 0; at + 1 < hex.size(); at += hex[at] == ' ' ? 1 : 2) {
+        if (hex[at] != ' ') bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(at, 2), nullptr, 16)));
     }
     return bytes;
 }
@@ -82,19 +76,23 @@ inline std::string Rendered(CStorable& object, bool bare = false) {
     return std::string(text.begin(), text.end());
 }
 
-// The bytes of a Blob item (as StoreItem and RenderItem return them).
-inline Bytes BlobBytes(CItem& item) {
-    CStr* blob = item.GetAtom() != nullptr ? item.GetAtom()->GetBlob() : nullptr;
-    if (blob == nullptr) return Bytes();
+// The bytes of a Blob that StoreItem or RenderItem returned; empty when it was refused.
+inline Bytes BlobBytes(const CRef<CItem>& blob) {
+    CStr* bytes = blob ? blob->GetAtom()->GetBlob() : nullptr;
+    if (bytes == nullptr) return Bytes();
     uint32_t length = 0;
-    const char* data = blob->GetString(&length);
+    const char* data = bytes->GetString(&length);
     return Bytes(data, data + length);
 }
 
-// StoreItem as bytes; empty when the store was refused.
 inline Bytes StoreBytes(CItem& item) {
-    CRef<CItem> blob = StoreItem(item);
-    return blob ? BlobBytes(*blob.Get()) : Bytes();
+    return BlobBytes(StoreItem(item));
+}
+
+// The text form of a tree, ending in its NUL; empty when the render was refused.
+inline std::string TextOf(CItem& item) {
+    const Bytes text = BlobBytes(RenderItem(item, false));
+    return std::string(text.begin(), text.end());
 }
 
 inline CRef<CItem> Load(const Bytes& bytes) {
@@ -112,22 +110,39 @@ inline CRef<CStorage> ReadingStream(const Bytes& bytes) {
     return stream;
 }
 
+// Atom setters, for tables of cases.
+using SetAtom = std::function<void(CAtom&)>;
+inline SetAtom Bool(int32_t value) { return [value](CAtom& a) { a.SetBool(value); }; }
+inline SetAtom Int(int32_t value) { return [value](CAtom& a) { a.SetInt(value); }; }
+inline SetAtom Unsigned(uint32_t value) { return [value](CAtom& a) { a.SetUnsigned(value); }; }
+inline SetAtom Real(double value) { return [value](CAtom& a) { a.SetReal(value); }; }
+inline SetAtom String(const char* text) { return [text](CAtom& a) { a.SetString(text); }; }
+inline SetAtom Blob(const char* text) {
+    return [text](CAtom& a) { a.SetBlob(text, static_cast<uint16_t>(std::strlen(text))); };
+}
+// Cookies and times from a 64-bit value; codes from MbTypeItem up as bare type codes.
+inline SetAtom Typed(uint32_t type, int64_t value) {
+    return [type, value](CAtom& a) {
+        if (type == MbTypeCookie) a.SetCookie(static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32));
+        if (type == MbTypeLocalTime || type == MbTypeUtcTime) a.SetTime(type == MbTypeUtcTime, value);
+        if (type >= MbTypeItem || type == MbTypeUnknown) a.SetType(type);
+    };
+}
+
+inline CRef<CAtom> MakeAtom(const SetAtom& set) {
+    CRef<CAtom> atom = CRef<CAtom>::Adopt(new CAtom);
+    set(*atom.Get());
+    return atom;
+}
+
+inline CRef<CItem> AtomItem(const SetAtom& set) {
+    CRef<CItem> item = CItem::NewAtom();
+    set(*item->GetAtom());
+    return item;
+}
+
 inline CRef<CItem> IntItem(int32_t value) {
-    CRef<CItem> item = CItem::NewAtom();
-    item->GetAtom()->SetInt(value);
-    return item;
-}
-
-inline CRef<CItem> StringItem(const char* text) {
-    CRef<CItem> item = CItem::NewAtom();
-    item->GetAtom()->SetString(text);
-    return item;
-}
-
-inline CRef<CAtom> StringKey(const char* text) {
-    CRef<CAtom> key = CRef<CAtom>::Adopt(new CAtom);
-    key->SetString(text);
-    return key;
+    return AtomItem(Int(value));
 }
 
 // The library with a capturing trace callback, and a check at the end that the test left no
