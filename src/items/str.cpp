@@ -68,16 +68,6 @@ void CStr::Clear() {
     Replace(nullptr, 0);
 }
 
-bool CStr::Less(const CStr* a, const CStr* b) {
-    if (a == b || b == nullptr) return false;
-    if (a == nullptr) return true;
-    if (a->data_ == b->data_ || b->data_ == nullptr) return false;
-    if (a->data_ == nullptr) return true;
-    const uint32_t shorter = a->length_ < b->length_ ? a->length_ : b->length_;
-    const int order = std::memcmp(a->data_, b->data_, shorter);
-    return order < 0 || (order == 0 && a->length_ < b->length_);
-}
-
 bool CStr::Equals(const CStr* a, const CStr* b) {
     if (a == b) return true;
     if (a == nullptr || b == nullptr) return false;

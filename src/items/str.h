@@ -32,10 +32,6 @@ public:
     uint32_t Length() const { return length_; }
     bool IsEmpty() const { return data_ == nullptr; }
 
-    // Byte order (unsigned, shorter prefix first). The pointer rule comes first: the same
-    // object or a null b is not less; a null a is less than any b. Then an empty string is less
-    // than any non-empty one. No locking.
-    static bool Less(const CStr* a, const CStr* b);
     // The same object is equal; exactly one null pointer is not; else equal lengths and bytes.
     static bool Equals(const CStr* a, const CStr* b);
 
