@@ -3,6 +3,7 @@
 #include <new>
 
 #include "requests/request.h"
+#include "requests/request_handler.h"
 
 CRequestQueue::CRequestQueue() : event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
@@ -15,6 +16,7 @@ CRequestQueue::~CRequestQueue() {
 
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                          const void* data, uint16_t length) {
+    if (handler != nullptr && handler->PendingRequests() >= kMaxPendingRequests) return false;
     CRequest* request = new (std::nothrow) CRequest(handler, service, flags, kind, data, length);
     if (request == nullptr) return false;
     bool queued = false;

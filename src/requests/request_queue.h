@@ -16,7 +16,8 @@ public:
     // Closes the event and releases what is still queued without processing it.
     ~CRequestQueue() override;
 
-    // Creates a request and appends it; false when it could not be created or queued.
+    // Creates a request and appends it; false when it could not be created or queued, or when
+    // the handler already has kMaxPendingRequests pending.
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
               const void* data, uint16_t length);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
