@@ -42,7 +42,7 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    CheckedRelease(sink);
+    sink->Release();
 }
 
 Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};

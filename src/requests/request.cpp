@@ -30,13 +30,15 @@ CRequest::CRequest(CRequestHandler* handler, const char* service, uint32_t flags
 CRequest::~CRequest() {
     if (handler != nullptr) {
         if (handler->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) handler->OnRequestsDone();
-        CheckedRelease(handler);
+        // The reference taken at construction keeps the handler alive until here.
+        handler->Release();
     }
 }
 
+// The worker holds the request's reference while it runs; the request is reachable from
+// nowhere else, so it needs no reference of its own for the call.
 bool CRequest::Process() {
     if (handler == nullptr) return false;
-    CRef<CRequest> self = CRef<CRequest>::Share(this);
     const uint8_t* base = storage ? storage.get() : kEmpty;
     const char* service = reinterpret_cast<const char*>(base);
     const uint8_t* data = storage ? base + serviceLength + 1 : kEmpty;
