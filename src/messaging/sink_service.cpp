@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "api/item_handles.h"
+#include "items/item_tree.h"
 #include "messaging/item_ref.h"
 #include "messaging/sink.h"
 #include "runtime/tracer.h"
@@ -72,31 +75,24 @@ private:
 };
 
 CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
-    : messages(MbListNew()),
-      event(event),
-      state(MbMapNew()),
-      callTag(MbAtomNewUnsigned(MbReceivedCall)),
-      queryTag(MbAtomNewUnsigned(MbReceivedQuery)),
-      replyTag(MbAtomNewUnsigned(MbReceivedReply)),
-      name(name != nullptr ? name : ""),
-      sink(nullptr) {
+    : event(event), state(MbMapNew()), name(name != nullptr ? name : ""), sink(nullptr) {
     className = "CSinkService";
     if (CheckedAddRef(sink)) this->sink = sink;
 }
 
 CSinkService::~CSinkService() {
-    for (MbItem item : {messages, state, callTag, queryTag, replyTag}) {
-        if (item != nullptr) MbHandleRelease(item);
-    }
+    for (const CEntry& entry : messages) MbHandleRelease(entry.message);
+    if (state != nullptr) MbHandleRelease(state);
     if (sink != nullptr) CheckedRelease(sink);
 }
 
+// The payload is read straight from the request's bytes: MbItemFromBytes on a Blob of them,
+// without making the Blob.
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
     ScopedLock hold(*this);
     CItemRef message;
-    if (kind >= MbKindAdvise && kind <= MbKindReply) {
-        CItemRef blob(MbAtomNewBlob(data, length));
-        *message.Out() = MbItemFromBytes(blob.Get());
+    if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
+        *message.Out() = Publish(LoadItem(data, length));
     }
     bool ok;
     switch (kind) {
@@ -173,7 +169,7 @@ bool CSinkService::OnUpdate(MbItem message) {
     return ok;
 }
 
-bool CSinkService::OnHeadedMessage(MbItem message, MbItem tag, const char* label, const char* head,
+bool CSinkService::OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
                                    const char* first, const char* firstLabel, const char* second,
                                    const char* secondLabel) {
     uint32_t type = 0;
@@ -212,16 +208,16 @@ bool CSinkService::OnHeadedMessage(MbItem message, MbItem tag, const char* label
 }
 
 bool CSinkService::OnCall(MbItem message) {
-    return OnHeadedMessage(message, callTag, ".Call: ", "proc", "arg", ", ", nullptr, nullptr);
+    return OnHeadedMessage(message, MbReceivedCall, ".Call: ", "proc", "arg", ", ", nullptr, nullptr);
 }
 
 bool CSinkService::OnReply(MbItem message) {
-    return OnHeadedMessage(message, replyTag, ".Reply: ", "cookie", "proc", ", Proc:", "result", " <-- ");
+    return OnHeadedMessage(message, MbReceivedReply, ".Reply: ", "cookie", "proc", ", Proc:", "result", " <-- ");
 }
 
 bool CSinkService::OnQuery(MbItem message) {
     const bool ok = MbMapHasNamed(message, "proc") == MbResultOk && MbMapHasNamed(message, "source") == MbResultOk &&
-                    Enqueue(queryTag, message);
+                    Enqueue(MbReceivedQuery, message);
     CTrace line(*this, ".Query: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
@@ -229,31 +225,31 @@ bool CSinkService::OnQuery(MbItem message) {
     return ok;
 }
 
-bool CSinkService::Enqueue(MbItem tag, MbItem message) {
-    CItemRef pair(MbListNew());
-    return MbListAppend(pair.Get(), tag, nullptr) == MbResultOk &&
-           MbListAppend(pair.Get(), message, nullptr) == MbResultOk &&
-           MbListAppend(messages, pair.Get(), nullptr) == MbResultOk;
+bool CSinkService::Enqueue(MbResult tag, MbItem message) {
+    if (messages.size() >= kMaxQueuedMessages || MbHandleAddRef(message) != MbResultOk) return false;
+    try {
+        messages.push_back(CEntry{tag, message});
+    } catch (const std::bad_alloc&) {
+        MbHandleRelease(message);
+        return false;
+    }
+    return true;
 }
 
+// Taking hands the list's reference to the caller; peeking adds one for the caller.
 MbItem CSinkService::Receive(bool remove, MbResult* code) {
     *code = MbNothingReceived;
     ScopedLock hold(*this);
-    CItemRef entry;
-    if (MbItemGetAt(messages, 0, entry.Out()) != MbResultOk) return nullptr;
-    CItemRef tag;
-    uint32_t tagValue = 0;
-    MbItem message = nullptr;
-    if (MbItemGetAt(entry.Get(), 0, tag.Out()) == MbResultOk && MbAtomGetUnsigned(tag.Get(), &tagValue) == MbResultOk &&
-        tagValue >= MbReceivedCall && tagValue <= MbReceivedReply &&
-        MbItemGetAt(entry.Get(), 1, &message) == MbResultOk) {
-        *code = tagValue;
-    } else {
-        message = nullptr;
+    if (messages.empty()) return nullptr;
+    const CEntry entry = messages.front();
+    if (remove) {
+        messages.pop_front();
+    } else if (MbHandleAddRef(entry.message) != MbResultOk) {
         *code = MbResultFailed;
+        return nullptr;
     }
-    if (remove) MbItemRemoveAt(messages, 0);
-    return message;
+    *code = entry.tag;
+    return entry.message;
 }
 
 bool CSinkService::PostCall(MbItem item) {

@@ -188,6 +188,40 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     EXPECT_EQ(MbSinkServicePostCall(service, map.handle), MbResultFailed) << "a call map needs proc";
 }
 
+// The message list holds as many entries as a List item: one more is discarded, and taking the
+// oldest makes room again. Each taken message comes with the list's reference, so dropping it
+// frees the item (the leak check of the sanitizer build watches).
+TEST_F(Loopback, AServiceQueuesAtMost65535MessagesInOrder) {
+    auto post = [&](int32_t value) {
+        MbItem item = MbAtomNewInt(value);
+        const MbResult result = MbSinkServicePostCall(service, item);
+        MbHandleRelease(item);
+        return result;
+    };
+    auto take = [&](int32_t* value) {
+        MbItem message = nullptr;
+        const MbResult code = MbSinkServiceTake(service, &message);
+        *value = -1;
+        if (message != nullptr) {
+            MbAtomGetInt(message, value);
+            MbHandleRelease(message);
+        }
+        return code;
+    };
+    for (int32_t i = 0; i < 65535; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
+    EXPECT_EQ(post(65535), MbResultFailed) << "a full list discards";
+    EXPECT_TRUE(TraceArrives("._default.Call: *discarded*, 65535."));
+    int32_t value = 0;
+    EXPECT_EQ(take(&value), MbReceivedCall);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(post(65535), MbResultOk) << "taking one made room";
+    for (int32_t expected = 1; expected <= 65535; ++expected) {
+        ASSERT_EQ(take(&value), MbReceivedCall);
+        ASSERT_EQ(value, expected);
+    }
+    EXPECT_EQ(take(&value), MbNothingReceived);
+}
+
 TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
     MbSource other = MbSourceOpen(name.c_str());
     MbService otherProxy = MbServiceOpen(other, "");
