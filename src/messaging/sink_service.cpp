@@ -87,30 +87,34 @@ CSinkService::~CSinkService() {
 }
 
 // The payload is read straight from the request's bytes: MbItemFromBytes on a Blob of them,
-// without making the Blob.
+// without making the Blob. The event is signalled once the lock is left, so that the reader it
+// wakes finds the lock free instead of sleeping on it at once.
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
-    ScopedLock hold(*this);
-    CItemRef message;
-    if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
-        *message.Out() = Publish(LoadItem(data, length));
-    }
     bool ok;
-    switch (kind) {
-        case kSend: ok = OnSend(data, length); break;
-        case MbKindAdvise: ok = OnAdvise(message.Get()); break;
-        case MbKindUpdate: ok = OnUpdate(message.Get()); break;
-        case MbKindCall: ok = OnCall(message.Get()); break;
-        case MbKindQuery: ok = OnQuery(message.Get()); break;
-        case MbKindReply: ok = OnReply(message.Get()); break;
-        default: ok = OnRequest(data, length); break;
+    HANDLE target;
+    {
+        ScopedLock hold(*this);
+        CItemRef message;
+        if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
+            *message.Out() = Publish(LoadItem(data, length));
+        }
+        switch (kind) {
+            case kSend: ok = OnSend(data, length); break;
+            case MbKindAdvise: ok = OnAdvise(message.Get()); break;
+            case MbKindUpdate: ok = OnUpdate(message.Get()); break;
+            case MbKindCall: ok = OnCall(message.Get()); break;
+            case MbKindQuery: ok = OnQuery(message.Get()); break;
+            case MbKindReply: ok = OnReply(message.Get()); break;
+            default: ok = OnRequest(data, length); break;
+        }
+        target = ok ? SignalTarget(fallback) : nullptr;
     }
-    if (ok) Signal(fallback);
+    if (target != nullptr) SetEvent(target);
     return ok;
 }
 
-void CSinkService::Signal(HANDLE fallback) {
-    HANDLE target = event != nullptr ? event : fallback;
-    if (target != nullptr) SetEvent(target);
+HANDLE CSinkService::SignalTarget(HANDLE fallback) {
+    return event != nullptr ? event : fallback;
 }
 
 bool CSinkService::OnSend(const uint8_t* data, uint16_t length) {
@@ -254,10 +258,14 @@ MbItem CSinkService::Receive(bool remove, MbResult* code) {
 
 bool CSinkService::PostCall(MbItem item) {
     if (item == nullptr) return false;
-    ScopedLock hold(*this);
-    const bool ok = OnCall(item);
-    if (ok) Signal(sink != nullptr ? sink->GetEvent() : nullptr);
-    return ok;
+    HANDLE target;
+    {
+        ScopedLock hold(*this);
+        if (!OnCall(item)) return false;
+        target = SignalTarget(sink != nullptr ? sink->GetEvent() : nullptr);
+    }
+    if (target != nullptr) SetEvent(target);
+    return true;
 }
 
 void CSinkService::Detach() {

@@ -52,7 +52,9 @@ private:
     // must hold `head` and may hold the two optional keys.
     bool OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
                          const char* first, const char* firstLabel, const char* second, const char* secondLabel);
-    void Signal(HANDLE fallback);
+    // The event to signal for a message taken in: the service's own, else `fallback`. Called
+    // under the lock; the caller signals it after leaving the lock.
+    HANDLE SignalTarget(HANDLE fallback);
 
     // A queued message and its receive code (6, 7 or 8).
     struct CEntry {
