@@ -2,7 +2,12 @@
 // (envelope, source request thread, transport, sink request thread, service).
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+
+#include "messaging/sink.h"
+#include "requests/request_handler.h"
 
 #include "support/messaging_fixture.h"
 
@@ -220,6 +225,40 @@ TEST_F(Loopback, AServiceQueuesAtMost65535MessagesInOrder) {
         ASSERT_EQ(value, expected);
     }
     EXPECT_EQ(take(&value), MbNothingReceived);
+}
+
+namespace {
+std::atomic<bool> gHoldSendTraces{false};
+std::atomic<long> gSendTraces{0};
+
+// Counts the Send lines and keeps the sink request thread in the first ones while held.
+void HoldingSendTraces(const char* text, uint32_t) {
+    if (std::strstr(text, ".Send: received ") == nullptr) return;
+    gSendTraces.fetch_add(1);
+    while (gHoldSendTraces.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+}  // namespace
+
+// A sink request thread as far behind as a handler may be makes the server routine wait (the
+// sender's writes then wait in the socket) instead of dropping what it cannot post.
+TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
+    MbTracerSet(&HoldingSendTraces);
+    gSendTraces.store(0);
+    gHoldSendTraces.store(true);
+    CSink* receiver = static_cast<CSink*>(static_cast<CRefCount*>(sink));
+    std::thread releaser([&] {
+        Eventually([&] { return receiver->PendingRequests() >= kMaxPendingRequests; }, 20000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        gHoldSendTraces.store(false);
+    });
+    const long count = kMaxPendingRequests + 2000;
+    for (long i = 0; i < count; ++i) {
+        // The sending side refuses posts while its own source is that far behind.
+        ASSERT_TRUE(Eventually([&] { return MbServiceSend(proxy, 0, "x", 1) == 1; }, 20000)) << i;
+    }
+    releaser.join();
+    EXPECT_TRUE(Eventually([&] { return gSendTraces.load() == count; }, 60000)) << gSendTraces.load();
+    EXPECT_LE(receiver->PendingRequests(), kMaxPendingRequests);
 }
 
 TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
