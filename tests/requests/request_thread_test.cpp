@@ -171,6 +171,35 @@ TEST(RequestThread, StartAndStopRefuseTheWrongState) {
     MbLibraryTerm();
 }
 
+// Requests queued before Stop still run, then the worker ends: Stop interrupts a busy worker
+// without cutting its queue short.
+TEST(RequestThread, StopRunsWhatWasQueuedBeforeIt) {
+    ASSERT_EQ(MbLibraryInit(), 1);
+    std::atomic<CRequestThread*> slot{nullptr};
+    CRequestThread* thread = new CRequestThread(&slot);
+    ASSERT_TRUE(thread->Start());
+    CBlockingHandler* handler = new CBlockingHandler;
+    ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
+    // Queued while the worker is busy: the stop comes while they wait.
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    std::atomic<int> stopped{-1};
+    std::thread stopper([&] { stopped.store(thread->Stop() ? 1 : 0); });
+    std::this_thread::sleep_for(50ms);
+    handler->released.store(true);
+    stopper.join();
+    EXPECT_EQ(stopped.load(), 1);
+    EXPECT_EQ(handler->runs.load(), 3u);
+    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_TRUE(thread->Start()) << "and the thread object runs again";
+    ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    EXPECT_TRUE(handler->WaitUntil([&] { return handler->runs.load() == 4; }));
+    EXPECT_TRUE(thread->Stop());
+    thread->Release();
+    handler->Release();
+    MbLibraryTerm();
+}
+
 namespace {
 class CSelfStopper : public CRequestHandler {
 public:
