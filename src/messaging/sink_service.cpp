@@ -1,6 +1,6 @@
 #include "messaging/sink_service.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <string>
@@ -31,6 +31,7 @@ class CSinkService::CTrace {
 public:
     CTrace(CSinkService& service, const char* label) : wanted_(TraceWanted()) {
         if (!wanted_) return;
+        line_.reserve(kReserve);
         if (service.sink != nullptr && service.sink->AppendName(line_)) line_ += '.';
         line_ += service.name.empty() ? "_default" : service.name.c_str();
         line_ += label;
@@ -52,10 +53,10 @@ public:
     void Received(const char* label, unsigned count, const char* text) {
         if (!wanted_) return;
         char number[16];
-        std::snprintf(number, sizeof number, "%u", count);
+        const auto end = std::to_chars(number, number + sizeof number, count).ptr;
         line_ += label;
         line_ += ": received ";
-        line_ += number;
+        line_.append(number, end);
         line_ += " bytes (";
         line_ += text;
         line_ += ").";
@@ -70,6 +71,9 @@ public:
     }
 
 private:
+    // Room for a typical line, so that it is built without moving.
+    static constexpr size_t kReserve = 256;
+
     bool wanted_;
     std::string line_;
 };
