@@ -4,7 +4,9 @@
 //     line per message (a Send is traced by the receiving service, never queued); the clock
 //     stops when the receiver has taken a closing Call sent after the last Send, and it checks
 //     that every Send was traced before it. Also without a trace callback (nothing formatted).
-//   - MbServiceCall with a small map argument, msg/s: each taken with MbSinkServiceTake.
+//   - MbServiceCall with a small map argument, msg/s: each taken with MbSinkServiceTake. A
+//     service queues at most 65535 messages, so the sender stays at most 32768 calls ahead of
+//     what the receiver reports taken.
 //   - Query -> reply round trip, p50 and p99: MbServiceQueryCookie, the other side takes the
 //     query and answers with MbServiceReply, the reply is taken by the querying side.
 //   - Raw SOCK_SEQPACKET ping-pong and, when libzmq is present, ZeroMQ ipc PUSH/PULL 64 B and
@@ -47,6 +49,10 @@ namespace {
 constexpr int kWaitMs = 60000;
 constexpr size_t kPayload = 64;
 constexpr long kZmqMessages = 2000000;
+// A service queues at most 65535 messages and discards the rest: the Call sender stays at most
+// kCallWindow calls ahead of what the receiver reported taken, in steps of kCallCredit.
+constexpr long kCallWindow = 32768;
+constexpr long kCallCredit = 4096;
 
 // The figures' sizes; a second argument divides the mbus ones and runs each once (for profiling
 // under valgrind, for example "messaging_bench send 100").
@@ -65,15 +71,20 @@ double Seconds(Clock::duration elapsed) {
 
 // --- the receiving process and its pipe ----------------------------------------------------
 
-void Report(int fd) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t ignored = write(fd, &byte, 1);
+// What the receiver reports: ready, done, or one more kCallCredit calls taken.
+constexpr char kReady = 'r';
+constexpr char kDone = 'd';
+constexpr char kCredit = 'c';
+
+void Report(int fd, char what) {
+    [[maybe_unused]] ssize_t ignored = write(fd, &what, 1);
 }
 
-bool AwaitByte(int fd) {
+// The next report, or 0 when none came in time.
+char AwaitReport(int fd) {
     pollfd descriptor{fd, POLLIN, 0};
-    char byte;
-    return poll(&descriptor, 1, kWaitMs) == 1 && read(fd, &byte, 1) == 1;
+    char what = 0;
+    return poll(&descriptor, 1, kWaitMs) == 1 && read(fd, &what, 1) == 1 ? what : 0;
 }
 
 // This program run again as the receiving side; killed and reaped when the figure is taken.
@@ -95,7 +106,7 @@ public:
         if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
         close(fds[1]);
         if (keepFd >= 0) fcntl(keepFd, F_SETFD, FD_CLOEXEC);
-        ready_ = pid_ > 0 && AwaitByte(report_);
+        ready_ = pid_ > 0 && AwaitReport(report_) == kReady;
     }
     // SIGTERM first, so that a profiler wrapped around the peer writes its output; SIGKILL after 10 s.
     ~CPeerProcess() {
@@ -114,7 +125,14 @@ public:
 
     bool Ready() const { return ready_; }
     // True when the peer reported its last message within the time limit.
-    bool AwaitDone() const { return AwaitByte(report_); }
+    // Skips the credits still unread.
+    bool AwaitDone() const {
+        char what;
+        while ((what = AwaitReport(report_)) == kCredit) {
+        }
+        return what == kDone;
+    }
+    bool AwaitCredit() const { return AwaitReport(report_) == kCredit; }
 
 private:
     // This program, behind the words of MBUS_BENCH_PEER_WRAP when set (for example
@@ -250,7 +268,7 @@ int ServeMbus(const std::string& mode, int reportFd, const char* name, long coun
     MbSinkService service = sink != nullptr ? MbSinkServiceOpen(sink, kService, serviceEvent) : nullptr;
     if (service == nullptr) return 1;
     CResponder responder;
-    Report(reportFd);
+    Report(reportFd, kReady);
     long calls = 0;
     const long expectedCalls = mode == "call" ? count : 1;
     bool done = false;
@@ -264,6 +282,7 @@ int ServeMbus(const std::string& mode, int reportFd, const char* name, long coun
             } else if (code == MbReceivedCall) {
                 if (mode == "call" && !IsCallOf(message, "set")) return 1;
                 done = ++calls == expectedCalls && mode != "reply";
+                if (mode == "call" && calls % kCallCredit == 0) Report(reportFd, kCredit);
             }
             if (message != nullptr) MbHandleRelease(message);
         }
@@ -273,7 +292,7 @@ int ServeMbus(const std::string& mode, int reportFd, const char* name, long coun
         std::fprintf(stderr, "receiver traced %ld Sends of %ld\n", gTracedSends.load(), count);
         return 1;
     }
-    Report(reportFd);
+    Report(reportFd, kDone);
     pause();
     return 0;
 }
@@ -307,14 +326,14 @@ std::string NextSinkName() {
 
 // Starts a receiver in `mode`, runs send(service) and returns count / seconds until the
 // receiver reported; 0 on failure.
-double MbusRate(const char* mode, long count, const std::function<bool(MbService)>& send) {
+double MbusRate(const char* mode, long count, const std::function<bool(MbService, const CPeerProcess&)>& send) {
     const std::string name = NextSinkName();
     CPeerProcess peer(mode, name, count);
     if (!peer.Ready()) return 0;
     CLink link(name);
     if (link.Service() == nullptr) return 0;
     const Clock::time_point start = Clock::now();
-    if (!send(link.Service()) || !peer.AwaitDone()) return 0;
+    if (!send(link.Service(), peer) || !peer.AwaitDone()) return 0;
     return static_cast<double>(count) / Seconds(Clock::now() - start);
 }
 
@@ -336,7 +355,7 @@ bool SendCall(MbService service, const char* procedure, MbItem argument) {
 }
 
 double SendRate(const char* mode) {
-    return MbusRate(mode, gSendMessages, [](MbService service) {
+    return MbusRate(mode, gSendMessages, [](MbService service, const CPeerProcess&) {
         char payload[kPayload];
         std::memset(payload, 'm', sizeof payload);
         for (long i = 0; i < gSendMessages; ++i) {
@@ -347,12 +366,17 @@ double SendRate(const char* mode) {
 }
 
 double CallRate() {
-    return MbusRate("call", gCallMessages, [](MbService service) {
+    return MbusRate("call", gCallMessages, [](MbService service, const CPeerProcess& peer) {
         MbItem procedure = MbAtomNewString("set");
         MbItem argument = MbBuild("{s:i,s:r,s:s}", "zone", 2, "celsius", 21.5, "mode", "heat");
         bool ok = procedure != nullptr && argument != nullptr;
+        long taken = 0;
         for (long i = 0; i < gCallMessages && ok; ++i) {
-            ok = Posted([&] { return MbServiceCall(service, 0, procedure, argument); });
+            while (ok && i - taken >= kCallWindow) {
+                ok = peer.AwaitCredit();
+                taken += kCallCredit;
+            }
+            ok = ok && Posted([&] { return MbServiceCall(service, 0, procedure, argument); });
         }
         MbHandleRelease(argument);
         MbHandleRelease(procedure);
@@ -398,7 +422,7 @@ CLatency QueryLatency(MbSinkService replies, HANDLE replyEvent) {
 
 int ServeSeqpacketEcho(int reportFd, int fd) {
     char buffer[kPayload + 1];
-    Report(reportFd);
+    Report(reportFd, kReady);
     for (;;) {
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got <= 0 || send(fd, buffer, static_cast<size_t>(got), MSG_NOSIGNAL) != got) return 0;
@@ -437,12 +461,12 @@ int ServeZmq(const std::string& mode, int reportFd, const char* name, long count
     void* socket = zmq_socket(context, mode == "zmq-pull" ? ZMQ_PULL : ZMQ_REP);
     if (zmq_bind(socket, ZmqAddress(name).c_str()) != 0) return 1;
     char buffer[kPayload + 1];
-    Report(reportFd);
+    Report(reportFd, kReady);
     if (mode == "zmq-pull") {
         for (long got = 0; got < count;) {
             if (zmq_recv(socket, buffer, sizeof buffer, 0) >= 0) ++got;
         }
-        Report(reportFd);
+        Report(reportFd, kDone);
         pause();
     }
     for (;;) {
