@@ -3,6 +3,8 @@
 
 #include "api/guard.h"
 #include "api/handle_cast.h"
+#include "api/item_handles.h"
+#include "items/storage.h"
 #include "messaging/service.h"
 #include "messaging/sink_service.h"
 #include "messaging/source.h"
@@ -16,12 +18,18 @@ bool IsProcedureType(MbItem item) {
     return type == MbTypeBlob || type == MbTypeInt || type == MbTypeString || type == MbTypeUnsigned;
 }
 
-// Stores the item with its header and posts the bytes; nothing is sent for empty bytes.
+// Stores the item with its header and posts the bytes; nothing is sent for empty bytes. The
+// bytes of MbItemToBytes, posted from the stream itself rather than from a Blob item of them.
 MbBool SendItem(MbService service, uint32_t flags, uint16_t kind, MbItem item) {
-    CItemRef blob(MbItemToBytes(item));
-    const void* bytes = nullptr;
+    CItem* resolved = ResolveItem(item);
+    CStorage stream;
+    if (resolved == nullptr || !stream.OpenForWriting()) return 0;
+    resolved->Write(stream);
+    stream.Close();
+    if (stream.Failed() || !stream.OpenForReading(true)) return 0;
     uint16_t length = 0;
-    if (MbAtomGetBlob(blob.Get(), &bytes, &length) != MbResultOk || length == 0) return 0;
+    const uint8_t* bytes = stream.GetContents(&length);
+    if (bytes == nullptr || length == 0) return 0;
     return MbServicePost(service, flags, kind, bytes, length);
 }
 

@@ -1,8 +1,10 @@
 #include "messaging/delivery.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "messaging/sink.h"
 #include "platform/rpc/deliver.h"
@@ -16,6 +18,11 @@ constexpr size_t kMaxEndpointLength = 31;
 constexpr unsigned kProtseqMaxCalls = 10;
 constexpr unsigned kInterfaceMaxCalls = 1234;
 constexpr uint16_t kLastKind = 6;
+// A sink request thread that is kMaxPendingRequests behind refuses more: the server routine then
+// holds its connection for up to this many milliseconds while the thread catches up, so that the
+// sender's writes wait in the socket instead of messages being dropped here. A post refused for
+// want of memory is retried the same way.
+constexpr int kBackoffMs = 5000;
 
 // Read by the dispatcher thread without a lock and validated through the tracker before use.
 std::atomic<CSink*> processSink{nullptr};
@@ -29,8 +36,15 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     if (kind > kLastKind) return;
     CSink* sink = processSink.load(std::memory_order_acquire);
     if (sink == nullptr || !CheckedAddRef(sink)) return;
-    if (process::Initialised()) PostRequest(true, sink, service, flags, kind, data, length);
-    CheckedRelease(sink);
+    if (process::Initialised()) {
+        // Retried whatever refused it: a full sink queue may have room again by the time the
+        // refusal is looked at, so asking why would drop messages.
+        for (int waited = 0; !PostRequest(true, sink, service, flags, kind, data, length) && waited < kBackoffMs;
+             ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    sink->Release();
 }
 
 Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};

@@ -16,6 +16,8 @@ CService::~CService() {
     if (source != nullptr) CheckedRelease(source);
 }
 
+// The tracker check guards against a source that a caller released once too often; the
+// reference it adds is then given back directly.
 CSource* CService::ShareSource() {
     return source != nullptr && CheckedAddRef(source) ? source : nullptr;
 }
@@ -25,7 +27,7 @@ bool CService::IsConnected() {
     CSource* shared = ShareSource();
     if (shared == nullptr) return false;
     const bool open = shared->IsOpen();
-    CheckedRelease(shared);
+    shared->Release();
     return open;
 }
 
@@ -34,7 +36,7 @@ bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t len
     CSource* shared = ShareSource();
     if (shared == nullptr) return false;
     const bool posted = PostRequest(false, shared, name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
-    CheckedRelease(shared);
+    shared->Release();
     return posted;
 }
 

@@ -92,6 +92,13 @@ bool CSink::AppendName(CTracer& out) {
     return true;
 }
 
+bool CSink::AppendName(std::string& line) {
+    ScopedLock hold(*this);
+    if (name.empty()) return false;
+    line += name;
+    return true;
+}
+
 MbItem CSink::GetNameItem() {
     ScopedLock hold(*this);
     return name.empty() ? nullptr : MbAtomNewString(name.c_str());

@@ -39,6 +39,7 @@ public:
     HANDLE GetEvent();
     // Appends the name to a trace line under the lock; false when there is none.
     bool AppendName(CTracer& out);
+    bool AppendName(std::string& line);
     // A new String item of the name, or null.
     MbItem GetNameItem();
 

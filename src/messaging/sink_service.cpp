@@ -1,7 +1,12 @@
 #include "messaging/sink_service.h"
 
+#include <charconv>
+#include <cstring>
+#include <new>
 #include <string>
 
+#include "api/item_handles.h"
+#include "items/item_tree.h"
 #include "messaging/item_ref.h"
 #include "messaging/sink.h"
 #include "runtime/tracer.h"
@@ -19,17 +24,20 @@ bool IsMap(MbItem item) {
 }  // namespace
 
 // One diagnostic line of a handler: "<sink>.<service><label>...". Nothing is formatted when
-// no callback would receive it.
+// no callback would receive it. The line is assembled here and goes to a report tracer whole,
+// as the text and its separator: the same text as printed piece by piece, at a fraction of the
+// cost (each piece is a locked call). A text piece ends at its first NUL, as printed pieces do.
 class CSinkService::CTrace {
 public:
-    CTrace(CSinkService& service, const char* label) : wanted_(TraceWanted()), out_(trace::kDiagnostic) {
+    CTrace(CSinkService& service, const char* label) : wanted_(TraceWanted()) {
         if (!wanted_) return;
-        if (service.sink != nullptr && service.sink->AppendName(out_)) out_.Print(".");
-        out_.Print(service.name.empty() ? "_default" : service.name.c_str());
-        out_.Print(label);
+        line_.reserve(kReserve);
+        if (service.sink != nullptr && service.sink->AppendName(line_)) line_ += '.';
+        line_ += service.name.empty() ? "_default" : service.name.c_str();
+        line_ += label;
     }
     void Text(const char* text) {
-        if (wanted_) out_.Print(text);
+        if (wanted_) line_ += text;
     }
     void Item(MbItem item) {
         if (!wanted_ || item == nullptr) return;
@@ -37,80 +45,92 @@ public:
         const void* bytes = nullptr;
         uint16_t length = 0;
         if (MbAtomGetBlob(text.Get(), &bytes, &length) == MbResultOk && length != 0) {
-            out_.Print(std::string(static_cast<const char*>(bytes), length).c_str());
+            const char* characters = static_cast<const char*>(bytes);
+            line_.append(characters, strnlen(characters, length));
         }
     }
-    void Printf(const char* format, unsigned count, const char* text) {
-        if (wanted_) out_.Printf(format, count, text);
+    // The ".Send" and ".Request" lines: a count and the payload shown up to its first NUL.
+    void Received(const char* label, unsigned count, const char* text) {
+        if (!wanted_) return;
+        char number[16];
+        const auto end = std::to_chars(number, number + sizeof number, count).ptr;
+        line_ += label;
+        line_ += ": received ";
+        line_.append(number, end);
+        line_ += " bytes (";
+        line_ += text;
+        line_ += ").";
     }
     // Ends the line with the separator and hands it to the user tracer.
     void Finish(const char* last) {
         if (!wanted_) return;
-        out_.PrintLine(last);
-        out_.Flush();
+        if (last != nullptr) line_ += last;
+        CStrTracer out(trace::kDiagnostic);
+        out.PrintLine(line_.c_str());
+        out.Flush();
     }
 
 private:
+    // Room for a typical line, so that it is built without moving.
+    static constexpr size_t kReserve = 256;
+
     bool wanted_;
-    CStrTracer out_;
+    std::string line_;
 };
 
 CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
-    : messages(MbListNew()),
-      event(event),
-      state(MbMapNew()),
-      callTag(MbAtomNewUnsigned(MbReceivedCall)),
-      queryTag(MbAtomNewUnsigned(MbReceivedQuery)),
-      replyTag(MbAtomNewUnsigned(MbReceivedReply)),
-      name(name != nullptr ? name : ""),
-      sink(nullptr) {
+    : event(event), state(MbMapNew()), name(name != nullptr ? name : ""), sink(nullptr) {
     className = "CSinkService";
     if (CheckedAddRef(sink)) this->sink = sink;
 }
 
 CSinkService::~CSinkService() {
-    for (MbItem item : {messages, state, callTag, queryTag, replyTag}) {
-        if (item != nullptr) MbHandleRelease(item);
-    }
+    for (const CEntry& entry : messages) MbHandleRelease(entry.message);
+    if (state != nullptr) MbHandleRelease(state);
     if (sink != nullptr) CheckedRelease(sink);
 }
 
+// The payload is read straight from the request's bytes: MbItemFromBytes on a Blob of them,
+// without making the Blob. The event is signalled once the lock is left, so that the reader it
+// wakes finds the lock free instead of sleeping on it at once.
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
-    ScopedLock hold(*this);
-    CItemRef message;
-    if (kind >= MbKindAdvise && kind <= MbKindReply) {
-        CItemRef blob(MbAtomNewBlob(data, length));
-        *message.Out() = MbItemFromBytes(blob.Get());
-    }
     bool ok;
-    switch (kind) {
-        case kSend: ok = OnSend(data, length); break;
-        case MbKindAdvise: ok = OnAdvise(message.Get()); break;
-        case MbKindUpdate: ok = OnUpdate(message.Get()); break;
-        case MbKindCall: ok = OnCall(message.Get()); break;
-        case MbKindQuery: ok = OnQuery(message.Get()); break;
-        case MbKindReply: ok = OnReply(message.Get()); break;
-        default: ok = OnRequest(data, length); break;
+    HANDLE target;
+    {
+        ScopedLock hold(*this);
+        CItemRef message;
+        if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
+            *message.Out() = Publish(LoadItem(data, length));
+        }
+        switch (kind) {
+            case kSend: ok = OnSend(data, length); break;
+            case MbKindAdvise: ok = OnAdvise(message.Get()); break;
+            case MbKindUpdate: ok = OnUpdate(message.Get()); break;
+            case MbKindCall: ok = OnCall(message.Get()); break;
+            case MbKindQuery: ok = OnQuery(message.Get()); break;
+            case MbKindReply: ok = OnReply(message.Get()); break;
+            default: ok = OnRequest(data, length); break;
+        }
+        target = ok ? SignalTarget(fallback) : nullptr;
     }
-    if (ok) Signal(fallback);
+    if (target != nullptr) SetEvent(target);
     return ok;
 }
 
-void CSinkService::Signal(HANDLE fallback) {
-    HANDLE target = event != nullptr ? event : fallback;
-    if (target != nullptr) SetEvent(target);
+HANDLE CSinkService::SignalTarget(HANDLE fallback) {
+    return event != nullptr ? event : fallback;
 }
 
 bool CSinkService::OnSend(const uint8_t* data, uint16_t length) {
     CTrace line(*this, "");
-    line.Printf(".Send: received %u bytes (%s).", length, reinterpret_cast<const char*>(data));
+    line.Received(".Send", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
 }
 
 bool CSinkService::OnRequest(const uint8_t* data, uint16_t length) {
     CTrace line(*this, "");
-    line.Printf(".Request: received %u bytes (%s).", length, reinterpret_cast<const char*>(data));
+    line.Received(".Request", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
 }
@@ -157,7 +177,7 @@ bool CSinkService::OnUpdate(MbItem message) {
     return ok;
 }
 
-bool CSinkService::OnHeadedMessage(MbItem message, MbItem tag, const char* label, const char* head,
+bool CSinkService::OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
                                    const char* first, const char* firstLabel, const char* second,
                                    const char* secondLabel) {
     uint32_t type = 0;
@@ -196,16 +216,16 @@ bool CSinkService::OnHeadedMessage(MbItem message, MbItem tag, const char* label
 }
 
 bool CSinkService::OnCall(MbItem message) {
-    return OnHeadedMessage(message, callTag, ".Call: ", "proc", "arg", ", ", nullptr, nullptr);
+    return OnHeadedMessage(message, MbReceivedCall, ".Call: ", "proc", "arg", ", ", nullptr, nullptr);
 }
 
 bool CSinkService::OnReply(MbItem message) {
-    return OnHeadedMessage(message, replyTag, ".Reply: ", "cookie", "proc", ", Proc:", "result", " <-- ");
+    return OnHeadedMessage(message, MbReceivedReply, ".Reply: ", "cookie", "proc", ", Proc:", "result", " <-- ");
 }
 
 bool CSinkService::OnQuery(MbItem message) {
     const bool ok = MbMapHasNamed(message, "proc") == MbResultOk && MbMapHasNamed(message, "source") == MbResultOk &&
-                    Enqueue(queryTag, message);
+                    Enqueue(MbReceivedQuery, message);
     CTrace line(*this, ".Query: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
@@ -213,39 +233,43 @@ bool CSinkService::OnQuery(MbItem message) {
     return ok;
 }
 
-bool CSinkService::Enqueue(MbItem tag, MbItem message) {
-    CItemRef pair(MbListNew());
-    return MbListAppend(pair.Get(), tag, nullptr) == MbResultOk &&
-           MbListAppend(pair.Get(), message, nullptr) == MbResultOk &&
-           MbListAppend(messages, pair.Get(), nullptr) == MbResultOk;
+bool CSinkService::Enqueue(MbResult tag, MbItem message) {
+    if (messages.size() >= kMaxQueuedMessages || MbHandleAddRef(message) != MbResultOk) return false;
+    try {
+        messages.push_back(CEntry{tag, message});
+    } catch (const std::bad_alloc&) {
+        MbHandleRelease(message);
+        return false;
+    }
+    return true;
 }
 
+// Taking hands the list's reference to the caller; peeking adds one for the caller.
 MbItem CSinkService::Receive(bool remove, MbResult* code) {
     *code = MbNothingReceived;
     ScopedLock hold(*this);
-    CItemRef entry;
-    if (MbItemGetAt(messages, 0, entry.Out()) != MbResultOk) return nullptr;
-    CItemRef tag;
-    uint32_t tagValue = 0;
-    MbItem message = nullptr;
-    if (MbItemGetAt(entry.Get(), 0, tag.Out()) == MbResultOk && MbAtomGetUnsigned(tag.Get(), &tagValue) == MbResultOk &&
-        tagValue >= MbReceivedCall && tagValue <= MbReceivedReply &&
-        MbItemGetAt(entry.Get(), 1, &message) == MbResultOk) {
-        *code = tagValue;
-    } else {
-        message = nullptr;
+    if (messages.empty()) return nullptr;
+    const CEntry entry = messages.front();
+    if (remove) {
+        messages.pop_front();
+    } else if (MbHandleAddRef(entry.message) != MbResultOk) {
         *code = MbResultFailed;
+        return nullptr;
     }
-    if (remove) MbItemRemoveAt(messages, 0);
-    return message;
+    *code = entry.tag;
+    return entry.message;
 }
 
 bool CSinkService::PostCall(MbItem item) {
     if (item == nullptr) return false;
-    ScopedLock hold(*this);
-    const bool ok = OnCall(item);
-    if (ok) Signal(sink != nullptr ? sink->GetEvent() : nullptr);
-    return ok;
+    HANDLE target;
+    {
+        ScopedLock hold(*this);
+        if (!OnCall(item)) return false;
+        target = SignalTarget(sink != nullptr ? sink->GetEvent() : nullptr);
+    }
+    if (target != nullptr) SetEvent(target);
+    return true;
 }
 
 void CSinkService::Detach() {

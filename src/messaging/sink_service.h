@@ -5,6 +5,7 @@
 #include <mbus/mbus.h>
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "platform/platform.h"
@@ -22,7 +23,7 @@ public:
     bool Dispatch(HANDLE fallback, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length);
 
     // The oldest message with a reference for the caller and its tag as code (6, 7 or 8);
-    // null with 9 when the list is empty, null with 1 for a malformed entry.
+    // null with 9 when the list is empty, null with 1 when no reference could be added.
     MbItem Receive(bool remove, MbResult* code);
     // Handles `item` as if a Call carrying it had arrived.
     bool PostCall(MbItem item);
@@ -44,20 +45,30 @@ private:
     bool OnCall(MbItem message);
     bool OnQuery(MbItem message);
     bool OnReply(MbItem message);
-    bool Enqueue(MbItem tag, MbItem message);
+    // Appends [tag, message] with a reference to the message; false when the list is full.
+    bool Enqueue(MbResult tag, MbItem message);
     bool AdoptState(MbItem message);
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map
     // must hold `head` and may hold the two optional keys.
-    bool OnHeadedMessage(MbItem message, MbItem tag, const char* label, const char* head,
+    bool OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
                          const char* first, const char* firstLabel, const char* second, const char* secondLabel);
-    void Signal(HANDLE fallback);
+    // The event to signal for a message taken in: the service's own, else `fallback`. Called
+    // under the lock; the caller signals it after leaving the lock.
+    HANDLE SignalTarget(HANDLE fallback);
 
-    MbItem messages;
+    // A queued message and its receive code (6, 7 or 8).
+    struct CEntry {
+        MbResult tag;
+        MbItem message;
+    };
+    // As many entries as a List item holds: a message past them is discarded.
+    static constexpr size_t kMaxQueuedMessages = 65535;
+
+    // Oldest first; each entry holds a reference to its message. A queue rather than a List
+    // item: taking the oldest is constant time, and queuing makes no pair items.
+    std::deque<CEntry> messages;
     HANDLE event;
     MbItem state;
-    MbItem callTag;
-    MbItem queryTag;
-    MbItem replyTag;
     std::string name;
     CSink* sink;
 };

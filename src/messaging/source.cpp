@@ -7,6 +7,7 @@
 #include "platform/rpc/deliver.h"
 #include "platform/rpc/status.h"
 #include "requests/request.h"
+#include "requests/request_thread.h"
 #include "requests/request_threads.h"
 #include "runtime/process.h"
 #include "runtime/reports.h"
@@ -33,6 +34,14 @@ RPC_STATUS GuardedDeliver(const boost::shared_ptr<CRpcBinding>& binding, const c
     } catch (const std::bad_alloc&) {
         return RPC_S_OUT_OF_MEMORY;
     }
+}
+
+// One warning line in a report of its own; false, the result of the request that reports it.
+bool TraceWarningLine(const char* text) {
+    CStrTracer out(trace::kDiagnostic);
+    out.PrintLineAt(text, trace::kWarning);
+    out.Flush();
+    return false;
 }
 
 // Takes a counted reference to the owner for a call made without the source's lock.
@@ -157,34 +166,28 @@ bool CSource::Test() {
     return PostRequest(false, this, nullptr, MbControlTest, MbKindSend, nullptr, 0);
 }
 
+// The tracer of a report is made only when there is something to report: a delivered message
+// costs no tracer.
 bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
-    CStrTracer out(trace::kDiagnostic);
     boost::shared_ptr<CRpcBinding> call;
     {
         ScopedLock hold(*this);
         call = binding;
     }
     if (service == nullptr) service = "";
-    bool ok = false;
-    if (!call) {
-        out.PrintLineAt("CSource::Request() called on a closed connection.", trace::kWarning);
-    } else if (!process::Initialised()) {
-        out.PrintLineAt("CSource::Request() lock failed.", trace::kWarning);
-    } else {
-        const RPC_STATUS status = GuardedDeliver(call, service, flags, kind, data, length);
-        ok = status == RPC_S_OK;
-        if (!ok) ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
-    }
+    if (!call) return TraceWarningLine("CSource::Request() called on a closed connection.");
+    if (!process::Initialised()) return TraceWarningLine("CSource::Request() lock failed.");
+    const RPC_STATUS status = GuardedDeliver(call, service, flags, kind, data, length);
+    if (status == RPC_S_OK) return true;
+    CStrTracer out(trace::kDiagnostic);
+    ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
     out.Flush();
-    return ok;
+    return false;
 }
 
 void RunSourceBatch(std::vector<CRequest*>& batch) {
     CRpcBatch gathered;
-    for (CRequest* request : batch) {
-        request->Process();
-        CheckedRelease(request);
-    }
+    RunBatch(batch);
     for (const CRpcCallFailure& failure : gathered.End()) {
         ReportRpcException(kPlace, static_cast<uint32_t>(failure.status), nullptr);
     }

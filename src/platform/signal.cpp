@@ -32,16 +32,22 @@ CSignal::~CSignal() {
 
 // The counter only moves between 0 and 1 and the descriptor is non-blocking, so the write cannot
 // overflow and the read cannot block; only EINTR is retried.
+//
+// The flag is raised before the write and lowered after the read, so the descriptor is never
+// readable without the flag. The other order let a waiter woken by the write (which may preempt
+// the writer on its CPU) find the flag still down and poll again at once, spinning until the
+// preempted writer ran again: milliseconds per wake-up on a loaded machine.
 void CSignal::ChangeLocked(bool signalled) noexcept {
     if (signalled) {
+        signalled_.store(true);
         while (eventfd_write(fd_, 1) != 0 && errno == EINTR) {
         }
     } else {
         eventfd_t value;
         while (eventfd_read(fd_, &value) != 0 && errno == EINTR) {
         }
+        signalled_.store(false);
     }
-    signalled_.store(signalled);
 }
 
 void CSignal::Set() noexcept {

@@ -7,9 +7,10 @@
 namespace mbus::platform {
 
 // Invariant, held under mutex_: the eventfd counter is 1 while signalled_ is true and 0 while it
-// is false. Every change of signalled_ and of the counter happens together under mutex_, so a
-// reader that sees the descriptor readable without the flag (or the reverse) only catches a
-// change in progress; waiters tolerate that by checking the flag again after every wake-up.
+// is false. Every change of signalled_ and of the counter happens together under mutex_, the flag
+// raised before the counter and lowered after it: a reader may see the flag without the readable
+// descriptor (a change in progress, which it waits out on mutex_), never the descriptor readable
+// without the flag, so a waiter woken by the descriptor never polls again in vain.
 //
 // Set() on a signalled object and Reset() on a non-signalled one read the flag without the mutex
 // and make no system call: a worker posted many messages costs one eventfd write per wake-up.

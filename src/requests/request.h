@@ -20,9 +20,14 @@ public:
     bool Process();
 
 private:
-    // Service text and payload share one allocation, service first, each followed by a NUL
-    // (handlers may show a payload as text up to its first NUL).
-    std::unique_ptr<uint8_t[]> storage;
+    // Service text and payload share one buffer, service first, each followed by a NUL
+    // (handlers may show a payload as text up to its first NUL): inside the request when they
+    // fit, which spares small messages an allocation of their own, else on the heap.
+    static constexpr size_t kInlineBytes = 128;
+    uint8_t inlineBytes[kInlineBytes];
+    std::unique_ptr<uint8_t[]> heapBytes;
+    // The buffer in use, or null when there is neither service text nor payload.
+    uint8_t* storage;
     uint16_t serviceLength;
     uint16_t length;
     uint32_t flags;

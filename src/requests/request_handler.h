@@ -6,6 +6,11 @@
 
 #include "runtime/ref_count.h"
 
+// Every live request holds a reference to its handler, and reference counts are 16-bit: a
+// handler takes at most this many pending requests, which leaves room below the wrap for the
+// other holders of the handler. Posters may overshoot by one request each, far inside that room.
+constexpr uint32_t kMaxPendingRequests = 0xF000;
+
 class CRequestHandler : public CCountable {
 public:
     CRequestHandler() : pendingRequests(0) {}

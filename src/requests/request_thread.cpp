@@ -1,37 +1,36 @@
 #include "requests/request_thread.h"
 
 #include "requests/request.h"
-#include "runtime/tracker.h"
 
 namespace {
 constexpr DWORD kIdleWakeMs = 10000;
 constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
+// The batch holds each request's only reference, which no caller can reach: the request is
+// released directly, without the tracker's check.
 void RunBatch(std::vector<CRequest*>& batch) {
     for (CRequest* request : batch) {
         request->Process();
-        CheckedRelease(request);
+        request->Release();
     }
 }
 
 CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner)
-    : stopEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)), threadHandle(nullptr), ownerSlot(ownerSlot),
-      runner(runner) {
+    : stopRequested(false), threadHandle(nullptr), ownerSlot(ownerSlot), runner(runner) {
     ownerSlot->store(this, std::memory_order_release);
 }
 
 CRequestThread::~CRequestThread() {
     Stop();
-    if (stopEvent != nullptr) CloseHandle(stopEvent);
     CRequestThread* self = this;
     ownerSlot->compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
 }
 
 bool CRequestThread::Start() {
     ScopedLock hold(*this);
-    if (threadHandle != nullptr || stopEvent == nullptr) return false;
-    ResetEvent(stopEvent);
+    if (threadHandle != nullptr) return false;
+    stopRequested.store(false);
     // The worker holds its own reference, so the object outlives a worker that Stop gave up on.
     AddRef();
     DWORD threadId = 0;
@@ -46,7 +45,8 @@ bool CRequestThread::Stop() {
         Unlock();
         return false;
     }
-    if (stopEvent != nullptr) SetEvent(stopEvent);
+    stopRequested.store(true);
+    queue.Interrupt();
     HANDLE thread = threadHandle;
     Unlock();
     const bool ended = WaitForSingleObject(thread, kStopWaitMs) == WAIT_OBJECT_0;
@@ -67,20 +67,15 @@ DWORD CRequestThread::ThreadProc(void* parameter) {
     return 0;
 }
 
+// The queue comes first: a batch posted before the stop request is still processed. Without
+// traffic the worker wakes every kIdleWakeMs and goes back to waiting.
 void CRequestThread::Run() {
     std::vector<CRequest*> batch;
     for (;;) {
-        HANDLE events[2];
-        {
-            ScopedLock hold(*this);
-            events[0] = queue.Event();
-            events[1] = stopEvent;
+        if (!queue.Wait(kIdleWakeMs)) {
+            if (stopRequested.load()) return;
+            continue;
         }
-        if (events[0] == nullptr || events[1] == nullptr) return;
-        // The queue comes first: a batch posted before the stop request is still processed.
-        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kIdleWakeMs);
-        if (woken == WAIT_OBJECT_0 + 1) return;
-        if (woken != WAIT_OBJECT_0) continue;
         {
             ScopedLock hold(*this);
             queue.TakeAll(batch);

@@ -19,7 +19,7 @@ public:
     ~CRequestThread() override;
 
     void SetName(const char* name) { lockName = name; }
-    // False when a worker already runs or the stop event is missing.
+    // False when a worker already runs.
     bool Start();
     // True only when the worker ended within 5000 ms; false without a running worker.
     bool Stop();
@@ -29,7 +29,8 @@ private:
     static DWORD ThreadProc(void* parameter);
     void Run();
 
-    HANDLE stopEvent;
+    // Set by Stop, cleared by Start; the worker ends when it finds it set and its queue empty.
+    std::atomic<bool> stopRequested;
     HANDLE threadHandle;
     std::atomic<CRequestThread*>* ownerSlot;
     BatchRunner runner;

@@ -2,8 +2,13 @@
 // (envelope, source request thread, transport, sink request thread, service).
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
+
+#include "messaging/sink.h"
+#include "requests/request_handler.h"
 
 #include "support/messaging_fixture.h"
 
@@ -187,6 +192,74 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     EXPECT_EQ(MbSinkServicePostCall(nullptr, first.handle), MbResultInvalid);
     Item map(MbBuild("{s:i}", "x", 1));
     EXPECT_EQ(MbSinkServicePostCall(service, map.handle), MbResultFailed) << "a call map needs proc";
+}
+
+// The message list holds as many entries as a List item: one more is discarded, and taking the
+// oldest makes room again. Each taken message comes with the list's reference, so dropping it
+// frees the item (the leak check of the sanitizer build watches).
+TEST_F(Loopback, AServiceQueuesAtMost65535MessagesInOrder) {
+    auto post = [&](int32_t value) {
+        MbItem item = MbAtomNewInt(value);
+        const MbResult result = MbSinkServicePostCall(service, item);
+        MbHandleRelease(item);
+        return result;
+    };
+    auto take = [&](int32_t* value) {
+        MbItem message = nullptr;
+        const MbResult code = MbSinkServiceTake(service, &message);
+        *value = -1;
+        if (message != nullptr) {
+            MbAtomGetInt(message, value);
+            MbHandleRelease(message);
+        }
+        return code;
+    };
+    for (int32_t i = 0; i < 65535; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
+    EXPECT_EQ(post(65535), MbResultFailed) << "a full list discards";
+    EXPECT_TRUE(TraceArrives("._default.Call: *discarded*, 65535."));
+    int32_t value = 0;
+    EXPECT_EQ(take(&value), MbReceivedCall);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(post(65535), MbResultOk) << "taking one made room";
+    for (int32_t expected = 1; expected <= 65535; ++expected) {
+        ASSERT_EQ(take(&value), MbReceivedCall);
+        ASSERT_EQ(value, expected);
+    }
+    EXPECT_EQ(take(&value), MbNothingReceived);
+}
+
+namespace {
+std::atomic<bool> gHoldSendTraces{false};
+std::atomic<long> gSendTraces{0};
+
+// Counts the Send lines and keeps the sink request thread in the first ones while held.
+void HoldingSendTraces(const char* text, uint32_t) {
+    if (std::strstr(text, ".Send: received ") == nullptr) return;
+    gSendTraces.fetch_add(1);
+    while (gHoldSendTraces.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+}  // namespace
+
+// A sink request thread as far behind as a handler may be makes the server routine wait (the
+// sender's writes then wait in the socket) instead of dropping what it cannot post.
+TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
+    MbTracerSet(&HoldingSendTraces);
+    gSendTraces.store(0);
+    gHoldSendTraces.store(true);
+    CSink* receiver = static_cast<CSink*>(static_cast<CRefCount*>(sink));
+    std::thread releaser([&] {
+        Eventually([&] { return receiver->PendingRequests() >= kMaxPendingRequests; }, 20000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        gHoldSendTraces.store(false);
+    });
+    const long count = kMaxPendingRequests + 2000;
+    for (long i = 0; i < count; ++i) {
+        // The sending side refuses posts while its own source is that far behind.
+        ASSERT_TRUE(Eventually([&] { return MbServiceSend(proxy, 0, "x", 1) == 1; }, 20000)) << i;
+    }
+    releaser.join();
+    EXPECT_TRUE(Eventually([&] { return gSendTraces.load() == count; }, 60000)) << gSendTraces.load();
+    EXPECT_LE(receiver->PendingRequests(), kMaxPendingRequests);
 }
 
 TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {

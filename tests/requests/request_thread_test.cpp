@@ -1,6 +1,7 @@
 // Worker threads: order, payload copies, pending counts, start and stop.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -112,6 +113,48 @@ TEST_F(Requests, RequestsDoneOnceForEachDrain) {
     }
 }
 
+namespace {
+// Holds the worker in each request until released.
+class CBlockingHandler : public CRequestHandler {
+public:
+    const char* Name() override { return "blocker"; }
+    bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
+        started.store(true);
+        while (!released.load()) std::this_thread::sleep_for(1ms);
+        runs.fetch_add(1);
+        return true;
+    }
+    bool WaitUntil(const std::function<bool()>& condition) {
+        for (int i = 0; i < 2000 && !condition(); ++i) std::this_thread::sleep_for(5ms);
+        return condition();
+    }
+    std::atomic<bool> started{false};
+    std::atomic<bool> released{false};
+    std::atomic<uint32_t> runs{0};
+};
+}  // namespace
+
+// Each pending request holds a handler reference in a 16-bit count: past the limit a post is
+// refused instead of wrapping the count (which would free the handler under its requests).
+TEST_F(Requests, AHandlerTakesNoMoreThanTheMostPendingRequests) {
+    CRef<CBlockingHandler> handler = CRef<CBlockingHandler>::Adopt(new CBlockingHandler);
+    ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0));
+    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
+    for (uint32_t i = 1; i < kMaxPendingRequests; ++i) ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0));
+    EXPECT_EQ(handler->PendingRequests(), kMaxPendingRequests);
+    EXPECT_FALSE(PostRequest(false, handler.Get(), "s", 0, 1, "x", 1));
+    EXPECT_FALSE(PostRequest(true, handler.Get(), "s", 0, 1, "x", 1)) << "the limit holds on either thread";
+    EXPECT_EQ(handler->PendingRequests(), kMaxPendingRequests) << "a refused post leaves nothing behind";
+    EXPECT_EQ(handler->RefCount(), 1 + kMaxPendingRequests);
+
+    handler->released.store(true);
+    ASSERT_TRUE(handler->WaitUntil([&] { return handler->PendingRequests() == 0; }));
+    EXPECT_EQ(handler->runs.load(), kMaxPendingRequests);
+    ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0)) << "posting works again once drained";
+    ASSERT_TRUE(handler->WaitUntil([&] { return handler->PendingRequests() == 0; }));
+    EXPECT_EQ(handler->RefCount(), 1u);
+}
+
 TEST(RequestThread, StartAndStopRefuseTheWrongState) {
     ASSERT_EQ(MbLibraryInit(), 1);
     std::atomic<CRequestThread*> slot{nullptr};
@@ -125,6 +168,35 @@ TEST(RequestThread, StartAndStopRefuseTheWrongState) {
     EXPECT_TRUE(thread->Stop());
     thread->Release();
     EXPECT_EQ(slot.load(), nullptr);
+    MbLibraryTerm();
+}
+
+// Requests queued before Stop still run, then the worker ends: Stop interrupts a busy worker
+// without cutting its queue short.
+TEST(RequestThread, StopRunsWhatWasQueuedBeforeIt) {
+    ASSERT_EQ(MbLibraryInit(), 1);
+    std::atomic<CRequestThread*> slot{nullptr};
+    CRequestThread* thread = new CRequestThread(&slot);
+    ASSERT_TRUE(thread->Start());
+    CBlockingHandler* handler = new CBlockingHandler;
+    ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
+    // Queued while the worker is busy: the stop comes while they wait.
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    std::atomic<int> stopped{-1};
+    std::thread stopper([&] { stopped.store(thread->Stop() ? 1 : 0); });
+    std::this_thread::sleep_for(50ms);
+    handler->released.store(true);
+    stopper.join();
+    EXPECT_EQ(stopped.load(), 1);
+    EXPECT_EQ(handler->runs.load(), 3u);
+    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_TRUE(thread->Start()) << "and the thread object runs again";
+    ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    EXPECT_TRUE(handler->WaitUntil([&] { return handler->runs.load() == 4; }));
+    EXPECT_TRUE(thread->Stop());
+    thread->Release();
+    handler->Release();
     MbLibraryTerm();
 }
 

@@ -13,6 +13,12 @@ thread_local CRpcBatch* tCurrentBatch = nullptr;
 constexpr size_t kSpareBuffers = 4;
 thread_local std::vector<std::vector<uint8_t>> tSpareBuffers;
 
+// Makes room for `need` elements, at least doubling the capacity when it must grow.
+template <class T>
+void Grow(std::vector<T>& vector, size_t need) {
+    if (need > vector.capacity()) vector.reserve(std::max(need, 2 * vector.capacity()));
+}
+
 }  // namespace
 
 CRpcBatch::CRpcBatch() {
@@ -42,10 +48,11 @@ void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iov
     size_t size = 0;
     for (int i = 0; i < count; ++i) size += parts[i].iov_len;
     if (!it->bytes.empty() && it->bytes.size() + size > kBatchFlushBytes) Flush(*it);
-    // Reserve first so that a failed allocation leaves no partial frame behind.
+    // Reserve first so that a failed allocation leaves no partial frame behind. Both vectors grow
+    // by doubling their capacity: reserving the exact need moved them whole on every call.
     const size_t start = it->bytes.size();
-    it->frames.reserve(it->frames.size() + 1);
-    it->bytes.reserve(std::max(start + size, 2 * start));
+    Grow(it->frames, it->frames.size() + 1);
+    Grow(it->bytes, start + size);
     for (int i = 0; i < count; ++i) {
         const uint8_t* base = static_cast<const uint8_t*>(parts[i].iov_base);
         it->bytes.insert(it->bytes.end(), base, base + parts[i].iov_len);
