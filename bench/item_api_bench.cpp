@@ -7,6 +7,8 @@
 #include <benchmark/benchmark.h>
 #include <mbus/mbus.h>
 
+#include "library_main.h"
+
 namespace {
 
 constexpr const char* kFormat = "{s:s s:s s:c s:{s:i s:r s:s s:[s s s s s] s:g}}";
@@ -140,10 +142,5 @@ BENCHMARK(ReadEveryLeaf)->Threads(1)->Threads(2)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (MbLibraryInit() != 1) return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    MbLibraryTerm();
-    return 0;
+    return RunBenchmarksWithLibrary(argc, argv);
 }

@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 #include <mbus/mbus.h>
 
+#include "library_main.h"
 #include "runtime/ref_count.h"
 #include "runtime/tracker.h"
 
@@ -38,10 +39,5 @@ BENCHMARK(HandleCheck)->Threads(1)->Threads(2)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (MbLibraryInit() != 1) return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    MbLibraryTerm();
-    return 0;
+    return RunBenchmarksWithLibrary(argc, argv);
 }
