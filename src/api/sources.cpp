@@ -1,14 +1,16 @@
 // Exported source, service-proxy and sender functions: the sending side.
 #include <mbus/mbus.h>
 
+#include <string>
+
 #include "api/guard.h"
 #include "api/handle_cast.h"
 #include "api/item_handles.h"
 #include "items/storage.h"
+#include "messaging/envelope.h"
 #include "messaging/service.h"
 #include "messaging/sink_service.h"
 #include "messaging/source.h"
-#include "messaging/item_ref.h"
 
 namespace {
 
@@ -18,8 +20,17 @@ bool IsProcedureType(MbItem item) {
     return type == MbTypeBlob || type == MbTypeInt || type == MbTypeString || type == MbTypeUnsigned;
 }
 
-// Stores the item with its header and posts the bytes; nothing is sent for empty bytes. The
-// bytes of MbItemToBytes, posted from the stream itself rather than from a Blob item of them.
+// Posts a stored tree from the stream that holds it (rewound for reading); nothing is sent for
+// empty bytes.
+MbBool PostStored(MbService service, uint32_t flags, uint16_t kind, CStorage& stream) {
+    uint16_t length = 0;
+    const uint8_t* bytes = stream.GetContents(&length);
+    if (bytes == nullptr || length == 0) return 0;
+    return MbServicePost(service, flags, kind, bytes, length);
+}
+
+// Stores the item with its header and posts the bytes: those of MbItemToBytes, posted from the
+// stream itself rather than from a Blob item of them.
 MbBool SendItem(MbService service, uint32_t flags, uint16_t kind, MbItem item) {
     CItem* resolved = ResolveItem(item);
     CStorage stream;
@@ -27,18 +38,20 @@ MbBool SendItem(MbService service, uint32_t flags, uint16_t kind, MbItem item) {
     resolved->Write(stream);
     stream.Close();
     if (stream.Failed() || !stream.OpenForReading(true)) return 0;
-    uint16_t length = 0;
-    const uint8_t* bytes = stream.GetContents(&length);
-    if (bytes == nullptr || length == 0) return 0;
-    return MbServicePost(service, flags, kind, bytes, length);
+    return PostStored(service, flags, kind, stream);
 }
 
-// Sets the named entries in order, skipping null values; false at the first failure.
-bool SetEntries(MbItem map, std::initializer_list<std::pair<const char*, MbItem>> entries) {
+// Adds the named entries in order, skipping null values; false at the first failure.
+bool AddEntries(CEnvelope& envelope, std::initializer_list<std::pair<const char*, MbItem>> entries) {
     for (const auto& [key, value] : entries) {
-        if (value != nullptr && MbMapSetNamed(map, key, value) != MbResultOk) return false;
+        if (!envelope.Add(key, value)) return false;
     }
     return true;
+}
+
+MbBool SendEnvelope(MbService service, uint32_t flags, uint16_t kind, const CEnvelope& envelope) {
+    CStorage stream;
+    return envelope.Store(stream) ? PostStored(service, flags, kind, stream) : 0;
 }
 
 }  // namespace
@@ -123,9 +136,9 @@ extern "C" MbBool MbServiceCall(MbService service, uint32_t flags, MbItem proced
     return Guarded<MbBool>(0, [&]() -> MbBool {
         if (!IsProcedureType(procedure)) return 0;
         if (argument == nullptr) return SendItem(service, flags, MbKindCall, procedure);
-        CItemRef envelope(MbMapNew());
-        if (!SetEntries(envelope.Get(), {{"proc", procedure}, {"arg", argument}})) return 0;
-        return SendItem(service, flags, MbKindCall, envelope.Get());
+        CEnvelope envelope;
+        if (!AddEntries(envelope, {{"proc", procedure}, {"arg", argument}})) return 0;
+        return SendEnvelope(service, flags, MbKindCall, envelope);
     });
 }
 
@@ -137,16 +150,15 @@ extern "C" MbBool MbServiceQuery(MbService service, uint32_t flags, MbItem proce
         if (replyService == nullptr || !IsProcedureType(procedure)) return 0;
         CSinkService* reply = ResolveAs<CSinkService>(replyService);
         if (reply == nullptr) return 0;
-        CItemRef sinkName(reply->GetSinkNameItem());
-        if (sinkName.Get() == nullptr) return 0;
-        CItemRef envelope(MbMapNew());
-        if (!SetEntries(envelope.Get(), {{"proc", procedure}, {"source", sinkName.Get()}, {"arg", argument},
-                                         {"cookie", cookie}})) {
-            return 0;
-        }
-        CItemRef serviceName(reply->GetNameItem());
-        if (!SetEntries(envelope.Get(), {{"service", serviceName.Get()}})) return 0;
-        return SendItem(service, flags, MbKindQuery, envelope.Get());
+        std::string sinkName = reply->SinkName();
+        if (sinkName.empty()) return 0;
+        CEnvelope envelope;
+        if (!envelope.Add("proc", procedure)) return 0;
+        envelope.AddText("source", std::move(sinkName));
+        if (!AddEntries(envelope, {{"arg", argument}, {"cookie", cookie}})) return 0;
+        std::string serviceName = reply->Name();
+        if (!serviceName.empty()) envelope.AddText("service", std::move(serviceName));
+        return SendEnvelope(service, flags, MbKindQuery, envelope);
     });
 }
 
@@ -166,8 +178,8 @@ extern "C" MbBool MbServiceReply(MbService service, uint32_t flags, MbItem proce
     return Guarded<MbBool>(0, [&]() -> MbBool {
         if (cookie == nullptr) return 0;
         if (procedure == nullptr && result == nullptr) return SendItem(service, flags, MbKindReply, cookie);
-        CItemRef envelope(MbMapNew());
-        if (!SetEntries(envelope.Get(), {{"cookie", cookie}, {"proc", procedure}, {"result", result}})) return 0;
-        return SendItem(service, flags, MbKindReply, envelope.Get());
+        CEnvelope envelope;
+        if (!AddEntries(envelope, {{"cookie", cookie}, {"proc", procedure}, {"result", result}})) return 0;
+        return SendEnvelope(service, flags, MbKindReply, envelope);
     });
 }

@@ -65,6 +65,7 @@ void CSink::Shutdown() {
     {
         ScopedLock hold(*this);
         oldServices.swap(services);
+        ForgetLastService();
         oldPeers.swap(peers);
     }
     for (auto& entry : oldServices) entry.second->Release();
@@ -219,6 +220,7 @@ void CSink::Remove(Registry<T>& registry, const char* key) {
         if (it == registry.end()) return;
         removed = it->second;
         registry.erase(it);
+        ForgetLastService();
     }
     removed->Release();
 }
@@ -235,6 +237,7 @@ CSinkService* CSink::AddService(const char* serviceName, HANDLE serviceEvent) {
     ScopedLock hold(*this);
     try {
         services[key] = service;
+        ForgetLastService();
     } catch (...) {
         service->Release();
         throw;
@@ -250,9 +253,21 @@ CSinkService* CSink::FindService(const char* serviceName) {
     return Find(services, serviceName);
 }
 
+// Messages for one service usually follow each other: the service found last is kept with the
+// exact name it was asked for, so the next message for that name skips the key and the registry.
+// Every change of the registry forgets it, under the lock that guards both.
 CRef<CSinkService> CSink::ShareService(const char* serviceName) {
     ScopedLock hold(*this);
-    return CRef<CSinkService>::Share(FindService(serviceName));
+    if (lastService == nullptr || serviceName == nullptr || lastServiceName != serviceName) {
+        lastService = FindService(serviceName);
+        lastServiceName = lastService != nullptr ? serviceName : "";
+    }
+    return CRef<CSinkService>::Share(lastService);
+}
+
+void CSink::ForgetLastService() {
+    lastService = nullptr;
+    lastServiceName.clear();
 }
 
 bool CSink::AddPeer(const char* peerName, CSinkPeer* peer) {

@@ -71,6 +71,8 @@ private:
     bool OnTest();
     bool OnConnectionNotice(bool connect, const uint8_t* data, uint16_t length, uint32_t flags);
     void TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags);
+    // Called under the lock by every change of the service registry.
+    void ForgetLastService();
 
     template <class T>
     using Registry = std::map<std::string, T*>;
@@ -86,6 +88,10 @@ private:
     std::string name;
     Registry<CSinkPeer> peers;
     Registry<CSinkService> services;
+    // The service ShareService found last (the registry holds its reference) and the name it was
+    // asked for; null when forgotten.
+    CSinkService* lastService = nullptr;
+    std::string lastServiceName;
 };
 
 // The registry key of a name: cut to 255 characters and lower-cased; false when the name is

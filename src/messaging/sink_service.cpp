@@ -282,12 +282,14 @@ MbItem CSinkService::GetState() {
     return MbHandleAddRef(state) == MbResultOk ? state : nullptr;
 }
 
-MbItem CSinkService::GetNameItem() {
+std::string CSinkService::Name() {
     ScopedLock hold(*this);
-    return name.empty() ? nullptr : MbAtomNewString(name.c_str());
+    return name;
 }
 
-MbItem CSinkService::GetSinkNameItem() {
+std::string CSinkService::SinkName() {
     ScopedLock hold(*this);
-    return sink != nullptr ? sink->GetNameItem() : nullptr;
+    std::string text;
+    if (sink != nullptr) sink->AppendName(text);
+    return text;
 }

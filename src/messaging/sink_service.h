@@ -31,9 +31,9 @@ public:
     void Detach();
     // The live state map with a reference for the caller.
     MbItem GetState();
-    // New String items of the service's name and of its sink's name; null when empty.
-    MbItem GetNameItem();
-    MbItem GetSinkNameItem();
+    // The service's name, and its sink's name ("" without a sink); "" stands for no name.
+    std::string Name();
+    std::string SinkName();
 
 private:
     class CTrace;

@@ -262,6 +262,43 @@ TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
     EXPECT_LE(receiver->PendingRequests(), kMaxPendingRequests);
 }
 
+// The sink keeps the service it found last: replacing or closing a service between messages for
+// the same name must send the next one to the service registered now (the sanitizer build sees a
+// use of a freed service).
+TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
+    MbService named = MbServiceOpen(source, "svc");
+    ASSERT_NE(named, nullptr);
+    auto call = [&](int32_t value) {
+        Item procedure(MbAtomNewInt(value));
+        return MbServiceCall(named, 0, procedure.handle, nullptr);
+    };
+    auto next = [&](MbSinkService from) {
+        MbItem message = nullptr;
+        int32_t value = -1;
+        if (TakeWithin(from, event, &message) == MbReceivedCall) MbAtomGetInt(message, &value);
+        if (message != nullptr) MbHandleRelease(message);
+        return value;
+    };
+    MbSinkService first = MbSinkServiceOpen(sink, "svc", event);
+    ASSERT_EQ(call(1), 1);
+    EXPECT_EQ(next(first), 1);
+    MbSinkService second = MbSinkServiceOpen(sink, "SVC", event);
+    ASSERT_EQ(call(2), 1);
+    EXPECT_EQ(next(second), 2);
+    MbSinkServiceClose(first);
+    MbSinkServiceClose(second);
+    ASSERT_EQ(call(3), 1);
+    // Handled in order on one stream: once this call arrived, the one for "svc" was handled.
+    Item marker(MbAtomNewString("marker"));
+    ASSERT_EQ(MbServiceCall(proxy, 0, marker.handle, nullptr), 1);
+    EXPECT_EQ(Next(MbReceivedCall), "\"marker\"");
+    MbSinkService third = MbSinkServiceOpen(sink, "svc", event);
+    ASSERT_EQ(call(4), 1);
+    EXPECT_EQ(next(third), 4) << "the call for a closed service went nowhere";
+    MbSinkServiceClose(third);
+    MbServiceClose(named);
+}
+
 TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
     MbSource other = MbSourceOpen(name.c_str());
     MbService otherProxy = MbServiceOpen(other, "");
