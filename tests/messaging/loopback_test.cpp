@@ -159,19 +159,6 @@ TEST_F(Loopback, RawSendIsTracedUpToItsFirstNulAndSignals) {
     EXPECT_TRUE(TraceArrives("._default.Request: received 3 bytes (xyz).\n"));
 }
 
-TEST_F(Loopback, GarbageItemPayloadsOfEveryKindAreDiscarded) {
-    const uint8_t garbage[] = {'K', 'v', 'b', 0, 1, 2, 3};
-    for (uint16_t kind = MbKindAdvise; kind <= MbKindReply; ++kind) {
-        ASSERT_EQ(MbServicePost(proxy, 0, kind, garbage, sizeof garbage), 1);
-    }
-    ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 5; }));
-    EXPECT_TRUE(Empty());
-    // The receiver keeps serving.
-    Item procedure(MbAtomNewUnsigned(9));
-    ASSERT_EQ(MbServiceCall(proxy, 0, procedure.handle, nullptr), 1);
-    EXPECT_EQ(Next(MbReceivedCall), TextOf(procedure.handle));
-}
-
 TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     Item first(MbAtomNewString("one"));
     Item second(MbAtomNewString("two"));
@@ -316,31 +303,6 @@ TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
     }
     MbServiceClose(otherProxy);
     MbSourceClose(other);
-}
-
-// Closing the last source to a sink and opening a new one must not let the new one's messages
-// overtake what the old one still had in flight.
-TEST_F(Loopback, OrderHoldsAcrossAClosedAndReopenedSource) {
-    MbServiceClose(proxy);
-    MbSourceClose(source);
-    proxy = nullptr;
-    source = nullptr;
-    for (int32_t i = 0; i < 60; ++i) {
-        MbSource link = MbSourceOpen(name.c_str());
-        MbService linkProxy = MbServiceOpen(link, "");
-        Item value(MbAtomNewInt(i));
-        ASSERT_EQ(MbServiceCall(linkProxy, 0, value.handle, nullptr), 1);
-        MbServiceClose(linkProxy);
-        MbSourceClose(link);
-    }
-    for (int32_t i = 0; i < 60; ++i) {
-        MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedCall);
-        int32_t value = -1;
-        MbAtomGetInt(message, &value);
-        MbHandleRelease(message);
-        ASSERT_EQ(value, i);
-    }
 }
 
 // A link closed while its connection notice is still queued, then made again at once: the
