@@ -4,6 +4,7 @@
 
 #include <mbus/win32.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,16 +13,24 @@ extern "C" {
 // The most handles one WaitForMultipleObjects call accepts.
 #define MAXIMUM_WAIT_OBJECTS 64u
 
-// A recursive lock. The storage is opaque here so that callers need no Linux header; the
-// implementation checks at compile time that its lock fits.
+// A recursive lock on a futex. Every object of the library carries one and takes it for each
+// operation, so the uncontended paths below are inline: one compare-and-swap to enter, one
+// exchange to leave. Only a contended enter and a leave with a sleeper call out.
 typedef struct CRITICAL_SECTION {
-    alignas(8) unsigned char opaque[16];
+    // 0 free, 1 held, 2 held and a thread may be sleeping on it.
+    std::atomic<uint32_t> state;
+    // Thread id of the holder, 0 when free. Only the holder writes its own id, so a thread
+    // that reads its own id holds the lock.
+    std::atomic<uint32_t> owner;
+    // Nesting depth of the holder; touched by the holder only.
+    uint32_t depth;
 } CRITICAL_SECTION;
 
 void InitializeCriticalSection(CRITICAL_SECTION* section) noexcept;
-void EnterCriticalSection(CRITICAL_SECTION* section) noexcept;
-void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept;
 void DeleteCriticalSection(CRITICAL_SECTION* section) noexcept;
+// The slow paths of the inline enter and leave.
+void AcquireContendedCriticalSection(CRITICAL_SECTION* section) noexcept;
+void WakeCriticalSectionWaiter(CRITICAL_SECTION* section) noexcept;
 
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits.
 DWORD GetTickCount(void) noexcept;
@@ -66,4 +75,26 @@ extern thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec"
 inline DWORD GetCurrentThreadId(void) noexcept {
     const DWORD id = cachedThreadId;
     return id != 0 ? id : FetchCurrentThreadId();
+}
+
+inline void EnterCriticalSection(CRITICAL_SECTION* section) noexcept {
+    const uint32_t self = GetCurrentThreadId();
+    if (section->owner.load(std::memory_order_relaxed) == self) {
+        ++section->depth;
+        return;
+    }
+    uint32_t expected = 0;
+    if (!section->state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+        AcquireContendedCriticalSection(section);
+    }
+    section->owner.store(self, std::memory_order_relaxed);
+    section->depth = 1;
+}
+
+// A thread that does not hold the lock leaves nothing.
+inline void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept {
+    if (section->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) return;
+    if (--section->depth != 0) return;
+    section->owner.store(0, std::memory_order_relaxed);
+    if (section->state.exchange(0, std::memory_order_release) == 2) WakeCriticalSectionWaiter(section);
 }
