@@ -1,5 +1,6 @@
 #include "runtime/ref_count.h"
 
+#include "runtime/object_memory.h"
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
@@ -18,31 +19,45 @@ void CRefCount::Describe(CTracer& out) {
 }
 
 uint16_t CRefCount::AddRef() {
-    ScopedLock hold(*this);
-    return ++refCount;
+    return static_cast<uint16_t>(refCount.fetch_add(1, std::memory_order_relaxed) + 1);
 }
 
 uint16_t CRefCount::Release() {
-    uint16_t previous;
-    {
-        ScopedLock hold(*this);
-        previous = refCount;
-        if (previous != 0) --refCount;
-    }
+    uint16_t previous = refCount.load(std::memory_order_relaxed);
+    do {
+        if (previous == 0) return 0;
+    } while (!refCount.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
+                                             std::memory_order_acq_rel, std::memory_order_relaxed));
     if (previous == 1) OnFinalRelease();
     return previous;
 }
 
 uint16_t CRefCount::DropRef() {
-    ScopedLock hold(*this);
-    return refCount--;
+    return refCount.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 uint16_t CRefCount::RefCount() {
-    ScopedLock hold(*this);
-    return refCount;
+    return refCount.load(std::memory_order_acquire);
 }
 
 void CCountable::OnFinalRelease() {
     delete this;
+}
+
+void* CRefCount::operator new(size_t size) {
+    void* block = AllocateObjectMemory(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+void* CRefCount::operator new(size_t size, const std::nothrow_t&) noexcept {
+    return AllocateObjectMemory(size);
+}
+
+void CRefCount::operator delete(void* block, size_t size) noexcept {
+    FreeObjectMemory(block, size);
+}
+
+void CRefCount::operator delete(void* block, const std::nothrow_t&) noexcept {
+    FreeObjectMemoryUnsized(block);
 }

@@ -2,7 +2,10 @@
 // tracker for its lifetime. CCountable: a CRefCount that destroys itself at count zero.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "runtime/lockable.h"
@@ -14,11 +17,13 @@ public:
     // Leaves the tracker before the lock is deleted.
     ~CRefCount() override;
 
-    // "%p %s (%u)": address, class name and the count read under the object's lock.
+    // "%p %s (%u)": address, class name and the count.
     void Describe(CTracer& out) override;
-    // Called by Release when the count reaches zero, after the lock has been left.
+    // Called by Release when the count reaches zero.
     virtual void OnFinalRelease() {}
 
+    // The count is one atomic word: every change is exact under any concurrency, costs one
+    // atomic instruction, and never waits for a caller holding the object's lock.
     // Returns the new count. The count wraps at 65535.
     uint16_t AddRef();
     // Returns the previous count. A count already at zero stays zero and nothing is destroyed.
@@ -28,8 +33,14 @@ public:
 
     uint16_t RefCount();
 
+    // Counted objects live in the per-thread block caches of object_memory.h.
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* block, size_t size) noexcept;
+    static void operator delete(void* block, const std::nothrow_t&) noexcept;
+
 protected:
-    uint16_t refCount;
+    std::atomic<uint16_t> refCount;
 };
 
 class CCountable : public CRefCount {

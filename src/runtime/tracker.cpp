@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "runtime/process.h"
 #include "runtime/ref_count.h"
@@ -11,86 +12,135 @@ namespace {
 
 constexpr size_t kInitialSlots = 16;
 
+// Fibonacci hashing: addresses are 16-byte aligned and often close together; the high bits of
+// the product mix every address bit above them. The top bits pick the shard, the bits below
+// them the home slot.
 uint64_t HashAddress(uintptr_t key) {
-    uint64_t x = key;
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdull;
-    x ^= x >> 33;
-    x *= 0xc4ceb9fe1a85ec53ull;
-    x ^= x >> 33;
-    return x;
+    return static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull;
 }
 
-}  // namespace
+size_t HomeSlot(uint64_t hash, size_t mask) {
+    return static_cast<size_t>(hash >> 24) & mask;
+}
 
-namespace {
+// Slots are read by lookups while a change may write them, so every access is atomic
+// (relaxed: the version counter orders them).
+uintptr_t LoadSlot(const uintptr_t& slot) {
+    return std::atomic_ref<const uintptr_t>(slot).load(std::memory_order_relaxed);
+}
 
-// Holds a shard's critical section for the lifetime of the scope.
-class CShardLock {
-public:
-    explicit CShardLock(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
-    ~CShardLock() { LeaveCriticalSection(section_); }
-    CShardLock(const CShardLock&) = delete;
-    CShardLock& operator=(const CShardLock&) = delete;
-
-private:
-    CRITICAL_SECTION* section_;
-};
+void StoreSlot(uintptr_t& slot, uintptr_t value) {
+    std::atomic_ref<uintptr_t>(slot).store(value, std::memory_order_relaxed);
+}
 
 }  // namespace
 
 CTracker::CShard::~CShard() {
-    std::free(slots_);
-    DeleteCriticalSection(&section_);
+    for (CTable* table = table_.load(std::memory_order_relaxed); table != nullptr;) {
+        CTable* retired = table->retired;
+        std::free(table);
+        table = retired;
+    }
 }
 
-size_t CTracker::CShard::Find(uintptr_t key, uint64_t hash) const {
-    size_t i = hash & mask_;
-    while (slots_[i] != 0 && slots_[i] != key) i = (i + 1) & mask_;
+void CTracker::CShard::BeginChange() {
+    version_.store(version_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+}
+
+void CTracker::CShard::EndChange() {
+    version_.store(version_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+size_t CTracker::CShard::Find(const CTable& table, uintptr_t key, uint64_t hash) {
+    size_t i = HomeSlot(hash, table.mask);
+    while (table.slots[i] != 0 && table.slots[i] != key) i = (i + 1) & table.mask;
     return i;
 }
 
+// A seqlock read: probe, then accept the answer only if no change began or ended meanwhile.
+// A probe that meets a change in progress may see moved entries, so it is bounded by the
+// table size and its answer is discarded.
 bool CTracker::CShard::Contains(uintptr_t key, uint64_t hash) const {
-    return slots_ != nullptr && slots_[Find(key, hash)] == key;
+    for (unsigned attempt = 0;; ++attempt) {
+        const uint32_t before = version_.load(std::memory_order_acquire);
+        if ((before & 1) != 0) {
+            if (attempt < 64) {
+                __builtin_ia32_pause();
+            } else {
+                std::this_thread::yield();
+            }
+            continue;
+        }
+        const CTable* table = table_.load(std::memory_order_acquire);
+        bool found = false;
+        if (table != nullptr) {
+            size_t i = HomeSlot(hash, table->mask);
+            for (size_t probes = 0; probes <= table->mask; ++probes, i = (i + 1) & table->mask) {
+                const uintptr_t slot = LoadSlot(table->slots[i]);
+                if (slot == 0) break;
+                if (slot == key) {
+                    found = true;
+                    break;
+                }
+            }
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (version_.load(std::memory_order_relaxed) == before) return found;
+    }
 }
 
 bool CTracker::CShard::Grow() {
-    const size_t capacity = slots_ == nullptr ? kInitialSlots : (mask_ + 1) * 2;
-    auto* grown = static_cast<uintptr_t*>(std::calloc(capacity, sizeof(uintptr_t)));
+    CTable* old = table_.load(std::memory_order_relaxed);
+    const size_t capacity = old == nullptr ? kInitialSlots : (old->mask + 1) * 2;
+    auto* grown = static_cast<CTable*>(std::calloc(1, sizeof(CTable) + capacity * sizeof(uintptr_t)));
     if (grown == nullptr) return false;
-    uintptr_t* old = slots_;
-    const size_t oldCapacity = old == nullptr ? 0 : mask_ + 1;
-    slots_ = grown;
-    mask_ = capacity - 1;
-    for (size_t i = 0; i < oldCapacity; ++i) {
-        if (old[i] != 0) slots_[Find(old[i], HashAddress(old[i]))] = old[i];
+    grown->retired = old;
+    grown->mask = capacity - 1;
+    if (old != nullptr) {
+        for (size_t i = 0; i <= old->mask; ++i) {
+            const uintptr_t key = old->slots[i];
+            if (key != 0) grown->slots[Find(*grown, key, HashAddress(key))] = key;
+        }
     }
-    std::free(old);
+    table_.store(grown, std::memory_order_release);
     return true;
 }
 
 bool CTracker::CShard::Insert(uintptr_t key, uint64_t hash) {
-    if (Contains(key, hash)) return false;
-    if ((size_ + 1) * 2 > (slots_ == nullptr ? 0 : mask_ + 1) && !Grow()) return false;
-    slots_[Find(key, hash)] = key;
+    CTable* table = table_.load(std::memory_order_relaxed);
+    if (table == nullptr || size_ * 2 + 2 > table->mask + 1) {
+        if (Contains(key, hash) || !Grow()) return false;
+        table = table_.load(std::memory_order_relaxed);
+    }
+    const size_t slot = Find(*table, key, hash);
+    if (table->slots[slot] == key) return false;
+    BeginChange();
+    StoreSlot(table->slots[slot], key);
+    EndChange();
     ++size_;
     return true;
 }
 
 // Backward-shift deletion keeps every probe chain unbroken without tombstones.
 bool CTracker::CShard::Erase(uintptr_t key, uint64_t hash) {
-    if (!Contains(key, hash)) return false;
-    size_t hole = Find(key, hash);
-    for (size_t next = (hole + 1) & mask_; slots_[next] != 0; next = (next + 1) & mask_) {
-        const size_t home = HashAddress(slots_[next]) & mask_;
+    CTable* table = table_.load(std::memory_order_relaxed);
+    if (table == nullptr) return false;
+    size_t hole = Find(*table, key, hash);
+    if (table->slots[hole] != key) return false;
+    const size_t mask = table->mask;
+    BeginChange();
+    for (size_t next = (hole + 1) & mask; table->slots[next] != 0; next = (next + 1) & mask) {
+        const size_t home = HomeSlot(HashAddress(table->slots[next]), mask);
         // Move the entry into the hole unless its home lies cyclically in (hole, next].
         const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
         if (!stays) {
-            slots_[hole] = slots_[next];
+            StoreSlot(table->slots[hole], table->slots[next]);
             hole = next;
         }
     }
-    slots_[hole] = 0;
+    StoreSlot(table->slots[hole], 0);
+    EndChange();
     --size_;
     return true;
 }
@@ -106,7 +156,7 @@ bool CTracker::Track(const void* object, bool add) {
     const auto key = reinterpret_cast<uintptr_t>(object);
     const uint64_t hash = HashAddress(key);
     CShard& shard = shards_[hash >> (64 - kShardBits)];
-    CShardLock hold(shard.Section());
+    CSpinHold hold(shard.Guard());
     return add ? shard.Insert(key, hash) : shard.Erase(key, hash);
 }
 
@@ -114,15 +164,13 @@ bool CTracker::IsKnown(const void* object) {
     if (object == nullptr) return false;
     const auto key = reinterpret_cast<uintptr_t>(object);
     const uint64_t hash = HashAddress(key);
-    CShard& shard = shards_[hash >> (64 - kShardBits)];
-    CShardLock hold(shard.Section());
-    return shard.Contains(key, hash);
+    return shards_[hash >> (64 - kShardBits)].Contains(key, hash);
 }
 
 size_t CTracker::Count() {
     size_t total = 0;
     for (CShard& shard : shards_) {
-        CShardLock hold(shard.Section());
+        CSpinHold hold(shard.Guard());
         total += shard.Size();
     }
     return total;

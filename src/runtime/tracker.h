@@ -2,10 +2,12 @@
 // the library follows it only after the tracker confirms that a counted object lives there.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "runtime/lockable.h"
+#include "runtime/spin_lock.h"
 
 class CRefCount;
 
@@ -21,32 +23,48 @@ public:
     size_t Count();
 
 private:
-    // The set is split into shards by address hash, each an open-addressing table with its
-    // own lock, so creating and destroying objects on several threads rarely contends.
-    // Lookups are constant time on average and never allocate.
+    // The set is split into shards by address hash, each an open-addressing table, so
+    // creating and destroying objects on several threads rarely contends. Lookups are
+    // constant time on average and never allocate.
     // One cache line at least per shard, so threads working in different shards do not
-    // contend for the same line. A shard is locked with a bare critical section, without the
-    // per-lock bookkeeping of CLockable: every object ever made passes through here twice.
+    // contend for the same line. Changes take the shard's spin lock (no per-lock bookkeeping:
+    // every object ever made passes through here twice, and no hold does more than probe a
+    // short chain). Lookups take no lock at all: see Contains.
     class alignas(64) CShard {
     public:
-        CShard() { InitializeCriticalSection(&section_); }
+        CShard() = default;
+        // Frees the table and every table it replaced.
         ~CShard();
         CShard(const CShard&) = delete;
         CShard& operator=(const CShard&) = delete;
 
+        // Under the guard.
         bool Insert(uintptr_t key, uint64_t hash);
         bool Erase(uintptr_t key, uint64_t hash);
+        // Without the guard, from any thread.
         bool Contains(uintptr_t key, uint64_t hash) const;
         size_t Size() const { return size_; }
-        CRITICAL_SECTION* Section() { return &section_; }
+        CSpinLock& Guard() { return guard_; }
 
     private:
-        size_t Find(uintptr_t key, uint64_t hash) const;
+        // Linear probing over mask + 1 slots; 0 marks an empty slot; at most half full.
+        // A table replaced by Grow is kept (linked through retired) until the shard goes, so
+        // a lookup that raced with the replacement still probes live memory.
+        struct CTable {
+            CTable* retired;
+            size_t mask;
+            uintptr_t slots[];
+        };
+
+        static size_t Find(const CTable& table, uintptr_t key, uint64_t hash);
         bool Grow();
-        CRITICAL_SECTION section_;
-        // Linear probing; 0 marks an empty slot; the table is at most half full.
-        uintptr_t* slots_ = nullptr;
-        size_t mask_ = 0;
+        // A change is bracketed by two increments of version_: odd while the table changes.
+        void BeginChange();
+        void EndChange();
+
+        CSpinLock guard_;
+        std::atomic<uint32_t> version_{0};
+        std::atomic<CTable*> table_{nullptr};
         size_t size_ = 0;
     };
 
