@@ -8,17 +8,6 @@
 
 namespace {
 
-// A malloc'd copy of length bytes followed by a NUL, or null when length is 0 or the
-// allocation fails.
-char* CopyBytes(const void* bytes, uint32_t length) {
-    if (bytes == nullptr || length == 0) return nullptr;
-    auto* copy = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
-    if (copy == nullptr) return nullptr;
-    std::memcpy(copy, bytes, length);
-    copy[length] = 0;
-    return copy;
-}
-
 uint32_t TextLength(const char* text) {
     if (text == nullptr) return 0;
     const size_t length = std::strlen(text);
@@ -33,39 +22,57 @@ uint32_t TextLength(const char* text) {
 // without taking the lock.
 CStr::CStr(const char* text) {
     className = "CStr";
-    const uint32_t length = TextLength(text);
-    data_ = CopyBytes(text, length);
-    length_ = data_ == nullptr ? 0 : length;
+    Install(text, TextLength(text));
 }
 
 CStr::CStr(const void* bytes, uint16_t length) {
     className = "CStr";
-    data_ = CopyBytes(bytes, length);
-    length_ = data_ == nullptr ? 0 : length;
+    Install(bytes, length);
 }
 
 CStr::~CStr() {
-    std::free(data_);
+    Drop();
 }
 
-void CStr::Replace(char* data, uint32_t length) {
-    char* old;
-    {
-        ScopedLock hold(*this);
-        old = data_;
-        data_ = data;
-        length_ = data == nullptr ? 0 : length;
+char* CStr::Reserve(uint32_t length) {
+    if (length <= kInlineCapacity) return inline_;
+    return static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+}
+
+void CStr::Settle(char* block, uint32_t length, bool complete) {
+    if (!complete) {
+        if (block != inline_) std::free(block);
+        return;
     }
-    std::free(old);
+    block[length] = 0;
+    data_ = block;
+    length_ = length;
+}
+
+void CStr::Drop() {
+    if (data_ != inline_) std::free(data_);
+    data_ = nullptr;
+    length_ = 0;
+}
+
+void CStr::Install(const void* bytes, uint32_t length) {
+    if (bytes == nullptr || length == 0) return;
+    char* block = Reserve(length);
+    if (block == nullptr) return;
+    std::memcpy(block, bytes, length);
+    Settle(block, length, true);
 }
 
 void CStr::Assign(const char* text) {
     const uint32_t length = TextLength(text);
-    Replace(CopyBytes(text, length), length);
+    ScopedLock hold(*this);
+    Drop();
+    Install(text, length);
 }
 
 void CStr::Clear() {
-    Replace(nullptr, 0);
+    ScopedLock hold(*this);
+    Drop();
 }
 
 bool CStr::Equals(const CStr* a, const CStr* b) {
@@ -107,39 +114,29 @@ uint16_t CStr::Write(CStorage& stream) {
     return static_cast<uint16_t>(count + stream.WriteBytes(data_, static_cast<uint16_t>(length_)));
 }
 
-// Reads into the final block directly and hands it out only when complete, so a short stream
-// gives no content, never a partial one.
-uint16_t CStr::ReadContent(CStorage& stream, char** data, uint32_t* length) {
-    *data = nullptr;
-    *length = 0;
+// Reads into the final storage directly and installs it only when complete, so a short stream
+// gives no content, never a partial one. The string must be empty.
+uint16_t CStr::ReadContent(CStorage& stream) {
     uint8_t field[2] = {0, 0};
     const uint16_t got = stream.ReadBytes(field, 2);
     const uint16_t announced = static_cast<uint16_t>(field[0] | field[1] << 8);
     if (announced == 0) return got;
-    auto* block = static_cast<char*>(std::malloc(static_cast<size_t>(announced) + 1));
+    char* block = Reserve(announced);
     if (block == nullptr) return got;
     const uint16_t read = stream.ReadBytes(block, announced);
-    if (read == announced) {
-        block[announced] = 0;
-        *data = block;
-        *length = announced;
-    } else {
-        std::free(block);
-    }
+    Settle(block, announced, read == announced);
     return static_cast<uint16_t>(got + read);
 }
 
 uint16_t CStr::Read(CStorage& stream) {
-    char* data;
-    uint32_t length;
-    const uint16_t consumed = ReadContent(stream, &data, &length);
-    Replace(data, length);
-    return consumed;
+    ScopedLock hold(*this);
+    Drop();
+    return ReadContent(stream);
 }
 
 CStr* CStr::ReadNew(CStorage& stream, uint16_t* consumed) {
     CStr* string = new (std::nothrow) CStr;
     if (string == nullptr) return nullptr;
-    *consumed = ReadContent(stream, &string->data_, &string->length_);
+    *consumed = string->ReadContent(stream);
     return string;
 }

@@ -48,12 +48,23 @@ public:
     static CStr* ReadNew(CStorage& stream, uint16_t* consumed);
 
 private:
-    // Reads a stored string: the length field and then the content, installed into *data (a
-    // malloc'd block with a NUL behind it) only when complete. Returns the bytes consumed.
-    static uint16_t ReadContent(CStorage& stream, char** data, uint32_t* length);
-    // Takes ownership of a malloc'd block of length + 1 bytes (NUL at [length]) or null.
-    void Replace(char* data, uint32_t length);
+    // Content up to this length lives in the object itself; longer content in a malloc'd block.
+    static constexpr uint32_t kInlineCapacity = 31;
 
+    // Storage for length bytes and a NUL: the inline buffer or a new block (null when none).
+    char* Reserve(uint32_t length);
+    // Installs length bytes written into block (from Reserve) when complete; else gives it back.
+    void Settle(char* block, uint32_t length, bool complete);
+    // Gives back the content, leaving the string empty.
+    void Drop();
+    // Copies length bytes into an empty string; nothing for a null pointer or a zero length.
+    void Install(const void* bytes, uint32_t length);
+    // Reads a stored string into an empty string: the length field, then the content,
+    // installed only when complete. Returns the bytes consumed.
+    uint16_t ReadContent(CStorage& stream);
+
+    // Null, inline_, or a malloc'd block.
     char* data_ = nullptr;
     uint32_t length_ = 0;
+    char inline_[kInlineCapacity + 1];
 };

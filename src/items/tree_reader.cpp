@@ -25,6 +25,7 @@
 namespace {
 
 constexpr uint32_t kMissingLimit = 65535;
+constexpr uint32_t kReservedElements = 8;
 
 bool KeyLess(const CMap::Entry& a, const CMap::Entry& b) {
     return CompareKeys(CKeyView::Of(*a.key), CKeyView::Of(*b.key)) < 0;
@@ -110,6 +111,12 @@ void CTreeReader::Enter(CStorable& container, bool isMap) {
     const bool whole = stream_.ReadBytes(field, 2) == 2;
     const uint32_t count = whole ? static_cast<uint32_t>(field[0] | field[1] << 8) : 0;
     frames_.push_back(Frame{&container, isMap, count, {}, {}});
+    // Room for a typical container at once; announced counts are not trusted beyond that.
+    if (isMap) {
+        frames_.back().entries.reserve(std::min<uint32_t>(count, kReservedElements));
+    } else {
+        frames_.back().elements.reserve(std::min<uint32_t>(count, kReservedElements));
+    }
     if (count == 0) {
         Install(frames_.back());
         frames_.pop_back();
