@@ -15,8 +15,8 @@ uint16_t CStorable::Write(CStorage&) {
 namespace {
 // The objects of this thread whose count reached zero and that wait for destruction, linked
 // through nextToDestroy_; and whether a destruction is running on this thread.
-thread_local CStorable* waitingForDestruction = nullptr;
-thread_local bool destroying = false;
+thread_local CStorable* waitingForDestruction __attribute__((tls_model("initial-exec"))) = nullptr;
+thread_local bool destroying __attribute__((tls_model("initial-exec"))) = false;
 }  // namespace
 
 void CStorable::OnFinalRelease() {

@@ -9,7 +9,7 @@ constexpr DWORD kSlowLockMs = 100;
 // Set while this thread writes a slow-lock report. The report goes through the user tracer,
 // whose own lock is held while the callback runs: a callback that is always slow would
 // otherwise report its own slowness forever. One report per slow lock, none about the report.
-thread_local bool writingSlowLockReport = false;
+thread_local bool writingSlowLockReport __attribute__((tls_model("initial-exec"))) = false;
 }  // namespace
 
 CLockable::CLockable() noexcept

@@ -14,12 +14,19 @@ namespace {
 constexpr size_t kGranule = 16;
 constexpr size_t kLargestCached = 256;
 constexpr size_t kClasses = kLargestCached / kGranule;
-// A thread keeps at most this many bytes of each class, so a thread that frees a large
-// tree built elsewhere holds on to a bounded amount of memory.
-constexpr size_t kBytesPerClass = 256 * 1024;
+// A thread keeps at most this many bytes of each class. A thread whose cache of a class is
+// full hands the whole list over to the depot, where a thread whose cache ran empty takes it:
+// blocks freed by one thread (a receiver dropping messages) serve another (the thread that
+// decodes them) without the general allocator. The depot keeps at most kDepotBytesPerClass.
+constexpr size_t kBytesPerClass = 32 * 1024;
+constexpr size_t kDepotBytesPerClass = 2 * 1024 * 1024;
 
+// Blocks of at least 16 bytes: the next block of a list, and in the depot, the first block of
+// a list also links the next list. Under AddressSanitizer the rest of a cached block is
+// poisoned; the links stay readable so that the leak checker still sees every cached block.
 struct CFreeBlock {
     CFreeBlock* next;
+    CFreeBlock* nextList;
 };
 
 // One thread's cached blocks: a free list and its length per size class. Every block came
@@ -51,23 +58,59 @@ void Unlink(CBlockCache* cache) {
     if (caches == cache) caches = cache->next;
 }
 
+// Whole cache lists by class, guarded by depotLock.
+struct CDepot {
+    CFreeBlock* lists[kClasses];
+    uint32_t counts[kClasses];
+};
+
+std::mutex depotLock;
+CDepot depot;
+
+constexpr size_t ClassBytes(size_t c) noexcept {
+    return (c + 1) * kGranule;
+}
+
+// How many blocks of each class a cache keeps, and how many full lists the depot keeps.
+constexpr auto kClassLimits = [] {
+    std::array<uint32_t, kClasses> limits{};
+    for (size_t c = 0; c < kClasses; ++c) limits[c] = static_cast<uint32_t>(kBytesPerClass / ClassBytes(c));
+    return limits;
+}();
+constexpr uint32_t kDepotLists = kDepotBytesPerClass / kBytesPerClass;
+
+// Hands a full list of class c to the depot; false when the depot is full.
+bool DepositList(size_t c, CFreeBlock* list) noexcept {
+    std::lock_guard<std::mutex> hold(depotLock);
+    if (depot.counts[c] >= kDepotLists) return false;
+    list->nextList = depot.lists[c];
+    depot.lists[c] = list;
+    ++depot.counts[c];
+    return true;
+}
+
+// A full list of class c from the depot, or null.
+CFreeBlock* WithdrawList(size_t c) noexcept {
+    std::lock_guard<std::mutex> hold(depotLock);
+    CFreeBlock* list = depot.lists[c];
+    if (list == nullptr) return nullptr;
+    depot.lists[c] = list->nextList;
+    --depot.counts[c];
+    return list;
+}
+
 // The calling thread's cache, made on its first free. Initial-exec keeps the read one
 // instruction; the cache itself lives on the heap so the static TLS stays one pointer.
 thread_local CBlockCache* threadCache __attribute__((tls_model("initial-exec"))) = nullptr;
 
-// The cache of a thread whose own cache was released as it ends: always empty and always full,
-// so the thread's last frees go straight back to the allocator.
-CBlockCache endedCache = [] {
-    CBlockCache cache{};
-    for (uint32_t& count : cache.counts) count = UINT32_MAX;
-    return cache;
-}();
+// Marks a thread whose cache was released as it ends: its last frees go straight back to
+// the allocator.
+CBlockCache endedCache;
 
 void ReleaseCache(CBlockCache* cache) noexcept {
     Unlink(cache);
     for (size_t c = 0; c < kClasses; ++c) {
         for (CFreeBlock* block = cache->heads[c]; block != nullptr;) {
-            ASAN_UNPOISON_MEMORY_REGION(block, sizeof(CFreeBlock));
             CFreeBlock* next = block->next;
             std::free(block);
             block = next;
@@ -100,12 +143,34 @@ size_t ClassOf(size_t size) noexcept {
     return (size - 1) / kGranule;
 }
 
-// How many blocks of each class a cache keeps.
-constexpr auto kClassLimits = [] {
-    std::array<uint32_t, kClasses> limits{};
-    for (size_t c = 0; c < kClasses; ++c) limits[c] = static_cast<uint32_t>(kBytesPerClass / ((c + 1) * kGranule));
-    return limits;
-}();
+}  // namespace
+
+// The slow paths, kept out of line so that the common case stays a few instructions.
+namespace {
+
+// Gives the thread's cache a list of class c from the depot; false when there is none.
+__attribute__((noinline)) bool Refill(size_t c) noexcept {
+    CBlockCache* cache = ThreadCache();
+    if (cache == nullptr || cache == &endedCache) return false;
+    cache->heads[c] = WithdrawList(c);
+    if (cache->heads[c] == nullptr) return false;
+    cache->counts[c] = kClassLimits[c];
+    return true;
+}
+
+// Frees a block that the thread's cache cannot take as it is: makes the cache, or moves the
+// full list to the depot first.
+__attribute__((noinline)) void FreeSlowly(void* block, size_t size) noexcept {
+    CBlockCache* cache = size == 0 || size > kLargestCached ? nullptr : ThreadCache();
+    if (cache == nullptr || cache == &endedCache) return std::free(block);
+    const size_t c = ClassOf(size);
+    if (cache->counts[c] >= kClassLimits[c]) {
+        if (!DepositList(c, cache->heads[c])) return std::free(block);
+        cache->heads[c] = nullptr;
+        cache->counts[c] = 0;
+    }
+    FreeObjectMemory(block, size);
+}
 
 }  // namespace
 
@@ -113,29 +178,30 @@ void* AllocateObjectMemory(size_t size) noexcept {
     if (size == 0 || size > kLargestCached) return std::malloc(size == 0 ? 1 : size);
     const size_t c = ClassOf(size);
     CBlockCache* cache = threadCache;
-    if (cache != nullptr && cache->heads[c] != nullptr) {
-        CFreeBlock* block = cache->heads[c];
-        ASAN_UNPOISON_MEMORY_REGION(block, (c + 1) * kGranule);
-        cache->heads[c] = block->next;
-        --cache->counts[c];
-        return block;
+    if (cache == nullptr || cache->heads[c] == nullptr) {
+        if (!Refill(c)) return std::malloc(ClassBytes(c));
+        cache = threadCache;
     }
-    return std::malloc((c + 1) * kGranule);
+    CFreeBlock* block = cache->heads[c];
+    ASAN_UNPOISON_MEMORY_REGION(block, ClassBytes(c));
+    cache->heads[c] = block->next;
+    --cache->counts[c];
+    return block;
 }
 
 void FreeObjectMemory(void* block, size_t size) noexcept {
     if (block == nullptr) return;
-    CBlockCache* cache = size == 0 || size > kLargestCached ? nullptr : ThreadCache();
-    const size_t c = cache == nullptr ? 0 : ClassOf(size);
-    if (cache == nullptr || cache->counts[c] >= kClassLimits[c]) {
-        std::free(block);
-        return;
+    CBlockCache* cache = threadCache;
+    const size_t c = ClassOf(size);
+    if (cache == nullptr || cache == &endedCache || size == 0 || size > kLargestCached ||
+        cache->counts[c] >= kClassLimits[c]) {
+        return FreeSlowly(block, size);
     }
     auto* link = static_cast<CFreeBlock*>(block);
     link->next = cache->heads[c];
     cache->heads[c] = link;
     ++cache->counts[c];
-    ASAN_POISON_MEMORY_REGION(block, (c + 1) * kGranule);
+    ASAN_POISON_MEMORY_REGION(link + 1, ClassBytes(c) - sizeof(CFreeBlock));
 }
 
 void FreeObjectMemoryUnsized(void* block) noexcept {
