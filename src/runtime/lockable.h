@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "runtime/hold.h"
 
 class CTracer;
 
@@ -34,13 +35,4 @@ protected:
 };
 
 // Holds an object's lock for the lifetime of the scope.
-class ScopedLock {
-public:
-    explicit ScopedLock(CLockable& object) : object_(object) { object_.Lock(); }
-    ~ScopedLock() { object_.Unlock(); }
-    ScopedLock(const ScopedLock&) = delete;
-    ScopedLock& operator=(const ScopedLock&) = delete;
-
-private:
-    CLockable& object_;
-};
+using ScopedLock = CHold<CLockable>;

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <thread>
 
+#include "runtime/hold.h"
+
 class CSpinLock {
 public:
     void Lock() noexcept {
@@ -29,13 +31,4 @@ private:
 };
 
 // Holds a spin lock for the lifetime of the scope.
-class CSpinHold {
-public:
-    explicit CSpinHold(CSpinLock& lock) : lock_(lock) { lock_.Lock(); }
-    ~CSpinHold() { lock_.Unlock(); }
-    CSpinHold(const CSpinHold&) = delete;
-    CSpinHold& operator=(const CSpinHold&) = delete;
-
-private:
-    CSpinLock& lock_;
-};
+using CSpinHold = CHold<CSpinLock>;
