@@ -9,13 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "support/trace_capture.h"
+#include "support/item_handles.h"
 
 // A unique sink name for this process: prefix + pid, at most 31 characters.
 std::string UniqueName(const char* prefix);
-
-// Text form of an item (not bare), "" for null.
-std::string TextOf(MbItem item);
 
 // Waits up to timeoutMs for a message on `service`, taking it. Returns the receive code
 // (9 on time-out) and stores the message (caller releases) in *message.
