@@ -1,7 +1,6 @@
 // Worker threads: order, payload copies, pending counts, start and stop.
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,7 +12,7 @@
 #include "requests/request_handler.h"
 #include "requests/request_thread.h"
 #include "requests/request_threads.h"
-#include "support/trace_capture.h"
+#include "support/messaging_fixture.h"
 
 using namespace std::chrono_literals;
 
@@ -25,6 +24,7 @@ struct Seen {
     int32_t kind;
     std::string data;
     bool dataWasNull;
+    bool operator==(const Seen&) const = default;
 };
 
 class CRecordingHandler : public CRequestHandler {
@@ -42,14 +42,10 @@ public:
     }
     // Waits until `count` requests were seen and every request object is gone.
     bool WaitFor(size_t count) {
-        for (int i = 0; i < 1000; ++i) {
-            {
-                std::lock_guard<std::mutex> hold(mutex);
-                if (seen.size() >= count && PendingRequests() == 0) return true;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
+        return Eventually([&] {
+            std::lock_guard<std::mutex> hold(mutex);
+            return seen.size() >= count && PendingRequests() == 0;
+        });
     }
 
     std::mutex mutex;
@@ -60,6 +56,7 @@ public:
 };
 
 using Requests = LibraryTest;
+using RequestThread = LibraryTest;
 
 }  // namespace
 
@@ -74,17 +71,7 @@ TEST_F(Requests, RunInPostingOrderWithTheirOwnCopies) {
     ASSERT_TRUE(PostRequest(false, handler.Get(), nullptr, 0, 1, nullptr, 10));
     ASSERT_TRUE(PostRequest(false, handler.Get(), "", 1, -2, big.data(), 65535));
     ASSERT_TRUE(handler->WaitFor(3));
-
-    ASSERT_EQ(handler->seen.size(), 3u);
-    EXPECT_EQ(handler->seen[0].service, "svc");
-    EXPECT_EQ(handler->seen[0].flags, 7u);
-    EXPECT_EQ(handler->seen[0].kind, 4);
-    EXPECT_EQ(handler->seen[0].data, "one");
-    EXPECT_EQ(handler->seen[1].service, "");
-    EXPECT_EQ(handler->seen[1].data, "");
-    EXPECT_FALSE(handler->seen[1].dataWasNull);
-    EXPECT_EQ(handler->seen[2].kind, -2);
-    EXPECT_EQ(handler->seen[2].data, big);
+    EXPECT_TRUE(handler->seen == (std::vector<Seen>{{"svc", 7, 4, "one", false}, {"", 0, 1, "", false}, {"", 1, -2, big, false}}));
     EXPECT_EQ(handler->RefCount(), 1u) << "every request gave its handler reference back";
 }
 
@@ -124,10 +111,6 @@ public:
         runs.fetch_add(1);
         return true;
     }
-    bool WaitUntil(const std::function<bool()>& condition) {
-        for (int i = 0; i < 2000 && !condition(); ++i) std::this_thread::sleep_for(5ms);
-        return condition();
-    }
     std::atomic<bool> started{false};
     std::atomic<bool> released{false};
     std::atomic<uint32_t> runs{0};
@@ -139,7 +122,7 @@ public:
 TEST_F(Requests, AHandlerTakesNoMoreThanTheMostPendingRequests) {
     CRef<CBlockingHandler> handler = CRef<CBlockingHandler>::Adopt(new CBlockingHandler);
     ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0));
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
+    ASSERT_TRUE(Eventually([&] { return handler->started.load(); }));
     for (uint32_t i = 1; i < kMaxPendingRequests; ++i) ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0));
     EXPECT_EQ(handler->PendingRequests(), kMaxPendingRequests);
     EXPECT_FALSE(PostRequest(false, handler.Get(), "s", 0, 1, "x", 1));
@@ -148,15 +131,14 @@ TEST_F(Requests, AHandlerTakesNoMoreThanTheMostPendingRequests) {
     EXPECT_EQ(handler->RefCount(), 1 + kMaxPendingRequests);
 
     handler->released.store(true);
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->PendingRequests() == 0; }));
+    ASSERT_TRUE(Eventually([&] { return handler->PendingRequests() == 0; }, 20000));
     EXPECT_EQ(handler->runs.load(), kMaxPendingRequests);
     ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0)) << "posting works again once drained";
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->PendingRequests() == 0; }));
+    ASSERT_TRUE(Eventually([&] { return handler->PendingRequests() == 0; }));
     EXPECT_EQ(handler->RefCount(), 1u);
 }
 
-TEST(RequestThread, StartAndStopRefuseTheWrongState) {
-    ASSERT_EQ(MbLibraryInit(), 1);
+TEST_F(RequestThread, StartAndStopRefuseTheWrongState) {
     std::atomic<CRequestThread*> slot{nullptr};
     CRequestThread* thread = new CRequestThread(&slot);
     EXPECT_EQ(slot.load(), thread);
@@ -168,19 +150,17 @@ TEST(RequestThread, StartAndStopRefuseTheWrongState) {
     EXPECT_TRUE(thread->Stop());
     thread->Release();
     EXPECT_EQ(slot.load(), nullptr);
-    MbLibraryTerm();
 }
 
 // Requests queued before Stop still run, then the worker ends: Stop interrupts a busy worker
 // without cutting its queue short.
-TEST(RequestThread, StopRunsWhatWasQueuedBeforeIt) {
-    ASSERT_EQ(MbLibraryInit(), 1);
+TEST_F(RequestThread, StopRunsWhatWasQueuedBeforeIt) {
     std::atomic<CRequestThread*> slot{nullptr};
     CRequestThread* thread = new CRequestThread(&slot);
     ASSERT_TRUE(thread->Start());
     CBlockingHandler* handler = new CBlockingHandler;
     ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
+    ASSERT_TRUE(Eventually([&] { return handler->started.load(); }));
     // Queued while the worker is busy: the stop comes while they wait.
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
     std::atomic<int> stopped{-1};
@@ -193,11 +173,10 @@ TEST(RequestThread, StopRunsWhatWasQueuedBeforeIt) {
     EXPECT_EQ(handler->PendingRequests(), 0u);
     EXPECT_TRUE(thread->Start()) << "and the thread object runs again";
     ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
-    EXPECT_TRUE(handler->WaitUntil([&] { return handler->runs.load() == 4; }));
+    EXPECT_TRUE(Eventually([&] { return handler->runs.load() == 4; }));
     EXPECT_TRUE(thread->Stop());
     thread->Release();
     handler->Release();
-    MbLibraryTerm();
 }
 
 namespace {
@@ -214,27 +193,20 @@ public:
 };
 }  // namespace
 
-TEST(RequestThread, StopFromTheWorkerItselfGivesUpAfterFiveSeconds) {
-    ASSERT_EQ(MbLibraryInit(), 1);
+TEST_F(RequestThread, StopFromTheWorkerItselfGivesUpAfterFiveSeconds) {
     std::atomic<CRequestThread*> slot{nullptr};
     CRequestThread* thread = new CRequestThread(&slot);
     ASSERT_TRUE(thread->Start());
     CSelfStopper* stopper = new CSelfStopper(thread);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(thread->Queue().Post(stopper, "", 0, 0, nullptr, 0));
-    while (stopper->result.load() == -1 && std::chrono::steady_clock::now() - start < 10s) {
-        std::this_thread::sleep_for(10ms);
-    }
+    ASSERT_TRUE(Eventually([&] { return stopper->result.load() != -1; }, 10000));
     EXPECT_EQ(stopper->result.load(), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 4900ms);
     // The worker still holds its own reference: the object goes when the worker ends.
     thread->Release();
-    while (slot.load() != nullptr && std::chrono::steady_clock::now() - start < 20s) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(slot.load(), nullptr);
+    EXPECT_TRUE(Eventually([&] { return slot.load() == nullptr; }, 10000));
     stopper->Release();
-    MbLibraryTerm();
 }
 
 TEST(RequestThreads, PostingWithoutTheLibraryQueuesNothing) {
