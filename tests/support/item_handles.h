@@ -30,6 +30,18 @@ inline size_t UnknownHandleWarnings() {
     return trace_capture::CountContaining("attempt to reference an unknown object at");
 }
 
+// Holds a handle (a new item, say) until the end of its scope or full expression, then releases it.
+struct Held {
+    explicit Held(MbHandle held) : handle(held) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (handle != nullptr) MbHandleRelease(handle);
+    }
+    operator MbHandle() const { return handle; }
+    MbHandle handle;
+};
+
 // An address that no library object ever had.
 inline MbItem ForeignHandle() {
     static int foreign;
