@@ -29,8 +29,7 @@ TEST(MessageText, SystemTextsAndEmptyTextForUnknownIds) {
         {1723, "The RPC server is too busy to complete this operation.\r\n"}, {1761, "The entry is not found.\r\n"},
         {3, ""}, {1699, ""}, {1724, ""}, {1762, ""}, {0xFFFFFFFF, ""},
     };
-    for (const auto& [id, text] : cases)
-        EXPECT_EQ(Text(id), text) << id;
+    for (const auto& [id, text] : cases) EXPECT_EQ(Text(id), text) << id;
 }
 
 // The text and its terminator must fit; only system texts, only in English or neutral language.
