@@ -4,6 +4,8 @@
 #include <functional>
 #include <random>
 
+#include <mbus/mbus.h>
+
 #include "items/item_testing.h"
 
 namespace {
@@ -11,18 +13,10 @@ namespace {
 // The small message tree: {"proc", "source", "cookie", "arg": {int, real, one-letter string,
 // list of five short strings, time}}.
 CRef<CItem> MessageTree() {
-    CRef<CItem> root = CItem::NewMap(), arg = CItem::NewMap(), list = CItem::NewList();
-    for (const char* text : {"alpha", "beta", "gamma", "delta", "eps"}) list->GetList()->Append(AtomItem(String(text)).Get());
-    arg->GetMap()->SetNamed("i", AtomItem(Int(-42)).Get());
-    arg->GetMap()->SetNamed("r", AtomItem(Real(2.5)).Get());
-    arg->GetMap()->SetNamed("s", AtomItem(String("x")).Get());
-    arg->GetMap()->SetNamed("l", list.Get());
-    arg->GetMap()->SetNamed("t", AtomItem(Typed(MbTypeUtcTime, 13300000000000)).Get());
-    root->GetMap()->SetNamed("proc", AtomItem(String("Deliver")).Get());
-    root->GetMap()->SetNamed("source", AtomItem(String("client-7")).Get());
-    root->GetMap()->SetNamed("cookie", AtomItem(Typed(MbTypeCookie, 0x0123456789ABCDEF)).Get());
-    root->GetMap()->SetNamed("arg", arg.Get());
-    return root;
+    return CRef<CItem>::Adopt(static_cast<CItem*>(
+        MbBuild("{s:s s:s s:c s:{s:i s:r s:s s:[s s s s s] s:g}}", "proc", "Deliver", "source", "client-7", "cookie",
+                uint64_t{0x0123456789ABCDEF}, "arg", "i", -42, "r", 2.5, "s", "x", "l", "alpha", "beta", "gamma",
+                "delta", "eps", "t", int64_t{13300000000000})));
 }
 
 // A straightforward recursive reader with the same rules as the library's iterative one, used
