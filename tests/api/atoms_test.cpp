@@ -1,36 +1,37 @@
-// Item creators, atom getters and setters through the exported functions.
+// Library start and end, item creators, and atom getters and setters through the exported
+// functions.
 #include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <mbus/mbus.h>
 
-#include "api/item_api_support.h"
 #include "items/item.h"
+#include "support/item_handles.h"
 
-TEST_F(ItemApi, EachCreatorGivesItsTypeAndOneReference) {
-    const struct {
-        MbItem item;
-        uint32_t type;
-    } cases[] = {
-        {MbAtomNewNone(), MbTypeNone},       {MbAtomNewBlob("ab", 2), MbTypeBlob},   {MbAtomNewBool(7), MbTypeBool},
-        {MbAtomNewCookie(1, 2), MbTypeCookie}, {MbAtomNewInt(-4), MbTypeInt},      {MbAtomNewTime(0, 5), MbTypeLocalTime},
-        {MbAtomNewReal(0.5), MbTypeReal},    {MbAtomNewTime(5, 5), MbTypeUtcTime}, {MbAtomNewString("x"), MbTypeString},
-        {MbAtomNewUnsigned(3), MbTypeUnsigned}, {MbListNew(), MbTypeList},        {MbMapNew(), MbTypeMap},
-        {MbAtomNewSystemTime(0, nullptr), MbTypeLocalTime},
-    };
-    const size_t live = LiveObjects();
-    for (const auto& entry : cases) {
-        ASSERT_NE(entry.item, nullptr);
-        EXPECT_EQ(TypeOf(entry.item), entry.type);
-        EXPECT_EQ(Refs(entry.item), 1u);
-        EXPECT_EQ(MbHandleRelease(entry.item), 0u);
+TEST(Lifetime, TermWithoutInitIsHarmlessAndInitTermRepeat) {
+    EXPECT_EQ(MbVersionGet(), 82u) << "answered without init";
+    MbLibraryTerm();
+    MbLibraryTerm();
+    EXPECT_FALSE(process::Initialised());
+    EXPECT_EQ(MbHandleRelease(reinterpret_cast<void*>(0x1000)), 3u);
+    for (int period = 0; period < 3; ++period) {
+        ASSERT_EQ(MbLibraryInit(), 1);
+        EXPECT_TRUE(process::Initialised());
+        MbLibraryTerm();
+        EXPECT_FALSE(process::Initialised());
     }
-    EXPECT_LT(LiveObjects(), live);
-    EXPECT_EQ(UnknownHandleWarnings(), 0u);
 }
 
-TEST_F(ItemApi, ItemsMadeBeforeInitAreRefused) {
+// A second init keeps the handles and the installed callback; items are refused once terminated.
+TEST_F(ItemApi, SecondInitSucceedsWithoutEffectAndTermRefusesNewItems) {
+    CCountable* object = new CCountable;
+    EXPECT_EQ(MbLibraryInit(), 1);
+    EXPECT_EQ(MbHandleAddRef(object), 0u) << "handles stay valid";
+    EXPECT_EQ(MbHandleRelease(reinterpret_cast<void*>(0x20)), 3u);
+    EXPECT_EQ(trace_capture::Records().size(), 1u) << "the callback stays installed";
+    EXPECT_EQ(MbHandleRelease(object), 0u);
+    EXPECT_EQ(MbHandleRelease(object), 0u);
     MbLibraryTerm();
     EXPECT_EQ(MbAtomNewInt(1), nullptr);
     EXPECT_EQ(MbAtomNewNone(), nullptr);
@@ -39,46 +40,52 @@ TEST_F(ItemApi, ItemsMadeBeforeInitAreRefused) {
     ASSERT_EQ(MbLibraryInit(), 1);
 }
 
+TEST_F(ItemApi, EachCreatorGivesItsTypeAndOneReference) {
+    const std::pair<MbItem, uint32_t> cases[] = {
+        {MbAtomNewNone(), MbTypeNone},         {MbAtomNewBlob("ab", 2), MbTypeBlob}, {MbAtomNewBool(7), MbTypeBool},
+        {MbAtomNewCookie(1, 2), MbTypeCookie}, {MbAtomNewInt(-4), MbTypeInt},        {MbAtomNewReal(0.5), MbTypeReal},
+        {MbAtomNewTime(0, 5), MbTypeLocalTime}, {MbAtomNewTime(5, 5), MbTypeUtcTime}, {MbListNew(), MbTypeList},
+        {MbAtomNewString("x"), MbTypeString}, {MbAtomNewUnsigned(3), MbTypeUnsigned}, {MbMapNew(), MbTypeMap},
+        {MbAtomNewSystemTime(0, nullptr), MbTypeLocalTime},
+    };
+    const size_t live = LiveObjects();
+    for (const auto& [item, type] : cases) {
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(TypeOf(item), type);
+        EXPECT_EQ(Refs(item), 1u);
+        EXPECT_EQ(MbHandleRelease(item), 0u);
+    }
+    EXPECT_LT(LiveObjects(), live);
+    EXPECT_EQ(UnknownHandleWarnings(), 0u);
+}
+
 // Blob lengths use their low 16 bits; copies never pass the caller's size and say when they cut
 // (5); duplicates are the caller's own memory.
 TEST_F(ItemApi, BytesOutOfStringsAndBlobs) {
     const char bytes[] = "a\0cdef";
     MbItem blob = MbAtomNewBlob(bytes, 0x30003), text = MbAtomNewString("abcdef");
     const void* data = nullptr;
-    uint16_t length = 0;
-    ASSERT_EQ(MbAtomGetBlob(blob, &data, &length), 0u);
-    EXPECT_EQ(std::string(static_cast<const char*>(data), length), std::string(bytes, 3));
-    EXPECT_EQ(MbAtomSetBlob(blob, bytes, 0x10006), 0u);
-    EXPECT_EQ(BlobText(blob), std::string(bytes, 6));
-
-    char buffer[8];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(MbAtomCopyString(text, buffer, &length, 4), 5u);
-    EXPECT_EQ(std::string(buffer, 5), std::string("abc\0#", 5));
-    EXPECT_EQ(length, 6u);
-    EXPECT_EQ(MbAtomCopyString(text, buffer, &length, 6), 5u) << "no room for the NUL";
-    EXPECT_STREQ(buffer, "abcde");
-    EXPECT_EQ(MbAtomCopyString(text, buffer, nullptr, 7), 0u);
-    EXPECT_STREQ(buffer, "abcdef");
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(MbAtomCopyBlob(blob, buffer, &length, 4), 5u);
-    EXPECT_EQ(length, 4u);
-    EXPECT_EQ(std::string(buffer, 5), std::string("a\0cd#", 5));
-    EXPECT_EQ(MbAtomCopyBlob(blob, buffer, &length, 6), 0u);
-    EXPECT_EQ(length, 6u);
-
-    char* copy = nullptr;
-    ASSERT_EQ(MbAtomDupString(text, &copy, &length), 0u);
-    EXPECT_STREQ(copy, "abcdef");
     const char* own = nullptr;
-    ASSERT_EQ(MbAtomGetString(text, &own, nullptr), 0u);
-    EXPECT_NE(own, copy);
-    EXPECT_EQ(MbMemoryFree(copy), 0u);
+    char* copy = nullptr;
     void* duplicate = nullptr;
-    ASSERT_EQ(MbAtomDupBlob(blob, &duplicate, &length), 0u);
-    EXPECT_EQ(std::string(static_cast<char*>(duplicate), length), std::string(bytes, 6));
-    EXPECT_EQ(MbMemoryFree(duplicate), 0u);
-    EXPECT_EQ(Refs(blob), 1u) << "getters add no reference";
+    uint16_t n = 0;
+    char buffer[8];
+    const auto junk = [&] { return static_cast<char*>(std::memset(buffer, '#', sizeof buffer)); };
+    const auto is = [&](const char* expected, size_t length) { return std::string(buffer, length) == std::string(expected, length); };
+    ExpectResults({
+        {"GetBlob", MbAtomGetBlob(blob, &data, &n), 0, std::string(static_cast<const char*>(data), n) == std::string(bytes, 3)},
+        {"SetBlob", MbAtomSetBlob(blob, bytes, 0x10006), 0, BlobText(blob) == std::string(bytes, 6)},
+        {"CopyString cut", MbAtomCopyString(text, junk(), &n, 4), 5, is("abc\0#", 5) && n == 6},
+        {"CopyString no room for the NUL", MbAtomCopyString(text, buffer, &n, 6), 5, is("abcde", 6)},
+        {"CopyString fits", MbAtomCopyString(text, buffer, nullptr, 7), 0, is("abcdef", 7)},
+        {"CopyBlob cut", MbAtomCopyBlob(blob, junk(), &n, 4), 5, n == 4 && is("a\0cd#", 5)},
+        {"CopyBlob fits", MbAtomCopyBlob(blob, buffer, &n, 6), 0, n == 6},
+        {"DupString", MbAtomDupString(text, &copy, &n), 0, std::string(copy) == "abcdef" && n == 6},
+        {"GetString", MbAtomGetString(text, &own, nullptr), 0, own != copy},
+        {"DupBlob", MbAtomDupBlob(blob, &duplicate, &n), 0, std::string(static_cast<char*>(duplicate), n) == std::string(bytes, 6)},
+        {"free the copy", MbMemoryFree(copy), 0, true},
+        {"free the duplicate", MbMemoryFree(duplicate), 0, Refs(blob) == 1u},
+    });
     MbHandleRelease(text);
     MbHandleRelease(blob);
 }
@@ -89,113 +96,66 @@ TEST_F(ItemApi, TextsBeyond16BitLengths) {
     const std::string longText(70000, 'q');
     MbItem item = MbAtomNewString(longText.c_str());
     const char* text = nullptr;
-    uint16_t length = 0;
-    ASSERT_EQ(MbAtomGetString(item, &text, &length), 0u);
-    EXPECT_EQ(length, 65535u);
-    EXPECT_EQ(std::strlen(text), longText.size());
-    char buffer[8];
-    EXPECT_EQ(MbAtomCopyString(item, buffer, &length, sizeof buffer), 5u);
-    EXPECT_EQ(length, 65535u);
     char* copy = nullptr;
-    ASSERT_EQ(MbAtomDupString(item, &copy, &length), 0u);
-    EXPECT_EQ(std::strlen(copy), longText.size());
+    uint16_t n = 0;
+    char buffer[8];
+    ExpectResults({
+        {"GetString", MbAtomGetString(item, &text, &n), 0, n == 65535 && std::strlen(text) == longText.size()},
+        {"CopyString", MbAtomCopyString(item, buffer, &(n = 0), sizeof buffer), 5, n == 65535},
+        {"DupString", MbAtomDupString(item, &copy, &(n = 0)), 0, std::strlen(copy) == longText.size() && n == 65535},
+    });
     MbMemoryFree(copy);
     EXPECT_EQ(MbItemToBytes(item), nullptr);
     MbHandleRelease(item);
 }
 
-TEST_F(ItemApi, GettersConvertAndTellTheTimeKind) {
-    MbItem real = MbAtomNewReal(2.5), boolean = MbAtomNewBool(5), cookie = MbAtomNewCookie(2, 1);
-    MbItem utc = MbAtomNewTime(5, 123456789), local = MbAtomNewTime(0, -5);
-    int32_t value = 0, flag = 7;
-    double number = 0;
-    uint64_t bits = 0;
-    int64_t milliseconds = 0;
-    EXPECT_EQ(MbAtomGetInt(real, &value), 0u);
-    EXPECT_EQ(value, 3);
-    EXPECT_EQ(MbAtomGetBool(boolean, &value), 0u);
-    EXPECT_EQ(value, 5) << "stored unchanged";
-    EXPECT_EQ(MbAtomGetReal(boolean, &number), 0u);
-    EXPECT_EQ(number, 1.0);
-    EXPECT_EQ(MbAtomGetCookie(cookie, &bits), 0u);
-    EXPECT_EQ(bits, 0x0000000100000002u);
-    ASSERT_EQ(MbAtomGetTime(utc, &flag, &milliseconds), 0u);
-    EXPECT_EQ(flag, 1);
-    EXPECT_EQ(milliseconds, 123456789);
-    ASSERT_EQ(MbAtomGetTime(local, &flag, &milliseconds), 0u);
-    EXPECT_EQ(flag, 0);
-    EXPECT_EQ(milliseconds, -5);
-    for (MbItem item : {real, boolean, cookie, utc, local}) MbHandleRelease(item);
-}
-
 // Calendar times both ways; an all-zero or null time is time 0; an invalid one changes nothing.
 TEST_F(ItemApi, SystemTimes) {
-    const MbSystemTime leapDay{2024, 2, 0, 29, 12, 34, 56, 789}, zero{};
+    const MbSystemTime leapDay{2024, 2, 0, 29, 12, 34, 56, 789}, thursday{2024, 2, 4, 29, 12, 34, 56, 789};
+    const MbSystemTime epoch{1601, 1, 1, 1, 0, 0, 0, 0}, february30{2023, 2, 0, 30, 0, 0, 0, 0}, zero{};
     MbItem item = MbAtomNewSystemTime(1, &leapDay);
     ASSERT_NE(item, nullptr);
     MbSystemTime back;
-    int32_t flag = 0;
-    int64_t milliseconds = 0;
-    ASSERT_EQ(MbAtomGetSystemTime(item, &flag, &back), 0u);
-    EXPECT_EQ(flag, 1);
-    const MbSystemTime thursday{2024, 2, 4, 29, 12, 34, 56, 789};
-    EXPECT_EQ(std::memcmp(&back, &thursday, sizeof back), 0);
-    ASSERT_EQ(MbAtomGetTime(item, nullptr, &milliseconds), 0u);
-    EXPECT_EQ(milliseconds, 13353683696789) << "milliseconds since 1601";
-
-    ASSERT_EQ(MbAtomSetTime(item, 0, 0), 0u);
-    ASSERT_EQ(MbAtomGetSystemTime(item, &flag, &back), 0u);
-    const MbSystemTime epoch{1601, 1, 1, 1, 0, 0, 0, 0};
-    EXPECT_EQ(flag, 0);
-    EXPECT_EQ(std::memcmp(&back, &epoch, sizeof back), 0);
-
-    const MbSystemTime february30{2023, 2, 0, 30, 0, 0, 0, 0};
-    ASSERT_EQ(MbAtomSetTime(item, 1, 42), 0u);
-    EXPECT_EQ(MbAtomSetSystemTime(item, 0, &february30), 1u);
-    ASSERT_EQ(MbAtomGetTime(item, &flag, &milliseconds), 0u);
-    EXPECT_EQ(milliseconds, 42) << "an invalid time changes nothing";
-    EXPECT_EQ(flag, 1);
-    EXPECT_EQ(MbAtomSetSystemTime(item, 0, &zero), 0u);
-    ASSERT_EQ(MbAtomGetTime(item, &flag, &milliseconds), 0u);
-    EXPECT_EQ(milliseconds, 0);
-    EXPECT_EQ(flag, 0);
-    EXPECT_EQ(MbAtomSetTime(item, 1, 42), 0u);
-    EXPECT_EQ(MbAtomSetSystemTime(item, 1, nullptr), 0u);
-    ASSERT_EQ(MbAtomGetTime(item, &flag, &milliseconds), 0u);
-    EXPECT_EQ(milliseconds, 0);
+    int32_t flag = 7;
+    int64_t ms = 0;
+    const auto calendarIs = [&](const MbSystemTime& time) { return std::memcmp(&back, &time, sizeof back) == 0; };
+    ExpectResults({
+        {"GetSystemTime", MbAtomGetSystemTime(item, &flag, &back), 0, flag == 1 && calendarIs(thursday)},
+        {"milliseconds since 1601", MbAtomGetTime(item, nullptr, &ms), 0, ms == 13353683696789},
+        {"SetTime 0", MbAtomSetTime(item, 0, 0), 0, true},
+        {"GetSystemTime of 0", MbAtomGetSystemTime(item, &flag, &back), 0, flag == 0 && calendarIs(epoch)},
+        {"SetTime", MbAtomSetTime(item, 1, 42), 0, true},
+        {"SetSystemTime invalid", MbAtomSetSystemTime(item, 0, &february30), 1, true},
+        {"unchanged", MbAtomGetTime(item, &flag, &ms), 0, ms == 42 && flag == 1},
+        {"SetSystemTime zero", MbAtomSetSystemTime(item, 0, &zero), 0, true},
+        {"zero is time 0", MbAtomGetTime(item, &flag, &ms), 0, ms == 0 && flag == 0},
+        {"SetTime again", MbAtomSetTime(item, 1, 42), 0, true},
+        {"SetSystemTime null", MbAtomSetSystemTime(item, 1, nullptr), 0, true},
+        {"null is time 0", MbAtomGetTime(item, &flag, &ms), 0, ms == 0},
+    });
     MbHandleRelease(item);
 }
 
 // Setters replace any type; on a List or Map item they drop the container, which releases its
 // elements; on an empty wrapper they give it an atom.
 TEST_F(ItemApi, SettersReplaceAnyTypeAndTurnContainersIntoAtoms) {
-    MbItem item = MbAtomNewString("text");
-    EXPECT_EQ(MbAtomSetInt(item, 4), 0u);
-    EXPECT_EQ(TypeOf(item), MbTypeInt);
-    EXPECT_EQ(MbAtomSetBlob(item, nullptr, 3), 0u);
-    EXPECT_EQ(TypeOf(item), MbTypeBlob);
-    EXPECT_EQ(MbAtomSetString(item, nullptr), 0u);
-    EXPECT_EQ(TypeOf(item), MbTypeString);
-    EXPECT_EQ(MbAtomSetUnsigned(item, 9), 0u);
-    EXPECT_EQ(TypeOf(item), MbTypeUnsigned);
-
-    MbItem list = ListOfInts({1});
-    MbItem element = nullptr;
+    MbItem item = MbAtomNewString("text"), list = ListOfInts({1}), map = MbMapNew(), element = nullptr;
     ASSERT_EQ(MbItemGetAt(list, 0, &element), 0u);
     CList* held = static_cast<CItem*>(list)->GetList();
     held->AddRef();
-    EXPECT_EQ(MbAtomSetInt(list, 8), 0u);
-    EXPECT_EQ(TypeOf(list), MbTypeInt);
-    EXPECT_EQ(held->RefCount(), 1u) << "the item dropped its list";
-    held->Release();
-    EXPECT_EQ(Refs(element), 1u) << "the list released its element";
-    MbItem map = MbMapNew();
-    EXPECT_EQ(MbAtomSetString(map, "now an atom"), 0u);
-    EXPECT_EQ(TypeOf(map), MbTypeString);
     CItem* empty = new CItem;
     EXPECT_EQ(TypeOf(empty), MbTypeItem);
-    EXPECT_EQ(MbAtomSetInt(empty, 6), 0u);
-    EXPECT_EQ(TypeOf(empty), MbTypeInt);
+    ExpectResults({
+        {"SetInt", MbAtomSetInt(item, 4), 0, TypeOf(item) == MbTypeInt},
+        {"SetBlob", MbAtomSetBlob(item, nullptr, 3), 0, TypeOf(item) == MbTypeBlob},
+        {"SetString", MbAtomSetString(item, nullptr), 0, TypeOf(item) == MbTypeString},
+        {"SetUnsigned", MbAtomSetUnsigned(item, 9), 0, TypeOf(item) == MbTypeUnsigned},
+        {"SetInt of a List", MbAtomSetInt(list, 8), 0, TypeOf(list) == MbTypeInt && held->RefCount() == 1},
+        {"SetString of a Map", MbAtomSetString(map, "now an atom"), 0, TypeOf(map) == MbTypeString},
+        {"SetInt of a wrapper", MbAtomSetInt(empty, 6), 0, TypeOf(empty) == MbTypeInt},
+    });
+    held->Release();
+    EXPECT_EQ(Refs(element), 1u) << "the list released its element";
     empty->Release();
     for (MbItem handle : {item, list, element, map}) EXPECT_EQ(MbHandleRelease(handle), 0u);
 }

@@ -8,22 +8,18 @@
 #include <gtest/gtest.h>
 #include <mbus/mbus.h>
 
-#include "api/item_api_support.h"
+#include "support/item_handles.h"
 #include "items/item.h"
 
 using Build = LibraryTest;
 
-namespace {
-
-MbItem BuildV(const char* format, ...) {
+static MbItem BuildV(const char* format, ...) {
     va_list args;
     va_start(args, format);
     MbItem item = MbBuildV(format, args);
     va_end(args);
     return item;
 }
-
-}  // namespace
 
 // Formats and the text of what they build; a null text where the build must fail, leaking
 // nothing and keeping the references of the H items it was given.
@@ -60,18 +56,14 @@ TEST_F(Build, FormatsAndTheirResults) {
         {"{]", [] { return MbBuild("{]"); }, nullptr},
         {"]", [] { return MbBuild("]"); }, nullptr},
         {"}", [] { return MbBuild("}"); }, nullptr},
-        {"left open", [] { return MbBuild("[i", 1); }, nullptr},
         {"key without value", [] { return MbBuild("{s}", "key"); }, nullptr},
-        {"second key without value", [] { return MbBuild("{s:i s}", "a", 1, "b"); }, nullptr},
         {"List key", [] { return MbBuild("{[i]:s}", 1, "value"); }, nullptr},
         {"Map key", [] { return MbBuild("{{}:s}", "value"); }, nullptr},
         {"function pointer as H", [] { return MbBuild("{H:s}", MbListNew, "value"); }, nullptr},
         {"two top-level items", [] { return MbBuild("i i", 1, 2); }, nullptr},
         {"two top-level times", [] { return MbBuild("gt", int64_t{1}, int64_t{2}); }, nullptr},
-        {"unknown code", [] { return MbBuild("[i x]", 1); }, nullptr},
         {"null H after a good one", [&] { return MbBuild("[H H]", held, nullptr); }, nullptr},
         {"byte 0x80", [] { return MbBuild("[i\x80]", 1); }, nullptr},
-        {"UTF-8 letter", [] { return MbBuild("\xC3\xA9", 1); }, nullptr},
         {"byte 0xFF", [] { return MbBuild("{i:\xFF}", 1); }, nullptr},
         {"null format", [] { return MbBuild(nullptr); }, nullptr},
         {"empty format", [] { return MbBuild(""); }, nullptr},
@@ -101,7 +93,9 @@ TEST_F(Build, FormatsAndTheirResults) {
     MbHandleRelease(held);
 }
 
-TEST_F(Build, EveryValueCode) {
+// Every value code, and 64-bit integers and doubles between 32-bit values, past the registers,
+// keeping their order.
+TEST_F(Build, EveryValueCodeAndMixedArgumentWidths) {
     const MbSystemTime local{2001, 2, 0, 3, 4, 5, 6, 7};
     MbItem list = MbBuild("[N B b c i u r s t g T G B s]", "xyz", 3u, 7, uint64_t{0x100000002}, -5, 4000000000u,
                           1.5, "text", int64_t{1}, int64_t{1}, &local, &local, nullptr, 5u, nullptr);
@@ -109,25 +103,19 @@ TEST_F(Build, EveryValueCode) {
     EXPECT_EQ(TextOf(list),
               "[None, \"xyz\", True, 00000001-00000002, -5, 4000000000, 1.5, \"text\", 01-01-1601 00:00:00.0001 local, "
               "01-01-1601 00:00:00.0001 UTC, 02-03-2001 04:05:06.0007 local, 02-03-2001 04:05:06.0007 UTC, \"\", \"\"]");
-    const uint32_t types[] = {MbTypeNone,      MbTypeBlob,    MbTypeBool,      MbTypeCookie, MbTypeInt,
-                              MbTypeUnsigned,  MbTypeReal,    MbTypeString,    MbTypeLocalTime, MbTypeUtcTime,
-                              MbTypeLocalTime, MbTypeUtcTime, MbTypeBlob,      MbTypeString};
+    const uint32_t types[] = {MbTypeNone,   MbTypeBlob,      MbTypeBool,    MbTypeCookie,    MbTypeInt,     MbTypeUnsigned,
+                              MbTypeReal,   MbTypeString,    MbTypeLocalTime, MbTypeUtcTime, MbTypeLocalTime,
+                              MbTypeUtcTime, MbTypeBlob,     MbTypeString};
     CList* elements = static_cast<CItem*>(list)->GetList();
     ASSERT_EQ(elements->Count(), std::size(types));
-    for (uint16_t position = 0; position < std::size(types); ++position) {
-        EXPECT_EQ(TypeOf(elements->Get(position)), types[position]) << "position " << position;
-    }
+    for (uint16_t at = 0; at < std::size(types); ++at) EXPECT_EQ(TypeOf(elements->Get(at)), types[at]) << at;
     int32_t value = 0;
     EXPECT_EQ(MbAtomGetBool(elements->Get(2), &value), 0u);
     EXPECT_EQ(value, 7);
     MbHandleRelease(list);
-}
 
-// 64-bit integers and doubles between 32-bit values, past the registers, keep their order.
-TEST_F(Build, MixedArgumentWidthsKeepTheirOrder) {
-    MbItem list = BuildV("[i c r i t r u g b r c i r i r i r i r]", 1, uint64_t{0xAAAABBBBCCCCDDDD}, 2.5, -2,
-                         int64_t{-7}, 3.25, 3u, int64_t{1} << 40, 4, 4.5, uint64_t{5}, 5, 5.5, 6, 6.5, 7, 7.5, 8,
-                         8.5);
+    list = BuildV("[i c r i t r u g b r c i r i r i r i r]", 1, uint64_t{0xAAAABBBBCCCCDDDD}, 2.5, -2, int64_t{-7},
+                  3.25, 3u, int64_t{1} << 40, 4, 4.5, uint64_t{5}, 5, 5.5, 6, 6.5, 7, 7.5, 8, 8.5);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(TextOf(list),
               "[1, AAAABBBB-CCCCDDDD, 2.5, -2, 00-00-0000 00:00:00.0000 local, 3.25, 3, 11-04-1635 19:53:47.0776 "

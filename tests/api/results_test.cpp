@@ -5,33 +5,16 @@
 #include <gtest/gtest.h>
 #include <mbus/mbus.h>
 
-#include "api/item_api_support.h"
 #include "items/item.h"
-
-namespace {
-
-struct Call {
-    const char* what;
-    MbResult result;
-    MbResult expected;
-    bool outsCleared;
-};
-
-void ExpectResults(std::initializer_list<Call> calls) {
-    for (const Call& call : calls) {
-        EXPECT_EQ(call.result, call.expected) << call.what;
-        EXPECT_TRUE(call.outsCleared) << call.what;
-    }
-}
+#include "support/item_handles.h"
 
 const MbSystemTime kMonth13{2020, 13, 0, 1, 0, 0, 0, 0};
 
-}  // namespace
-
-// Each row sets its outs to junk, calls, and checks them (braced rows run left to right).
+// Each row sets its outs to junk, calls, and checks them: conversions, time kinds and refusals.
 TEST_F(ItemApi, AtomFunctionResults) {
     MbItem real = MbAtomNewReal(2147483647.5), negative = MbAtomNewReal(-0.1), text = MbAtomNewString("3");
-    MbItem cookie = MbAtomNewCookie(2, 1), list = MbListNew(), utc = MbAtomNewTime(1, -1);
+    MbItem cookie = MbAtomNewCookie(2, 1), list = MbListNew(), utc = MbAtomNewTime(5, -1), local = MbAtomNewTime(0, -5);
+    MbItem half = MbAtomNewReal(2.5), five = MbAtomNewBool(5);
     MbItem empty = MbAtomNewString(""), emptyBlob = MbAtomNewBlob("abc", 0x10000), blob = MbAtomNewBlob("ab", 2);
     CItem* wrapper = new CItem;
     int32_t i = 0, flag = 0;
@@ -48,6 +31,12 @@ TEST_F(ItemApi, AtomFunctionResults) {
     MbSystemTime time{};
     const MbSystemTime zero{};
     ExpectResults({
+        {"Int of Real 2.5", MbAtomGetInt(half, &(i = 9)), 0, i == 3},
+        {"Bool of Bool 5 unchanged", MbAtomGetBool(five, &(i = 9)), 0, i == 5},
+        {"Real of Bool 5", MbAtomGetReal(five, &(d = 9)), 0, d == 1.0},
+        {"Cookie", MbAtomGetCookie(cookie, &(c = 9)), 0, c == 0x0000000100000002u},
+        {"Time of UtcTime", MbAtomGetTime(utc, &(flag = 7), &(ms = 7)), 0, flag == 1 && ms == -1},
+        {"Time of LocalTime", MbAtomGetTime(local, &(flag = 7), &(ms = 7)), 0, flag == 0 && ms == -5},
         {"Int of Real 2147483647.5", MbAtomGetInt(real, &(i = 9)), 2, i == 0},
         {"Unsigned of Real -0.1", MbAtomGetUnsigned(negative, &(u = 9)), 2, u == 0},
         {"Int of String", MbAtomGetInt(text, &(i = 9)), 2, i == 0},
@@ -89,7 +78,9 @@ TEST_F(ItemApi, AtomFunctionResults) {
     EXPECT_EQ(MbItemToText(nullptr, 0), nullptr);
     EXPECT_EQ(MbItemToBytes(nullptr), nullptr);
     wrapper->Release();
-    for (MbItem item : {real, negative, text, cookie, list, utc, empty, emptyBlob, blob}) MbHandleRelease(item);
+    for (MbItem item : {real, negative, text, cookie, list, utc, local, half, five, empty, emptyBlob, blob}) {
+        MbHandleRelease(item);
+    }
 }
 
 TEST_F(ItemApi, ContainerFunctionResults) {

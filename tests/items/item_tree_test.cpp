@@ -1,7 +1,10 @@
+// Lists, maps and whole trees: stored and text forms, loading of odd input, and size limits.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <random>
+
+#include <mbus/mbus.h>
 
 #include "items/item_testing.h"
 
@@ -10,18 +13,10 @@ namespace {
 // The small message tree: {"proc", "source", "cookie", "arg": {int, real, one-letter string,
 // list of five short strings, time}}.
 CRef<CItem> MessageTree() {
-    CRef<CItem> root = CItem::NewMap(), arg = CItem::NewMap(), list = CItem::NewList();
-    for (const char* text : {"alpha", "beta", "gamma", "delta", "eps"}) list->GetList()->Append(AtomItem(String(text)).Get());
-    arg->GetMap()->SetNamed("i", AtomItem(Int(-42)).Get());
-    arg->GetMap()->SetNamed("r", AtomItem(Real(2.5)).Get());
-    arg->GetMap()->SetNamed("s", AtomItem(String("x")).Get());
-    arg->GetMap()->SetNamed("l", list.Get());
-    arg->GetMap()->SetNamed("t", AtomItem(Typed(MbTypeUtcTime, 13300000000000)).Get());
-    root->GetMap()->SetNamed("proc", AtomItem(String("Deliver")).Get());
-    root->GetMap()->SetNamed("source", AtomItem(String("client-7")).Get());
-    root->GetMap()->SetNamed("cookie", AtomItem(Typed(MbTypeCookie, 0x0123456789ABCDEF)).Get());
-    root->GetMap()->SetNamed("arg", arg.Get());
-    return root;
+    return CRef<CItem>::Adopt(static_cast<CItem*>(
+        MbBuild("{s:s s:s s:c s:{s:i s:r s:s s:[s s s s s] s:g}}", "proc", "Deliver", "source", "client-7", "cookie",
+                uint64_t{0x0123456789ABCDEF}, "arg", "i", -42, "r", 2.5, "s", "x", "l", "alpha", "beta", "gamma",
+                "delta", "eps", "t", int64_t{13300000000000})));
 }
 
 // A straightforward recursive reader with the same rules as the library's iterative one, used
@@ -262,4 +257,72 @@ TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
         RenderItem(*loaded.Get(), round % 2 == 0);
     }
     MbTracerSet(&trace_capture::Callback);
+}
+
+class ListTest : public ItemTest {};
+
+// Reading replaces the elements; elements announced but missing become empty wrappers.
+TEST_F(ListTest, ReadingReplacesAndFillsAnnouncedElements) {
+    CList list;
+    CRef<CItem> one = IntItem(1);
+    list.Append(one.Get());
+    CRef<CStorage> stream = ReadingStream(FromHex("00 00 03 00 41 69 05 00 00 00"));
+    EXPECT_EQ(list.Read(*stream.Get()), 2);
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(one->RefCount(), 1);
+    EXPECT_EQ(list.Read(*stream.Get()), 8);
+    EXPECT_EQ(Rendered(list), "[5, (unknown item type 0x0B), (unknown item type 0x0B)]");
+    EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 2u);
+}
+
+TEST_F(ListTest, AppendsBeyond65535ElementsAreRefused) {
+    CList list;
+    // Two elements take turns, so that no 16-bit reference count wraps.
+    CRef<CItem> even = IntItem(0), odd = IntItem(1);
+    for (uint32_t i = 0; i < CList::kMaxCount; ++i) ASSERT_TRUE(list.Append(i % 2 ? odd.Get() : even.Get()));
+    uint16_t used = 0;
+    EXPECT_FALSE(list.Insert(CList::kAppend, odd.Get(), &used));
+    EXPECT_FALSE(list.Insert(0, odd.Get(), &used));
+    EXPECT_EQ(used, CList::kAppend);
+    EXPECT_EQ(list.Count(), 65535);
+    list.Clear();
+    EXPECT_EQ(even->RefCount(), 1);
+    EXPECT_EQ(odd->RefCount(), 1);
+}
+
+class MapTest : public ItemTest {};
+
+// Setting an equivalent key replaces both key and value and releases the old ones; a null
+// value removes; a null key fails.
+TEST_F(MapTest, SetReplacesRemovesAndReleases) {
+    CMap map;
+    CRef<CAtom> blobKey = MakeAtom(Blob("k")), stringKey = MakeAtom(String("k"));
+    CRef<CItem> first = IntItem(1), second = IntItem(2);
+    EXPECT_TRUE(map.Set(blobKey.Get(), nullptr));
+    EXPECT_FALSE(map.Set(nullptr, first.Get()));
+    EXPECT_TRUE(map.Set(blobKey.Get(), first.Get()));
+    EXPECT_TRUE(map.Set(stringKey.Get(), second.Get()));
+    EXPECT_EQ(map.Count(), 1);
+    EXPECT_EQ(map.KeyAt(0), stringKey.Get());
+    EXPECT_EQ(blobKey->RefCount(), 1);
+    EXPECT_EQ(first->RefCount(), 1);
+    EXPECT_EQ(map.Get(blobKey.Get()), second.Get());
+    EXPECT_EQ(map.Get(nullptr), nullptr);
+    EXPECT_TRUE(map.Set(MakeAtom(String("k")).Get(), nullptr));
+    EXPECT_EQ(map.Count(), 0);
+    EXPECT_EQ(stringKey->RefCount(), 1);
+    EXPECT_EQ(second->RefCount(), 1);
+}
+
+// Stored entries come out sorted, a repeated key keeps its first value, and entries announced
+// but missing collapse into one None key of an empty wrapper.
+TEST_F(MapTest, ReadingSortsKeepsFirstDuplicatesAndFillsAnnouncedEntries) {
+    CRef<CStorage> stream = ReadingStream(FromHex("03 00 73 01 00 62 41 69 01 00 00 00 73 01 00 61 41 69 02 00 00 00"
+                                                  " 73 01 00 62 41 69 03 00 00 00 04 00 73 01 00 6B 41 69 07 00 00 00"));
+    CMap map;
+    map.Read(*stream.Get());
+    EXPECT_EQ(Rendered(map), "{\"a\":2, \"b\":1}");
+    EXPECT_EQ(map.Read(*stream.Get()), 12);
+    EXPECT_EQ(Rendered(map), "{None:(unknown item type 0x0B), \"k\":7}");
+    EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 6u);
 }

@@ -84,10 +84,11 @@ TEST_F(StorageTest, MisuseAndShortReadsAreReported) {
     EXPECT_EQ(closed.PeekRemaining(&count), nullptr);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(closed.GetContents(&count), nullptr);
-    EXPECT_EQ(Reported("**Error: failed to write 4 byte(s) to storage (not open).\n"), 1u);
-    EXPECT_EQ(Reported("**Error: failed to write 1 byte(s) to storage (not open).\n"), 1u);
-    EXPECT_EQ(Reported("**Error: failed to read 4 byte(s) from storage (not open).\n"), 1u);
-    EXPECT_EQ(Reported("**Error: failed to read storage (not open).\n"), 2u);
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: failed to write 4 byte(s) to storage (not open).\n", 18},
+                                                      {"**Error: failed to write 1 byte(s) to storage (not open).\n", 18},
+                                                      {"**Error: failed to read 4 byte(s) from storage (not open).\n", 18},
+                                                      {"**Error: failed to read storage (not open).\n", 18},
+                                                      {"**Error: failed to read storage (not open).\n", 18}}));
 
     CRef<CStorage> reading = ReadingStream(FromHex("05 06 07"));
     EXPECT_EQ(reading->ReadBytes(into, 4), 3);

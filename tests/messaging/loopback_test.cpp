@@ -32,13 +32,12 @@ protected:
         MbSinkServiceClose(service);
         SinkTest::TearDown();
     }
-    // Takes the next message, expecting `code`; returns its text form.
-    std::string Next(MbResult code) {
+    // Takes the next message (of `from`, by default the test's service), expecting `code`; returns
+    // its text form.
+    std::string Next(MbResult code = MbReceivedCall, MbSinkService from = nullptr) {
         MbItem message = nullptr;
-        EXPECT_EQ(TakeWithin(service, event, &message), code);
-        std::string text = TextOf(message);
-        if (message != nullptr) MbHandleRelease(message);
-        return text;
+        EXPECT_EQ(TakeWithin(from != nullptr ? from : service, event, &message), code);
+        return TextOf(Held(message));
     }
     // Nothing is waiting: messages sent before were all handled.
     bool Empty() {
@@ -48,9 +47,7 @@ protected:
     std::string State() {
         MbItem state = nullptr;
         EXPECT_EQ(MbSinkServiceGetState(service, &state), MbResultOk);
-        std::string text = TextOf(state);
-        MbHandleRelease(state);
-        return text;
+        return TextOf(Held(state));
     }
 
     MbSinkService service = nullptr;
@@ -58,26 +55,15 @@ protected:
     MbService proxy = nullptr;
 };
 
-// Holds a new item for the length of a test.
-struct Item {
-    explicit Item(MbItem item) : handle(item) {}
-    ~Item() { MbHandleRelease(handle); }
-    MbItem handle;
-};
-
 }  // namespace
 
 TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
-    Item procedure(MbAtomNewString("start"));
-    Item argument(MbAtomNewInt(42));
-    Item real(MbAtomNewReal(1.5));
-    EXPECT_EQ(MbServiceCall(proxy, 0, real.handle, nullptr), 0) << "a Real is no procedure";
-    ASSERT_EQ(MbServiceCall(proxy, 0, procedure.handle, nullptr), 1);
-    ASSERT_EQ(MbServiceCall(proxy, 0, procedure.handle, argument.handle), 1);
-    EXPECT_EQ(Next(MbReceivedCall), TextOf(procedure.handle));
-    const std::string envelope = Next(MbReceivedCall);
-    EXPECT_NE(envelope.find("proc"), std::string::npos) << envelope;
-    EXPECT_NE(envelope.find("42"), std::string::npos) << envelope;
+    Held procedure(MbAtomNewString("start"));
+    EXPECT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewReal(1.5)), nullptr), 0) << "a Real is no procedure";
+    ASSERT_EQ(MbServiceCall(proxy, 0, procedure, nullptr), 1);
+    ASSERT_EQ(MbServiceCall(proxy, 0, procedure, Held(MbAtomNewInt(42))), 1);
+    EXPECT_EQ(Next(), "\"start\"");
+    EXPECT_EQ(Next(), "{\"arg\":42, \"proc\":\"start\"}");
     EXPECT_TRUE(Empty());
     EXPECT_TRUE(TraceArrives(name + "._default.Call: "));
 }
@@ -85,45 +71,26 @@ TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
 TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
     MbEvent replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     MbSinkService replies = MbSinkServiceOpen(sink, "answers", replyEvent);
-    Item procedure(MbAtomNewString("temperature"));
-    ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure.handle, nullptr, replies, 7, 1), 1);
-
-    MbItem query = nullptr;
+    Held procedure(MbAtomNewString("temperature"));
+    ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure, nullptr, replies, 7, 1), 1);
+    MbItem query = nullptr, cookie = nullptr, reply = nullptr;
     ASSERT_EQ(TakeWithin(service, event, &query), MbReceivedQuery);
-    MbItem source = nullptr;
-    MbItem serviceName = nullptr;
-    MbItem cookie = nullptr;
-    ASSERT_EQ(MbMapGetNamed(query, "source", &source), MbResultOk);
-    ASSERT_EQ(MbMapGetNamed(query, "service", &serviceName), MbResultOk);
+    Held held(query);
+    EXPECT_EQ(TextOf(query), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"service\":\"answers\", "
+                             "\"source\":\"" + name + "\"}");
     ASSERT_EQ(MbMapGetNamed(query, "cookie", &cookie), MbResultOk);
-    EXPECT_EQ(MbMapHasNamed(query, "arg"), MbResultNotFound);
-    const char* text = nullptr;
-    uint16_t length = 0;
-    ASSERT_EQ(MbAtomGetString(source, &text, &length), MbResultOk);
-    EXPECT_EQ(std::string(text, length), name);
-    ASSERT_EQ(MbAtomGetString(serviceName, &text, &length), MbResultOk);
-    EXPECT_EQ(std::string(text, length), "answers");
-    uint64_t cookieValue = 0;
-    ASSERT_EQ(MbAtomGetCookie(cookie, &cookieValue), MbResultOk);
-    EXPECT_EQ(cookieValue, (uint64_t{1} << 32) | 7);
 
     // Answer through a proxy for the named service of the querying sink.
     MbSource back = MbSourceOpen(name.c_str());
     MbService backProxy = MbServiceOpen(back, "answers");
-    Item result(MbAtomNewReal(21.5));
-    ASSERT_EQ(MbServiceReply(backProxy, 0, procedure.handle, cookie, result.handle), 1);
+    ASSERT_EQ(MbServiceReply(backProxy, 0, procedure, cookie, Held(MbAtomNewReal(21.5))), 1);
     ASSERT_EQ(MbServiceReply(backProxy, 0, nullptr, cookie, nullptr), 1);
     EXPECT_EQ(MbServiceReply(backProxy, 0, nullptr, nullptr, nullptr), 0);
-    MbItem reply = nullptr;
     ASSERT_EQ(TakeWithin(replies, replyEvent, &reply), MbReceivedReply);
-    EXPECT_EQ(MbMapHasNamed(reply, "result"), MbResultOk);
-    MbHandleRelease(reply);
+    EXPECT_EQ(TextOf(Held(reply)), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"result\":21.5}");
     ASSERT_EQ(TakeWithin(replies, replyEvent, &reply), MbReceivedReply);
-    EXPECT_TRUE(MbItemEqual(reply, cookie)) << "a bare cookie comes back whole";
-    MbHandleRelease(reply);
+    EXPECT_TRUE(MbItemEqual(Held(reply), Held(cookie))) << "a bare cookie comes back whole";
     EXPECT_TRUE(TraceArrives(name + ".answers.Reply: "));
-
-    for (MbItem item : {source, serviceName, cookie, query}) MbHandleRelease(item);
     MbServiceClose(backProxy);
     MbSourceClose(back);
     MbSinkServiceClose(replies);
@@ -131,21 +98,17 @@ TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
 }
 
 TEST_F(Loopback, AdviseReplacesUpdateMergesAndNonMapsAreDiscarded) {
-    Item first(MbBuild("{s:i,s:i}", "a", 1, "b", 2));
-    Item second(MbBuild("{s:i,s:i}", "b", 3, "c", 4));
-    Item list(MbBuild("[i]", 5));
-    ASSERT_EQ(MbServiceUpdate(proxy, 0, first.handle), 1);  // an empty state adopts the map
-    ASSERT_EQ(MbServiceUpdate(proxy, 0, second.handle), 1);
-    ASSERT_TRUE(TraceArrives(".Update: "));
+    Held second(MbBuild("{s:i,s:i}", "b", 3, "c", 4));
+    ASSERT_EQ(MbServiceUpdate(proxy, 0, Held(MbBuild("{s:i,s:i}", "a", 1, "b", 2))), 1);  // an empty state adopts it
+    ASSERT_EQ(MbServiceUpdate(proxy, 0, second), 1);
     ASSERT_TRUE(Eventually([&] { return trace_capture::CountContaining(".Update: ") == 2; }));
-    Item merged(MbBuild("{s:i,s:i,s:i}", "a", 1, "b", 3, "c", 4));
-    EXPECT_EQ(State(), TextOf(merged.handle));
-
-    ASSERT_EQ(MbServiceAdvise(proxy, 0, list.handle), 1);
+    const std::string merged = "{\"a\":1, \"b\":3, \"c\":4}";
+    EXPECT_EQ(State(), merged);
+    ASSERT_EQ(MbServiceAdvise(proxy, 0, Held(MbBuild("[i]", 5))), 1);
     ASSERT_TRUE(TraceArrives(".Advise: *discarded*, "));
-    EXPECT_EQ(State(), TextOf(merged.handle)) << "a List does not replace the state";
-    ASSERT_EQ(MbServiceAdvise(proxy, 0, second.handle), 1);
-    ASSERT_TRUE(Eventually([&] { return State() == TextOf(second.handle); }));
+    EXPECT_EQ(State(), merged) << "a List does not replace the state";
+    ASSERT_EQ(MbServiceAdvise(proxy, 0, second), 1);
+    ASSERT_TRUE(Eventually([&] { return State() == TextOf(second); }));
     EXPECT_EQ(MbServiceAdvise(proxy, 0, nullptr), 0);
 }
 
@@ -160,59 +123,35 @@ TEST_F(Loopback, RawSendIsTracedUpToItsFirstNulAndSignals) {
 }
 
 TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
-    Item first(MbAtomNewString("one"));
-    Item second(MbAtomNewString("two"));
-    EXPECT_EQ(MbSinkServicePostCall(service, first.handle), MbResultOk);
-    EXPECT_EQ(MbSinkServicePostCall(service, second.handle), MbResultOk);
-    MbItem seen = nullptr;
-    EXPECT_EQ(MbSinkServicePeek(service, &seen), MbReceivedCall);
-    EXPECT_EQ(seen, first.handle);
-    MbHandleRelease(seen);
-    EXPECT_EQ(MbSinkServicePeek(service, &seen), MbReceivedCall);
-    EXPECT_EQ(seen, first.handle);
-    MbHandleRelease(seen);
-    EXPECT_EQ(Next(MbReceivedCall), "\"one\"");
-    EXPECT_EQ(Next(MbReceivedCall), "\"two\"");
-    EXPECT_EQ(MbSinkServiceTake(service, &seen), MbNothingReceived);
-    EXPECT_EQ(seen, nullptr);
+    Held first(MbAtomNewString("one"));
+    EXPECT_EQ(MbSinkServicePostCall(service, first), MbResultOk);
+    EXPECT_EQ(MbSinkServicePostCall(service, Held(MbAtomNewString("two"))), MbResultOk);
+    for (int peek = 0; peek < 2; ++peek) {
+        MbItem seen = nullptr;
+        EXPECT_EQ(MbSinkServicePeek(service, &seen), MbReceivedCall);
+        EXPECT_EQ(seen, first.handle);
+        MbHandleRelease(seen);
+    }
+    EXPECT_EQ(Next(), "\"one\"");
+    EXPECT_EQ(Next(), "\"two\"");
+    EXPECT_TRUE(Empty());
     EXPECT_EQ(MbSinkServiceTake(service, nullptr), MbResultInvalid);
-    EXPECT_EQ(MbSinkServicePostCall(nullptr, first.handle), MbResultInvalid);
-    Item map(MbBuild("{s:i}", "x", 1));
-    EXPECT_EQ(MbSinkServicePostCall(service, map.handle), MbResultFailed) << "a call map needs proc";
+    EXPECT_EQ(MbSinkServicePostCall(nullptr, first), MbResultInvalid);
+    EXPECT_EQ(MbSinkServicePostCall(service, Held(MbBuild("{s:i}", "x", 1))), MbResultFailed) << "a call map needs proc";
 }
 
 // The message list holds as many entries as a List item: one more is discarded, and taking the
 // oldest makes room again. Each taken message comes with the list's reference, so dropping it
 // frees the item (the leak check of the sanitizer build watches).
 TEST_F(Loopback, AServiceQueuesAtMost65535MessagesInOrder) {
-    auto post = [&](int32_t value) {
-        MbItem item = MbAtomNewInt(value);
-        const MbResult result = MbSinkServicePostCall(service, item);
-        MbHandleRelease(item);
-        return result;
-    };
-    auto take = [&](int32_t* value) {
-        MbItem message = nullptr;
-        const MbResult code = MbSinkServiceTake(service, &message);
-        *value = -1;
-        if (message != nullptr) {
-            MbAtomGetInt(message, value);
-            MbHandleRelease(message);
-        }
-        return code;
-    };
+    auto post = [&](int32_t value) { return MbSinkServicePostCall(service, Held(MbAtomNewInt(value))); };
     for (int32_t i = 0; i < 65535; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
     EXPECT_EQ(post(65535), MbResultFailed) << "a full list discards";
     EXPECT_TRUE(TraceArrives("._default.Call: *discarded*, 65535."));
-    int32_t value = 0;
-    EXPECT_EQ(take(&value), MbReceivedCall);
-    EXPECT_EQ(value, 0);
+    EXPECT_EQ(Next(), "0");
     EXPECT_EQ(post(65535), MbResultOk) << "taking one made room";
-    for (int32_t expected = 1; expected <= 65535; ++expected) {
-        ASSERT_EQ(take(&value), MbReceivedCall);
-        ASSERT_EQ(value, expected);
-    }
-    EXPECT_EQ(take(&value), MbNothingReceived);
+    for (int32_t expected = 1; expected <= 65535; ++expected) ASSERT_EQ(Next(), std::to_string(expected));
+    EXPECT_TRUE(Empty());
 }
 
 namespace {
@@ -255,33 +194,22 @@ TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
 TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
     MbService named = MbServiceOpen(source, "svc");
     ASSERT_NE(named, nullptr);
-    auto call = [&](int32_t value) {
-        Item procedure(MbAtomNewInt(value));
-        return MbServiceCall(named, 0, procedure.handle, nullptr);
-    };
-    auto next = [&](MbSinkService from) {
-        MbItem message = nullptr;
-        int32_t value = -1;
-        if (TakeWithin(from, event, &message) == MbReceivedCall) MbAtomGetInt(message, &value);
-        if (message != nullptr) MbHandleRelease(message);
-        return value;
-    };
+    auto call = [&](int32_t value) { return MbServiceCall(named, 0, Held(MbAtomNewInt(value)), nullptr); };
     MbSinkService first = MbSinkServiceOpen(sink, "svc", event);
     ASSERT_EQ(call(1), 1);
-    EXPECT_EQ(next(first), 1);
+    EXPECT_EQ(Next(MbReceivedCall, first), "1");
     MbSinkService second = MbSinkServiceOpen(sink, "SVC", event);
     ASSERT_EQ(call(2), 1);
-    EXPECT_EQ(next(second), 2);
+    EXPECT_EQ(Next(MbReceivedCall, second), "2");
     MbSinkServiceClose(first);
     MbSinkServiceClose(second);
     ASSERT_EQ(call(3), 1);
     // Handled in order on one stream: once this call arrived, the one for "svc" was handled.
-    Item marker(MbAtomNewString("marker"));
-    ASSERT_EQ(MbServiceCall(proxy, 0, marker.handle, nullptr), 1);
-    EXPECT_EQ(Next(MbReceivedCall), "\"marker\"");
+    ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("marker")), nullptr), 1);
+    EXPECT_EQ(Next(), "\"marker\"");
     MbSinkService third = MbSinkServiceOpen(sink, "svc", event);
     ASSERT_EQ(call(4), 1);
-    EXPECT_EQ(next(third), 4) << "the call for a closed service went nowhere";
+    EXPECT_EQ(Next(MbReceivedCall, third), "4") << "the call for a closed service went nowhere";
     MbSinkServiceClose(third);
     MbServiceClose(named);
 }
@@ -289,18 +217,8 @@ TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
 TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
     MbSource other = MbSourceOpen(name.c_str());
     MbService otherProxy = MbServiceOpen(other, "");
-    for (int32_t i = 0; i < 200; ++i) {
-        Item value(MbAtomNewInt(i));
-        ASSERT_EQ(MbServiceCall(i % 2 == 0 ? proxy : otherProxy, 0, value.handle, nullptr), 1);
-    }
-    for (int32_t i = 0; i < 200; ++i) {
-        MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedCall);
-        int32_t value = -1;
-        EXPECT_EQ(MbAtomGetInt(message, &value), MbResultOk);
-        EXPECT_EQ(value, i);
-        MbHandleRelease(message);
-    }
+    for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(MbServiceCall(i % 2 ? otherProxy : proxy, 0, Held(MbAtomNewInt(i)), nullptr), 1);
+    for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(Next(), std::to_string(i));
     MbServiceClose(otherProxy);
     MbSourceClose(other);
 }
@@ -319,9 +237,8 @@ TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
         ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == (MbPeerLocal | MbPeerRemote); }));
         MbSource probe = MbSourceOpen(name.c_str());
         MbService probeProxy = MbServiceOpen(probe, "");
-        Item marker(MbAtomNewInt(round));
-        ASSERT_EQ(MbServiceCall(probeProxy, 0, marker.handle, nullptr), 1);
-        EXPECT_EQ(Next(MbReceivedCall), TextOf(marker.handle));
+        ASSERT_EQ(MbServiceCall(probeProxy, 0, Held(MbAtomNewInt(round)), nullptr), 1);
+        EXPECT_EQ(Next(), std::to_string(round));
         EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), static_cast<uint32_t>(MbPeerLocal | MbPeerRemote));
         MbServiceClose(probeProxy);
         MbSourceClose(probe);
@@ -334,8 +251,7 @@ TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
 TEST_F(Loopback, ClosingALinkDeliversItsQueueThenTheDisconnection) {
     MbSource link = MbSinkOpenSource(sink, name.c_str());
     MbService linkProxy = MbServiceOpen(link, "");
-    Item procedure(MbAtomNewString("queued"));
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(MbServiceCall(linkProxy, 0, procedure.handle, nullptr), 1);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(MbServiceCall(linkProxy, 0, Held(MbAtomNewString("queued")), nullptr), 1);
     MbServiceClose(linkProxy);
     EXPECT_EQ(MbSourceClose(link), 1);
     const std::string disconnected = "._default.Update: {\"" + name + "\":False}.";
@@ -356,8 +272,8 @@ TEST_F(Loopback, HandlesOfTheWrongKindOrClosedAreRefused) {
     EXPECT_EQ(MbSourceTest(proxy), 0);
     EXPECT_EQ(MbSinkClose(service), 0);
     EXPECT_EQ(MbSinkServiceOpen(source, "x", nullptr), nullptr);
-    Item atom(MbAtomNewInt(1));
-    EXPECT_EQ(MbServiceCall(atom.handle, 0, atom.handle, nullptr), 0);
+    Held atom(MbAtomNewInt(1));
+    EXPECT_EQ(MbServiceCall(atom, 0, atom, nullptr), 0);
 
     MbSource closed = MbSourceOpen(name.c_str());
     EXPECT_EQ(MbSourceClose(closed), 1);
@@ -365,6 +281,6 @@ TEST_F(Loopback, HandlesOfTheWrongKindOrClosedAreRefused) {
     EXPECT_EQ(MbServiceOpen(closed, ""), nullptr);
     EXPECT_EQ(MbSourceClose(closed), 0);
     EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 2u);
-    EXPECT_EQ(MbServiceCall(proxy, 0, atom.handle, nullptr), 1) << "the live objects are untouched";
-    EXPECT_EQ(Next(MbReceivedCall), "1");
+    EXPECT_EQ(MbServiceCall(proxy, 0, atom, nullptr), 1) << "the live objects are untouched";
+    EXPECT_EQ(Next(), "1");
 }

@@ -1,76 +1,15 @@
 // Messaging between this process and a peer process started for the test.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include "support/child_process.h"
 #include "support/messaging_fixture.h"
 
-extern char** environ;
-
 namespace {
-
-// A peer process that is killed and reaped when the test ends.
-class CPeer {
-public:
-    CPeer(const char* mode, const std::string& sinkName) {
-        const char* argv[] = {MBUS_MESSAGING_PEER, mode, sinkName.c_str(), nullptr};
-        if (posix_spawn(&pid_, MBUS_MESSAGING_PEER, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
-    }
-    ~CPeer() { Kill(); }
-    pid_t Pid() const { return pid_; }
-    void Kill() {
-        if (pid_ == 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-    // Waits for the peer to end by itself; its exit status, or -1.
-    int Wait() {
-        int status = 0;
-        for (int i = 0; i < 500; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = 0;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = 0;
-};
 
 // Whether a sink of that name from that process is listed.
 bool Listed(const std::string& sinkName, pid_t pid) {
     MbItem list = nullptr;
-    if (MbSinkListEx(MbSinkListName | MbSinkListPid | MbSinkListNoSession | MbSinkListOwnSession |
-                         MbSinkListOtherSession,
-                     &list) != MbResultOk) {
-        return false;
-    }
-    bool found = false;
-    uint16_t count = 0;
-    MbItemGetCount(list, &count);
-    for (uint16_t i = 0; i < count && !found; ++i) {
-        MbItem entry = nullptr;
-        MbItem name = nullptr;
-        MbItem id = nullptr;
-        MbItemGetAt(list, i, &entry);
-        MbMapGetNamed(entry, "Name", &name);
-        MbMapGetNamed(entry, "PID", &id);
-        const char* text = nullptr;
-        uint16_t length = 0;
-        uint32_t value = 0;
-        found = MbAtomGetString(name, &text, &length) == MbResultOk && std::string(text, length) == sinkName &&
-                MbAtomGetUnsigned(id, &value) == MbResultOk && value == static_cast<uint32_t>(pid);
-        for (MbItem item : {entry, name, id}) {
-            if (item != nullptr) MbHandleRelease(item);
-        }
-    }
-    MbHandleRelease(list);
-    return found;
+    const uint32_t all = MbSinkListNoSession | MbSinkListOwnSession | MbSinkListOtherSession;
+    if (MbSinkListEx(MbSinkListName | MbSinkListPid | all, &list) != MbResultOk) return false;
+    return TextOf(Held(list)).find("{\"Name\":\"" + sinkName + "\", \"PID\":" + std::to_string(pid) + "}") != std::string::npos;
 }
 
 class MessagingPeers : public SinkTest {
@@ -78,26 +17,18 @@ protected:
     // Starts a receiver peer and waits until its sink is listed.
     void StartReceiver() {
         peerName = UniqueName("mp");
-        receiver = std::make_unique<CPeer>("receiver", peerName);
+        receiver = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName});
         ASSERT_NE(receiver->Pid(), 0);
         ASSERT_TRUE(Eventually([&] { return Listed(peerName, receiver->Pid()); }));
     }
-    // A call of the procedure "connect" asking the receiver to link back to our sink.
+    // Asks the receiver to link back to our sink, or to quit.
     void AskToConnectBack(MbService proxy) {
-        MbItem call = MbBuild("s", "connect");
-        MbItem argument = MbAtomNewString(name.c_str());
-        ASSERT_EQ(MbServiceCall(proxy, 0, call, argument), 1);
-        MbHandleRelease(call);
-        MbHandleRelease(argument);
+        ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("connect")), Held(MbAtomNewString(name.c_str()))), 1);
     }
-    void Quit(MbService proxy) {
-        MbItem quit = MbAtomNewString("quit");
-        EXPECT_EQ(MbServiceCall(proxy, 0, quit, nullptr), 1);
-        MbHandleRelease(quit);
-    }
+    void Quit(MbService proxy) { EXPECT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("quit")), nullptr), 1); }
 
     std::string peerName;
-    std::unique_ptr<CPeer> receiver;
+    std::unique_ptr<CChildProcess> receiver;
 };
 
 }  // namespace
@@ -115,19 +46,14 @@ TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
     EXPECT_EQ(MbSourceGetPid(source), static_cast<uint32_t>(receiver->Pid()));
     EXPECT_EQ(MbSinkTestPeers(sink), 1);
 
-    // The connection update reached our default service: peer name -> true.
     MbSinkService replies = MbSinkServiceOpen(sink, "replies", event);
-    MbItem procedure = MbAtomNewString("ping");
-    ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure, nullptr, replies, 1, 2), 1);
+    ASSERT_EQ(MbServiceQueryCookie(proxy, 0, Held(MbAtomNewString("ping")), nullptr, replies, 1, 2), 1);
     MbItem reply = nullptr;
     ASSERT_EQ(TakeWithin(replies, event, &reply), MbReceivedReply);
-    MbItem result = nullptr;
-    ASSERT_EQ(MbMapGetNamed(reply, "result", &result), MbResultOk);
-    EXPECT_NE(TextOf(result).find("pong"), std::string::npos);
-
+    EXPECT_EQ(TextOf(Held(reply)), "{\"cookie\":00000002-00000001, \"proc\":\"ping\", \"result\":{\"answer\":\"pong\", \"pid\":" +
+                                       std::to_string(receiver->Pid()) + "}}");
     Quit(proxy);
     EXPECT_EQ(receiver->Wait(), 0);
-    for (MbItem item : {procedure, reply, result}) MbHandleRelease(item);
     MbSinkServiceClose(replies);
     MbServiceClose(proxy);
     MbSourceClose(source);
@@ -137,7 +63,7 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     StartReceiver();
     MbSource source = MbSourceOpen(peerName.c_str());
     MbService proxy = MbServiceOpen(source, "");
-    MbItem value = MbAtomNewInt(1);
+    Held value(MbAtomNewInt(1));
     for (int i = 0; i < 100; ++i) ASSERT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1);
     const pid_t killed = receiver->Pid();
     receiver->Kill();
@@ -148,21 +74,19 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     EXPECT_GT(trace_capture::CountContaining(": in CSource::Request().\n"), 0u);
     EXPECT_FALSE(Listed(peerName, killed)) << "the kernel withdrew the dead process's endpoint";
     EXPECT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1) << "sending still queues";
-    MbHandleRelease(value);
     MbServiceClose(proxy);
     MbSourceClose(source);
 }
 
 TEST_F(MessagingPeers, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
-    CPeer hostile("garbage", name);
+    CChildProcess hostile(MBUS_MESSAGING_PEER, {"garbage", name});
     ASSERT_EQ(hostile.Wait(), 0);
     ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 10; }, 10000))
         << trace_capture::CountContaining("*discarded*, ") << " discarded";
     MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
     MbItem message = nullptr;
     EXPECT_EQ(MbSinkServiceTake(service, &message), MbNothingReceived);
-    EXPECT_EQ(MbSinkServicePostCall(service, message = MbAtomNewInt(3)), MbResultOk);
-    MbHandleRelease(message);
+    EXPECT_EQ(MbSinkServicePostCall(service, Held(MbAtomNewInt(3))), MbResultOk);
     MbSinkServiceClose(service);
 }
 

@@ -19,12 +19,10 @@ using namespace std::chrono_literals;
 // Events of the given reset kinds, closed at the end of the test.
 struct CEvents : std::vector<HANDLE> {
     explicit CEvents(const std::vector<BOOL>& manualResets) {
-        for (BOOL manual : manualResets)
-            push_back(CreateEventA(nullptr, manual, FALSE, nullptr));
+        for (BOOL manual : manualResets) push_back(CreateEventA(nullptr, manual, FALSE, nullptr));
     }
     ~CEvents() {
-        for (HANDLE handle : *this)
-            CloseHandle(handle);
+        for (HANDLE handle : *this) CloseHandle(handle);
     }
     DWORD Wait(DWORD timeout = 0) const { return WaitForMultipleObjects(size(), data(), FALSE, timeout); }
 };
@@ -64,11 +62,9 @@ TEST(Event, SettingASignalledEventWritesNothing) {
     std::vector<std::thread> setters;
     for (int i = 0; i < 4; ++i)
         setters.emplace_back([&events] {
-            for (int j = 0; j < 1000; ++j)
-                SetEvent(events[0]);
+            for (int j = 0; j < 1000; ++j) SetEvent(events[0]);
         });
-    for (auto& setter : setters)
-        setter.join();
+    for (auto& setter : setters) setter.join();
     eventfd_t writes = 0;
     ASSERT_EQ(eventfd_read(EventGetFd(events[0]), &writes), 0);
     EXPECT_EQ(writes, 1u);
@@ -179,8 +175,7 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
     EXPECT_EQ(WaitForSingleObject(events[1], 50), WAIT_TIMEOUT);
     EXPECT_EQ(wakeUps.load(), kRounds);
     SetEvent(events[2]);
-    for (auto& consumer : consumers)
-        consumer.join();
+    for (auto& consumer : consumers) consumer.join();
     EXPECT_EQ(stopped.load(), 3);
 }
 

@@ -23,26 +23,13 @@ std::string Text(DWORD id, DWORD flags = kFlags, DWORD language = kLanguage, DWO
 }
 
 TEST(MessageText, SystemTextsAndEmptyTextForUnknownIds) {
+    // The first, a middle and the last entry of the table, and ids just beside entries.
     const std::pair<DWORD, const char*> cases[] = {
-        {1722, "The RPC server is unavailable.\r\n"},
-        {1723, "The RPC server is too busy to complete this operation.\r\n"},
-        {1726, "The remote procedure call failed.\r\n"},
-        {1727, "The remote procedure call failed and did not execute.\r\n"},
-        {1702, "The binding handle is invalid.\r\n"},
-        {1703, "The RPC protocol sequence is not supported.\r\n"},
-        {1706, "The endpoint format is invalid.\r\n"},
-        {1717, "The interface is unknown.\r\n"},
-        {1719, "There are no protocol sequences.\r\n"},
-        {1740, "The endpoint is a duplicate.\r\n"},
-        {1753, "There are no more endpoints available from the endpoint mapper.\r\n"},
-        {1761, "The entry is not found.\r\n"},
-        {0, "The operation completed successfully.\r\n"},
-        {8, "Not enough memory resources are available to process this command.\r\n"},
-        {87, "The parameter is incorrect.\r\n"},
-        {3, ""}, {1699, ""}, {1724, ""}, {1729, ""}, {1762, ""}, {0xFFFFFFFF, ""},
+        {0, "The operation completed successfully.\r\n"}, {1722, "The RPC server is unavailable.\r\n"},
+        {1723, "The RPC server is too busy to complete this operation.\r\n"}, {1761, "The entry is not found.\r\n"},
+        {3, ""}, {1699, ""}, {1724, ""}, {1762, ""}, {0xFFFFFFFF, ""},
     };
-    for (const auto& [id, text] : cases)
-        EXPECT_EQ(Text(id), text) << id;
+    for (const auto& [id, text] : cases) EXPECT_EQ(Text(id), text) << id;
 }
 
 // The text and its terminator must fit; only system texts, only in English or neutral language.

@@ -13,7 +13,7 @@
 #include "requests/request_handler.h"
 #include "requests/request_thread.h"
 #include "requests/request_threads.h"
-#include "support/trace_capture.h"
+#include "support/messaging_fixture.h"
 
 using namespace std::chrono_literals;
 
@@ -25,13 +25,19 @@ struct Seen {
     int32_t kind;
     std::string data;
     bool dataWasNull;
+    bool operator==(const Seen&) const = default;
 };
 
+// Records every request it runs; while hold is set the worker waits inside each request, and
+// hook (when set) runs in each request before it is recorded.
 class CRecordingHandler : public CRequestHandler {
 public:
     const char* Name() override { return "recorder"; }
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override {
-        std::lock_guard<std::mutex> hold(mutex);
+        started.store(true);
+        while (hold.load()) std::this_thread::sleep_for(1ms);
+        if (hook) hook();
+        std::lock_guard<std::mutex> lock(mutex);
         seen.push_back({service, flags, kind, std::string(reinterpret_cast<const char*>(data), length), data == nullptr});
         workerId = GetCurrentThreadId();
         return true;
@@ -40,31 +46,59 @@ public:
         doneCalls.fetch_add(1);
         doneThreadId = GetCurrentThreadId();
     }
-    // Waits until `count` requests were seen and every request object is gone.
-    bool WaitFor(size_t count) {
-        for (int i = 0; i < 1000; ++i) {
-            {
-                std::lock_guard<std::mutex> hold(mutex);
-                if (seen.size() >= count && PendingRequests() == 0) return true;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
+    size_t Runs() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    }
+    // Waits until count requests ran and every request object is gone.
+    bool WaitFor(size_t count, unsigned timeoutMs = 5000) {
+        return Eventually([&] { return Runs() >= count && PendingRequests() == 0; }, timeoutMs);
     }
 
     std::mutex mutex;
     std::vector<Seen> seen;
+    std::atomic<bool> started{false}, hold{false};
+    std::function<void()> hook;
     std::atomic<int> doneCalls{0};
     std::atomic<DWORD> doneThreadId{0};
     DWORD workerId = 0;
 };
 
-using Requests = LibraryTest;
+class Requests : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    }
+    void TearDown() override {
+        handler.Reset();
+        LibraryTest::TearDown();
+    }
+    bool Post(bool onSource = false) { return PostRequest(onSource, handler.Get(), "", 0, 0, nullptr, 0); }
+    CRef<CRecordingHandler> handler;
+};
+
+// A request thread object of the test's own, not started.
+class RequestThread : public Requests {
+protected:
+    void SetUp() override {
+        Requests::SetUp();
+        thread = new CRequestThread(&slot);
+    }
+    bool Post() { return thread->Queue().Post(handler.Get(), "", 0, 0, nullptr, 0); }
+    std::atomic<CRequestThread*> slot{nullptr};
+    CRequestThread* thread = nullptr;
+};
 
 }  // namespace
 
-TEST_F(Requests, RunInPostingOrderWithTheirOwnCopies) {
-    CRef<CRecordingHandler> handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+TEST_F(Requests, RunInPostingOrderWithTheirOwnCopiesAndEachDrainEndsOnce) {
+    for (int drain = 1; drain <= 3; ++drain) {
+        ASSERT_TRUE(Post());
+        ASSERT_TRUE(Eventually([&] { return handler->doneCalls.load() == drain; }));
+        EXPECT_EQ(handler->doneThreadId.load(), handler->workerId) << "OnRequestsDone runs on the worker";
+    }
+    handler->seen.clear();
     std::string big(65535, 'z');
     big[0] = 'a';
     big[65534] = 'b';
@@ -74,22 +108,11 @@ TEST_F(Requests, RunInPostingOrderWithTheirOwnCopies) {
     ASSERT_TRUE(PostRequest(false, handler.Get(), nullptr, 0, 1, nullptr, 10));
     ASSERT_TRUE(PostRequest(false, handler.Get(), "", 1, -2, big.data(), 65535));
     ASSERT_TRUE(handler->WaitFor(3));
-
-    ASSERT_EQ(handler->seen.size(), 3u);
-    EXPECT_EQ(handler->seen[0].service, "svc");
-    EXPECT_EQ(handler->seen[0].flags, 7u);
-    EXPECT_EQ(handler->seen[0].kind, 4);
-    EXPECT_EQ(handler->seen[0].data, "one");
-    EXPECT_EQ(handler->seen[1].service, "");
-    EXPECT_EQ(handler->seen[1].data, "");
-    EXPECT_FALSE(handler->seen[1].dataWasNull);
-    EXPECT_EQ(handler->seen[2].kind, -2);
-    EXPECT_EQ(handler->seen[2].data, big);
+    EXPECT_TRUE(handler->seen == (std::vector<Seen>{{"svc", 7, 4, "one", false}, {"", 0, 1, "", false}, {"", 1, -2, big, false}}));
     EXPECT_EQ(handler->RefCount(), 1u) << "every request gave its handler reference back";
 }
 
 TEST_F(Requests, PendingCountStaysExactUnderConcurrentPosting) {
-    CRef<CRecordingHandler> handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
     const int perThread = 5000;
     auto post = [&] {
         for (int i = 0; i < perThread; ++i) ASSERT_TRUE(PostRequest(true, handler.Get(), "s", 0, 1, &i, sizeof i));
@@ -98,143 +121,68 @@ TEST_F(Requests, PendingCountStaysExactUnderConcurrentPosting) {
     post();
     other.join();
     ASSERT_TRUE(handler->WaitFor(2 * perThread));
-    EXPECT_EQ(handler->PendingRequests(), 0u);
     EXPECT_GE(handler->doneCalls.load(), 1);
-    EXPECT_EQ(handler->doneThreadId.load(), handler->workerId) << "OnRequestsDone runs on the worker";
     EXPECT_EQ(handler->RefCount(), 1u);
 }
-
-TEST_F(Requests, RequestsDoneOnceForEachDrain) {
-    CRef<CRecordingHandler> handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
-    for (int round = 1; round <= 3; ++round) {
-        ASSERT_TRUE(PostRequest(false, handler.Get(), "a", 0, 0, nullptr, 0));
-        ASSERT_TRUE(handler->WaitFor(static_cast<size_t>(round)));
-        EXPECT_EQ(handler->doneCalls.load(), round);
-    }
-}
-
-namespace {
-// Holds the worker in each request until released.
-class CBlockingHandler : public CRequestHandler {
-public:
-    const char* Name() override { return "blocker"; }
-    bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
-        started.store(true);
-        while (!released.load()) std::this_thread::sleep_for(1ms);
-        runs.fetch_add(1);
-        return true;
-    }
-    bool WaitUntil(const std::function<bool()>& condition) {
-        for (int i = 0; i < 2000 && !condition(); ++i) std::this_thread::sleep_for(5ms);
-        return condition();
-    }
-    std::atomic<bool> started{false};
-    std::atomic<bool> released{false};
-    std::atomic<uint32_t> runs{0};
-};
-}  // namespace
 
 // Each pending request holds a handler reference in a 16-bit count: past the limit a post is
 // refused instead of wrapping the count (which would free the handler under its requests).
 TEST_F(Requests, AHandlerTakesNoMoreThanTheMostPendingRequests) {
-    CRef<CBlockingHandler> handler = CRef<CBlockingHandler>::Adopt(new CBlockingHandler);
-    ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0));
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
-    for (uint32_t i = 1; i < kMaxPendingRequests; ++i) ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0));
+    handler->hold.store(true);
+    ASSERT_TRUE(Post());
+    ASSERT_TRUE(Eventually([&] { return handler->started.load(); }));
+    for (uint32_t i = 1; i < kMaxPendingRequests; ++i) ASSERT_TRUE(Post());
     EXPECT_EQ(handler->PendingRequests(), kMaxPendingRequests);
-    EXPECT_FALSE(PostRequest(false, handler.Get(), "s", 0, 1, "x", 1));
-    EXPECT_FALSE(PostRequest(true, handler.Get(), "s", 0, 1, "x", 1)) << "the limit holds on either thread";
+    EXPECT_FALSE(Post(false));
+    EXPECT_FALSE(Post(true)) << "the limit holds on either thread";
     EXPECT_EQ(handler->PendingRequests(), kMaxPendingRequests) << "a refused post leaves nothing behind";
     EXPECT_EQ(handler->RefCount(), 1 + kMaxPendingRequests);
-
-    handler->released.store(true);
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->PendingRequests() == 0; }));
-    EXPECT_EQ(handler->runs.load(), kMaxPendingRequests);
-    ASSERT_TRUE(PostRequest(false, handler.Get(), "", 0, 0, nullptr, 0)) << "posting works again once drained";
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->PendingRequests() == 0; }));
+    handler->hold.store(false);
+    ASSERT_TRUE(handler->WaitFor(kMaxPendingRequests, 20000));
+    ASSERT_TRUE(Post()) << "posting works again once drained";
+    ASSERT_TRUE(handler->WaitFor(kMaxPendingRequests + 1));
     EXPECT_EQ(handler->RefCount(), 1u);
 }
 
-TEST(RequestThread, StartAndStopRefuseTheWrongState) {
-    ASSERT_EQ(MbLibraryInit(), 1);
-    std::atomic<CRequestThread*> slot{nullptr};
-    CRequestThread* thread = new CRequestThread(&slot);
+// Start and Stop refuse the wrong state; requests queued before Stop still run, then the worker
+// ends: Stop interrupts a busy worker without cutting its queue short.
+TEST_F(RequestThread, StopRunsWhatWasQueuedBeforeItAndTheObjectRunsAgain) {
     EXPECT_EQ(slot.load(), thread);
     EXPECT_FALSE(thread->Stop());
-    EXPECT_TRUE(thread->Start());
-    EXPECT_FALSE(thread->Start());
-    EXPECT_TRUE(thread->Stop());
-    EXPECT_TRUE(thread->Start()) << "a stopped thread object can run again";
-    EXPECT_TRUE(thread->Stop());
-    thread->Release();
-    EXPECT_EQ(slot.load(), nullptr);
-    MbLibraryTerm();
-}
-
-// Requests queued before Stop still run, then the worker ends: Stop interrupts a busy worker
-// without cutting its queue short.
-TEST(RequestThread, StopRunsWhatWasQueuedBeforeIt) {
-    ASSERT_EQ(MbLibraryInit(), 1);
-    std::atomic<CRequestThread*> slot{nullptr};
-    CRequestThread* thread = new CRequestThread(&slot);
     ASSERT_TRUE(thread->Start());
-    CBlockingHandler* handler = new CBlockingHandler;
-    ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
-    ASSERT_TRUE(handler->WaitUntil([&] { return handler->started.load(); }));
-    // Queued while the worker is busy: the stop comes while they wait.
-    for (int i = 0; i < 2; ++i) ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
+    EXPECT_FALSE(thread->Start());
+    handler->hold.store(true);
+    ASSERT_TRUE(Post());
+    ASSERT_TRUE(Eventually([&] { return handler->started.load(); }));
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(Post());  // waiting when the stop comes
     std::atomic<int> stopped{-1};
     std::thread stopper([&] { stopped.store(thread->Stop() ? 1 : 0); });
     std::this_thread::sleep_for(50ms);
-    handler->released.store(true);
+    handler->hold.store(false);
     stopper.join();
     EXPECT_EQ(stopped.load(), 1);
-    EXPECT_EQ(handler->runs.load(), 3u);
+    EXPECT_EQ(handler->Runs(), 3u);
     EXPECT_EQ(handler->PendingRequests(), 0u);
     EXPECT_TRUE(thread->Start()) << "and the thread object runs again";
-    ASSERT_TRUE(thread->Queue().Post(handler, "", 0, 0, nullptr, 0));
-    EXPECT_TRUE(handler->WaitUntil([&] { return handler->runs.load() == 4; }));
+    ASSERT_TRUE(Post());
+    EXPECT_TRUE(handler->WaitFor(4));
     EXPECT_TRUE(thread->Stop());
     thread->Release();
-    handler->Release();
-    MbLibraryTerm();
+    EXPECT_EQ(slot.load(), nullptr);
 }
 
-namespace {
-class CSelfStopper : public CRequestHandler {
-public:
-    explicit CSelfStopper(CRequestThread* thread) : thread(thread) {}
-    const char* Name() override { return "stopper"; }
-    bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
-        result = thread->Stop() ? 1 : 0;
-        return true;
-    }
-    CRequestThread* thread;
-    std::atomic<int> result{-1};
-};
-}  // namespace
-
-TEST(RequestThread, StopFromTheWorkerItselfGivesUpAfterFiveSeconds) {
-    ASSERT_EQ(MbLibraryInit(), 1);
-    std::atomic<CRequestThread*> slot{nullptr};
-    CRequestThread* thread = new CRequestThread(&slot);
+TEST_F(RequestThread, StopFromTheWorkerItselfGivesUpAfterFiveSeconds) {
     ASSERT_TRUE(thread->Start());
-    CSelfStopper* stopper = new CSelfStopper(thread);
+    std::atomic<int> result{-1};
+    handler->hook = [&] { result = thread->Stop() ? 1 : 0; };
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(thread->Queue().Post(stopper, "", 0, 0, nullptr, 0));
-    while (stopper->result.load() == -1 && std::chrono::steady_clock::now() - start < 10s) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(stopper->result.load(), 0);
+    ASSERT_TRUE(Post());
+    ASSERT_TRUE(Eventually([&] { return result.load() != -1; }, 10000));
+    EXPECT_EQ(result.load(), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 4900ms);
     // The worker still holds its own reference: the object goes when the worker ends.
     thread->Release();
-    while (slot.load() != nullptr && std::chrono::steady_clock::now() - start < 20s) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(slot.load(), nullptr);
-    stopper->Release();
-    MbLibraryTerm();
+    EXPECT_TRUE(Eventually([&] { return slot.load() == nullptr; }, 10000));
 }
 
 TEST(RequestThreads, PostingWithoutTheLibraryQueuesNothing) {

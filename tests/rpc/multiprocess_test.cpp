@@ -1,37 +1,16 @@
 // The runtime between processes, with the peer helper program.
+#include "support/child_process.h"
 #include "support/rpc_test_support.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 namespace {
 
-// The peer serving endpoint, run by the shell's exec so that it is our child. It prints its status
-// and process id; it is killed and reaped at the latest on destruction.
-class CPeer {
-public:
-    explicit CPeer(const std::string& endpoint)
-        : output_(popen(("exec '" + std::string(MBUS_RPC_PEER) + "' " + endpoint).c_str(), "r")) {
-        if (output_ == nullptr || std::fscanf(output_, "%ld %d", &status_, &pid_) != 2) pid_ = -1;
-    }
-    ~CPeer() { Close(SIGKILL); }
-    RPC_STATUS Status() const { return status_; }
-    uint32_t Pid() const { return static_cast<uint32_t>(pid_); }
-    // Sends signal (0 for none) and waits until the peer is gone.
-    void Close(int signal = 0) {
-        if (pid_ > 0 && signal != 0) kill(pid_, signal);
-        if (output_) pclose(output_);
-        output_ = nullptr;
-    }
-
-private:
-    FILE* output_;
-    RPC_STATUS status_ = -1;
-    pid_t pid_ = -1;
-};
+// The status with which a peer started on endpoint registered it.
+RPC_STATUS PeerStatus(const CChildProcess& peer) {
+    long status = -1;
+    return peer.Output() != nullptr && std::fscanf(peer.Output(), "%ld", &status) == 1 ? status : -1;
+}
 
 }  // namespace
 
@@ -41,17 +20,17 @@ TEST(MultiProcess, EndpointBelongsToOneLiveProcessAndVanishesWithIt) {
     const std::string endpoint = TestEndpoint("mp");
     CTestServer server;
     ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
-    EXPECT_EQ(CPeer(endpoint).Status(), RPC_S_DUPLICATE_ENDPOINT);
+    EXPECT_EQ(PeerStatus(CChildProcess(MBUS_RPC_PEER, {endpoint})), RPC_S_DUPLICATE_ENDPOINT);
     ASSERT_EQ(server.Stop(), RPC_S_OK);
 
-    CPeer peer(endpoint);
-    ASSERT_EQ(peer.Status(), RPC_S_OK);
-    const uint32_t pid = peer.Pid();
+    CChildProcess peer(MBUS_RPC_PEER, {endpoint});
+    ASSERT_EQ(PeerStatus(peer), RPC_S_OK);
+    const uint32_t pid = static_cast<uint32_t>(peer.Pid());
     EXPECT_TRUE(SinkListed(endpoint, pid));
     RPC_BINDING_HANDLE binding = TestBind(endpoint);
     EXPECT_EQ(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_OK);
 
-    peer.Close(SIGKILL);
+    peer.Kill();
     EXPECT_FALSE(SinkListed(endpoint, pid));
     EXPECT_NE(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_OK);
     RpcBindingFree(&binding);

@@ -73,10 +73,7 @@ TEST_F(Locks, UnlockFromAnotherThreadIsRefusedAndTheLockStaysHeld) {
     object.Lock();
     std::thread intruder([&] { object.Unlock(); });
     intruder.join();
-    auto records = trace_capture::Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text, "**Error: Attempt to unlock accross threads.\n");
-    EXPECT_EQ(records[0].category, 18u);
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: Attempt to unlock accross threads.\n", 18}}));
 
     std::atomic<bool> acquired{false};
     std::thread waiter([&] {

@@ -22,12 +22,8 @@ TEST_F(Reports, ErrorAndWarningArriveWholeWithTheirCategories) {
     ReportError("x");
     int place = 0;
     ReportWarning("attempt to reference an unknown object at", &place);
-    auto records = trace_capture::Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text, "**Error: x.\n");
-    EXPECT_EQ(records[0].category, 18u);
-    EXPECT_EQ(records[1].text, "**Warning: attempt to reference an unknown object at " + Pointer(&place) + ".\n");
-    EXPECT_EQ(records[1].category, 17u);
+    const std::string warning = "**Warning: attempt to reference an unknown object at " + Pointer(&place) + ".\n";
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: x.\n", 18}, {warning, 17}}));
 }
 
 TEST_F(Reports, RpcExceptionIntoAGivenTracerIsFlushedByItsOwner) {
@@ -38,13 +34,10 @@ TEST_F(Reports, RpcExceptionIntoAGivenTracerIsFlushedByItsOwner) {
         out.Flush();
     }
     ReportRpcException("somewhere", 99999, nullptr);
-    auto records = trace_capture::Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text, "** RPC Exception 0x000006BA: in CSource::Request().\nThe RPC server is unavailable.\r\n");
     // Every piece carries an explicit category, so the tracer's own 16 does not enter.
-    EXPECT_EQ(records[0].category, 3u);
-    EXPECT_EQ(records[1].text, "** RPC Exception 0x0001869F: somewhere.\n");
-    EXPECT_EQ(records[1].category, 2u);
+    EXPECT_EQ(trace_capture::Records(),
+              (TraceRecords{{"** RPC Exception 0x000006BA: in CSource::Request().\nThe RPC server is unavailable.\r\n", 3},
+                            {"** RPC Exception 0x0001869F: somewhere.\n", 2}}));
 }
 
 TEST_F(Reports, StringTracerSendsOnlyWhatWasCollectedSinceTheLastFlush) {
@@ -61,20 +54,14 @@ TEST_F(Reports, StringTracerSendsOnlyWhatWasCollectedSinceTheLastFlush) {
     out.Flush();
     out.PrintLine("b");
     out.Flush();
-    auto records = trace_capture::Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text, "a1.");
-    EXPECT_EQ(records[0].category, 17u);
-    EXPECT_EQ(records[1].text, "b\n");
-    EXPECT_EQ(records[1].category, 17u);  // categories collect since construction
+    // Categories collect since construction.
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"a1.", 17}, {"b\n", 17}}));
 }
 
 TEST_F(Reports, LongFormattedPiecesAreNotCut) {
     const std::string long_text(5000, 'y');
     ReportError(long_text.c_str());
-    auto records = trace_capture::Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text, "**Error: " + long_text + ".\n");
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: " + long_text + ".\n", 18}}));
 }
 
 TEST_F(Reports, NullCallbackDropsAndBlankOptionLeavesReportsAlone) {
@@ -83,9 +70,7 @@ TEST_F(Reports, NullCallbackDropsAndBlankOptionLeavesReportsAlone) {
     EXPECT_TRUE(trace_capture::Records().empty());
     MbTracerSetEx(&trace_capture::Callback, MbTraceBlankSeparator);
     ReportError("kept");
-    auto records = trace_capture::Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text, "**Error: kept.\n");
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: kept.\n", 18}}));
 }
 
 namespace {

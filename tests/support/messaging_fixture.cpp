@@ -8,18 +8,6 @@ std::string UniqueName(const char* prefix) {
     return std::string(prefix) + std::to_string(getpid());
 }
 
-std::string TextOf(MbItem item) {
-    if (item == nullptr) return "";
-    MbItem text = MbItemToText(item, 0);
-    const void* bytes = nullptr;
-    uint16_t length = 0;
-    std::string result;
-    if (MbAtomGetBlob(text, &bytes, &length) == MbResultOk) result.assign(static_cast<const char*>(bytes), length);
-    MbHandleRelease(text);
-    if (!result.empty() && result.back() == '\0') result.pop_back();
-    return result;
-}
-
 MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsigned timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {

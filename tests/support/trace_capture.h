@@ -10,7 +10,14 @@
 struct TraceRecord {
     std::string text;
     uint32_t category;
+    bool operator==(const TraceRecord&) const = default;
 };
+
+inline void PrintTo(const TraceRecord& record, std::ostream* out) {
+    *out << record.category << ":" << ::testing::PrintToString(record.text);
+}
+
+using TraceRecords = std::vector<TraceRecord>;
 
 namespace trace_capture {
 // The callback to install with MbTracerSet.

@@ -14,27 +14,28 @@
 
 namespace {
 
-std::string StringOf(MbItem item) {
+// The text of the String item under key in map ("" when there is none), or of item itself
+// when key is null.
+std::string StringOf(MbItem item, const char* key = nullptr) {
+    MbItem field = item;
+    if (key != nullptr && MbMapGetNamed(item, key, &field) != MbResultOk) return std::string();
     const char* text = nullptr;
     uint16_t length = 0;
-    return MbAtomGetString(item, &text, &length) == MbResultOk ? std::string(text, length) : std::string();
+    std::string result = MbAtomGetString(field, &text, &length) == MbResultOk ? std::string(text, length) : "";
+    if (key != nullptr) MbHandleRelease(field);
+    return result;
 }
 
 // Answers a query through a proxy for the querying sink's named service.
 void Answer(MbItem query) {
-    MbItem source = nullptr;
-    MbItem service = nullptr;
-    MbItem cookie = nullptr;
-    MbItem procedure = nullptr;
-    MbMapGetNamed(query, "source", &source);
-    MbMapGetNamed(query, "service", &service);
+    MbItem cookie = nullptr, procedure = nullptr;
     MbMapGetNamed(query, "cookie", &cookie);
     MbMapGetNamed(query, "proc", &procedure);
-    MbSource back = MbSourceOpen(StringOf(source).c_str());
-    MbService proxy = MbServiceOpen(back, StringOf(service).c_str());
+    MbSource back = MbSourceOpen(StringOf(query, "source").c_str());
+    MbService proxy = MbServiceOpen(back, StringOf(query, "service").c_str());
     MbItem result = MbBuild("{s:s,s:u}", "answer", "pong", "pid", static_cast<unsigned>(getpid()));
     MbServiceReply(proxy, 0, procedure, cookie, result);
-    for (MbItem item : {source, service, cookie, procedure, result}) {
+    for (MbItem item : {cookie, procedure, result}) {
         if (item != nullptr) MbHandleRelease(item);
     }
     MbServiceClose(proxy);
@@ -56,17 +57,9 @@ int Receiver(const char* name) {
             continue;
         }
         if (code == MbReceivedQuery) Answer(message);
-        if (code == MbReceivedCall) {
-            MbItem procedure = nullptr;
-            MbItem argument = nullptr;
-            if (MbMapGetNamed(message, "proc", &procedure) == MbResultOk &&
-                MbMapGetNamed(message, "arg", &argument) == MbResultOk && StringOf(procedure) == "connect") {
-                back = MbSinkOpenSource(sink, StringOf(argument).c_str());
-            }
-            if (StringOf(message) == "quit") running = false;
-            if (procedure != nullptr) MbHandleRelease(procedure);
-            if (argument != nullptr) MbHandleRelease(argument);
-        }
+        if (code == MbReceivedCall && StringOf(message, "proc") == "connect")
+            back = MbSinkOpenSource(sink, StringOf(message, "arg").c_str());
+        if (code == MbReceivedCall && StringOf(message) == "quit") running = false;
         if (message != nullptr) MbHandleRelease(message);
     }
     if (back != nullptr) MbSourceClose(back);

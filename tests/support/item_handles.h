@@ -1,5 +1,6 @@
-// Helpers shared by the item API tests: reference counts and live objects seen from inside, a
-// released handle to pass where a stale one is wanted, and short readers of items.
+// Test support for the item handles of the exported functions: reference counts and live objects
+// seen from inside, a handle no object ever had, short readers of items, and rows of calls whose
+// results and outs are checked together.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,18 @@ inline size_t LiveObjects() {
 inline size_t UnknownHandleWarnings() {
     return trace_capture::CountContaining("attempt to reference an unknown object at");
 }
+
+// Holds a handle (a new item, say) until the end of its scope or full expression, then releases it.
+struct Held {
+    explicit Held(MbHandle held) : handle(held) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (handle != nullptr) MbHandleRelease(handle);
+    }
+    operator MbHandle() const { return handle; }
+    MbHandle handle;
+};
 
 // An address that no library object ever had.
 inline MbItem ForeignHandle() {
@@ -76,6 +89,22 @@ inline MbItem ListOfInts(std::initializer_list<int32_t> values) {
         MbHandleRelease(element);
     }
     return list;
+}
+
+// One call: its result, the result expected, and whether its outs (and effects) are as expected.
+// Rows in braces run left to right, so a row may set its outs to junk, call, then look at them.
+struct Call {
+    const char* what;
+    MbResult result;
+    MbResult expected;
+    bool outs;
+};
+
+inline void ExpectResults(std::initializer_list<Call> calls) {
+    for (const Call& call : calls) {
+        EXPECT_EQ(call.result, call.expected) << call.what;
+        EXPECT_TRUE(call.outs) << call.what;
+    }
 }
 
 using ItemApi = LibraryTest;
