@@ -60,3 +60,37 @@ TEST_F(StrTest, ContentBeyond65535BytesIsRefusedWhole) {
     EXPECT_EQ(fits.Write(appending), 65535);
     EXPECT_FALSE(appending.Failed());
 }
+
+// Short content lives inside the string object, longer content in its own block: construction,
+// Assign, a complete Read, a cut Read and ReadNew cross that boundary every way (ASan checks).
+TEST_F(StrTest, ContentCrossesTheInlineBoundaryEveryWay) {
+    const auto content = [](const CStr& string) {
+        uint32_t length = 0;
+        const char* data = string.GetString(&length);
+        return data == nullptr ? std::string("<empty>") : std::string(data, length + 1);
+    };
+    const auto stored = [](const std::string& text) {
+        Bytes bytes(text.size() + 2, 0);
+        bytes[0] = static_cast<uint8_t>(text.size());
+        std::copy(text.begin(), text.end(), bytes.begin() + 2);
+        return bytes;
+    };
+    for (const size_t first : {1, 31, 32, 33, 200}) {
+        for (const size_t second : {1, 31, 32, 33, 200}) {
+            const std::string a(first, 'a'), b(second, 'b');
+            CStr string(a.c_str());
+            string.Assign(b.c_str());
+            EXPECT_EQ(content(string), b + '\0');
+            EXPECT_EQ(string.Read(*ReadingStream(stored(a)).Get()), first + 2);
+            EXPECT_EQ(content(string), a + '\0');
+            Bytes cut = stored(b);
+            cut.pop_back();
+            string.Read(*ReadingStream(cut).Get());
+            EXPECT_EQ(content(string), "<empty>");
+        }
+        uint16_t consumed = 0;
+        const std::string c(first, 'c');
+        CRef<CStr> read = CRef<CStr>::Adopt(CStr::ReadNew(*ReadingStream(stored(c)).Get(), &consumed));
+        EXPECT_EQ(content(*read.Get()), c + '\0');
+    }
+}
