@@ -89,8 +89,10 @@ bool CSource::Open() {
             if (CSink* sink = ShareOwner(owner)) {
                 Unlock();
                 ok = sink->ConnectSource(this, endpoint.c_str());
-                Lock();
+                // Released before the lock is taken again: releasing locks the sink, and the
+                // sink's lock comes before the source's.
                 CheckedRelease(sink);
+                Lock();
             }
         }
         if (!ok) binding.reset();
@@ -119,8 +121,8 @@ void CSource::Close() {
             const std::string endpoint = EndpointName();
             Unlock();
             sink->DisconnectSource(this, endpoint.c_str());
-            Lock();
             CheckedRelease(sink);
+            Lock();
         }
     }
     if (PendingRequests() > 0) {
