@@ -6,24 +6,43 @@
 #include "requests/request.h"
 #include "requests/request_handler.h"
 
-// Requests still queued are released without being processed, so that they give back their
+// Requests still queued are emptied without being processed, so that they give back their
 // handler references and pending counts instead of leaking with them.
 CRequestQueue::~CRequestQueue() {
-    for (CRequest* request : requests_) request->Release();
+    for (CRequest* request : requests_) delete request;
+    for (CRequest* request : spares_) delete request;
 }
 
+CRequest* CRequestQueue::Spare() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!spares_.empty()) {
+            CRequest* request = spares_.back();
+            spares_.pop_back();
+            return request;
+        }
+    }
+    return new (std::nothrow) CRequest;
+}
+
+// The request is filled outside the lock: taking the handler's reference takes the handler's
+// lock, and the queue's lock is always the innermost.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                          const void* data, uint16_t length) {
     if (handler != nullptr && handler->PendingRequests() >= kMaxPendingRequests) return false;
-    CRequest* request = new (std::nothrow) CRequest(handler, service, flags, kind, data, length);
+    CRequest* request = Spare();
     if (request == nullptr) return false;
+    if (!request->Assign(handler, service, flags, kind, data, length)) {
+        delete request;
+        return false;
+    }
     bool wake = false;
     try {
         std::lock_guard<std::mutex> hold(mutex_);
         requests_.push_back(request);
         wake = sleeping_;
     } catch (const std::bad_alloc&) {
-        request->Release();
+        delete request;
         return false;
     }
     // Notified after the lock is left, so the woken consumer finds it free.
@@ -35,6 +54,23 @@ void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.clear();
     std::lock_guard<std::mutex> hold(mutex_);
     batch.swap(requests_);
+}
+
+void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
+    size_t kept = 0;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        while (kept < batch.size() && spares_.size() < kMaxSpares) {
+            try {
+                spares_.push_back(batch[kept]);
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+            ++kept;
+        }
+    }
+    for (size_t i = kept; i < batch.size(); ++i) delete batch[i];
+    batch.clear();
 }
 
 bool CRequestQueue::Wait(uint32_t milliseconds) {

@@ -1,5 +1,6 @@
 // CRequestQueue: a first-in first-out queue of requests that its one consumer (the worker
-// thread) sleeps on while it is empty. Many posters, one consumer.
+// thread) sleeps on while it is empty. Many posters, one consumer. The consumer hands run
+// requests back (Recycle), and posters reuse them.
 #pragma once
 
 #include <condition_variable>
@@ -15,16 +16,20 @@ class CRequestHandler;
 class CRequestQueue : public CCountable {
 public:
     CRequestQueue() = default;
-    // Releases what is still queued without processing it.
+    // Empties what is still queued without processing it.
     ~CRequestQueue() override;
 
-    // Creates a request and appends it; false when it could not be created or queued, or when
-    // the handler already has kMaxPendingRequests pending.
+    // Queues a request; false when it could not be made or queued, or when the handler already
+    // has kMaxPendingRequests pending. The caller holds a reference to the handler (the request
+    // takes its own).
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
               const void* data, uint16_t length);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
-    // owns the references. One lock hold; `batch` keeps its capacity across calls.
+    // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
+    // capacity across calls.
     void TakeAll(std::vector<CRequest*>& batch);
+    // Takes back emptied requests (CRequest::Clear) for later posts; empties `batch`.
+    void Recycle(std::vector<CRequest*>& batch);
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
     // since the last wait, else sleeps until one of them happens or `milliseconds` pass. True
     // when requests are queued.
@@ -33,6 +38,13 @@ public:
     void Interrupt();
 
 private:
+    // An empty request: a recycled one, else a new one; null without memory.
+    CRequest* Spare();
+
+    // Requests kept for reuse at most: enough for the batches of a busy worker, a bounded
+    // amount of memory when traffic stops.
+    static constexpr size_t kMaxSpares = 1024;
+
     std::mutex mutex_;
     std::condition_variable changed_;
     // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster notify,
@@ -40,4 +52,5 @@ private:
     bool sleeping_ = false;
     bool interrupted_ = false;
     std::vector<CRequest*> requests_;
+    std::vector<CRequest*> spares_;
 };

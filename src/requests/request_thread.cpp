@@ -7,12 +7,10 @@ constexpr DWORD kIdleWakeMs = 10000;
 constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
-// The batch holds each request's only reference, which no caller can reach: the request is
-// released directly, without the tracker's check.
 void RunBatch(std::vector<CRequest*>& batch) {
     for (CRequest* request : batch) {
         request->Process();
-        request->Release();
+        request->Clear();
     }
 }
 
@@ -81,6 +79,6 @@ void CRequestThread::Run() {
             queue.TakeAll(batch);
         }
         runner(batch);
-        batch.clear();
+        queue.Recycle(batch);
     }
 }

@@ -10,7 +10,8 @@ class CRequestHandler;
 
 // Queues a request to the sink (toSink) or the source request thread. True without queuing
 // anything when that thread does not exist (the library is not initialised); false when the
-// request could not be queued, also when the handler has kMaxPendingRequests pending.
+// request could not be queued, also when the handler has kMaxPendingRequests pending. The
+// caller holds a counted reference to the handler, a live tracked object, while it posts.
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length);
 // Creates both thread objects and starts the source thread, then the sink thread. On failure
