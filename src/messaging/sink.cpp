@@ -12,6 +12,7 @@
 #include "messaging/sink_peer.h"
 #include "messaging/sink_service.h"
 #include "messaging/source.h"
+#include "messaging/trace_line.h"
 #include "requests/request_threads.h"
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
@@ -81,27 +82,25 @@ bool CSink::Unregister(bool wait) {
     return UnregisterEndpoint(this, wait);
 }
 
-HANDLE CSink::GetEvent() {
-    ScopedLock hold(*this);
-    return event;
-}
-
 bool CSink::AppendName(CTracer& out) {
-    ScopedLock hold(*this);
     if (name.empty()) return false;
     out.Print(name.c_str());
     return true;
 }
 
-bool CSink::AppendName(std::string& line) {
-    ScopedLock hold(*this);
+bool CSink::AppendName(CTraceLine& line) {
     if (name.empty()) return false;
-    line += name;
+    line.Append(name);
+    return true;
+}
+
+bool CSink::AppendName(std::string& text) {
+    if (name.empty()) return false;
+    text += name;
     return true;
 }
 
 MbItem CSink::GetNameItem() {
-    ScopedLock hold(*this);
     return name.empty() ? nullptr : MbAtomNewString(name.c_str());
 }
 
@@ -322,16 +321,12 @@ CSource* CSink::OpenSource(const char* sinkName, uint32_t options) {
 
 bool CSink::SendConnectionNotice(bool connect, CSource* source) {
     if (source == nullptr) return false;
-    std::vector<uint8_t> notice;
-    {
-        ScopedLock hold(*this);
-        if (name.empty()) return false;
-        const uint32_t pid = GetCurrentProcessId();
-        notice.resize(name.size() + 5);
-        for (int i = 0; i < 4; ++i) notice[i] = static_cast<uint8_t>(pid >> (8 * i));
-        std::memcpy(notice.data() + 4, name.data(), name.size());
-        notice.back() = 0;
-    }
+    if (name.empty()) return false;
+    std::vector<uint8_t> notice(name.size() + 5);
+    const uint32_t pid = GetCurrentProcessId();
+    for (int i = 0; i < 4; ++i) notice[i] = static_cast<uint8_t>(pid >> (8 * i));
+    std::memcpy(notice.data() + 4, name.data(), name.size());
+    notice.back() = 0;
     if (!CheckedAddRef(source)) return false;
     const bool posted = PostRequest(false, source, nullptr, connect ? MbControlConnect : MbControlDisconnect,
                                     MbKindSend, notice.data(), static_cast<uint16_t>(notice.size()));

@@ -15,6 +15,7 @@
 
 class CSinkPeer;
 class CSource;
+class CTraceLine;
 class CTracer;
 
 class CSink : public CRequestHandler {
@@ -36,10 +37,12 @@ public:
     const char* Name() override { return name.c_str(); }
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
 
-    HANDLE GetEvent();
-    // Appends the name to a trace line under the lock; false when there is none.
+    // The event and the name are fixed at construction: read without the lock.
+    HANDLE GetEvent() const { return event; }
+    // Appends the name to a trace line; false when there is none.
     bool AppendName(CTracer& out);
-    bool AppendName(std::string& line);
+    bool AppendName(CTraceLine& line);
+    bool AppendName(std::string& text);
     // A new String item of the name, or null.
     MbItem GetNameItem();
 
@@ -84,8 +87,8 @@ private:
 
     // Kept as given: bit 0 is applied to the name at construction, other bits mean nothing yet.
     [[maybe_unused]] uint32_t options;
-    HANDLE event;
-    std::string name;
+    const HANDLE event;
+    const std::string name;
     Registry<CSinkPeer> peers;
     Registry<CSinkService> services;
     // The service ShareService found last (the registry holds its reference) and the name it was
