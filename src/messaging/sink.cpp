@@ -109,8 +109,8 @@ bool CSink::Request(const char* service, uint32_t flags, int32_t kind, const uin
     HANDLE sinkEvent = GetEvent();
     const char* target = service != nullptr && service[0] != '\0' ? service : kDefaultService;
     if (kind != MbKindSend || control == 0) {
-        CRef<CSinkService> found = ShareService(target);
-        return found && found->Dispatch(sinkEvent, flags, kind, data, length);
+        CSinkService* found = HoldService(target);
+        return found != nullptr && found->Dispatch(sinkEvent, flags, kind, data, length);
     }
     if (control == MbControlTest) {
         const bool found = FindService(target) != nullptr;
@@ -129,8 +129,8 @@ bool CSink::OnConnectionNotice(bool connect, const uint8_t* data, uint16_t lengt
     if (update.Get() == nullptr) return false;
     HANDLE sinkEvent = GetEvent();
     if (sinkEvent != nullptr) SetEvent(sinkEvent);
-    CRef<CSinkService> fallback = ShareService(kDefaultService);
-    if (!fallback) return true;
+    CSinkService* fallback = HoldService(kDefaultService);
+    if (fallback == nullptr) return true;
     CItemRef blob(MbItemToBytes(update.Get()));
     const void* bytes = nullptr;
     uint16_t size = 0;
@@ -254,14 +254,26 @@ CSinkService* CSink::FindService(const char* serviceName) {
 
 // Messages for one service usually follow each other: the service found last is kept with the
 // exact name it was asked for, so the next message for that name skips the key and the registry.
-// Every change of the registry forgets it, under the lock that guards both.
-CRef<CSinkService> CSink::ShareService(const char* serviceName) {
-    ScopedLock hold(*this);
-    if (lastService == nullptr || serviceName == nullptr || lastServiceName != serviceName) {
-        lastService = FindService(serviceName);
-        lastServiceName = lastService != nullptr ? serviceName : "";
+// Every change of the registry forgets it, under the lock that guards both. A service no longer
+// held is released after the lock is left: releasing locks the service, which comes first.
+CSinkService* CSink::HoldService(const char* serviceName) {
+    CRef<CSinkService> dropped;
+    {
+        ScopedLock hold(*this);
+        if (lastService == nullptr || serviceName == nullptr || lastServiceName != serviceName) {
+            lastService = FindService(serviceName);
+            lastServiceName = lastService != nullptr ? serviceName : "";
+        }
+        if (held.Get() != lastService) {
+            dropped = std::move(held);
+            held = CRef<CSinkService>::Share(lastService);
+        }
     }
-    return CRef<CSinkService>::Share(lastService);
+    return held.Get();
+}
+
+void CSink::OnBatchDone() {
+    CRef<CSinkService> dropped = std::move(held);
 }
 
 void CSink::ForgetLastService() {

@@ -36,6 +36,8 @@ public:
 
     const char* Name() override { return name.c_str(); }
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
+    // Lets go of the service held for the batch.
+    void OnBatchDone() override;
 
     // The event and the name are fixed at construction: read without the lock.
     HANDLE GetEvent() const { return event; }
@@ -50,8 +52,6 @@ public:
     CSinkService* AddService(const char* serviceName, HANDLE serviceEvent);
     void RemoveService(const char* serviceName);
     CSinkService* FindService(const char* serviceName);
-    // As FindService, with a reference: a caller may close the service while it is in use.
-    CRef<CSinkService> ShareService(const char* serviceName);
 
     // False when a peer of that key exists already or the name has no key; atomic.
     bool AddPeer(const char* peerName, CSinkPeer* peer);
@@ -76,6 +76,10 @@ private:
     void TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags);
     // Called under the lock by every change of the service registry.
     void ForgetLastService();
+    // As FindService, held with a reference (a caller may close the service while a message for
+    // it is handled) until the batch ends or another service is asked for, so that consecutive
+    // messages for one service take no reference each. Sink request thread only.
+    CSinkService* HoldService(const char* serviceName);
 
     template <class T>
     using Registry = std::map<std::string, T*>;
@@ -91,10 +95,12 @@ private:
     const std::string name;
     Registry<CSinkPeer> peers;
     Registry<CSinkService> services;
-    // The service ShareService found last (the registry holds its reference) and the name it was
+    // The service HoldService found last (the registry holds its reference) and the name it was
     // asked for; null when forgotten.
     CSinkService* lastService = nullptr;
     std::string lastServiceName;
+    // The service held for the current batch. Sink request thread only, without the lock.
+    CRef<CSinkService> held;
 };
 
 // The registry key of a name: cut to 255 characters and lower-cased; false when the name is

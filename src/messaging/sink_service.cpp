@@ -260,8 +260,9 @@ bool CSinkService::PostCall(MbItem item) {
     return true;
 }
 
+// The sink and the name are fixed at construction: the service's lock is not held, so the
+// sink's lock is never taken inside it.
 void CSinkService::Detach() {
-    ScopedLock hold(*this);
     if (sink != nullptr && !name.empty()) sink->RemoveService(name.c_str());
 }
 

@@ -9,8 +9,8 @@ namespace {
 const uint8_t kEmpty[1] = {0};
 }
 
-bool CRequest::Assign(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                      const void* data, uint16_t length) {
+bool CRequest::Assign(CRequestHandler* handler, bool adoptReference, const char* service, uint32_t flags,
+                      int32_t kind, const void* data, uint16_t length) {
     const size_t textLength = service != nullptr ? std::strlen(service) : 0;
     // The service name travels with a 16-bit length; longer text is cut.
     const uint16_t nameLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
@@ -34,7 +34,7 @@ bool CRequest::Assign(CRequestHandler* handler, const char* service, uint32_t fl
     this->flags = flags;
     this->kind = kind;
     if (handler != nullptr) {
-        handler->AddRef();
+        if (!adoptReference) handler->AddRef();
         handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel);
         this->handler = handler;
     }

@@ -28,11 +28,11 @@ CRequest* CRequestQueue::Spare() {
 // The request is filled outside the lock: taking the handler's reference takes the handler's
 // lock, and the queue's lock is always the innermost.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                         const void* data, uint16_t length) {
+                         const void* data, uint16_t length, bool adoptReference) {
     if (handler != nullptr && handler->PendingRequests() >= kMaxPendingRequests) return false;
     CRequest* request = Spare();
     if (request == nullptr) return false;
-    if (!request->Assign(handler, service, flags, kind, data, length)) {
+    if (!request->Assign(handler, adoptReference, service, flags, kind, data, length)) {
         delete request;
         return false;
     }
@@ -42,6 +42,8 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
         requests_.push_back(request);
         wake = sleeping_;
     } catch (const std::bad_alloc&) {
+        // Deleting the request gives its reference back; an adopted one stays the caller's.
+        if (adoptReference && handler != nullptr) handler->AddRef();
         delete request;
         return false;
     }

@@ -20,10 +20,11 @@ public:
     ~CRequestQueue() override;
 
     // Queues a request; false when it could not be made or queued, or when the handler already
-    // has kMaxPendingRequests pending. The caller holds a reference to the handler (the request
-    // takes its own).
+    // has kMaxPendingRequests pending. The caller holds a reference to the handler: the request
+    // takes its own, or with adoptReference takes over the caller's once it is queued (on false
+    // the caller keeps it).
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-              const void* data, uint16_t length);
+              const void* data, uint16_t length, bool adoptReference = false);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
     // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
     // capacity across calls.

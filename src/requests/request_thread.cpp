@@ -1,6 +1,7 @@
 #include "requests/request_thread.h"
 
 #include "requests/request.h"
+#include "requests/request_handler.h"
 
 namespace {
 constexpr DWORD kIdleWakeMs = 10000;
@@ -8,8 +9,13 @@ constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
 void RunBatch(std::vector<CRequest*>& batch) {
-    for (CRequest* request : batch) {
+    for (size_t i = 0; i < batch.size(); ++i) {
+        CRequest* request = batch[i];
         request->Process();
+        CRequestHandler* handler = request->Handler();
+        if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) {
+            handler->OnBatchDone();
+        }
         request->Clear();
     }
 }

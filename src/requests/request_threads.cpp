@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "requests/request_handler.h"
 
 namespace {
 
@@ -28,10 +29,13 @@ void StopAndReleaseBoth() {
 }  // namespace
 
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                 const void* data, uint16_t length) {
+                 const void* data, uint16_t length, bool adoptReference) {
     CRequestThread* thread = (toSink ? sinkThread : sourceThread).load(std::memory_order_acquire);
-    if (thread == nullptr) return true;
-    return thread->Queue().Post(handler, service, flags, kind, data, length);
+    if (thread == nullptr) {
+        if (adoptReference && handler != nullptr) handler->Release();
+        return true;
+    }
+    return thread->Queue().Post(handler, service, flags, kind, data, length, adoptReference);
 }
 
 bool StartRequestThreads(BatchRunner sourceRunner) {

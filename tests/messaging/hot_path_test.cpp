@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "messaging/sink.h"
 #include "messaging/trace_line.h"
 #include "support/messaging_fixture.h"
 
@@ -104,4 +105,33 @@ TEST_F(HotPath, SendsAndCallsOfEverySizeKeepOrderBytesAndTraceLines) {
         EXPECT_EQ(lines[i].text, expected[i]) << "send " << i;
         EXPECT_EQ(lines[i].category, 16u);
     }
+}
+
+// Every message takes a reference to the sink on arrival and gives it back once handled, and
+// the service a batch held goes with its batch: a service closed after its messages were
+// handled gives back its own reference to the sink.
+TEST_F(HotPath, MessagesAndHeldServicesGiveBackTheirSinkReferences) {
+    CSink* object = static_cast<CSink*>(static_cast<CRefCount*>(sink));
+    MbEvent otherEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    MbSinkService other = MbSinkServiceOpen(sink, "other", otherEvent);
+    ASSERT_NE(other, nullptr);
+    MbService otherProxy = MbServiceOpen(source, "other");
+    ASSERT_NE(otherProxy, nullptr);
+    const uint16_t withOther = object->RefCount();
+    for (int i = 0; i < 200; ++i) {
+        MbItem procedure = MbAtomNewInt(i);
+        ASSERT_EQ(MbServiceCall(i % 3 == 1 ? otherProxy : proxy, 0, procedure, nullptr), 1);
+        MbHandleRelease(procedure);
+    }
+    for (int i = 0; i < 200; ++i) {
+        MbItem message = nullptr;
+        ASSERT_EQ(TakeWithin(i % 3 == 1 ? other : service, i % 3 == 1 ? otherEvent : event, &message), MbReceivedCall);
+        MbHandleRelease(message);
+    }
+    ASSERT_TRUE(Eventually([&] { return object->RefCount() == withOther; }));
+    MbServiceClose(otherProxy);
+    MbSinkServiceClose(other);
+    EXPECT_TRUE(Eventually([&] { return object->RefCount() == withOther - 1; }))
+        << "the closed service went, and with it its reference to the sink";
+    CloseHandle(otherEvent);
 }

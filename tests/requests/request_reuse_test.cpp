@@ -121,3 +121,40 @@ TEST_F(RequestReuse, RecycledRequestsServeTheNextPosts) {
     EXPECT_EQ(handler->seen[11].data, "23");
     EXPECT_EQ(handler->doneCalls.load(), 3);
 }
+
+namespace {
+// Records the order of requests and batch ends, and what was pending at each batch end.
+class CBatchWatcher : public CRequestHandler {
+public:
+    CBatchWatcher(std::string tag, std::vector<std::string>* log) : tag(std::move(tag)), log(log) {}
+    const char* Name() override { return tag.c_str(); }
+    bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
+        log->push_back(tag);
+        return true;
+    }
+    void OnBatchDone() override { log->push_back(tag + " done, pending " + std::to_string(PendingRequests())); }
+    std::string tag;
+    std::vector<std::string>* log;
+};
+}  // namespace
+
+// A handler hears once per run of its consecutive requests that the run ended, while the last
+// request of the run still counts as pending.
+TEST_F(RequestReuse, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
+    std::vector<std::string> log;
+    CRef<CBatchWatcher> a = CRef<CBatchWatcher>::Adopt(new CBatchWatcher("a", &log));
+    CRef<CBatchWatcher> b = CRef<CBatchWatcher>::Adopt(new CBatchWatcher("b", &log));
+    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
+    for (CBatchWatcher* handler : {a.Get(), a.Get(), b.Get(), a.Get()}) {
+        ASSERT_TRUE(queue->Post(handler, "", 0, 1, nullptr, 0));
+    }
+    std::vector<CRequest*> batch;
+    queue->TakeAll(batch);
+    RunBatch(batch);
+    queue->Recycle(batch);
+    const std::vector<std::string> expected = {"a", "a", "a done, pending 2", "b", "b done, pending 1",
+                                               "a", "a done, pending 1"};
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(a->RefCount(), 1u);
+    EXPECT_EQ(b->RefCount(), 1u);
+}
