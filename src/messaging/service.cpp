@@ -32,11 +32,11 @@ bool CService::IsConnected() {
     return open;
 }
 
-// The proxy's own reference keeps the source alive while the lock is held, and the request
-// takes a reference of its own: the source needs only the tracker's check here, with the
-// warning that a counted reference to an unknown source would give.
+// The source and the name are fixed at construction, and the proxy's own reference keeps the
+// source alive while the caller holds the proxy: no lock is needed. The request takes a
+// reference of its own, so the source needs only the tracker's check here, with the warning
+// that a counted reference to an unknown source would give.
 bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t length) {
-    ScopedLock hold(*this);
     if (source == nullptr) return false;
     if (!IsKnownObject(source)) {
         ReportWarning("attempt to add a reference to an unknown object at", source);

@@ -254,9 +254,15 @@ CSinkService* CSink::FindService(const char* serviceName) {
 
 // Messages for one service usually follow each other: the service found last is kept with the
 // exact name it was asked for, so the next message for that name skips the key and the registry.
-// Every change of the registry forgets it, under the lock that guards both. A service no longer
-// held is released after the lock is left: releasing locks the service, which comes first.
+// Every change of the registry forgets it, under the lock that guards both, and counts a new
+// generation: while the generation stays, the held service is what the registry gives for its
+// name, and the next message for that name takes neither the lock nor a reference. A service no
+// longer held is released after the lock is left: releasing locks the service, which comes first.
 CSinkService* CSink::HoldService(const char* serviceName) {
+    if (held && serviceName != nullptr && heldGeneration == registryGeneration.load(std::memory_order_acquire) &&
+        heldName == serviceName) {
+        return held.Get();
+    }
     CRef<CSinkService> dropped;
     {
         ScopedLock hold(*this);
@@ -268,6 +274,8 @@ CSinkService* CSink::HoldService(const char* serviceName) {
             dropped = std::move(held);
             held = CRef<CSinkService>::Share(lastService);
         }
+        heldName = lastServiceName;
+        heldGeneration = registryGeneration.load(std::memory_order_relaxed);
     }
     return held.Get();
 }
@@ -279,6 +287,7 @@ void CSink::OnBatchDone() {
 void CSink::ForgetLastService() {
     lastService = nullptr;
     lastServiceName.clear();
+    registryGeneration.fetch_add(1, std::memory_order_release);
 }
 
 bool CSink::AddPeer(const char* peerName, CSinkPeer* peer) {

@@ -5,6 +5,7 @@
 
 #include <mbus/mbus.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -99,8 +100,13 @@ private:
     // asked for; null when forgotten.
     CSinkService* lastService = nullptr;
     std::string lastServiceName;
-    // The service held for the current batch. Sink request thread only, without the lock.
+    // Counts the changes of the service registry (ForgetLastService); written under the lock.
+    std::atomic<uint32_t> registryGeneration{0};
+    // The service held for the current batch, the name it was asked for and the registry's
+    // generation when it was found. Sink request thread only, without the lock.
     CRef<CSinkService> held;
+    std::string heldName;
+    uint32_t heldGeneration = 0;
 };
 
 // The registry key of a name: cut to 255 characters and lower-cased; false when the name is

@@ -44,7 +44,7 @@ private:
 
     // Requests kept for reuse at most: enough for the batches of a busy worker, a bounded
     // amount of memory when traffic stops.
-    static constexpr size_t kMaxSpares = 1024;
+    static constexpr size_t kMaxSpares = 4096;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -1,6 +1,9 @@
 // The messaging hot path: trace lines built on the stack reach the callback whole, and a
 // stream of Sends and Calls of every size keeps its order, its bytes and its trace lines.
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "messaging/sink.h"
@@ -134,4 +137,66 @@ TEST_F(HotPath, MessagesAndHeldServicesGiveBackTheirSinkReferences) {
     EXPECT_TRUE(Eventually([&] { return object->RefCount() == withOther - 1; }))
         << "the closed service went, and with it its reference to the sink";
     CloseHandle(otherEvent);
+}
+
+namespace {
+
+// A trace callback that holds the sink request thread inside the trace line of a chosen
+// message until the test lets it go.
+struct CGate {
+    std::atomic<int> holdAt{-1};  // the value of the Call to hold at
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    std::atomic<int> closedServiceLines{0};
+};
+CGate gGate;
+
+void GateCallback(const char* text, uint32_t category) {
+    trace_capture::Callback(text, category);
+    const std::string line(text);
+    if (line.find(".gone.Call: ") != std::string::npos && line.find(".gone.Call: 1") == std::string::npos) {
+        gGate.closedServiceLines.fetch_add(1);
+    }
+    const int at = gGate.holdAt.load();
+    if (at < 0 || line.find("Call: " + std::to_string(at) + ".") == std::string::npos) return;
+    gGate.holding.store(true);
+    while (!gGate.release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    gGate.holding.store(false);
+    gGate.release.store(false);
+}
+
+}  // namespace
+
+// Messages already taken in one batch by the sink thread still follow the registry: a service
+// closed while the batch runs receives none of the batch's later messages.
+TEST_F(HotPath, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
+    CSink* object = static_cast<CSink*>(static_cast<CRefCount*>(sink));
+    MbTracerSet(&GateCallback);
+    MbSinkService gone = MbSinkServiceOpen(sink, "gone", nullptr);
+    MbService goneProxy = MbServiceOpen(source, "gone");
+    ASSERT_NE(goneProxy, nullptr);
+    auto call = [&](MbService to, int value) {
+        MbItem procedure = MbAtomNewInt(value);
+        EXPECT_EQ(MbServiceCall(to, 0, procedure, nullptr), 1);
+        MbHandleRelease(procedure);
+    };
+    // Hold the sink thread at Call 0, so that Calls 1 to 3 wait for it as one batch.
+    gGate.holdAt.store(0);
+    call(proxy, 0);
+    ASSERT_TRUE(Eventually([] { return gGate.holding.load(); }));
+    gGate.holdAt.store(1);
+    for (int value = 1; value <= 3; ++value) call(goneProxy, value);
+    ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 4; }));
+    gGate.release.store(true);
+    // Now held at Call 1 of the batch: close its service.
+    ASSERT_TRUE(Eventually([] { return gGate.holding.load() && !gGate.release.load(); }));
+    std::thread closer([&] { MbSinkServiceClose(gone); });
+    ASSERT_TRUE(Eventually([&] { return object->FindService("gone") == nullptr; }));
+    gGate.holdAt.store(-1);
+    gGate.release.store(true);
+    closer.join();
+    ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 0; }));
+    EXPECT_EQ(gGate.closedServiceLines.load(), 0) << "Calls 2 and 3 reached the closed service";
+    MbTracerSet(&trace_capture::Callback);
+    MbServiceClose(goneProxy);
 }
