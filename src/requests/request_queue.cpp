@@ -1,6 +1,5 @@
 #include "requests/request_queue.h"
 
-#include <chrono>
 #include <new>
 
 #include "requests/request.h"
@@ -40,16 +39,22 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
     try {
         std::lock_guard<std::mutex> hold(mutex_);
         requests_.push_back(request);
-        wake = sleeping_;
+        wake = WakeLocked();
     } catch (const std::bad_alloc&) {
         // Deleting the request gives its reference back; an adopted one stays the caller's.
         if (adoptReference && handler != nullptr) handler->AddRef();
         delete request;
         return false;
     }
-    // Notified after the lock is left, so the woken consumer finds it free.
-    if (wake) changed_.notify_one();
+    // Woken after the lock is left, so the woken consumer finds it free.
+    if (wake) wakeWord_.Wake();
     return true;
+}
+
+bool CRequestQueue::WakeLocked() {
+    const bool wake = sleeping_;
+    sleeping_ = false;
+    return wake;
 }
 
 void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
@@ -75,12 +80,16 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     batch.clear();
 }
 
+// One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop
+// waits again when nothing arrived.
 bool CRequestQueue::Wait(uint32_t milliseconds) {
     std::unique_lock<std::mutex> hold(mutex_);
     if (requests_.empty() && !interrupted_) {
         sleeping_ = true;
-        changed_.wait_for(hold, std::chrono::milliseconds(milliseconds),
-                          [this] { return !requests_.empty() || interrupted_; });
+        const uint32_t ticket = wakeWord_.Ticket();
+        hold.unlock();
+        wakeWord_.Sleep(ticket, milliseconds);
+        hold.lock();
         sleeping_ = false;
     }
     // An interrupt is kept while requests wait, so that the consumer sees it once they ran.
@@ -94,7 +103,7 @@ void CRequestQueue::Interrupt() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         interrupted_ = true;
-        wake = sleeping_;
+        wake = WakeLocked();
     }
-    if (wake) changed_.notify_one();
+    if (wake) wakeWord_.Wake();
 }

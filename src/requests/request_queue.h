@@ -3,11 +3,11 @@
 // requests back (Recycle), and posters reuse them.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
+#include "requests/wake_word.h"
 #include "runtime/ref_count.h"
 
 class CRequest;
@@ -32,8 +32,8 @@ public:
     // Takes back emptied requests (CRequest::Clear) for later posts; empties `batch`.
     void Recycle(std::vector<CRequest*>& batch);
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
-    // since the last wait, else sleeps until one of them happens or `milliseconds` pass. True
-    // when requests are queued.
+    // since the last wait, else sleeps until one of them happens or `milliseconds` pass (a
+    // signal may end the sleep sooner). True when requests are queued.
     bool Wait(uint32_t milliseconds);
     // Ends the consumer's current or next Wait.
     void Interrupt();
@@ -46,10 +46,14 @@ private:
     // amount of memory when traffic stops.
     static constexpr size_t kMaxSpares = 4096;
 
+    // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
+    bool WakeLocked();
+
     std::mutex mutex_;
-    std::condition_variable changed_;
-    // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster notify,
-    // so a busy worker costs its posters no system call and wakes once per batch.
+    CWakeWord wakeWord_;
+    // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster wake it,
+    // and only the first one, so a busy worker costs its posters no system call and wakes once
+    // per batch.
     bool sleeping_ = false;
     bool interrupted_ = false;
     std::vector<CRequest*> requests_;
