@@ -64,6 +64,7 @@ void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
 }
 
 void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
+    for (CRequest* request : batch) request->Clear();
     size_t kept = 0;
     {
         std::lock_guard<std::mutex> hold(mutex_);

@@ -29,7 +29,8 @@ public:
     // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
     // capacity across calls.
     void TakeAll(std::vector<CRequest*>& batch);
-    // Takes back emptied requests (CRequest::Clear) for later posts; empties `batch`.
+    // Takes back run requests for later posts, emptying those that were not emptied yet (a
+    // request kept its handler reference until then); empties `batch`.
     void Recycle(std::vector<CRequest*>& batch);
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
     // since the last wait, else sleeps until one of them happens or `milliseconds` pass (a

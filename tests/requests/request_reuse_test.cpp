@@ -158,3 +158,30 @@ TEST_F(RequestReuse, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     EXPECT_EQ(a->RefCount(), 1u);
     EXPECT_EQ(b->RefCount(), 1u);
 }
+
+// Posting races with the end of the threads (the server routine may post while the library
+// terminates): a post either reaches a live queue or finds no thread, and every reference comes
+// back.
+TEST(RequestThreadsLifetime, PostingWhileTheThreadsAreReplacedIsSafe) {
+    ASSERT_EQ(MbLibraryInit(), 1);
+    CRef<CCopyingHandler> handler = CRef<CCopyingHandler>::Adopt(new CCopyingHandler);
+    std::atomic<bool> done{false};
+    // In bursts, so that each stop finds the queue drained in time.
+    std::thread poster([&] {
+        while (!done.load()) {
+            for (int i = 0; i < 50; ++i) PostRequest(true, handler.Get(), "s", 0, 1, "x", 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        EXPECT_TRUE(StopRequestThreads());
+        EXPECT_TRUE(StartRequestThreads());
+    }
+    done.store(true);
+    poster.join();
+    EXPECT_TRUE(StopRequestThreads());
+    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_EQ(handler->RefCount(), 1u);
+    EXPECT_TRUE(StartRequestThreads());
+    MbLibraryTerm();
+}
