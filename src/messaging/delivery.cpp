@@ -36,15 +36,18 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     if (kind > kLastKind) return;
     CSink* sink = processSink.load(std::memory_order_acquire);
     if (sink == nullptr || !CheckedAddRef(sink)) return;
+    // The queued request takes over this reference; a message that is not queued gives it back.
+    bool queued = false;
     if (process::Initialised()) {
         // Retried whatever refused it: a full sink queue may have room again by the time the
         // refusal is looked at, so asking why would drop messages.
-        for (int waited = 0; !PostRequest(true, sink, service, flags, kind, data, length) && waited < kBackoffMs;
-             ++waited) {
+        for (int waited = 0;; ++waited) {
+            queued = PostRequest(true, sink, service, flags, kind, data, length, true);
+            if (queued || waited >= kBackoffMs) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    sink->Release();
+    if (!queued) sink->Release();
 }
 
 Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};

@@ -4,6 +4,7 @@
 
 #include "messaging/source.h"
 #include "requests/request_threads.h"
+#include "runtime/reports.h"
 #include "runtime/tracker.h"
 
 CService::CService(CSource* source, const char* name) : name(name != nullptr ? name : ""), source(nullptr) {
@@ -31,13 +32,17 @@ bool CService::IsConnected() {
     return open;
 }
 
+// The source and the name are fixed at construction, and the proxy's own reference keeps the
+// source alive while the caller holds the proxy: no lock is needed. The request takes a
+// reference of its own, so the source needs only the tracker's check here, with the warning
+// that a counted reference to an unknown source would give.
 bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t length) {
-    ScopedLock hold(*this);
-    CSource* shared = ShareSource();
-    if (shared == nullptr) return false;
-    const bool posted = PostRequest(false, shared, name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
-    shared->Release();
-    return posted;
+    if (source == nullptr) return false;
+    if (!IsKnownObject(source)) {
+        ReportWarning("attempt to add a reference to an unknown object at", source);
+        return false;
+    }
+    return PostRequest(false, source, name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
 }
 
 bool CService::Test() {

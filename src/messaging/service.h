@@ -26,6 +26,7 @@ private:
     // The source with a counted reference, or null when it is gone.
     CSource* ShareSource();
 
-    std::string name;
+    const std::string name;
+    // Set at construction, released by the destructor.
     CSource* source;
 };

@@ -12,6 +12,7 @@
 #include "messaging/sink_peer.h"
 #include "messaging/sink_service.h"
 #include "messaging/source.h"
+#include "messaging/trace_line.h"
 #include "requests/request_threads.h"
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
@@ -81,27 +82,25 @@ bool CSink::Unregister(bool wait) {
     return UnregisterEndpoint(this, wait);
 }
 
-HANDLE CSink::GetEvent() {
-    ScopedLock hold(*this);
-    return event;
-}
-
 bool CSink::AppendName(CTracer& out) {
-    ScopedLock hold(*this);
     if (name.empty()) return false;
     out.Print(name.c_str());
     return true;
 }
 
-bool CSink::AppendName(std::string& line) {
-    ScopedLock hold(*this);
+bool CSink::AppendName(CTraceLine& line) {
     if (name.empty()) return false;
-    line += name;
+    line.Append(name);
+    return true;
+}
+
+bool CSink::AppendName(std::string& text) {
+    if (name.empty()) return false;
+    text += name;
     return true;
 }
 
 MbItem CSink::GetNameItem() {
-    ScopedLock hold(*this);
     return name.empty() ? nullptr : MbAtomNewString(name.c_str());
 }
 
@@ -110,8 +109,8 @@ bool CSink::Request(const char* service, uint32_t flags, int32_t kind, const uin
     HANDLE sinkEvent = GetEvent();
     const char* target = service != nullptr && service[0] != '\0' ? service : kDefaultService;
     if (kind != MbKindSend || control == 0) {
-        CRef<CSinkService> found = ShareService(target);
-        return found && found->Dispatch(sinkEvent, flags, kind, data, length);
+        CSinkService* found = HoldService(target);
+        return found != nullptr && found->Dispatch(sinkEvent, flags, kind, data, length);
     }
     if (control == MbControlTest) {
         const bool found = FindService(target) != nullptr;
@@ -130,8 +129,8 @@ bool CSink::OnConnectionNotice(bool connect, const uint8_t* data, uint16_t lengt
     if (update.Get() == nullptr) return false;
     HANDLE sinkEvent = GetEvent();
     if (sinkEvent != nullptr) SetEvent(sinkEvent);
-    CRef<CSinkService> fallback = ShareService(kDefaultService);
-    if (!fallback) return true;
+    CSinkService* fallback = HoldService(kDefaultService);
+    if (fallback == nullptr) return true;
     CItemRef blob(MbItemToBytes(update.Get()));
     const void* bytes = nullptr;
     uint16_t size = 0;
@@ -255,19 +254,40 @@ CSinkService* CSink::FindService(const char* serviceName) {
 
 // Messages for one service usually follow each other: the service found last is kept with the
 // exact name it was asked for, so the next message for that name skips the key and the registry.
-// Every change of the registry forgets it, under the lock that guards both.
-CRef<CSinkService> CSink::ShareService(const char* serviceName) {
-    ScopedLock hold(*this);
-    if (lastService == nullptr || serviceName == nullptr || lastServiceName != serviceName) {
-        lastService = FindService(serviceName);
-        lastServiceName = lastService != nullptr ? serviceName : "";
+// Every change of the registry forgets it, under the lock that guards both, and counts a new
+// generation: while the generation stays, the held service is what the registry gives for its
+// name, and the next message for that name takes neither the lock nor a reference. A service no
+// longer held is released after the lock is left: releasing locks the service, which comes first.
+CSinkService* CSink::HoldService(const char* serviceName) {
+    if (held && serviceName != nullptr && heldGeneration == registryGeneration.load(std::memory_order_acquire) &&
+        heldName == serviceName) {
+        return held.Get();
     }
-    return CRef<CSinkService>::Share(lastService);
+    CRef<CSinkService> dropped;
+    {
+        ScopedLock hold(*this);
+        if (lastService == nullptr || serviceName == nullptr || lastServiceName != serviceName) {
+            lastService = FindService(serviceName);
+            lastServiceName = lastService != nullptr ? serviceName : "";
+        }
+        if (held.Get() != lastService) {
+            dropped = std::move(held);
+            held = CRef<CSinkService>::Share(lastService);
+        }
+        heldName = lastServiceName;
+        heldGeneration = registryGeneration.load(std::memory_order_relaxed);
+    }
+    return held.Get();
+}
+
+void CSink::OnBatchDone() {
+    CRef<CSinkService> dropped = std::move(held);
 }
 
 void CSink::ForgetLastService() {
     lastService = nullptr;
     lastServiceName.clear();
+    registryGeneration.fetch_add(1, std::memory_order_release);
 }
 
 bool CSink::AddPeer(const char* peerName, CSinkPeer* peer) {
@@ -322,16 +342,12 @@ CSource* CSink::OpenSource(const char* sinkName, uint32_t options) {
 
 bool CSink::SendConnectionNotice(bool connect, CSource* source) {
     if (source == nullptr) return false;
-    std::vector<uint8_t> notice;
-    {
-        ScopedLock hold(*this);
-        if (name.empty()) return false;
-        const uint32_t pid = GetCurrentProcessId();
-        notice.resize(name.size() + 5);
-        for (int i = 0; i < 4; ++i) notice[i] = static_cast<uint8_t>(pid >> (8 * i));
-        std::memcpy(notice.data() + 4, name.data(), name.size());
-        notice.back() = 0;
-    }
+    if (name.empty()) return false;
+    std::vector<uint8_t> notice(name.size() + 5);
+    const uint32_t pid = GetCurrentProcessId();
+    for (int i = 0; i < 4; ++i) notice[i] = static_cast<uint8_t>(pid >> (8 * i));
+    std::memcpy(notice.data() + 4, name.data(), name.size());
+    notice.back() = 0;
     if (!CheckedAddRef(source)) return false;
     const bool posted = PostRequest(false, source, nullptr, connect ? MbControlConnect : MbControlDisconnect,
                                     MbKindSend, notice.data(), static_cast<uint16_t>(notice.size()));

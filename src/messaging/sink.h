@@ -5,6 +5,7 @@
 
 #include <mbus/mbus.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -15,6 +16,7 @@
 
 class CSinkPeer;
 class CSource;
+class CTraceLine;
 class CTracer;
 
 class CSink : public CRequestHandler {
@@ -35,11 +37,15 @@ public:
 
     const char* Name() override { return name.c_str(); }
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
+    // Lets go of the service held for the batch.
+    void OnBatchDone() override;
 
-    HANDLE GetEvent();
-    // Appends the name to a trace line under the lock; false when there is none.
+    // The event and the name are fixed at construction: read without the lock.
+    HANDLE GetEvent() const { return event; }
+    // Appends the name to a trace line; false when there is none.
     bool AppendName(CTracer& out);
-    bool AppendName(std::string& line);
+    bool AppendName(CTraceLine& line);
+    bool AppendName(std::string& text);
     // A new String item of the name, or null.
     MbItem GetNameItem();
 
@@ -47,8 +53,6 @@ public:
     CSinkService* AddService(const char* serviceName, HANDLE serviceEvent);
     void RemoveService(const char* serviceName);
     CSinkService* FindService(const char* serviceName);
-    // As FindService, with a reference: a caller may close the service while it is in use.
-    CRef<CSinkService> ShareService(const char* serviceName);
 
     // False when a peer of that key exists already or the name has no key; atomic.
     bool AddPeer(const char* peerName, CSinkPeer* peer);
@@ -73,6 +77,10 @@ private:
     void TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags);
     // Called under the lock by every change of the service registry.
     void ForgetLastService();
+    // As FindService, held with a reference (a caller may close the service while a message for
+    // it is handled) until the batch ends or another service is asked for, so that consecutive
+    // messages for one service take no reference each. Sink request thread only.
+    CSinkService* HoldService(const char* serviceName);
 
     template <class T>
     using Registry = std::map<std::string, T*>;
@@ -84,14 +92,21 @@ private:
 
     // Kept as given: bit 0 is applied to the name at construction, other bits mean nothing yet.
     [[maybe_unused]] uint32_t options;
-    HANDLE event;
-    std::string name;
+    const HANDLE event;
+    const std::string name;
     Registry<CSinkPeer> peers;
     Registry<CSinkService> services;
-    // The service ShareService found last (the registry holds its reference) and the name it was
+    // The service HoldService found last (the registry holds its reference) and the name it was
     // asked for; null when forgotten.
     CSinkService* lastService = nullptr;
     std::string lastServiceName;
+    // Counts the changes of the service registry (ForgetLastService); written under the lock.
+    std::atomic<uint32_t> registryGeneration{0};
+    // The service held for the current batch, the name it was asked for and the registry's
+    // generation when it was found. Sink request thread only, without the lock.
+    CRef<CSinkService> held;
+    std::string heldName;
+    uint32_t heldGeneration = 0;
 };
 
 // The registry key of a name: cut to 255 characters and lower-cased; false when the name is

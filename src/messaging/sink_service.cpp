@@ -9,6 +9,7 @@
 #include "items/item_tree.h"
 #include "messaging/item_ref.h"
 #include "messaging/sink.h"
+#include "messaging/trace_line.h"
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
@@ -24,20 +25,25 @@ bool IsMap(MbItem item) {
 }  // namespace
 
 // One diagnostic line of a handler: "<sink>.<service><label>...". Nothing is formatted when
-// no callback would receive it. The line is assembled here and goes to a report tracer whole,
-// as the text and its separator: the same text as printed piece by piece, at a fraction of the
-// cost (each piece is a locked call). A text piece ends at its first NUL, as printed pieces do.
+// no callback would receive it. A text piece ends at its first NUL, as printed pieces do.
 class CSinkService::CTrace {
 public:
     CTrace(CSinkService& service, const char* label) : wanted_(TraceWanted()) {
         if (!wanted_) return;
-        line_.reserve(kReserve);
-        if (service.sink != nullptr && service.sink->AppendName(line_)) line_ += '.';
-        line_ += service.name.empty() ? "_default" : service.name.c_str();
-        line_ += label;
+        if (service.sink != nullptr && service.sink->AppendName(line_)) line_.Append(".", 1);
+        line_.Append(service.name.empty() ? "_default" : service.name.c_str());
+        line_.Append(label);
     }
+    bool Wanted() const { return wanted_; }
     void Text(const char* text) {
-        if (wanted_) line_ += text;
+        if (wanted_) line_.Append(text);
+    }
+    // The entry `key` of a map, after `label` when given; nothing when the map lacks it.
+    void Named(MbItem map, const char* key, const char* label) {
+        CItemRef entry;
+        if (!wanted_ || MbMapGetNamed(map, key, entry.Out()) != MbResultOk || entry.Get() == nullptr) return;
+        if (label != nullptr) Text(label);
+        Item(entry.Get());
     }
     void Item(MbItem item) {
         if (!wanted_ || item == nullptr) return;
@@ -46,7 +52,7 @@ public:
         uint16_t length = 0;
         if (MbAtomGetBlob(text.Get(), &bytes, &length) == MbResultOk && length != 0) {
             const char* characters = static_cast<const char*>(bytes);
-            line_.append(characters, strnlen(characters, length));
+            line_.Append(characters, strnlen(characters, length));
         }
     }
     // The ".Send" and ".Request" lines: a count and the payload shown up to its first NUL.
@@ -54,28 +60,23 @@ public:
         if (!wanted_) return;
         char number[16];
         const auto end = std::to_chars(number, number + sizeof number, count).ptr;
-        line_ += label;
-        line_ += ": received ";
-        line_.append(number, end);
-        line_ += " bytes (";
-        line_ += text;
-        line_ += ").";
+        line_.Append(label);
+        line_.Append(": received ");
+        line_.Append(number, static_cast<size_t>(end - number));
+        line_.Append(" bytes (");
+        line_.Append(text);
+        line_.Append(").");
     }
     // Ends the line with the separator and hands it to the user tracer.
     void Finish(const char* last) {
         if (!wanted_) return;
-        if (last != nullptr) line_ += last;
-        CStrTracer out(trace::kDiagnostic);
-        out.PrintLine(line_.c_str());
-        out.Flush();
+        if (last != nullptr) line_.Append(last);
+        line_.Emit();
     }
 
 private:
-    // Room for a typical line, so that it is built without moving.
-    static constexpr size_t kReserve = 256;
-
     bool wanted_;
-    std::string line_;
+    CTraceLine line_;
 };
 
 CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
@@ -177,39 +178,26 @@ bool CSinkService::OnUpdate(MbItem message) {
     return ok;
 }
 
+// A map needs only its head to be taken in: its entries are fetched for the trace line alone,
+// and only when a callback will receive it.
 bool CSinkService::OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
                                    const char* first, const char* firstLabel, const char* second,
                                    const char* secondLabel) {
     uint32_t type = 0;
-    bool ok = MbItemGetType(message, &type) == MbResultOk;
-    CItemRef headItem;
-    CItemRef firstItem;
-    CItemRef secondItem;
-    if (ok && type != MbTypeMap) {
-        ok = MbHandleAddRef(message) == MbResultOk;
-        if (ok) *headItem.Out() = message;
-    } else if (ok) {
-        ok = MbMapGetNamed(message, head, headItem.Out()) == MbResultOk;
-        if (ok) {
-            MbMapGetNamed(message, first, firstItem.Out());
-            if (second != nullptr) MbMapGetNamed(message, second, secondItem.Out());
-        }
-    }
-    ok = ok && Enqueue(tag, message);
+    const bool typed = MbItemGetType(message, &type) == MbResultOk;
+    const bool isMap = typed && type == MbTypeMap;
+    const bool ok = typed && (!isMap || MbMapHasNamed(message, head) == MbResultOk) && Enqueue(tag, message);
     CTrace line(*this, label);
-    if (ok) {
-        line.Item(headItem.Get());
-        if (firstItem.Get() != nullptr) {
-            line.Text(firstLabel);
-            line.Item(firstItem.Get());
-        }
-        if (secondItem.Get() != nullptr) {
-            line.Text(secondLabel);
-            line.Item(secondItem.Get());
-        }
-    } else {
+    if (!line.Wanted()) return ok;
+    if (!ok) {
         line.Text("*discarded*, ");
         line.Item(message);
+    } else if (!isMap) {
+        line.Item(message);
+    } else {
+        line.Named(message, head, nullptr);
+        line.Named(message, first, firstLabel);
+        if (second != nullptr) line.Named(message, second, secondLabel);
     }
     line.Finish(".");
     return ok;
@@ -272,8 +260,9 @@ bool CSinkService::PostCall(MbItem item) {
     return true;
 }
 
+// The sink and the name are fixed at construction: the service's lock is not held, so the
+// sink's lock is never taken inside it.
 void CSinkService::Detach() {
-    ScopedLock hold(*this);
     if (sink != nullptr && !name.empty()) sink->RemoveService(name.c_str());
 }
 

@@ -89,8 +89,10 @@ bool CSource::Open() {
             if (CSink* sink = ShareOwner(owner)) {
                 Unlock();
                 ok = sink->ConnectSource(this, endpoint.c_str());
-                Lock();
+                // Released before the lock is taken again: releasing locks the sink, and the
+                // sink's lock comes before the source's.
                 CheckedRelease(sink);
+                Lock();
             }
         }
         if (!ok) binding.reset();
@@ -119,8 +121,8 @@ void CSource::Close() {
             const std::string endpoint = EndpointName();
             Unlock();
             sink->DisconnectSource(this, endpoint.c_str());
-            Lock();
             CheckedRelease(sink);
+            Lock();
         }
     }
     if (PendingRequests() > 0) {
@@ -169,20 +171,23 @@ bool CSource::Test() {
 // The tracer of a report is made only when there is something to report: a delivered message
 // costs no tracer.
 bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
-    boost::shared_ptr<CRpcBinding> call;
-    {
+    if (!running) {
         ScopedLock hold(*this);
-        call = binding;
+        running = binding;
     }
     if (service == nullptr) service = "";
-    if (!call) return TraceWarningLine("CSource::Request() called on a closed connection.");
+    if (!running) return TraceWarningLine("CSource::Request() called on a closed connection.");
     if (!process::Initialised()) return TraceWarningLine("CSource::Request() lock failed.");
-    const RPC_STATUS status = GuardedDeliver(call, service, flags, kind, data, length);
+    const RPC_STATUS status = GuardedDeliver(running, service, flags, kind, data, length);
     if (status == RPC_S_OK) return true;
     CStrTracer out(trace::kDiagnostic);
     ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
     out.Flush();
     return false;
+}
+
+void CSource::OnBatchDone() {
+    running.reset();
 }
 
 void RunSourceBatch(std::vector<CRequest*>& batch) {

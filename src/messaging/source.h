@@ -37,6 +37,8 @@ public:
     const char* Name() override { return name.c_str(); }
     void OnRequestsDone() override;
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
+    // Lets go of the binding taken for the run of requests.
+    void OnBatchDone() override;
 
 private:
     // The name, or with options bit 0 the name followed by "(<session>)".
@@ -49,6 +51,10 @@ private:
     uint32_t options;
     // Shared with the calls in flight: a close never frees the handle under a running call.
     boost::shared_ptr<CRpcBinding> binding;
+    // The binding for the current run of this source's requests, taken from `binding` under the
+    // lock by the run's first request. A close waits for pending requests, so the binding cannot
+    // go during a run. Source request thread only, without the lock.
+    boost::shared_ptr<CRpcBinding> running;
     std::string name;
     uint32_t peerPid;
     CSink* owner;

@@ -1,48 +1,58 @@
 #include "requests/request.h"
 
 #include <cstring>
+#include <new>
 
 #include "requests/request_handler.h"
-#include "runtime/tracker.h"
 
 namespace {
 const uint8_t kEmpty[1] = {0};
 }
 
-CRequest::CRequest(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                   const void* data, uint16_t length)
-    : storage(nullptr), serviceLength(0), length(0), flags(flags), kind(kind), handler(nullptr) {
-    if (CheckedAddRef(handler)) this->handler = handler;
+bool CRequest::Assign(CRequestHandler* handler, bool adoptReference, const char* service, uint32_t flags,
+                      int32_t kind, const void* data, uint16_t length) {
     const size_t textLength = service != nullptr ? std::strlen(service) : 0;
     // The service name travels with a 16-bit length; longer text is cut.
-    serviceLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
-    if (data != nullptr) this->length = length;
-    if (serviceLength != 0 || this->length != 0) {
-        const size_t size = serviceLength + 1 + this->length + 1;
+    const uint16_t nameLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
+    const uint16_t dataLength = data != nullptr ? length : 0;
+    if (nameLength != 0 || dataLength != 0) {
+        const size_t size = nameLength + 1 + dataLength + 1;
         if (size <= kInlineBytes) {
             storage = inlineBytes;
         } else {
-            heapBytes.reset(new uint8_t[size]);
+            heapBytes.reset(new (std::nothrow) uint8_t[size]);
+            if (!heapBytes) return false;
             storage = heapBytes.get();
         }
-        if (serviceLength != 0) std::memcpy(storage, service, serviceLength);
-        storage[serviceLength] = 0;
-        if (this->length != 0) std::memcpy(storage + serviceLength + 1, data, this->length);
-        storage[serviceLength + 1 + this->length] = 0;
+        if (nameLength != 0) std::memcpy(storage, service, nameLength);
+        storage[nameLength] = 0;
+        if (dataLength != 0) std::memcpy(storage + nameLength + 1, data, dataLength);
+        storage[nameLength + 1 + dataLength] = 0;
     }
-    if (this->handler != nullptr) this->handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel);
-}
-
-CRequest::~CRequest() {
+    serviceLength = nameLength;
+    this->length = dataLength;
+    this->flags = flags;
+    this->kind = kind;
     if (handler != nullptr) {
-        if (handler->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) handler->OnRequestsDone();
-        // The reference taken at construction keeps the handler alive until here.
-        handler->Release();
+        if (!adoptReference) handler->AddRef();
+        handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel);
+        this->handler = handler;
+    }
+    return true;
+}
+
+void CRequest::Clear() {
+    CRequestHandler* done = handler;
+    handler = nullptr;
+    storage = nullptr;
+    heapBytes.reset();
+    if (done != nullptr) {
+        if (done->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) done->OnRequestsDone();
+        // The reference taken by Assign keeps the handler alive until here.
+        done->Release();
     }
 }
 
-// The worker holds the request's reference while it runs; the request is reachable from
-// nowhere else, so it needs no reference of its own for the call.
 bool CRequest::Process() {
     if (handler == nullptr) return false;
     const uint8_t* base = storage != nullptr ? storage : kEmpty;

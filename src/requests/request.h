@@ -1,36 +1,47 @@
 // CRequest: one queued message with the library's own copies of its service name and payload,
-// and a counted reference to the handler that will run it.
+// and a counted reference to the handler that will run it. Requests are internal to their
+// queue and never reach a caller: they are neither tracked nor locked, and a queue reuses
+// them, so that a message costs no allocation of its own.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "runtime/ref_count.h"
-
 class CRequestHandler;
 
-class CRequest : public CCountable {
+class CRequest {
 public:
-    // service: null-terminated text or null; data may be null; length is the payload size.
-    CRequest(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-             const void* data, uint16_t length);
-    ~CRequest() override;
+    CRequest() = default;
+    // Gives back what Assign took, when it was not given back yet.
+    ~CRequest() { Clear(); }
+    CRequest(const CRequest&) = delete;
+    CRequest& operator=(const CRequest&) = delete;
 
+    // Fills an empty request. service: null-terminated text or null; data may be null. Takes a
+    // reference to handler, which the poster must hold one to (with adoptReference, takes over
+    // the poster's), and counts the request in the handler's pending requests. False, with the
+    // request left empty and no reference taken, when the payload found no memory.
+    bool Assign(CRequestHandler* handler, bool adoptReference, const char* service, uint32_t flags, int32_t kind,
+                const void* data, uint16_t length);
     // Runs the handler's Request; false when the request has no handler.
     bool Process();
+    CRequestHandler* Handler() const { return handler; }
+    // Empties the request: the handler's pending count and reference are given back (the last
+    // pending request of a handler calls its OnRequestsDone here, on the calling thread).
+    void Clear();
 
 private:
     // Service text and payload share one buffer, service first, each followed by a NUL
     // (handlers may show a payload as text up to its first NUL): inside the request when they
-    // fit, which spares small messages an allocation of their own, else on the heap.
-    static constexpr size_t kInlineBytes = 128;
+    // fit, else on the heap.
+    static constexpr size_t kInlineBytes = 224;
     uint8_t inlineBytes[kInlineBytes];
     std::unique_ptr<uint8_t[]> heapBytes;
     // The buffer in use, or null when there is neither service text nor payload.
-    uint8_t* storage;
-    uint16_t serviceLength;
-    uint16_t length;
-    uint32_t flags;
-    int32_t kind;
-    CRequestHandler* handler;
+    uint8_t* storage = nullptr;
+    uint16_t serviceLength = 0;
+    uint16_t length = 0;
+    uint32_t flags = 0;
+    int32_t kind = 0;
+    CRequestHandler* handler = nullptr;
 };

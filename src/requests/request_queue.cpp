@@ -1,34 +1,60 @@
 #include "requests/request_queue.h"
 
-#include <chrono>
 #include <new>
 
 #include "requests/request.h"
 #include "requests/request_handler.h"
 
-// Requests still queued are released without being processed, so that they give back their
+// Requests still queued are emptied without being processed, so that they give back their
 // handler references and pending counts instead of leaking with them.
 CRequestQueue::~CRequestQueue() {
-    for (CRequest* request : requests_) request->Release();
+    for (CRequest* request : requests_) delete request;
+    for (CRequest* request : spares_) delete request;
 }
 
+CRequest* CRequestQueue::Spare() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!spares_.empty()) {
+            CRequest* request = spares_.back();
+            spares_.pop_back();
+            return request;
+        }
+    }
+    return new (std::nothrow) CRequest;
+}
+
+// The request is filled outside the lock: taking the handler's reference takes the handler's
+// lock, and the queue's lock is always the innermost.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                         const void* data, uint16_t length) {
+                         const void* data, uint16_t length, bool adoptReference) {
     if (handler != nullptr && handler->PendingRequests() >= kMaxPendingRequests) return false;
-    CRequest* request = new (std::nothrow) CRequest(handler, service, flags, kind, data, length);
+    CRequest* request = Spare();
     if (request == nullptr) return false;
+    if (!request->Assign(handler, adoptReference, service, flags, kind, data, length)) {
+        delete request;
+        return false;
+    }
     bool wake = false;
     try {
         std::lock_guard<std::mutex> hold(mutex_);
         requests_.push_back(request);
-        wake = sleeping_;
+        wake = WakeLocked();
     } catch (const std::bad_alloc&) {
-        request->Release();
+        // Deleting the request gives its reference back; an adopted one stays the caller's.
+        if (adoptReference && handler != nullptr) handler->AddRef();
+        delete request;
         return false;
     }
-    // Notified after the lock is left, so the woken consumer finds it free.
-    if (wake) changed_.notify_one();
+    // Woken after the lock is left, so the woken consumer finds it free.
+    if (wake) wakeWord_.Wake();
     return true;
+}
+
+bool CRequestQueue::WakeLocked() {
+    const bool wake = sleeping_;
+    sleeping_ = false;
+    return wake;
 }
 
 void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
@@ -37,12 +63,34 @@ void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.swap(requests_);
 }
 
+void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
+    for (CRequest* request : batch) request->Clear();
+    size_t kept = 0;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        while (kept < batch.size() && spares_.size() < kMaxSpares) {
+            try {
+                spares_.push_back(batch[kept]);
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+            ++kept;
+        }
+    }
+    for (size_t i = kept; i < batch.size(); ++i) delete batch[i];
+    batch.clear();
+}
+
+// One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop
+// waits again when nothing arrived.
 bool CRequestQueue::Wait(uint32_t milliseconds) {
     std::unique_lock<std::mutex> hold(mutex_);
     if (requests_.empty() && !interrupted_) {
         sleeping_ = true;
-        changed_.wait_for(hold, std::chrono::milliseconds(milliseconds),
-                          [this] { return !requests_.empty() || interrupted_; });
+        const uint32_t ticket = wakeWord_.Ticket();
+        hold.unlock();
+        wakeWord_.Sleep(ticket, milliseconds);
+        hold.lock();
         sleeping_ = false;
     }
     // An interrupt is kept while requests wait, so that the consumer sees it once they ran.
@@ -56,7 +104,7 @@ void CRequestQueue::Interrupt() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         interrupted_ = true;
-        wake = sleeping_;
+        wake = WakeLocked();
     }
-    if (wake) changed_.notify_one();
+    if (wake) wakeWord_.Wake();
 }

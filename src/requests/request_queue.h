@@ -1,12 +1,13 @@
 // CRequestQueue: a first-in first-out queue of requests that its one consumer (the worker
-// thread) sleeps on while it is empty. Many posters, one consumer.
+// thread) sleeps on while it is empty. Many posters, one consumer. The consumer hands run
+// requests back (Recycle), and posters reuse them.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
+#include "requests/wake_word.h"
 #include "runtime/ref_count.h"
 
 class CRequest;
@@ -15,29 +16,47 @@ class CRequestHandler;
 class CRequestQueue : public CCountable {
 public:
     CRequestQueue() = default;
-    // Releases what is still queued without processing it.
+    // Empties what is still queued without processing it.
     ~CRequestQueue() override;
 
-    // Creates a request and appends it; false when it could not be created or queued, or when
-    // the handler already has kMaxPendingRequests pending.
+    // Queues a request; false when it could not be made or queued, or when the handler already
+    // has kMaxPendingRequests pending. The caller holds a reference to the handler: the request
+    // takes its own, or with adoptReference takes over the caller's once it is queued (on false
+    // the caller keeps it).
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-              const void* data, uint16_t length);
+              const void* data, uint16_t length, bool adoptReference = false);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
-    // owns the references. One lock hold; `batch` keeps its capacity across calls.
+    // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
+    // capacity across calls.
     void TakeAll(std::vector<CRequest*>& batch);
+    // Takes back run requests for later posts, emptying those that were not emptied yet (a
+    // request kept its handler reference until then); empties `batch`.
+    void Recycle(std::vector<CRequest*>& batch);
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
-    // since the last wait, else sleeps until one of them happens or `milliseconds` pass. True
-    // when requests are queued.
+    // since the last wait, else sleeps until one of them happens or `milliseconds` pass (a
+    // signal may end the sleep sooner). True when requests are queued.
     bool Wait(uint32_t milliseconds);
     // Ends the consumer's current or next Wait.
     void Interrupt();
 
 private:
+    // An empty request: a recycled one, else a new one; null without memory.
+    CRequest* Spare();
+
+    // Requests kept for reuse at most: enough for the batches of a busy worker, a bounded
+    // amount of memory when traffic stops.
+    static constexpr size_t kMaxSpares = 4096;
+
+    // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
+    bool WakeLocked();
+
     std::mutex mutex_;
-    std::condition_variable changed_;
-    // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster notify,
-    // so a busy worker costs its posters no system call and wakes once per batch.
+    CWakeWord wakeWord_;
+    // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster wake it,
+    // and only the first one, so a busy worker costs its posters no system call and wakes once
+    // per batch.
     bool sleeping_ = false;
     bool interrupted_ = false;
     std::vector<CRequest*> requests_;
+    std::vector<CRequest*> spares_;
 };

@@ -1,18 +1,22 @@
 #include "requests/request_thread.h"
 
 #include "requests/request.h"
+#include "requests/request_handler.h"
 
 namespace {
 constexpr DWORD kIdleWakeMs = 10000;
 constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
-// The batch holds each request's only reference, which no caller can reach: the request is
-// released directly, without the tracker's check.
 void RunBatch(std::vector<CRequest*>& batch) {
-    for (CRequest* request : batch) {
+    for (size_t i = 0; i < batch.size(); ++i) {
+        CRequest* request = batch[i];
         request->Process();
-        request->Release();
+        CRequestHandler* handler = request->Handler();
+        if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) {
+            handler->OnBatchDone();
+        }
+        request->Clear();
     }
 }
 
@@ -81,6 +85,6 @@ void CRequestThread::Run() {
             queue.TakeAll(batch);
         }
         runner(batch);
-        batch.clear();
+        queue.Recycle(batch);
     }
 }

@@ -7,7 +7,8 @@
 
 #include "requests/request_queue.h"
 
-// Runs one batch taken from the queue, in arrival order, releasing each request after it ran.
+// Runs one batch taken from the queue, in arrival order, emptying each request (CRequest::Clear)
+// right after it ran; tells each handler when its run of consecutive requests ends.
 using BatchRunner = void (*)(std::vector<CRequest*>& batch);
 void RunBatch(std::vector<CRequest*>& batch);
 

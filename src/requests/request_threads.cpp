@@ -2,45 +2,67 @@
 
 #include <atomic>
 #include <new>
+#include <thread>
 
+#include "requests/request_handler.h"
 
 namespace {
 
-std::atomic<CRequestThread*> sinkThread{nullptr};
-std::atomic<CRequestThread*> sourceThread{nullptr};
+// A process-wide thread pointer and the posts that are using it. A post counts itself before it
+// reads the pointer, and a release empties the pointer before it waits for the count to drop to
+// zero (both sequentially consistent): a post either finds no thread or a thread object that
+// lives until it is done, even while the library terminates under a server routine that posts.
+struct CThreadSlot {
+    std::atomic<CRequestThread*> thread{nullptr};
+    std::atomic<int> posting{0};
+};
 
-bool StopThread(std::atomic<CRequestThread*>& slot) {
-    CRequestThread* thread = slot.load(std::memory_order_acquire);
+CThreadSlot sinkSlot;
+CThreadSlot sourceSlot;
+
+bool StopThread(CThreadSlot& slot) {
+    CRequestThread* thread = slot.thread.load();
     return thread == nullptr || thread->Stop();
 }
 
-void ReleaseThread(std::atomic<CRequestThread*>& slot) {
-    if (CRequestThread* thread = slot.load(std::memory_order_acquire)) thread->Release();
+void ReleaseThread(CThreadSlot& slot) {
+    CRequestThread* thread = slot.thread.exchange(nullptr);
+    if (thread == nullptr) return;
+    while (slot.posting.load() != 0) std::this_thread::yield();
+    thread->Release();
 }
 
 void StopAndReleaseBoth() {
-    StopThread(sinkThread);
-    StopThread(sourceThread);
-    ReleaseThread(sourceThread);
-    ReleaseThread(sinkThread);
+    StopThread(sinkSlot);
+    StopThread(sourceSlot);
+    ReleaseThread(sourceSlot);
+    ReleaseThread(sinkSlot);
 }
 
 }  // namespace
 
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                 const void* data, uint16_t length) {
-    CRequestThread* thread = (toSink ? sinkThread : sourceThread).load(std::memory_order_acquire);
-    if (thread == nullptr) return true;
-    return thread->Queue().Post(handler, service, flags, kind, data, length);
+                 const void* data, uint16_t length, bool adoptReference) {
+    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
+    slot.posting.fetch_add(1);
+    CRequestThread* thread = slot.thread.load();
+    bool posted = true;
+    if (thread != nullptr) {
+        posted = thread->Queue().Post(handler, service, flags, kind, data, length, adoptReference);
+    } else if (adoptReference && handler != nullptr) {
+        handler->Release();
+    }
+    slot.posting.fetch_sub(1);
+    return posted;
 }
 
 bool StartRequestThreads(BatchRunner sourceRunner) {
-    if (sinkThread.load() == nullptr && sourceThread.load() == nullptr) {
-        new (std::nothrow) CRequestThread(&sinkThread);
-        new (std::nothrow) CRequestThread(&sourceThread, sourceRunner);
+    if (sinkSlot.thread.load() == nullptr && sourceSlot.thread.load() == nullptr) {
+        new (std::nothrow) CRequestThread(&sinkSlot.thread);
+        new (std::nothrow) CRequestThread(&sourceSlot.thread, sourceRunner);
     }
-    CRequestThread* sink = sinkThread.load();
-    CRequestThread* source = sourceThread.load();
+    CRequestThread* sink = sinkSlot.thread.load();
+    CRequestThread* source = sourceSlot.thread.load();
     if (sink != nullptr && source != nullptr) {
         source->SetName("SourceRequestThread");
         if (source->Start()) {
@@ -53,9 +75,9 @@ bool StartRequestThreads(BatchRunner sourceRunner) {
 }
 
 bool StopRequestThreads() {
-    const bool sinkStopped = StopThread(sinkThread);
-    const bool sourceStopped = StopThread(sourceThread);
-    ReleaseThread(sourceThread);
-    ReleaseThread(sinkThread);
+    const bool sinkStopped = StopThread(sinkSlot);
+    const bool sourceStopped = StopThread(sourceSlot);
+    ReleaseThread(sourceSlot);
+    ReleaseThread(sinkSlot);
     return sinkStopped && sourceStopped;
 }
