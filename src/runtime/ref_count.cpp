@@ -18,26 +18,46 @@ void CRefCount::Describe(CTracer& out) {
     out.Printf("%p %s (%u)", static_cast<void*>(this), className, count);
 }
 
+namespace {
+
+// The object's critical section as a CHold target, entered without the slow-lock bookkeeping
+// of Lock: a count change holds it for a few instructions.
+struct CCountGuard {
+    CRITICAL_SECTION& section;
+    void Lock() { EnterCriticalSection(&section); }
+    void Unlock() { LeaveCriticalSection(&section); }
+};
+
+}  // namespace
+
 uint16_t CRefCount::AddRef() {
-    return static_cast<uint16_t>(refCount.fetch_add(1, std::memory_order_relaxed) + 1);
+    CCountGuard guard{section};
+    CHold<CCountGuard> hold(guard);
+    return ++refCount;
 }
 
 uint16_t CRefCount::Release() {
-    uint16_t previous = refCount.load(std::memory_order_relaxed);
-    do {
-        if (previous == 0) return 0;
-    } while (!refCount.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
-                                             std::memory_order_acq_rel, std::memory_order_relaxed));
+    uint16_t previous;
+    {
+        CCountGuard guard{section};
+        CHold<CCountGuard> hold(guard);
+        previous = refCount;
+        if (previous != 0) --refCount;
+    }
     if (previous == 1) OnFinalRelease();
     return previous;
 }
 
 uint16_t CRefCount::DropRef() {
-    return refCount.fetch_sub(1, std::memory_order_acq_rel);
+    CCountGuard guard{section};
+    CHold<CCountGuard> hold(guard);
+    return refCount--;
 }
 
 uint16_t CRefCount::RefCount() {
-    return refCount.load(std::memory_order_acquire);
+    CCountGuard guard{section};
+    CHold<CCountGuard> hold(guard);
+    return refCount;
 }
 
 void CCountable::OnFinalRelease() {
