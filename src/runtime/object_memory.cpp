@@ -107,15 +107,17 @@ thread_local CBlockCache* threadCache __attribute__((tls_model("initial-exec")))
 // the allocator.
 CBlockCache endedCache;
 
+void FreeList(CFreeBlock* list) noexcept {
+    while (list != nullptr) {
+        CFreeBlock* next = list->next;
+        std::free(list);
+        list = next;
+    }
+}
+
 void ReleaseCache(CBlockCache* cache) noexcept {
     Unlink(cache);
-    for (size_t c = 0; c < kClasses; ++c) {
-        for (CFreeBlock* block = cache->heads[c]; block != nullptr;) {
-            CFreeBlock* next = block->next;
-            std::free(block);
-            block = next;
-        }
-    }
+    for (CFreeBlock* list : cache->heads) FreeList(list);
     std::free(cache);
 }
 
@@ -165,7 +167,9 @@ __attribute__((noinline)) void FreeSlowly(void* block, size_t size) noexcept {
     if (cache == nullptr || cache == &endedCache) return std::free(block);
     const size_t c = ClassOf(size);
     if (cache->counts[c] >= kClassLimits[c]) {
-        if (!DepositList(c, cache->heads[c])) return std::free(block);
+        // A full depot takes nothing: the list goes back to the allocator at once, so that
+        // the next frees of this class find room again instead of each trying the depot.
+        if (!DepositList(c, cache->heads[c])) FreeList(cache->heads[c]);
         cache->heads[c] = nullptr;
         cache->counts[c] = 0;
     }
