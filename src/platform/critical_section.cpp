@@ -1,17 +1,9 @@
 // The slow paths of CRITICAL_SECTION: spinning, sleeping on the futex and waking a sleeper.
-#include "platform/platform.h"
-
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "platform/futex.h"
 
 namespace {
 
 constexpr int kSpins = 100;
-
-uint32_t* FutexWord(CRITICAL_SECTION* section) noexcept {
-    return reinterpret_cast<uint32_t*>(&section->state);
-}
 
 }  // namespace
 
@@ -35,10 +27,10 @@ extern "C" void AcquireContendedCriticalSection(CRITICAL_SECTION* section) noexc
         __builtin_ia32_pause();
     }
     while (section->state.exchange(2, std::memory_order_acquire) != 0) {
-        syscall(SYS_futex, FutexWord(section), FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+        FutexWait(section->state, 2, INFINITE);
     }
 }
 
 extern "C" void WakeCriticalSectionWaiter(CRITICAL_SECTION* section) noexcept {
-    syscall(SYS_futex, FutexWord(section), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    FutexWake(section->state, 1);
 }

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "requests/wake_word.h"
+#include "platform/wake_word.h"
 #include "runtime/ref_count.h"
 
 class CRequest;

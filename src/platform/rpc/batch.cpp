@@ -6,12 +6,12 @@
 
 namespace {
 
-thread_local CRpcBatch* tCurrentBatch = nullptr;
+thread_local CRpcBatch* tCurrentBatch __attribute__((tls_model("initial-exec"))) = nullptr;
 
 // Emptied buffers of ended batches, kept for the thread's next batch: a fresh buffer costs a
 // page fault per page written, which dominates the cost of large payloads.
 constexpr size_t kSpareBuffers = 4;
-thread_local std::vector<std::vector<uint8_t>> tSpareBuffers;
+thread_local std::vector<std::vector<uint8_t>> tSpareBuffers __attribute__((tls_model("initial-exec")));
 
 // Makes room for `need` elements, at least doubling the capacity when it must grow.
 template <class T>

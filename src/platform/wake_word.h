@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/futex.h"
+
 class CWakeWord {
 public:
     // The value to sleep on: read it before the condition is published (under the lock that
@@ -13,9 +15,12 @@ public:
     uint32_t Ticket() const { return word_.load(std::memory_order_acquire); }
     // Sleeps while no Wake came since `ticket` was read, at most `milliseconds`; returns early
     // on a wake, a time-out or a signal.
-    void Sleep(uint32_t ticket, uint32_t milliseconds);
+    void Sleep(uint32_t ticket, uint32_t milliseconds) { FutexWait(word_, ticket, milliseconds); }
     // Ends the current or next Sleep of a ticket read before this call.
-    void Wake();
+    void Wake() {
+        word_.fetch_add(1, std::memory_order_release);
+        FutexWake(word_, 1);
+    }
 
 private:
     std::atomic<uint32_t> word_{0};
