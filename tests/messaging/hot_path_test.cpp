@@ -1,5 +1,5 @@
-// The messaging hot path: trace lines built on the stack reach the callback whole, and a
-// stream of Sends and Calls of every size keeps its order, its bytes and its trace lines.
+// The messaging hot path: trace lines built on the stack reach the callback whole, and the
+// sink references and services a batch holds are given back.
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -10,19 +10,7 @@
 #include "messaging/trace_line.h"
 #include "support/messaging_fixture.h"
 
-namespace {
-
 using TraceLine = LibraryTest;
-
-std::vector<TraceRecord> RecordsContaining(const std::string& needle) {
-    std::vector<TraceRecord> found;
-    for (const TraceRecord& record : trace_capture::Records()) {
-        if (record.text.find(needle) != std::string::npos) found.push_back(record);
-    }
-    return found;
-}
-
-}  // namespace
 
 // Around the size at which a line leaves the stack buffer, each line is one callback call:
 // its text and a newline, category 16.
@@ -41,15 +29,6 @@ TEST_F(TraceLine, LinesOfEverySizeArriveWholeInOneCall) {
         EXPECT_EQ(records[0].text, text + "\n") << size;
         EXPECT_EQ(records[0].category, 16u) << size;
     }
-}
-
-TEST_F(TraceLine, NothingReachesARemovedCallback) {
-    MbTracerSet(nullptr);
-    CTraceLine line;
-    line.Append("unheard");
-    line.Emit();
-    MbTracerSet(&trace_capture::Callback);
-    EXPECT_EQ(trace_capture::CountContaining("unheard"), 0u);
 }
 
 namespace {
@@ -78,37 +57,6 @@ protected:
 };
 
 }  // namespace
-
-// Sends of 0 to 599 bytes, short and long trace lines, with a Call after every tenth: the
-// Sends are traced in order with their exact sizes and texts, and the Calls are taken in order.
-TEST_F(HotPath, SendsAndCallsOfEverySizeKeepOrderBytesAndTraceLines) {
-    constexpr int kSends = 600;
-    std::vector<std::string> expected;
-    for (int i = 0; i < kSends; ++i) {
-        const std::string payload(static_cast<size_t>(i), static_cast<char>('a' + i % 26));
-        ASSERT_EQ(MbServiceSend(proxy, 0, payload.data(), static_cast<uint16_t>(payload.size())), 1);
-        expected.push_back(name + ".hot.Send: received " + std::to_string(i) + " bytes (" + payload + ").\n");
-        if (i % 10 == 9) {
-            MbItem procedure = MbAtomNewInt(i);
-            ASSERT_EQ(MbServiceCall(proxy, 0, procedure, nullptr), 1);
-            MbHandleRelease(procedure);
-        }
-    }
-    for (int call = 9; call < kSends; call += 10) {
-        MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedCall);
-        int32_t value = -1;
-        EXPECT_EQ(MbAtomGetInt(message, &value), MbResultOk);
-        EXPECT_EQ(value, call);
-        MbHandleRelease(message);
-    }
-    ASSERT_TRUE(Eventually([&] { return RecordsContaining(".hot.Send: ").size() == expected.size(); }));
-    const std::vector<TraceRecord> lines = RecordsContaining(".hot.Send: ");
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(lines[i].text, expected[i]) << "send " << i;
-        EXPECT_EQ(lines[i].category, 16u);
-    }
-}
 
 // Every message takes a reference to the sink on arrival and gives it back once handled, and
 // the service a batch held goes with its batch: a service closed after its messages were

@@ -10,9 +10,9 @@
 #include "requests/request_handler.h"
 #include "requests/request_queue.h"
 #include "requests/request_threads.h"
+#include "support/eventually.h"
 #include "support/trace_capture.h"
 
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -32,14 +32,10 @@ public:
     }
     void OnRequestsDone() override { doneCalls.fetch_add(1); }
     bool WaitFor(size_t count) {
-        for (int i = 0; i < 1000; ++i) {
-            {
-                std::lock_guard<std::mutex> hold(mutex);
-                if (seen.size() >= count && PendingRequests() == 0) return true;
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return false;
+        return Eventually([&] {
+            std::lock_guard<std::mutex> hold(mutex);
+            return seen.size() >= count && PendingRequests() == 0;
+        });
     }
 
     std::mutex mutex;
@@ -96,30 +92,6 @@ TEST_F(RequestReuse, AQueueDestroyedWithRequestsGivesBackTheirHandlerReferences)
     EXPECT_EQ(handler->PendingRequests(), 0u);
     EXPECT_EQ(handler->RefCount(), 1u);
     EXPECT_EQ(handler->doneCalls.load(), 1);
-}
-
-// Taken, run, emptied and given back: the requests serve the next posts, and the counts stay
-// exact through it.
-TEST_F(RequestReuse, RecycledRequestsServeTheNextPosts) {
-    CRef<CCopyingHandler> handler = CRef<CCopyingHandler>::Adopt(new CCopyingHandler);
-    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
-    std::vector<CRequest*> batch;
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < 4; ++i) {
-            const std::string payload = std::to_string(round * 10 + i);
-            ASSERT_TRUE(queue->Post(handler.Get(), "r", 0, 1, payload.data(), static_cast<uint16_t>(payload.size())));
-        }
-        queue->TakeAll(batch);
-        ASSERT_EQ(batch.size(), 4u);
-        RunBatch(batch);
-        EXPECT_EQ(handler->PendingRequests(), 0u);
-        EXPECT_EQ(handler->RefCount(), 1u);
-        queue->Recycle(batch);
-        EXPECT_TRUE(batch.empty());
-    }
-    ASSERT_EQ(handler->seen.size(), 12u);
-    EXPECT_EQ(handler->seen[11].data, "23");
-    EXPECT_EQ(handler->doneCalls.load(), 3);
 }
 
 namespace {
