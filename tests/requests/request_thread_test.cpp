@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "requests/request_handler.h"
+#include "requests/request_queue.h"
 #include "requests/request_thread.h"
 #include "requests/request_threads.h"
 #include "support/messaging_fixture.h"
@@ -25,6 +26,7 @@ struct Seen {
     int32_t kind;
     std::string data;
     bool dataWasNull;
+    bool terminated = true;  // a NUL follows the payload
     bool operator==(const Seen&) const = default;
 };
 
@@ -38,7 +40,8 @@ public:
         while (hold.load()) std::this_thread::sleep_for(1ms);
         if (hook) hook();
         std::lock_guard<std::mutex> lock(mutex);
-        seen.push_back({service, flags, kind, std::string(reinterpret_cast<const char*>(data), length), data == nullptr});
+        seen.push_back({service, flags, kind, std::string(reinterpret_cast<const char*>(data), length), data == nullptr,
+                        data == nullptr || data[length] == 0});
         workerId = GetCurrentThreadId();
         return true;
     }
@@ -190,4 +193,99 @@ TEST(RequestThreads, PostingWithoutTheLibraryQueuesNothing) {
     EXPECT_TRUE(PostRequest(false, &handler, "x", 0, 0, nullptr, 0));
     EXPECT_TRUE(PostRequest(true, &handler, "x", 0, 0, nullptr, 0));
     EXPECT_EQ(handler.PendingRequests(), 0u);
+}
+
+// Requests are reused by their queue: rounds of long then short messages (inline and heap
+// payloads) show only their own bytes, each followed by a NUL.
+TEST_F(Requests, AReusedRequestCarriesOnlyItsOwnBytes) {
+    const size_t sizes[] = {220, 224, 225, 300, 5000, 65535, 0, 1, 17};
+    std::vector<Seen> expected;
+    for (size_t round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < std::size(sizes); ++i) {
+            const size_t size = sizes[round == 0 ? i : std::size(sizes) - 1 - i];
+            const std::string payload(size, static_cast<char>('a' + (i + round) % 26));
+            const std::string service(round == 1 ? 0 : 1 + i % 3, 's');
+            ASSERT_TRUE(PostRequest(true, handler.Get(), round == 1 ? nullptr : service.c_str(), 0, 1, payload.data(),
+                                    static_cast<uint16_t>(size)));
+            expected.push_back({service, 0, 1, payload, false});
+        }
+        ASSERT_TRUE(handler->WaitFor(expected.size()));
+    }
+    EXPECT_TRUE(handler->seen == expected);
+    EXPECT_EQ(handler->RefCount(), 1u);
+}
+
+// A queue that goes with requests in it runs none of them and gives back what they hold.
+TEST_F(Requests, AQueueDestroyedWithRequestsGivesBackTheirHandlerReferences) {
+    CRequestQueue* queue = new CRequestQueue;
+    const std::string big(1000, 'b');
+    ASSERT_TRUE(queue->Post(handler.Get(), "x", 0, 1, "abc", 3));
+    ASSERT_TRUE(queue->Post(handler.Get(), nullptr, 0, 1, big.data(), static_cast<uint16_t>(big.size())));
+    EXPECT_EQ(handler->RefCount(), 3u);
+    queue->Release();
+    EXPECT_EQ(handler->Runs(), 0u);
+    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_EQ(handler->RefCount(), 1u);
+    EXPECT_EQ(handler->doneCalls.load(), 1);
+}
+
+namespace {
+// Records the order of requests and batch ends, and what was pending at each batch end.
+class CBatchWatcher : public CRequestHandler {
+public:
+    CBatchWatcher(std::string tag, std::vector<std::string>* log) : tag(std::move(tag)), log(log) {}
+    const char* Name() override { return tag.c_str(); }
+    bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
+        log->push_back(tag);
+        return true;
+    }
+    void OnBatchDone() override { log->push_back(tag + " done, pending " + std::to_string(PendingRequests())); }
+    std::string tag;
+    std::vector<std::string>* log;
+};
+}  // namespace
+
+// A handler hears once per run of its consecutive requests that the run ended, while the last
+// request of the run still counts as pending.
+TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
+    std::vector<std::string> log;
+    CRef<CBatchWatcher> a = CRef<CBatchWatcher>::Adopt(new CBatchWatcher("a", &log));
+    CRef<CBatchWatcher> b = CRef<CBatchWatcher>::Adopt(new CBatchWatcher("b", &log));
+    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
+    for (CBatchWatcher* handler : {a.Get(), a.Get(), b.Get(), a.Get()}) {
+        ASSERT_TRUE(queue->Post(handler, "", 0, 1, nullptr, 0));
+    }
+    std::vector<CRequest*> batch;
+    queue->TakeAll(batch);
+    RunBatch(batch);
+    queue->Recycle(batch);
+    const std::vector<std::string> expected = {"a", "a", "a done, pending 2", "b", "b done, pending 1",
+                                               "a", "a done, pending 1"};
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(a->RefCount(), 1u);
+    EXPECT_EQ(b->RefCount(), 1u);
+}
+
+// Posting races with the end of the threads (the server routine may post while the library
+// terminates): a post either reaches a live queue or finds no thread, and every reference comes
+// back.
+TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
+    std::atomic<bool> done{false};
+    // In bursts, so that each stop finds the queue drained in time.
+    std::thread poster([&] {
+        while (!done.load()) {
+            for (int i = 0; i < 50; ++i) PostRequest(true, handler.Get(), "s", 0, 1, "x", 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        EXPECT_TRUE(StopRequestThreads());
+        EXPECT_TRUE(StartRequestThreads());
+    }
+    done.store(true);
+    poster.join();
+    EXPECT_TRUE(StopRequestThreads());
+    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_EQ(handler->RefCount(), 1u);
+    EXPECT_TRUE(StartRequestThreads());
 }
