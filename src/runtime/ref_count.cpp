@@ -18,46 +18,26 @@ void CRefCount::Describe(CTracer& out) {
     out.Printf("%p %s (%u)", static_cast<void*>(this), className, count);
 }
 
-namespace {
-
-// The object's critical section as a CHold target, entered without the slow-lock bookkeeping
-// of Lock: a count change holds it for a few instructions.
-struct CCountGuard {
-    CRITICAL_SECTION& section;
-    void Lock() { EnterCriticalSection(&section); }
-    void Unlock() { LeaveCriticalSection(&section); }
-};
-
-}  // namespace
-
 uint16_t CRefCount::AddRef() {
-    CCountGuard guard{section};
-    CHold<CCountGuard> hold(guard);
-    return ++refCount;
+    return static_cast<uint16_t>(refCount.fetch_add(1, std::memory_order_relaxed) + 1);
 }
 
 uint16_t CRefCount::Release() {
-    uint16_t previous;
-    {
-        CCountGuard guard{section};
-        CHold<CCountGuard> hold(guard);
-        previous = refCount;
-        if (previous != 0) --refCount;
-    }
+    uint16_t previous = refCount.load(std::memory_order_relaxed);
+    do {
+        if (previous == 0) return 0;
+    } while (!refCount.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
+                                             std::memory_order_acq_rel, std::memory_order_relaxed));
     if (previous == 1) OnFinalRelease();
     return previous;
 }
 
 uint16_t CRefCount::DropRef() {
-    CCountGuard guard{section};
-    CHold<CCountGuard> hold(guard);
-    return refCount--;
+    return refCount.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 uint16_t CRefCount::RefCount() {
-    CCountGuard guard{section};
-    CHold<CCountGuard> hold(guard);
-    return refCount;
+    return refCount.load(std::memory_order_acquire);
 }
 
 void CCountable::OnFinalRelease() {

@@ -2,6 +2,7 @@
 // tracker for its lifetime. CCountable: a CRefCount that destroys itself at count zero.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -16,14 +17,13 @@ public:
     // Leaves the tracker before the lock is deleted.
     ~CRefCount() override;
 
-    // "%p %s (%u)": address, class name and the count read under the object's lock.
+    // "%p %s (%u)": address, class name and the count.
     void Describe(CTracer& out) override;
     // Called by Release when the count reaches zero.
     virtual void OnFinalRelease() {}
 
-    // The count is guarded by the object's own critical section, so a thread that holds the
-    // object's lock keeps it from being destroyed until it lets go. The section is entered
-    // directly: a count change never needs the slow-lock bookkeeping of Lock.
+    // The count is one atomic word: every change is exact under any concurrency, costs one
+    // atomic instruction, and never waits for a caller holding the object's lock.
     // Returns the new count. The count wraps at 65535.
     uint16_t AddRef();
     // Returns the previous count. A count already at zero stays zero and nothing is destroyed.
@@ -40,7 +40,7 @@ public:
     static void operator delete(void* block, const std::nothrow_t&) noexcept;
 
 protected:
-    uint16_t refCount;
+    std::atomic<uint16_t> refCount;
 };
 
 class CCountable : public CRefCount {
