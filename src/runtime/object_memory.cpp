@@ -1,6 +1,7 @@
 #include "runtime/object_memory.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -58,10 +59,11 @@ void Unlink(CBlockCache* cache) {
     if (caches == cache) caches = cache->next;
 }
 
-// Whole cache lists by class, guarded by depotLock.
+// Whole cache lists by class, guarded by depotLock. The counts are also read without the lock,
+// so that an allocation that finds the depot empty does not take the lock to learn it.
 struct CDepot {
     CFreeBlock* lists[kClasses];
-    uint32_t counts[kClasses];
+    std::atomic<uint32_t> counts[kClasses];
 };
 
 std::mutex depotLock;
@@ -82,20 +84,22 @@ constexpr uint32_t kDepotLists = kDepotBytesPerClass / kBytesPerClass;
 // Hands a full list of class c to the depot; false when the depot is full.
 bool DepositList(size_t c, CFreeBlock* list) noexcept {
     std::lock_guard<std::mutex> hold(depotLock);
-    if (depot.counts[c] >= kDepotLists) return false;
+    const uint32_t count = depot.counts[c].load(std::memory_order_relaxed);
+    if (count >= kDepotLists) return false;
     list->nextList = depot.lists[c];
     depot.lists[c] = list;
-    ++depot.counts[c];
+    depot.counts[c].store(count + 1, std::memory_order_relaxed);
     return true;
 }
 
 // A full list of class c from the depot, or null.
 CFreeBlock* WithdrawList(size_t c) noexcept {
+    if (depot.counts[c].load(std::memory_order_relaxed) == 0) return nullptr;
     std::lock_guard<std::mutex> hold(depotLock);
     CFreeBlock* list = depot.lists[c];
     if (list == nullptr) return nullptr;
     depot.lists[c] = list->nextList;
-    --depot.counts[c];
+    depot.counts[c].store(depot.counts[c].load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
     return list;
 }
 
