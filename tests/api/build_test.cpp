@@ -51,7 +51,7 @@ TEST_F(Build, FormatsAndTheirResults) {
         {"17 lists deep", [&] { return MbBuild(seventeen.c_str()); }, nullptr},
         {"maps as values without keys", [&] { return MbBuild(mixed.c_str(), "k", 1); }, nullptr},
         {"[}", [] { return MbBuild("[}"); }, nullptr},
-        {"}", [] { return MbBuild("}"); }, nullptr},
+        {"a close beyond the top", [] { return MbBuild("[i]}", 1); }, nullptr},
         {"key without value", [] { return MbBuild("{s}", "key"); }, nullptr},
         {"List key", [] { return MbBuild("{[i]:s}", 1, "value"); }, nullptr},
         {"function pointer as H", [] { return MbBuild("{H:s}", MbListNew, "value"); }, nullptr},

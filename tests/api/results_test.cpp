@@ -76,7 +76,7 @@ TEST_F(ItemApi, AtomFunctionResults) {
 
 TEST_F(ItemApi, ContainerFunctionResults) {
     MbItem list = ListOfInts({10, 20}), map = MbBuild("{s:i}", "k", 1), atom = MbAtomNewInt(1);
-    MbItem minusOne = MbAtomNewInt(-1), text = MbAtomNewString("1");
+    MbItem minusOne = MbAtomNewInt(-1), text = MbAtomNewString("1"), real = MbAtomNewReal(1.0);
     MbItem out = nullptr;
     uint16_t index = 0, count = 0;
     ExpectResults({
@@ -93,6 +93,7 @@ TEST_F(ItemApi, ContainerFunctionResults) {
         {"GetCount of an atom", MbItemGetCount(atom, &(count = 9)), 3, count == 0},
         {"Set at key -1", MbItemSet(list, minusOne, atom), 4, true},
         {"Get at a String key", MbItemGet(list, text, &(out = list)), 4, out == nullptr},
+        {"Get at a Real key", MbItemGet(list, real, &(out = list)), 4, out == nullptr},
         {"Get at a List key", MbItemGet(list, list, &(out = list)), 3, out == nullptr},
         {"Remove at key -1", MbItemRemove(list, minusOne), 4, true},
         {"Set null at a key", MbItemSet(list, atom, nullptr), 3, true},
@@ -113,7 +114,7 @@ TEST_F(ItemApi, ContainerFunctionResults) {
     });
     EXPECT_EQ(Refs(atom), 1u) << "no failed call kept a reference";
     EXPECT_EQ(IntAt(list, 0) + IntAt(list, 1), 30);
-    for (MbItem item : {list, map, atom, minusOne, text}) MbHandleRelease(item);
+    for (MbItem item : {list, map, atom, minusOne, text, real}) MbHandleRelease(item);
 }
 
 // Every function refuses a foreign or released handle in any handle position with exactly one
