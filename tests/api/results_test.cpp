@@ -12,14 +12,12 @@ const MbSystemTime kMonth13{2020, 13, 0, 1, 0, 0, 0, 0};
 
 // Each row sets its outs to junk, calls, and checks them: conversions, time kinds and refusals.
 TEST_F(ItemApi, AtomFunctionResults) {
-    MbItem real = MbAtomNewReal(2147483647.5), negative = MbAtomNewReal(-0.1), text = MbAtomNewString("3");
+    MbItem real = MbAtomNewReal(2147483647.5), text = MbAtomNewString("3"), half = MbAtomNewReal(2.5);
     MbItem cookie = MbAtomNewCookie(2, 1), list = MbListNew(), utc = MbAtomNewTime(5, -1), local = MbAtomNewTime(0, -5);
-    MbItem half = MbAtomNewReal(2.5), five = MbAtomNewBool(5);
     MbItem empty = MbAtomNewString(""), emptyBlob = MbAtomNewBlob("abc", 0x10000), blob = MbAtomNewBlob("ab", 2);
     CItem* wrapper = new CItem;
     int32_t i = 0, flag = 0;
     uint32_t u = 0;
-    double d = 0;
     uint64_t c = 0;
     int64_t ms = 0;
     uint16_t n = 0;
@@ -32,17 +30,11 @@ TEST_F(ItemApi, AtomFunctionResults) {
     const MbSystemTime zero{};
     ExpectResults({
         {"Int of Real 2.5", MbAtomGetInt(half, &(i = 9)), 0, i == 3},
-        {"Bool of Bool 5 unchanged", MbAtomGetBool(five, &(i = 9)), 0, i == 5},
-        {"Real of Bool 5", MbAtomGetReal(five, &(d = 9)), 0, d == 1.0},
         {"Cookie", MbAtomGetCookie(cookie, &(c = 9)), 0, c == 0x0000000100000002u},
         {"Time of UtcTime", MbAtomGetTime(utc, &(flag = 7), &(ms = 7)), 0, flag == 1 && ms == -1},
         {"Time of LocalTime", MbAtomGetTime(local, &(flag = 7), &(ms = 7)), 0, flag == 0 && ms == -5},
         {"Int of Real 2147483647.5", MbAtomGetInt(real, &(i = 9)), 2, i == 0},
-        {"Unsigned of Real -0.1", MbAtomGetUnsigned(negative, &(u = 9)), 2, u == 0},
-        {"Int of String", MbAtomGetInt(text, &(i = 9)), 2, i == 0},
         {"Int of List", MbAtomGetInt(list, &(i = 9)), 3, i == 0},
-        {"Bool of List", MbAtomGetBool(list, &(i = 9)), 3, i == 0},
-        {"Real of List", MbAtomGetReal(list, &(d = 9)), 3, d == 0},
         {"Int of empty wrapper", MbAtomGetInt(wrapper, &(i = 9)), 3, i == 0},
         {"Int into null", MbAtomGetInt(real, nullptr), 3, true},
         {"Cookie of Real", MbAtomGetCookie(real, &(c = 9)), 2, c == 0},
@@ -68,7 +60,6 @@ TEST_F(ItemApi, AtomFunctionResults) {
          std::memcmp(&time, &zero, sizeof time) == 0},
         {"SystemTime into null", MbAtomGetSystemTime(utc, &(flag = 7), nullptr), 3, flag == 0},
         {"SetSystemTime month 13", MbAtomSetSystemTime(real, 1, &kMonth13), 1, TypeOf(real) == MbTypeReal},
-        {"SetSystemTime null handle", MbAtomSetSystemTime(nullptr, 0, &zero), 3, true},
         {"SetSystemTime null handle first", MbAtomSetSystemTime(nullptr, 0, &kMonth13), 3, true},
         {"Type of null", MbItemGetType(nullptr, &(u = 9)), 3, u == 0},
         {"Type into null", MbItemGetType(real, nullptr), 3, true},
@@ -78,7 +69,7 @@ TEST_F(ItemApi, AtomFunctionResults) {
     EXPECT_EQ(MbItemToText(nullptr, 0), nullptr);
     EXPECT_EQ(MbItemToBytes(nullptr), nullptr);
     wrapper->Release();
-    for (MbItem item : {real, negative, text, cookie, list, utc, local, half, five, empty, emptyBlob, blob}) {
+    for (MbItem item : {real, text, cookie, list, utc, local, half, empty, emptyBlob, blob}) {
         MbHandleRelease(item);
     }
 }
@@ -111,7 +102,6 @@ TEST_F(ItemApi, ContainerFunctionResults) {
         {"RemoveNamed of a list", MbMapRemoveNamed(list, "0"), 4, true},
         {"GetNamed of a list", MbMapGetNamed(list, "0", &(out = list)), 4, out == nullptr},
         {"Remove an absent key", MbItemRemove(map, text), 0, true},
-        {"HasNamed absent", MbMapHasNamed(map, "K"), 4, true},
         {"HasNamed of null", MbMapHasNamed(nullptr, "k"), 3, true},
         {"GetNamed into null", MbMapGetNamed(map, "k", nullptr), 3, true},
         {"SetNamed null", MbMapSetNamed(map, "x", nullptr), 3, true},

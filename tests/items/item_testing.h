@@ -135,14 +135,10 @@ inline CRef<CAtom> MakeAtom(const SetAtom& set) {
     return atom;
 }
 
-inline CRef<CItem> AtomItem(const SetAtom& set) {
-    CRef<CItem> item = CItem::NewAtom();
-    set(*item->GetAtom());
-    return item;
-}
-
 inline CRef<CItem> IntItem(int32_t value) {
-    return AtomItem(Int(value));
+    CRef<CItem> item = CItem::NewAtom();
+    item->GetAtom()->SetInt(value);
+    return item;
 }
 
 // The library with a capturing trace callback, and a check at the end that the test left no

@@ -29,20 +29,12 @@ TEST(EndpointMap, RegisteredAnnotationsAreListedUntilWithdrawn) {
     EXPECT_FALSE(SinkListed(name, static_cast<uint32_t>(getpid())));
 }
 
-TEST(EndpointMapNames, EscapeKeepsOneLineAndRoundTrips) {
-    const std::string annotation("a%b\nc\0d #12 @x", 14);
-    EXPECT_EQ(EndpointMapEscape(annotation), "a%25b%0Ac%00d #12 @x");
-    EXPECT_EQ(EndpointMapUnescape(EndpointMapEscape(annotation)), annotation);
-    EXPECT_EQ(EndpointMapUnescape("%4a%4A"), "JJ");
-    EXPECT_FALSE(EndpointMapUnescape("a%2").has_value());
-    EXPECT_FALSE(EndpointMapUnescape("a%zz").has_value());
-}
-
 TEST(EndpointMapNames, ReadsEntriesFromProcNetUnixLines) {
     const UUID uuid{0xf7ca7934, 0x33a7, 0x42f1, {0x9e, 0x20, 0xb3, 0xbb, 0xe8, 0x40, 0xba, 0x9b}};
     const std::string prefix = "0000000000000000: 00000002 00000000 00000000 0001 01   123 ";
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/abc%20x #12", "abc x #12"},
+        {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/a%25%0A%00%4a%4A", std::string("a%\n\0JJ", 6)},
         {prefix + "@mbus/epmap/F7CA7934-33A7-42F1-9E20-B3BBE840BA9B/", ""},
         {prefix + "mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/abc", std::nullopt},  // a path, not abstract
         {prefix + "@mbus/ncalrpc/abc", std::nullopt},
@@ -50,6 +42,7 @@ TEST(EndpointMapNames, ReadsEntriesFromProcNetUnixLines) {
         {prefix + "@mbus/epmap/f7ca7934x33a7-42f1-9e20-b3bbe840ba9b/abc", std::nullopt},
         {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9bxabc", std::nullopt},
         {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/bad%escape", std::nullopt},
+        {prefix + "@mbus/epmap/f7ca7934-33a7-42f1-9e20-b3bbe840ba9b/a%2", std::nullopt},
         {"Num       RefCount Protocol Flags    Type St Inode Path", std::nullopt},
         {"0000000000000000: 00000002 00000000 00000000 0001 01 123", std::nullopt},
     };
