@@ -13,10 +13,16 @@ namespace {
 constexpr size_t kInitialSlots = 16;
 
 // Fibonacci hashing: addresses are 16-byte aligned and often close together; the high bits of
-// the product mix every address bit above them. The top bits pick the shard, the bits below
-// them the home slot.
+// the product mix every address bit above them.
 uint64_t HashAddress(uintptr_t key) {
     return static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull;
+}
+
+// The shard of an address: by its 4 KiB page, so that the objects one thread makes from its own
+// memory mostly share a few shards that other threads rarely touch, instead of every thread
+// writing the lines of every shard.
+size_t ShardOf(uintptr_t key, unsigned bits) {
+    return static_cast<size_t>(HashAddress(key >> 12) >> (64 - bits));
 }
 
 size_t HomeSlot(uint64_t hash, size_t mask) {
@@ -155,7 +161,7 @@ bool CTracker::Track(const void* object, bool add) {
     if (object == nullptr) return false;
     const auto key = reinterpret_cast<uintptr_t>(object);
     const uint64_t hash = HashAddress(key);
-    CShard& shard = shards_[hash >> (64 - kShardBits)];
+    CShard& shard = shards_[ShardOf(key, kShardBits)];
     CSpinHold hold(shard.Guard());
     return add ? shard.Insert(key, hash) : shard.Erase(key, hash);
 }
@@ -164,7 +170,7 @@ bool CTracker::IsKnown(const void* object) {
     if (object == nullptr) return false;
     const auto key = reinterpret_cast<uintptr_t>(object);
     const uint64_t hash = HashAddress(key);
-    return shards_[hash >> (64 - kShardBits)].Contains(key, hash);
+    return shards_[ShardOf(key, kShardBits)].Contains(key, hash);
 }
 
 size_t CTracker::Count() {
