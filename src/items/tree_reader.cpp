@@ -237,19 +237,13 @@ uint16_t CTreeReader::Finish() {
 }
 
 uint16_t ReadTree(CStorage& stream, CItem& root) {
-    CTreeReader reader(stream);
-    reader.Item(root);
-    return reader.Finish();
+    return WalkTree(&CTreeReader::Item, root, stream);
 }
 
 uint16_t ReadTree(CStorage& stream, CList& root) {
-    CTreeReader reader(stream);
-    reader.RootList(root);
-    return reader.Finish();
+    return WalkTree(&CTreeReader::RootList, root, stream);
 }
 
 uint16_t ReadTree(CStorage& stream, CMap& root) {
-    CTreeReader reader(stream);
-    reader.RootMap(root);
-    return reader.Finish();
+    return WalkTree(&CTreeReader::RootMap, root, stream);
 }

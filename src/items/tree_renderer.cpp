@@ -96,19 +96,13 @@ uint16_t CTreeRenderer::Finish() {
 }
 
 uint16_t RenderTree(CStorage& stream, CItem& root, bool bare) {
-    CTreeRenderer renderer(stream, bare);
-    renderer.Item(root);
-    return renderer.Finish();
+    return WalkTree(&CTreeRenderer::Item, root, stream, bare);
 }
 
 uint16_t RenderTree(CStorage& stream, CList& root, bool bare) {
-    CTreeRenderer renderer(stream, bare);
-    renderer.List(root);
-    return renderer.Finish();
+    return WalkTree(&CTreeRenderer::List, root, stream, bare);
 }
 
 uint16_t RenderTree(CStorage& stream, CMap& root, bool bare) {
-    CTreeRenderer renderer(stream, bare);
-    renderer.Map(root);
-    return renderer.Finish();
+    return WalkTree(&CTreeRenderer::Map, root, stream, bare);
 }

@@ -26,3 +26,12 @@ uint16_t RenderTree(CStorage& stream, CMap& root, bool bare);
 uint16_t ReadTree(CStorage& stream, CItem& root);
 uint16_t ReadTree(CStorage& stream, CList& root);
 uint16_t ReadTree(CStorage& stream, CMap& root);
+
+// One walk from a root to its end: makes the walker over the stream (with any further walker
+// arguments), starts it at the root, and returns what its Finish counts.
+template <class TWalker, class TRoot, class... TArgs>
+uint16_t WalkTree(void (TWalker::*start)(TRoot&), TRoot& root, CStorage& stream, TArgs... args) {
+    TWalker walker(stream, args...);
+    (walker.*start)(root);
+    return walker.Finish();
+}

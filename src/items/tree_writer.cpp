@@ -98,19 +98,13 @@ uint16_t CTreeWriter::Finish() {
 }
 
 uint16_t WriteTree(CStorage& stream, CItem& root) {
-    CTreeWriter writer(stream);
-    writer.Item(root);
-    return writer.Finish();
+    return WalkTree(&CTreeWriter::Item, root, stream);
 }
 
 uint16_t WriteTree(CStorage& stream, CList& root) {
-    CTreeWriter writer(stream);
-    writer.List(root);
-    return writer.Finish();
+    return WalkTree(&CTreeWriter::List, root, stream);
 }
 
 uint16_t WriteTree(CStorage& stream, CMap& root) {
-    CTreeWriter writer(stream);
-    writer.Map(root);
-    return writer.Finish();
+    return WalkTree(&CTreeWriter::Map, root, stream);
 }
