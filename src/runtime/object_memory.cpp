@@ -1,66 +1,130 @@
 #include "runtime/object_memory.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
-#include <new>
 
-#include <sanitizer/asan_interface.h>
+#ifdef MBUS_PLAIN_OBJECT_MEMORY
+
+void* AllocateObjectMemory(size_t size) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void FreeObjectMemory(void* block, size_t) noexcept {
+    std::free(block);
+}
+
+void FreeObjectMemoryUnsized(void* block) noexcept {
+    std::free(block);
+}
+
+size_t ObjectBlockBytes(const void*) noexcept {
+    return 0;
+}
+
+void VisitObjectBlocks(void (*)(const void*, size_t, void*), void*) {}
+
+#else
 
 namespace {
 
-// Size classes of 16 bytes up to kLargestCached; larger objects go straight to malloc.
+// Size classes of 16 bytes from 32 up to kLargestCached; larger objects go straight to malloc.
+// A free block links its list through its first words, so no block is smaller than a
+// CFreeBlock.
 constexpr size_t kGranule = 16;
+constexpr size_t kSmallest = 32;
 constexpr size_t kLargestCached = 256;
 constexpr size_t kClasses = kLargestCached / kGranule;
+
 // A thread keeps at most this many bytes of each class. A thread whose cache of a class is
 // full hands the whole list over to the depot, where a thread whose cache ran empty takes it:
 // blocks freed by one thread (a receiver dropping messages) serve another (the thread that
-// decodes them) without the general allocator. The depot keeps at most kDepotBytesPerClass.
+// decodes them). Only when the depot is empty too is a new slab made.
 constexpr size_t kBytesPerClass = 32 * 1024;
-constexpr size_t kDepotBytesPerClass = 2 * 1024 * 1024;
 
-// Blocks of at least 16 bytes: the next block of a list, and in the depot, the first block of
-// a list also links the next list. Under AddressSanitizer the rest of a cached block is
-// poisoned; the links stay readable so that the leak checker still sees every cached block.
+// Slabs: kSlabBytes aligned to kSlabBytes, a CSlab header, then blockCount blocks.
+constexpr unsigned kSlabShift = 15;
+constexpr uintptr_t kSlabBytes = uintptr_t{1} << kSlabShift;
+constexpr size_t kHeaderBytes = 16;
+
+struct CSlab {
+    uint32_t blockBytes;
+    uint32_t blockCount;
+    // ceil(2^32 / blockBytes): offset * reciprocal >> 32 is offset / blockBytes for every
+    // offset below kSlabBytes (the rounding error stays under 1 / blockBytes).
+    uint32_t reciprocal;
+    uint32_t reserved;
+};
+static_assert(sizeof(CSlab) == kHeaderBytes);
+
+// Blocks in a cache list link the next block; the first block of a list in the depot also
+// links the next list and carries the length of its own.
 struct CFreeBlock {
     CFreeBlock* next;
     CFreeBlock* nextList;
+    uint32_t count;
+};
+static_assert(sizeof(CFreeBlock) <= kSmallest);
+
+// Which kSlabBytes units of the address space are slabs: a bit per unit, in leaves of 4 GiB
+// under a root of the 48-bit user address space. Leaves are made on first use and kept for
+// the life of the process; bits are only ever set. A lookup is two loads and a bit test.
+constexpr unsigned kLeafShift = 32;
+constexpr unsigned kAddressBits = 48;
+constexpr size_t kLeafUnits = size_t{1} << (kLeafShift - kSlabShift);
+
+struct CSlabLeaf {
+    std::atomic<uint64_t> words[kLeafUnits / 64];
 };
 
-// One thread's cached blocks: a free list and its length per size class. Every block came
-// from malloc with its class's full size, so any block can also go back to free directly.
+std::atomic<CSlabLeaf*> slabRoot[size_t{1} << (kAddressBits - kLeafShift)];
+
+const CSlab* SlabOf(uintptr_t address) noexcept {
+    if ((address >> kAddressBits) != 0) return nullptr;
+    const CSlabLeaf* leaf = slabRoot[address >> kLeafShift].load(std::memory_order_acquire);
+    if (leaf == nullptr) return nullptr;
+    const size_t unit = (address >> kSlabShift) & (kLeafUnits - 1);
+    const uint64_t word = leaf->words[unit / 64].load(std::memory_order_acquire);
+    if (((word >> (unit % 64)) & 1) == 0) return nullptr;
+    return reinterpret_cast<const CSlab*>(address & ~(kSlabBytes - 1));
+}
+
+// Publishes a slab whose header is complete; false when no leaf could be made.
+bool RegisterSlab(uintptr_t address) noexcept {
+    std::atomic<CSlabLeaf*>& slot = slabRoot[address >> kLeafShift];
+    CSlabLeaf* leaf = slot.load(std::memory_order_acquire);
+    if (leaf == nullptr) {
+        auto* made = static_cast<CSlabLeaf*>(std::calloc(1, sizeof(CSlabLeaf)));
+        if (made == nullptr) return false;
+        if (slot.compare_exchange_strong(leaf, made, std::memory_order_acq_rel)) {
+            leaf = made;
+        } else {
+            std::free(made);
+        }
+    }
+    const size_t unit = (address >> kSlabShift) & (kLeafUnits - 1);
+    leaf->words[unit / 64].fetch_or(uint64_t{1} << (unit % 64), std::memory_order_release);
+    return true;
+}
+
+constexpr size_t ClassBytes(size_t c) noexcept {
+    return (c + 1) * kGranule;
+}
+
+size_t ClassOf(size_t size) noexcept {
+    return ((size < kSmallest ? kSmallest : size) - 1) / kGranule;
+}
+
+// One thread's cached blocks: a free list and its length per size class.
 struct CBlockCache {
     CFreeBlock* heads[kClasses];
     uint32_t counts[kClasses];
-    // Neighbours in the list of every thread's cache.
-    CBlockCache* previous;
-    CBlockCache* next;
 };
 
-// Every live cache is linked here, so cached blocks stay reachable for leak checkers while
-// their thread is ending or after it was cut off by the process exit.
-std::mutex cachesLock;
-CBlockCache* caches = nullptr;
-
-void Link(CBlockCache* cache) {
-    std::lock_guard<std::mutex> hold(cachesLock);
-    cache->next = caches;
-    if (caches != nullptr) caches->previous = cache;
-    caches = cache;
-}
-
-void Unlink(CBlockCache* cache) {
-    std::lock_guard<std::mutex> hold(cachesLock);
-    if (cache->previous != nullptr) cache->previous->next = cache->next;
-    if (cache->next != nullptr) cache->next->previous = cache->previous;
-    if (caches == cache) caches = cache->next;
-}
-
-// Whole cache lists by class, guarded by depotLock. The counts are also read without the lock,
-// so that an allocation that finds the depot empty does not take the lock to learn it.
+// Whole lists by class, guarded by depotLock. The counts are also read without the lock, so
+// that an allocation that finds the depot empty does not take the lock to learn it.
 struct CDepot {
     CFreeBlock* lists[kClasses];
     std::atomic<uint32_t> counts[kClasses];
@@ -69,67 +133,68 @@ struct CDepot {
 std::mutex depotLock;
 CDepot depot;
 
-constexpr size_t ClassBytes(size_t c) noexcept {
-    return (c + 1) * kGranule;
-}
-
-// How many blocks of each class a cache keeps, and how many full lists the depot keeps.
-constexpr auto kClassLimits = [] {
-    std::array<uint32_t, kClasses> limits{};
-    for (size_t c = 0; c < kClasses; ++c) limits[c] = static_cast<uint32_t>(kBytesPerClass / ClassBytes(c));
-    return limits;
-}();
-constexpr uint32_t kDepotLists = kDepotBytesPerClass / kBytesPerClass;
-
-// Hands a full list of class c to the depot; false when the depot is full.
-bool DepositList(size_t c, CFreeBlock* list) noexcept {
+void DepositList(size_t c, CFreeBlock* list, uint32_t count) noexcept {
+    if (list == nullptr) return;
     std::lock_guard<std::mutex> hold(depotLock);
-    const uint32_t count = depot.counts[c].load(std::memory_order_relaxed);
-    if (count >= kDepotLists) return false;
+    list->count = count;
     list->nextList = depot.lists[c];
     depot.lists[c] = list;
-    depot.counts[c].store(count + 1, std::memory_order_relaxed);
-    return true;
+    depot.counts[c].store(depot.counts[c].load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-// A full list of class c from the depot, or null.
-CFreeBlock* WithdrawList(size_t c) noexcept {
+// A list of class c from the depot (its length in *count), or null.
+CFreeBlock* WithdrawList(size_t c, uint32_t* count) noexcept {
     if (depot.counts[c].load(std::memory_order_relaxed) == 0) return nullptr;
     std::lock_guard<std::mutex> hold(depotLock);
     CFreeBlock* list = depot.lists[c];
     if (list == nullptr) return nullptr;
     depot.lists[c] = list->nextList;
     depot.counts[c].store(depot.counts[c].load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+    *count = list->count;
     return list;
 }
 
-// The calling thread's cache, made on its first free. Initial-exec keeps the read one
+// A new zeroed slab of class c as one list (its length in *count), or null.
+CFreeBlock* NewSlab(size_t c, uint32_t* count) noexcept {
+    void* memory = std::aligned_alloc(kSlabBytes, kSlabBytes);
+    if (memory == nullptr) return nullptr;
+    std::memset(memory, 0, kSlabBytes);
+    auto* slab = static_cast<CSlab*>(memory);
+    const auto blockBytes = static_cast<uint32_t>(ClassBytes(c));
+    slab->blockBytes = blockBytes;
+    slab->blockCount = static_cast<uint32_t>((kSlabBytes - kHeaderBytes) / blockBytes);
+    slab->reciprocal = static_cast<uint32_t>(((uint64_t{1} << 32) + blockBytes - 1) / blockBytes);
+    if (!RegisterSlab(reinterpret_cast<uintptr_t>(memory))) {
+        std::free(memory);
+        return nullptr;
+    }
+    char* first = static_cast<char*>(memory) + kHeaderBytes;
+    CFreeBlock* list = nullptr;
+    for (uint32_t i = slab->blockCount; i-- > 0;) {
+        auto* block = reinterpret_cast<CFreeBlock*>(first + size_t{i} * blockBytes);
+        block->next = list;
+        list = block;
+    }
+    *count = slab->blockCount;
+    return list;
+}
+
+// The calling thread's cache, made on its first use. Initial-exec keeps the read one
 // instruction; the cache itself lives on the heap so the static TLS stays one pointer.
 thread_local CBlockCache* threadCache __attribute__((tls_model("initial-exec"))) = nullptr;
 
-// Marks a thread whose cache was released as it ends: its last frees go straight back to
-// the allocator.
+// Marks a thread whose cache was released as it ends: its last frees go to the depot one
+// block at a time.
 CBlockCache endedCache;
 
-void FreeList(CFreeBlock* list) noexcept {
-    while (list != nullptr) {
-        CFreeBlock* next = list->next;
-        std::free(list);
-        list = next;
-    }
-}
-
-void ReleaseCache(CBlockCache* cache) noexcept {
-    Unlink(cache);
-    for (CFreeBlock* list : cache->heads) FreeList(list);
-    std::free(cache);
-}
-
-// Gives the thread's cache back when the thread ends.
+// Hands the thread's cached lists to the depot when the thread ends.
 struct CCacheRelease {
     ~CCacheRelease() {
-        if (threadCache != nullptr && threadCache != &endedCache) ReleaseCache(threadCache);
+        CBlockCache* cache = threadCache;
         threadCache = &endedCache;
+        if (cache == nullptr || cache == &endedCache) return;
+        for (size_t c = 0; c < kClasses; ++c) DepositList(c, cache->heads[c], cache->counts[c]);
+        std::free(cache);
     }
 };
 
@@ -140,58 +205,61 @@ CBlockCache* ThreadCache() noexcept {
     if (cache == nullptr) return nullptr;
     static thread_local CCacheRelease release;
     (void)release;
-    Link(cache);
     threadCache = cache;
     return cache;
 }
 
-size_t ClassOf(size_t size) noexcept {
-    return (size - 1) / kGranule;
+// How many blocks of each class a cache keeps before it hands its list to the depot.
+constexpr uint32_t ClassLimit(size_t c) noexcept {
+    return static_cast<uint32_t>(kBytesPerClass / ClassBytes(c));
 }
 
-}  // namespace
-
 // The slow paths, kept out of line so that the common case stays a few instructions.
-namespace {
 
-// Gives the thread's cache a list of class c from the depot; false when there is none.
-__attribute__((noinline)) bool Refill(size_t c) noexcept {
+// Gives the thread's cache a list of class c from the depot or a new slab. A thread without
+// a cache gets one block of such a list and deposits the rest. Null when nothing can be had.
+__attribute__((noinline)) void* AllocateSlowly(size_t c) noexcept {
+    uint32_t count = 0;
+    CFreeBlock* list = WithdrawList(c, &count);
+    if (list == nullptr) list = NewSlab(c, &count);
+    if (list == nullptr) return nullptr;
     CBlockCache* cache = ThreadCache();
-    if (cache == nullptr || cache == &endedCache) return false;
-    cache->heads[c] = WithdrawList(c);
-    if (cache->heads[c] == nullptr) return false;
-    cache->counts[c] = kClassLimits[c];
-    return true;
+    if (cache == nullptr || cache == &endedCache) {
+        if (list->next != nullptr) DepositList(c, list->next, count - 1);
+        return list;
+    }
+    cache->heads[c] = list->next;
+    cache->counts[c] = count - 1;
+    return list;
 }
 
 // Frees a block that the thread's cache cannot take as it is: makes the cache, or moves the
 // full list to the depot first.
-__attribute__((noinline)) void FreeSlowly(void* block, size_t size) noexcept {
-    CBlockCache* cache = size == 0 || size > kLargestCached ? nullptr : ThreadCache();
-    if (cache == nullptr || cache == &endedCache) return std::free(block);
-    const size_t c = ClassOf(size);
-    if (cache->counts[c] >= kClassLimits[c]) {
-        // A full depot takes nothing: the list goes back to the allocator at once, so that
-        // the next frees of this class find room again instead of each trying the depot.
-        if (!DepositList(c, cache->heads[c])) FreeList(cache->heads[c]);
+__attribute__((noinline)) void FreeSlowly(void* block, size_t c) noexcept {
+    auto* link = static_cast<CFreeBlock*>(block);
+    CBlockCache* cache = ThreadCache();
+    if (cache == nullptr || cache == &endedCache) {
+        link->next = nullptr;
+        return DepositList(c, link, 1);
+    }
+    if (cache->counts[c] >= ClassLimit(c)) {
+        DepositList(c, cache->heads[c], cache->counts[c]);
         cache->heads[c] = nullptr;
         cache->counts[c] = 0;
     }
-    FreeObjectMemory(block, size);
+    link->next = cache->heads[c];
+    cache->heads[c] = link;
+    ++cache->counts[c];
 }
 
 }  // namespace
 
 void* AllocateObjectMemory(size_t size) noexcept {
-    if (size == 0 || size > kLargestCached) return std::malloc(size == 0 ? 1 : size);
+    if (size > kLargestCached) return std::malloc(size);
     const size_t c = ClassOf(size);
     CBlockCache* cache = threadCache;
-    if (cache == nullptr || cache->heads[c] == nullptr) {
-        if (!Refill(c)) return std::malloc(ClassBytes(c));
-        cache = threadCache;
-    }
+    if (cache == nullptr || cache->heads[c] == nullptr) return AllocateSlowly(c);
     CFreeBlock* block = cache->heads[c];
-    ASAN_UNPOISON_MEMORY_REGION(block, ClassBytes(c));
     cache->heads[c] = block->next;
     --cache->counts[c];
     return block;
@@ -199,19 +267,49 @@ void* AllocateObjectMemory(size_t size) noexcept {
 
 void FreeObjectMemory(void* block, size_t size) noexcept {
     if (block == nullptr) return;
-    CBlockCache* cache = threadCache;
+    if (size > kLargestCached) return std::free(block);
     const size_t c = ClassOf(size);
-    if (cache == nullptr || cache == &endedCache || size == 0 || size > kLargestCached ||
-        cache->counts[c] >= kClassLimits[c]) {
-        return FreeSlowly(block, size);
+    CBlockCache* cache = threadCache;
+    if (cache == nullptr || cache == &endedCache || cache->counts[c] >= ClassLimit(c)) {
+        return FreeSlowly(block, c);
     }
     auto* link = static_cast<CFreeBlock*>(block);
     link->next = cache->heads[c];
     cache->heads[c] = link;
     ++cache->counts[c];
-    ASAN_POISON_MEMORY_REGION(link + 1, ClassBytes(c) - sizeof(CFreeBlock));
 }
 
 void FreeObjectMemoryUnsized(void* block) noexcept {
-    std::free(block);
+    const CSlab* slab = SlabOf(reinterpret_cast<uintptr_t>(block));
+    if (slab == nullptr) return std::free(block);
+    FreeObjectMemory(block, slab->blockBytes);
 }
+
+size_t ObjectBlockBytes(const void* address) noexcept {
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    const CSlab* slab = SlabOf(at);
+    if (slab == nullptr) return 0;
+    const uintptr_t offset = at - reinterpret_cast<uintptr_t>(slab);
+    if (offset < kHeaderBytes) return 0;
+    const auto inBlocks = static_cast<uint32_t>(offset - kHeaderBytes);
+    const auto index = static_cast<uint32_t>((uint64_t{inBlocks} * slab->reciprocal) >> 32);
+    return index < slab->blockCount && index * slab->blockBytes == inBlocks ? slab->blockBytes : 0;
+}
+
+void VisitObjectBlocks(void (*visit)(const void* block, size_t bytes, void* context), void* context) {
+    for (std::atomic<CSlabLeaf*>& slot : slabRoot) {
+        const CSlabLeaf* leaf = slot.load(std::memory_order_acquire);
+        if (leaf == nullptr) continue;
+        for (size_t w = 0; w < kLeafUnits / 64; ++w) {
+            for (uint64_t bits = leaf->words[w].load(std::memory_order_acquire); bits != 0; bits &= bits - 1) {
+                const uintptr_t unit = (uintptr_t{w} * 64 + static_cast<unsigned>(__builtin_ctzll(bits)));
+                const uintptr_t base = ((&slot - slabRoot) << kLeafShift) | (unit << kSlabShift);
+                const auto* slab = reinterpret_cast<const CSlab*>(base);
+                const char* first = reinterpret_cast<const char*>(base) + kHeaderBytes;
+                for (uint32_t i = 0; i < slab->blockCount; ++i) visit(first + size_t{i} * slab->blockBytes, slab->blockBytes, context);
+            }
+        }
+    }
+}
+
+#endif

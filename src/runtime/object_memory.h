@@ -1,15 +1,43 @@
 // Memory of counted objects. Every library object is a counted object and items come and go
-// by the dozen per message, so freed blocks are kept in small per-thread caches by size class
-// and reused without a trip through the general allocator.
+// by the dozen per message, so blocks are carved from slabs of one size class each, kept in
+// small per-thread caches when freed, and reused without a trip through the general allocator.
+//
+// Slab memory is never given back to the system: what the process once needed at its peak it
+// keeps for later objects. In return, whether an address is the start of a block can be told
+// safely for any address (ObjectBlockBytes), which lets the tracker mark a live object inside
+// the object itself instead of in a shared table.
+//
+// Builds with AddressSanitizer take every block from malloc and give it back to free, so that
+// the sanitizer sees each object's lifetime and the leak checker each lost object; there
+// ObjectBlockBytes is always 0.
 #pragma once
 
 #include <cstddef>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MBUS_PLAIN_OBJECT_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MBUS_PLAIN_OBJECT_MEMORY 1
+#endif
+#endif
+
+#ifdef MBUS_PLAIN_OBJECT_MEMORY
+constexpr bool kObjectSlabs = false;
+#else
+constexpr bool kObjectSlabs = true;
+#endif
+
 // A block of at least size bytes, or null when none can be had.
 void* AllocateObjectMemory(size_t size) noexcept;
 // Gives back a block from AllocateObjectMemory with the same size. Any thread may free a block
-// that another thread allocated: the block joins the freeing thread's cache or goes back to
-// the general allocator when that cache is full.
+// that another thread allocated: the block joins the freeing thread's cache.
 void FreeObjectMemory(void* block, size_t size) noexcept;
 // Gives back a block whose size is not known (the nothrow delete after a failed constructor).
 void FreeObjectMemoryUnsized(void* block) noexcept;
+
+// The size of the slab block that starts at address, live or free; 0 when address starts
+// none. Reads nothing but the allocator's own bookkeeping, whatever the address.
+size_t ObjectBlockBytes(const void* address) noexcept;
+// Calls visit with every slab block, live or free, its size and context.
+void VisitObjectBlocks(void (*visit)(const void* block, size_t bytes, void* context), void* context);

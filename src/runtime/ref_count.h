@@ -39,8 +39,17 @@ public:
     static void operator delete(void* block, size_t size) noexcept;
     static void operator delete(void* block, const std::nothrow_t&) noexcept;
 
+    // The tracker's mark inside an object that starts a block of object memory (tracker.cpp),
+    // found from the block's address alone. Every counted class derives from CRefCount alone,
+    // so such an object and its CRefCount share their first byte.
+    static std::atomic<uint64_t>& TrackStampAt(const void* block);
+
 protected:
     std::atomic<uint16_t> refCount;
+
+private:
+    // Nonzero exactly while the tracker that made it knows the object (set and cleared by it).
+    std::atomic<uint64_t> trackStamp_{0};
 };
 
 class CCountable : public CRefCount {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "runtime/object_memory.h"
 #include "runtime/process.h"
 #include "runtime/ref_count.h"
 #include "runtime/reports.h"
@@ -37,6 +38,11 @@ uintptr_t LoadSlot(const uintptr_t& slot) {
 
 void StoreSlot(uintptr_t& slot, uintptr_t value) {
     std::atomic_ref<uintptr_t>(slot).store(value, std::memory_order_relaxed);
+}
+
+// Whether the object is marked by a stamp: it starts a block that can hold a counted object.
+bool IsStamped(const void* object) {
+    return ObjectBlockBytes(object) >= sizeof(CRefCount);
 }
 
 }  // namespace
@@ -151,7 +157,12 @@ bool CTracker::CShard::Erase(uintptr_t key, uint64_t hash) {
     return true;
 }
 
-CTracker::CTracker() {
+namespace {
+// Trackers made so far in this process; each key derives from its own number.
+std::atomic<uint64_t> trackersMade{0};
+}  // namespace
+
+CTracker::CTracker() : key_((trackersMade.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15ull | 1) {
     className = "CTracker";
 }
 
@@ -160,6 +171,13 @@ CTracker::~CTracker() = default;
 bool CTracker::Track(const void* object, bool add) {
     if (object == nullptr) return false;
     const auto key = reinterpret_cast<uintptr_t>(object);
+    if (IsStamped(object)) {
+        std::atomic<uint64_t>& stamp = CRefCount::TrackStampAt(object);
+        const uint64_t mark = StampOf(key);
+        const bool known = stamp.load(std::memory_order_relaxed) == mark;
+        stamp.store(add ? mark : 0, std::memory_order_release);
+        return known != add;
+    }
     const uint64_t hash = HashAddress(key);
     CShard& shard = shards_[ShardOf(key, kShardBits)];
     CSpinHold hold(shard.Guard());
@@ -169,6 +187,7 @@ bool CTracker::Track(const void* object, bool add) {
 bool CTracker::IsKnown(const void* object) {
     if (object == nullptr) return false;
     const auto key = reinterpret_cast<uintptr_t>(object);
+    if (IsStamped(object)) return CRefCount::TrackStampAt(object).load(std::memory_order_acquire) == StampOf(key);
     const uint64_t hash = HashAddress(key);
     return shards_[ShardOf(key, kShardBits)].Contains(key, hash);
 }
@@ -179,7 +198,19 @@ size_t CTracker::Count() {
         CSpinHold hold(shard.Guard());
         total += shard.Size();
     }
-    return total;
+    struct CStampCount {
+        const CTracker* tracker;
+        size_t count;
+    } stamped{this, 0};
+    VisitObjectBlocks(
+        [](const void* block, size_t bytes, void* context) {
+            auto* counting = static_cast<CStampCount*>(context);
+            if (bytes < sizeof(CRefCount)) return;
+            const uint64_t stamp = CRefCount::TrackStampAt(block).load(std::memory_order_relaxed);
+            if (stamp == counting->tracker->StampOf(reinterpret_cast<uintptr_t>(block))) ++counting->count;
+        },
+        &stamped);
+    return total + stamped.count;
 }
 
 bool TrackObject(const void* object, bool add) {

@@ -11,6 +11,11 @@
 
 class CRefCount;
 
+// Objects that start a block of object memory are marked inside themselves: a stamp, their
+// address mixed with this tracker's key, written when they enter and cleared when they leave.
+// Entering, leaving and looking up such an object touch only its own memory, never a shared
+// line, and a later tracker's different key makes every earlier stamp unknown to it. Every
+// other object (on the stack, large, or made while slabs are off) goes into the shards.
 class CTracker : public CLockable {
 public:
     CTracker();
@@ -23,6 +28,12 @@ public:
     size_t Count();
 
 private:
+    // The stamp of the object at address: never 0, distinct per address and per tracker.
+    uint64_t StampOf(uintptr_t address) const { return address ^ key_; }
+
+    // Odd, and different for every tracker of the process.
+    const uint64_t key_;
+
     // The set is split into shards by address hash, each an open-addressing table, so
     // creating and destroying objects on several threads rarely contends. Lookups are
     // constant time on average and never allocate.

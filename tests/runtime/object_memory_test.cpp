@@ -41,3 +41,50 @@ TEST(ObjectMemoryTest, BlocksMoveBetweenThreadsAndLeaveWithThem) {
     std::memset(large, 0, 4096);
     FreeObjectMemory(large, 4096);
 }
+
+// Only the first byte of a slab block is one; any other address, mapped or not, is none and is
+// never followed. Sanitized builds have no slabs at all.
+TEST(ObjectMemoryTest, OnlyTheFirstByteOfASlabBlockIsABlock) {
+    std::vector<std::pair<void*, size_t>> blocks;
+    for (size_t size : {1, 32, 33, 48, 100, 255, 256}) {
+        void* block = AllocateObjectMemory(size);
+        ASSERT_NE(block, nullptr);
+        blocks.emplace_back(block, size);
+        const size_t bytes = ObjectBlockBytes(block);
+        if (!kObjectSlabs) {
+            EXPECT_EQ(bytes, 0u);
+            continue;
+        }
+        EXPECT_GE(bytes, size);
+        EXPECT_LT(bytes, std::max<size_t>(size, 32) + 16);
+        EXPECT_EQ(bytes % 16, 0u);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
+        for (size_t inside : {size_t{1}, size_t{8}, bytes - 8}) {
+            EXPECT_EQ(ObjectBlockBytes(static_cast<char*>(block) + inside), 0u) << size << "+" << inside;
+        }
+        EXPECT_EQ(ObjectBlockBytes(reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t{0x7FFF})), 0u)
+            << "the slab's own header";
+    }
+    int local = 0;
+    void* large = AllocateObjectMemory(4096);
+    for (const void* none : {static_cast<const void*>(&local), static_cast<const void*>(large), static_cast<const void*>(nullptr),
+                             reinterpret_cast<const void*>(0xFFFF800000000000ull), reinterpret_cast<const void*>(0x10)}) {
+        EXPECT_EQ(ObjectBlockBytes(none), 0u) << none;
+    }
+    FreeObjectMemory(large, 4096);
+    for (auto [block, size] : blocks) FreeObjectMemory(block, size);
+}
+
+// A block given back without its size finds its way home from the block itself.
+TEST(ObjectMemoryTest, UnsizedFreeReturnsBlocksOfEveryKind) {
+    for (size_t size : {40, 200, 1000}) {
+        void* block = AllocateObjectMemory(size);
+        ASSERT_NE(block, nullptr);
+        FreeObjectMemoryUnsized(block);
+        void* again = AllocateObjectMemory(size);
+        if (kObjectSlabs && size <= 256) {
+            EXPECT_EQ(again, block) << "the cache hands the freed block out first";
+        }
+        FreeObjectMemory(again, size);
+    }
+}

@@ -138,3 +138,21 @@ TEST(HandlesAcrossPeriods, ObjectsOfAnotherPeriodAreRefused) {
     first->Release();
     EXPECT_EQ(MbHandleRelease(first), 3u) << "no tracker after Term: refused, no crash";
 }
+
+// Only an object's own address is its handle; the tracker forgets an object as it goes and
+// knows the next object made at the same address.
+TEST_F(Handles, AnObjectIsKnownAtItsOwnAddressOnly) {
+    auto* object = new CCountable;
+    void* inside = reinterpret_cast<char*>(object) + 16;
+    EXPECT_EQ(MbHandleAddRef(inside), 3u);
+    EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 1u);
+    EXPECT_EQ(object->RefCount(), 1u);
+    const size_t before = process::Tracker()->Count();
+    object->Release();
+    EXPECT_FALSE(IsKnownObject(object));
+    EXPECT_EQ(process::Tracker()->Count(), before - 1);
+    auto* next = new CCountable;
+    EXPECT_TRUE(IsKnownObject(next));
+    EXPECT_EQ(process::Tracker()->Count(), before);
+    next->Release();
+}
