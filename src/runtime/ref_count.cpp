@@ -35,7 +35,15 @@ uint16_t CRefCount::AddRef() {
 }
 
 uint16_t CRefCount::Release() {
-    uint16_t previous = refCount.load(std::memory_order_relaxed);
+    // A count of 1 is the caller's own reference and no other party may change it: the last
+    // release needs no atomic read-modify-write. The acquire load still orders every earlier
+    // release by other threads before the destruction.
+    uint16_t previous = refCount.load(std::memory_order_acquire);
+    if (previous == 1) {
+        refCount.store(0, std::memory_order_relaxed);
+        OnFinalRelease();
+        return 1;
+    }
     do {
         if (previous == 0) return 0;
     } while (!refCount.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
