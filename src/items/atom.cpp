@@ -49,11 +49,11 @@ void FormatTime(char* text, size_t size, int64_t milliseconds, const char* label
 }  // namespace
 
 CAtom::~CAtom() {
-    if (IsBytes(type_)) CheckedRelease(cell_.string);
+    if (IsBytes(type_)) delete cell_.string;
 }
 
 void CAtom::Reset(uint32_t type) {
-    if (IsBytes(type_) && cell_.string != nullptr) CheckedRelease(cell_.string);
+    if (IsBytes(type_)) delete cell_.string;
     cell_.bits = 0;
     type_ = type;
 }

@@ -1,7 +1,7 @@
 // CAtom: one tagged scalar value of one of ten types. Atoms are the leaves of item trees and
 // the keys of maps. Atoms do not lock: callers that share one serialise access themselves.
 //
-// Cell use by type: Blob and String hold a CStr pointer (the atom owns one reference; null when
+// Cell use by type: Blob and String hold a CStr pointer (the atom owns the string; null when
 // no CStr is held); Bool, Int and Unsigned the 32-bit value in the low half (high half 0);
 // Cookie, LocalTime, UtcTime the 64-bit value; Real the double.
 #pragma once
@@ -39,7 +39,7 @@ public:
     void SetTime(bool utc, int64_t milliseconds) { utc ? SetUtcTime(milliseconds) : SetLocalTime(milliseconds); }
 
     // Exact getters: the value when the atom has exactly that type, else 0, 0.0 or null.
-    // The CStr getters return no new reference.
+    // The CStr getters hand out the atom's own string.
     int32_t GetBool() const { return type_ == MbTypeBool ? Low() : 0; }
     uint64_t GetCookie() const { return type_ == MbTypeCookie ? cell_.bits : 0; }
     CStr* GetBlob() const { return type_ == MbTypeBlob ? cell_.string : nullptr; }

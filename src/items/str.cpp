@@ -5,6 +5,8 @@
 #include <new>
 
 #include "items/storage.h"
+#include "runtime/object_memory.h"
+#include "runtime/ref_count.h"
 
 namespace {
 
@@ -18,16 +20,24 @@ uint32_t TextLength(const char* text) {
 
 }  // namespace
 
-// No other thread can see an object under construction, so the constructors set the content
-// without taking the lock.
 CStr::CStr(const char* text) {
-    className = "CStr";
     Install(text, TextLength(text));
 }
 
 CStr::CStr(const void* bytes, uint16_t length) {
-    className = "CStr";
     Install(bytes, length);
+}
+
+// Strings share the counted objects' memory, but always in blocks too small to hold a counted
+// object, where the tracker never looks for a stamp.
+static_assert(sizeof(CStr) + 15 < sizeof(CRefCount));
+
+void* CStr::operator new(size_t size, const std::nothrow_t&) noexcept {
+    return AllocateObjectMemory(size);
+}
+
+void CStr::operator delete(void* block, size_t size) noexcept {
+    FreeObjectMemory(block, size);
 }
 
 CStr::~CStr() {
@@ -65,13 +75,11 @@ void CStr::Install(const void* bytes, uint32_t length) {
 
 void CStr::Assign(const char* text) {
     const uint32_t length = TextLength(text);
-    ScopedLock hold(*this);
     Drop();
     Install(text, length);
 }
 
 void CStr::Clear() {
-    ScopedLock hold(*this);
     Drop();
 }
 
@@ -84,7 +92,6 @@ bool CStr::Equals(const CStr* a, const CStr* b) {
 }
 
 uint16_t CStr::Render(CStorage& stream, bool bare) {
-    ScopedLock hold(*this);
     if (length_ > CStorage::kMaxLength) {
         stream.RefuseOversize(length_);
         return 0;
@@ -103,7 +110,6 @@ uint16_t CStr::WriteStored(CStorage& stream, CStr* string) {
 }
 
 uint16_t CStr::Write(CStorage& stream) {
-    ScopedLock hold(*this);
     if (length_ > CStorage::kMaxLength) {
         stream.RefuseOversize(length_ + 2ull);
         return 0;
@@ -129,7 +135,6 @@ uint16_t CStr::ReadContent(CStorage& stream) {
 }
 
 uint16_t CStr::Read(CStorage& stream) {
-    ScopedLock hold(*this);
     Drop();
     return ReadContent(stream);
 }

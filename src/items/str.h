@@ -1,30 +1,39 @@
-// CStr: an owned, counted byte string. Holds the bytes of Blob and String atoms and the names
-// of sinks, services and sources.
+// CStr: an owned byte string, the bytes of a Blob or String atom. Each string belongs to exactly
+// one atom, which serialises every use of it (atoms do not lock), so a string has no lock, no
+// count and no handle of its own: it is made and destroyed with its atom, and its memory comes
+// from the small blocks of object_memory.h.
 //
 // Invariants: empty content is never held (data_ is null exactly when length_ is 0), and a NUL
 // byte always follows the last content byte, so the content can be used as C text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
-#include "items/storable.h"
+class CStorage;
 
-class CStr final : public CStorable {
+class CStr final {
 public:
-    CStr() { className = "CStr"; }
+    CStr() = default;
     // A copy of the text without its terminator; empty for a null or empty text.
     explicit CStr(const char* text);
     // A copy of length bytes; empty for a null pointer or a zero length.
     CStr(const void* bytes, uint16_t length);
-    ~CStr() override;
+    ~CStr();
+    CStr(const CStr&) = delete;
+    CStr& operator=(const CStr&) = delete;
 
-    // Under the lock: drops the content, then copies the text.
+    // Strings live in the small blocks of object memory.
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* block, size_t size) noexcept;
+
+    // Drops the content, then copies the text.
     void Assign(const char* text);
-    // Under the lock: drops the content.
+    // Drops the content.
     void Clear();
 
     // The content (NUL-terminated in memory) and its length, or null and 0 when empty.
-    // Read without the lock.
     const char* GetString(uint32_t* length = nullptr) const {
         if (length != nullptr) *length = length_;
         return data_;
@@ -37,14 +46,16 @@ public:
 
     // Content longer than 65,535 bytes is never stored or rendered in part: Write and Render
     // refuse it through CStorage::RefuseOversize and append nothing.
-    uint16_t Render(CStorage& stream, bool bare) override;
-    uint16_t Read(CStorage& stream) override;
-    uint16_t Write(CStorage& stream) override;
+    // Text form (quoted unless bare), stored form (length field and bytes), and reading the
+    // stored form in place of the content.
+    uint16_t Render(CStorage& stream, bool bare);
+    uint16_t Read(CStorage& stream);
+    uint16_t Write(CStorage& stream);
 
     // Stored form of a string that may be absent: the length field and the bytes, or 00 00.
     static uint16_t WriteStored(CStorage& stream, CStr* string);
-    // A new CStr read as Read would read it (no other thread can see it yet, so no lock is
-    // taken); null when it cannot be allocated. *consumed gets the bytes consumed.
+    // A new CStr read as Read would read it; null when it cannot be allocated. *consumed gets
+    // the bytes consumed.
     static CStr* ReadNew(CStorage& stream, uint16_t* consumed);
 
 private:

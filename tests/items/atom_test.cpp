@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "items/item_testing.h"
+#include "runtime/object_memory.h"
 
 using namespace std::string_literals;
 
@@ -199,13 +201,18 @@ TEST_F(AtomTest, EqualityAndOrderOfPairs) {
     EXPECT_FALSE(CAtom::Less(&readEmpty, &readNull));
 }
 
-TEST_F(AtomTest, SettersReleaseTheHeldString) {
-    const size_t before = LiveObjects();
+// A freed string's block is the next one handed out for its size in slab builds; sanitized
+// builds report a string that is never freed as a leak.
+TEST_F(AtomTest, SettersFreeTheHeldString) {
     CAtom atom;
     atom.SetString("x");
-    EXPECT_EQ(LiveObjects(), before + 2);
+    const void* held = atom.GetString();
     atom.SetBlob("y", 1);
-    EXPECT_EQ(LiveObjects(), before + 2);
+    const void* blob = atom.GetBlob();
     atom.SetInt(1);
-    EXPECT_EQ(LiveObjects(), before + 1);
+    std::unique_ptr<CStr> next(new (std::nothrow) CStr("z"));
+    if (kObjectSlabs) {
+        EXPECT_EQ(blob, held);
+        EXPECT_EQ(next.get(), blob);
+    }
 }

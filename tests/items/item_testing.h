@@ -59,16 +59,18 @@ inline Bytes BehindHeader(CStorage& stream) {
     return bytes == nullptr ? Bytes() : Bytes(bytes, bytes + length);
 }
 
-// The stored form of one object (no header).
-inline Bytes Stored(CStorable& object) {
+// The stored form of one object or string (no header).
+template <class T>
+Bytes Stored(T& object) {
     CStorage stream;
     stream.OpenForWriting();
     object.Write(stream);
     return BehindHeader(stream);
 }
 
-// The text form of one object (no header, no NUL).
-inline std::string Rendered(CStorable& object, bool bare = false) {
+// The text form of one object or string (no header, no NUL).
+template <class T>
+std::string Rendered(T& object, bool bare = false) {
     CStorage stream;
     stream.OpenForWriting();
     object.Render(stream, bare);

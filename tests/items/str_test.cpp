@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "items/item_testing.h"
 
 class StrTest : public ItemTest {};
@@ -90,7 +92,7 @@ TEST_F(StrTest, ContentCrossesTheInlineBoundaryEveryWay) {
         }
         uint16_t consumed = 0;
         const std::string c(first, 'c');
-        CRef<CStr> read = CRef<CStr>::Adopt(CStr::ReadNew(*ReadingStream(stored(c)).Get(), &consumed));
-        EXPECT_EQ(content(*read.Get()), c + '\0');
+        std::unique_ptr<CStr> read(CStr::ReadNew(*ReadingStream(stored(c)).Get(), &consumed));
+        EXPECT_EQ(content(*read), c + '\0');
     }
 }
