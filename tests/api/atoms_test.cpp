@@ -1,10 +1,5 @@
-// Library start and end, item creators, and atom getters and setters through the exported
-// functions.
+// Library start and end, item creators, and atom getters and setters through the C interface.
 #include <cstring>
-#include <string>
-
-#include <gtest/gtest.h>
-#include <mbus/mbus.h>
 
 #include "items/item.h"
 #include "support/item_handles.h"
@@ -33,10 +28,8 @@ TEST_F(ItemApi, SecondInitSucceedsWithoutEffectAndTermRefusesNewItems) {
     EXPECT_EQ(MbHandleRelease(object), 0u);
     EXPECT_EQ(MbHandleRelease(object), 0u);
     MbLibraryTerm();
-    EXPECT_EQ(MbAtomNewInt(1), nullptr);
-    EXPECT_EQ(MbAtomNewNone(), nullptr);
-    EXPECT_EQ(MbListNew(), nullptr);
-    EXPECT_EQ(MbBuild("[i]", 1), nullptr);
+    const MbItem made[] = {MbAtomNewInt(1), MbAtomNewNone(), MbListNew(), MbBuild("[i]", 1)};
+    for (const MbItem& item : made) EXPECT_EQ(item, nullptr) << &item - made;
     ASSERT_EQ(MbLibraryInit(), 1);
 }
 
@@ -59,8 +52,7 @@ TEST_F(ItemApi, EachCreatorGivesItsTypeAndOneReference) {
     EXPECT_EQ(UnknownHandleWarnings(), 0u);
 }
 
-// Blob lengths use their low 16 bits; copies never pass the caller's size and say when they cut
-// (5); duplicates are the caller's own memory.
+// Blob lengths use their low 16 bits; copies never pass the caller's size and return 5 when cut.
 TEST_F(ItemApi, BytesOutOfStringsAndBlobs) {
     const char bytes[] = "a\0cdef";
     MbItem blob = MbAtomNewBlob(bytes, 0x30003), text = MbAtomNewString("abcdef");
@@ -90,8 +82,7 @@ TEST_F(ItemApi, BytesOutOfStringsAndBlobs) {
     MbHandleRelease(blob);
 }
 
-// A String made from a text longer than 65,535 bytes is kept whole; 16-bit lengths saturate
-// rather than wrap, and storing it is refused rather than cut.
+// A String longer than 65,535 bytes is kept whole; 16-bit lengths saturate; storing is refused.
 TEST_F(ItemApi, TextsBeyond16BitLengths) {
     const std::string longText(70000, 'q');
     MbItem item = MbAtomNewString(longText.c_str());
@@ -136,8 +127,7 @@ TEST_F(ItemApi, SystemTimes) {
     MbHandleRelease(item);
 }
 
-// Setters replace any type; on a List or Map item they drop the container, which releases its
-// elements; on an empty wrapper they give it an atom.
+// Setters replace any type; a List or Map item drops its container, releasing its elements.
 TEST_F(ItemApi, SettersReplaceAnyTypeAndTurnContainersIntoAtoms) {
     MbItem item = MbAtomNewString("text"), list = ListOfInts({1}), map = MbMapNew(), element = nullptr;
     ASSERT_EQ(MbItemGetAt(list, 0, &element), 0u);

@@ -1,12 +1,6 @@
-// The build format: every code, separators, nesting limits, keys and values by position, H
-// references, argument order across 32-bit, 64-bit and floating-point values, and cleanup on
-// failure.
+// The build format: codes, separators, nesting limits, H references, argument widths, cleanup.
 #include <cstdarg>
 #include <functional>
-#include <string>
-
-#include <gtest/gtest.h>
-#include <mbus/mbus.h>
 
 #include "support/item_handles.h"
 #include "items/item.h"
@@ -21,8 +15,7 @@ static MbItem BuildV(const char* format, ...) {
     return item;
 }
 
-// Formats and the text of what they build; a null text where the build must fail, leaking
-// nothing and keeping the references of the H items it was given.
+// A null text where the build must fail, leaking nothing and keeping the H items' references.
 TEST_F(Build, FormatsAndTheirResults) {
     const MbSystemTime zero{}, month13{2020, 13, 0, 1, 0, 0, 0, 0};
     const std::string sixteen = std::string(16, '[') + std::string(16, ']');
@@ -83,8 +76,7 @@ TEST_F(Build, FormatsAndTheirResults) {
     MbHandleRelease(held);
 }
 
-// Every value code, and 64-bit integers and doubles between 32-bit values, past the registers,
-// keeping their order.
+// 64-bit integers and doubles between 32-bit values, past the registers, keep their order.
 TEST_F(Build, EveryValueCodeAndMixedArgumentWidths) {
     const MbSystemTime local{2001, 2, 0, 3, 4, 5, 6, 7};
     MbItem list = MbBuild("[N B b c i u r s t g T G B s]", "xyz", 3u, 7, uint64_t{0x100000002}, -5, 4000000000u,
@@ -113,8 +105,7 @@ TEST_F(Build, EveryValueCodeAndMixedArgumentWidths) {
     MbHandleRelease(list);
 }
 
-// H items are taken by reference: alone, H returns the handle itself; a map keeps the key
-// item's atom, not the key item.
+// Alone, H returns the handle itself; a map keeps the key item's atom, not the key item.
 TEST_F(Build, HandlesKeepTheirReferences) {
     MbItem element = MbAtomNewString("shared"), key = MbAtomNewInt(5);
     MbItem whole = MbBuild("H", element);
@@ -136,8 +127,7 @@ TEST_F(Build, HandlesKeepTheirReferences) {
     MbHandleRelease(key);
 }
 
-// A longer format broken at each position, by a bad code or by ending there, leaks nothing
-// and leaves the H items with exactly the references they had.
+// A format broken at each position, by a bad code or by ending there.
 TEST_F(Build, FailureAtEveryPositionLeaksNothing) {
     const std::string format = "{s:[i r {u:B} H] s:{s:H c:[T G]} s:[[s] {}] s:b}";
     const MbSystemTime time{2020, 1, 0, 1, 0, 0, 0, 0};

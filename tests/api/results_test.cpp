@@ -1,9 +1,5 @@
-// Result codes of every item function for each kind of bad argument, with the outs each call
-// must clear, and the one warning per call for foreign and released handles.
+// Result codes of every item function for each kind of bad argument, and the outs they clear.
 #include <cstring>
-
-#include <gtest/gtest.h>
-#include <mbus/mbus.h>
 
 #include "items/item.h"
 #include "support/item_handles.h"
@@ -64,10 +60,9 @@ TEST_F(ItemApi, AtomFunctionResults) {
         {"Type of null", MbItemGetType(nullptr, &(u = 9)), 3, u == 0},
         {"Type into null", MbItemGetType(real, nullptr), 3, true},
     });
-    EXPECT_EQ(MbAtomNewSystemTime(0, &kMonth13), nullptr);
-    EXPECT_EQ(MbItemFromBytes(nullptr), nullptr);
-    EXPECT_EQ(MbItemToText(nullptr, 0), nullptr);
-    EXPECT_EQ(MbItemToBytes(nullptr), nullptr);
+    const MbItem made[] = {MbAtomNewSystemTime(0, &kMonth13), MbItemFromBytes(nullptr), MbItemToText(nullptr, 0),
+                           MbItemToBytes(nullptr)};
+    for (const MbItem& item : made) EXPECT_EQ(item, nullptr) << &item - made;
     wrapper->Release();
     for (MbItem item : {real, text, cookie, list, utc, local, half, empty, emptyBlob, blob}) {
         MbHandleRelease(item);
@@ -117,9 +112,7 @@ TEST_F(ItemApi, ContainerFunctionResults) {
     for (MbItem item : {list, map, atom, minusOne, text, real}) MbHandleRelease(item);
 }
 
-// Every function refuses a foreign or released handle in any handle position with exactly one
-// warning, and a known object that is no item without one; it clears its outs and changes
-// nothing.
+// One warning per call for a foreign or released handle, none for a known non-item; outs cleared.
 TEST_F(ItemApi, BadHandlesAreRefusedWithOneWarningEach) {
     MbItem list = ListOfInts({1}), map = MbBuild("{s:i}", "k", 1), key = MbAtomNewString("k");
     MbItem value = MbAtomNewInt(2), released = MbAtomNewInt(1);
@@ -165,9 +158,8 @@ TEST_F(ItemApi, BadHandlesAreRefusedWithOneWarningEach) {
             {"Clear", MbItemClear(bad), 3, true},
         };
         ExpectResults(calls);
-        EXPECT_EQ(MbItemToBytes(bad), nullptr);
-        EXPECT_EQ(MbItemFromBytes(bad), nullptr);
-        EXPECT_EQ(MbItemToText(bad, 0), nullptr);
+        const MbItem made[] = {MbItemToBytes(bad), MbItemFromBytes(bad), MbItemToText(bad, 0)};
+        for (const MbItem& item : made) EXPECT_EQ(item, nullptr) << &item - made;
         EXPECT_EQ(MbItemEqual(bad, nullptr), 1);
         EXPECT_EQ(UnknownHandleWarnings(), bad == notAnItem ? 0 : calls.size() + 4);
     }

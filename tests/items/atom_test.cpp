@@ -1,7 +1,4 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <optional>
 
@@ -11,8 +8,6 @@
 using namespace std::string_literals;
 
 namespace {
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Every atom type: its stored form and its text form.
 struct AtomCase {
@@ -53,9 +48,8 @@ const AtomCase kAtoms[] = {
 
 class AtomTest : public ItemTest {};
 
-// Stored and text forms of every type; bare text is empty; a stored form reads back into an
-// atom of another type as the same value, taking exactly its bytes. Unknown codes store nothing
-// but the letter of a wrapper kind, which is an error.
+// A stored form reads back into an atom of another type, taking exactly its bytes; unknown codes
+// store nothing but a wrapper's letter, which is an error.
 TEST_F(AtomTest, StoredTextAndReadBackFormsOfEveryType) {
     for (const AtomCase& c : kAtoms) {
         CAtom atom;
@@ -76,9 +70,7 @@ TEST_F(AtomTest, StoredTextAndReadBackFormsOfEveryType) {
     EXPECT_EQ(Reported("**Error: unknown atom type written to storage (0x49).\n"), 1u);
 }
 
-// One stream read by several atoms: a non-letter ("x") keeps the type and clears the value; a
-// wrapper letter ("A") is no atom type; a Blob read into a String atom reuses its CStr; a true
-// Bool reads back as 1; a short payload keeps what was read; an empty stream changes nothing.
+// One stream read by several atoms: odd letters, a reused CStr, a short payload, an empty stream.
 TEST_F(AtomTest, ReadsOfOddInput) {
     CRef<CStorage> stream = ReadingStream(FromHex("78 41 64 02 00 6E 77 42 69 01 02"));
     CAtom number, string, reused, truth, shortInt, nothing;
@@ -126,8 +118,7 @@ std::optional<double> Convert(const CAtom& atom, To to) {
 
 }  // namespace
 
-// Reals round halves away from zero and must land inside the target range; Bool converts any
-// nonzero to 1 and keeps its own value; only Bool, Int, Real and Unsigned convert at all.
+// Reals round halves away from zero into range; Bool keeps its own value; other types refuse.
 TEST_F(AtomTest, ConversionBoundaries) {
     const std::optional<double> no;
     const struct {
@@ -162,9 +153,8 @@ TEST_F(AtomTest, ConversionBoundaries) {
     }
 }
 
-// Equality follows the left atom's type (converting the right one); the key order ranks by
-// class, then value; Blob and String with the same bytes are neither equal nor ordered; a null
-// and an empty String differ until stored.
+// Equality converts the right atom to the left one's type; same-byte Blob and String are
+// neither equal nor ordered; a null and an empty String differ until stored.
 TEST_F(AtomTest, EqualityAndOrderOfPairs) {
     const SetAtom none = [](CAtom&) {}, local10 = Typed(MbTypeLocalTime, 10), local11 = Typed(MbTypeLocalTime, 11);
     const SetAtom utc10 = Typed(MbTypeUtcTime, 10);

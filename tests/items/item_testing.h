@@ -1,11 +1,11 @@
-// Helpers of the item tests: byte strings in hex, stored and rendered forms as plain values, and
-// a fixture that checks that every object a test made is gone at its end.
+// Helpers of the item tests: hex byte strings, stored and rendered forms, and a leak-checking fixture.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -19,6 +19,8 @@
 #include "support/trace_capture.h"
 
 using Bytes = std::vector<uint8_t>;
+
+inline const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // "41 69 07" for the three bytes.
 inline std::string Hex(const Bytes& bytes) {
@@ -143,8 +145,7 @@ inline CRef<CItem> IntItem(int32_t value) {
     return item;
 }
 
-// The library with a capturing trace callback, and a check at the end that the test left no
-// counted object alive that it did not have at the start.
+// The library with a capturing trace callback; fails a test that leaves counted objects alive.
 class ItemTest : public LibraryTest {
 protected:
     void SetUp() override {

@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "items/item_testing.h"
 
 class StorageTest : public ItemTest {};
 
-// A writing stream holds exactly the header; text appended behind it is followed by a NUL;
-// reading starts behind the header, or at 0 when rewound.
+// Reading starts behind the header, or at 0 when rewound; appended text ends in a NUL.
 TEST_F(StorageTest, HeaderCursorAndTrailingNul) {
     CStorage stream;
     ASSERT_TRUE(stream.OpenForWriting());
@@ -54,8 +51,6 @@ TEST_F(StorageTest, BadHeadersAreRefused) {
     EXPECT_FALSE(empty.OpenForReading(true));
 }
 
-// Opening an open stream fails and changes nothing; closed streams take and give nothing and
-// say so; a short read copies what is there.
 TEST_F(StorageTest, MisuseAndShortReadsAreReported) {
     CStorage stream;
     ASSERT_TRUE(stream.OpenForWriting());
@@ -120,8 +115,7 @@ TEST_F(StorageTest, GrowthRuleGivesExactCapacities) {
     EXPECT_EQ(large.Capacity(), 1007u);
 }
 
-// A stream never holds more than 65,535 bytes; a refused write fails it for good, and a failed
-// stream takes nothing more and reports no more.
+// A refused write fails the stream for good: it takes nothing more and reports no more.
 TEST_F(StorageTest, StreamNeverHoldsMoreThan65535BytesAndStaysFailed) {
     CStorage stream, other;
     stream.OpenForAppending();

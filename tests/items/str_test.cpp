@@ -1,13 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <memory>
 
 #include "items/item_testing.h"
 
 class StrTest : public ItemTest {};
 
-// Empty content is never held; equality is by bytes, not a shared pointer; no string at all
-// equals nothing else, and empty content equals missing content.
+// No string at all equals nothing else; empty content equals missing content.
 TEST_F(StrTest, EmptyContentIsNeverHeldAndEqualityIsByBytes) {
     const char valid[] = "abc";
     CStr fromNull(static_cast<const char*>(nullptr)), fromEmpty(""), fromZeroLength(valid, 0), assigned("x");
@@ -45,8 +42,7 @@ TEST_F(StrTest, ShortStreamLeavesTheStringEmpty) {
     }
 }
 
-// The largest string that can be stored is 65,535 bytes behind a 2-byte length, without header;
-// longer content is refused whole.
+// The largest storable string is 65,535 bytes behind a 2-byte length.
 TEST_F(StrTest, ContentBeyond65535BytesIsRefusedWhole) {
     const std::string big(70000, 'x'), largest(65533, 'y');
     CStr string(big.c_str()), fits(largest.c_str());
@@ -63,8 +59,7 @@ TEST_F(StrTest, ContentBeyond65535BytesIsRefusedWhole) {
     EXPECT_FALSE(appending.Failed());
 }
 
-// Short content lives inside the string object, longer content in its own block: construction,
-// Assign, a complete Read, a cut Read and ReadNew cross that boundary every way (ASan checks).
+// Short content lives inline, longer in its own block: every way across the boundary (ASan).
 TEST_F(StrTest, ContentCrossesTheInlineBoundaryEveryWay) {
     const auto content = [](const CStr& string) {
         uint32_t length = 0;

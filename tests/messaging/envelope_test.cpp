@@ -1,9 +1,5 @@
-// Envelopes stored straight into bytes against the map they stand for: a new Map with the same
-// MbMapSetNamed calls, stored by MbItemToBytes, byte for byte.
-#include <string>
+// Envelopes stored straight into bytes, byte for byte against the same map stored as an item.
 #include <vector>
-
-#include <mbus/mbus.h>
 
 #include "items/storage.h"
 #include "messaging/envelope.h"

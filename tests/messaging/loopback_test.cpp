@@ -33,8 +33,7 @@ protected:
         MbSinkServiceClose(service);
         SinkTest::TearDown();
     }
-    // Takes the next message (of `from`, by default the test's service), expecting `code`; returns
-    // its text form.
+    // The text of the next message of `from` (default: the test's service), expecting `code`.
     std::string Next(MbResult code = MbReceivedCall, MbSinkService from = nullptr) {
         MbItem message = nullptr;
         EXPECT_EQ(TakeWithin(from != nullptr ? from : service, event, &message), code);
@@ -45,6 +44,8 @@ protected:
         MbItem message = nullptr;
         return MbSinkServiceTake(service, &message) == MbNothingReceived && message == nullptr;
     }
+    static int Call(MbService to, int32_t value) { return MbServiceCall(to, 0, Held(MbAtomNewInt(value)), nullptr); }
+    CSink* Object() { return static_cast<CSink*>(static_cast<CRefCount*>(sink)); }
     std::string State() {
         MbItem state = nullptr;
         EXPECT_EQ(MbSinkServiceGetState(service, &state), MbResultOk);
@@ -70,8 +71,7 @@ TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
 }
 
 TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
-    MbEvent replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    MbSinkService replies = MbSinkServiceOpen(sink, "answers", replyEvent);
+    MbSinkService replies = MbSinkServiceOpen(sink, "answers", event);
     Held procedure(MbAtomNewString("temperature"));
     ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure, nullptr, replies, 7, 1), 1);
     MbItem query = nullptr, cookie = nullptr, reply = nullptr;
@@ -82,20 +82,16 @@ TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
     ASSERT_EQ(MbMapGetNamed(query, "cookie", &cookie), MbResultOk);
 
     // Answer through a proxy for the named service of the querying sink.
-    MbSource back = MbSourceOpen(name.c_str());
-    MbService backProxy = MbServiceOpen(back, "answers");
+    MbService backProxy = MbServiceOpen(source, "answers");
     ASSERT_EQ(MbServiceReply(backProxy, 0, procedure, cookie, Held(MbAtomNewReal(21.5))), 1);
     ASSERT_EQ(MbServiceReply(backProxy, 0, nullptr, cookie, nullptr), 1);
     EXPECT_EQ(MbServiceReply(backProxy, 0, nullptr, nullptr, nullptr), 0);
-    ASSERT_EQ(TakeWithin(replies, replyEvent, &reply), MbReceivedReply);
-    EXPECT_EQ(TextOf(Held(reply)), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"result\":21.5}");
-    ASSERT_EQ(TakeWithin(replies, replyEvent, &reply), MbReceivedReply);
+    EXPECT_EQ(Next(MbReceivedReply, replies), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"result\":21.5}");
+    ASSERT_EQ(TakeWithin(replies, event, &reply), MbReceivedReply);
     EXPECT_TRUE(MbItemEqual(Held(reply), Held(cookie))) << "a bare cookie comes back whole";
     EXPECT_TRUE(TraceArrives(name + ".answers.Reply: "));
     MbServiceClose(backProxy);
-    MbSourceClose(back);
     MbSinkServiceClose(replies);
-    CloseHandle(replyEvent);
 }
 
 TEST_F(Loopback, AdviseReplacesUpdateMergesAndNonMapsAreDiscarded) {
@@ -141,9 +137,7 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     EXPECT_EQ(MbSinkServicePostCall(service, Held(MbBuild("{s:i}", "x", 1))), MbResultFailed) << "a call map needs proc";
 }
 
-// The message list holds as many entries as a List item: one more is discarded, and taking the
-// oldest makes room again. Each taken message comes with the list's reference, so dropping it
-// frees the item (the leak check of the sanitizer build watches).
+// As many as a List item holds; each taken message carries the list's reference (leak check).
 TEST_F(Loopback, AServiceQueuesAtMost65535MessagesInOrder) {
     auto post = [&](int32_t value) { return MbSinkServicePostCall(service, Held(MbAtomNewInt(value))); };
     for (int32_t i = 0; i < 65535; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
@@ -167,15 +161,13 @@ void HoldingSendTraces(const char* text, uint32_t) {
 }
 }  // namespace
 
-// A sink request thread as far behind as a handler may be makes the server routine wait (the
-// sender's writes then wait in the socket) instead of dropping what it cannot post.
+// The server routine waits for a saturated sink thread (the sender's writes wait in the socket).
 TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
     MbTracerSet(&HoldingSendTraces);
     gSendTraces.store(0);
     gHoldSendTraces.store(true);
-    CSink* receiver = static_cast<CSink*>(static_cast<CRefCount*>(sink));
     std::thread releaser([&] {
-        Eventually([&] { return receiver->PendingRequests() >= kMaxPendingRequests; }, 20000);
+        Eventually([&] { return Object()->PendingRequests() >= kMaxPendingRequests; }, 20000);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         gHoldSendTraces.store(false);
     });
@@ -186,30 +178,27 @@ TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
     }
     releaser.join();
     EXPECT_TRUE(Eventually([&] { return gSendTraces.load() == count; }, 60000)) << gSendTraces.load();
-    EXPECT_LE(receiver->PendingRequests(), kMaxPendingRequests);
+    EXPECT_LE(Object()->PendingRequests(), kMaxPendingRequests);
 }
 
-// The sink keeps the service it found last: replacing or closing a service between messages for
-// the same name must send the next one to the service registered now (the sanitizer build sees a
-// use of a freed service).
+// The sink caches the service it found last; a stale one would be a use after free (sanitizer).
 TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
     MbService named = MbServiceOpen(source, "svc");
     ASSERT_NE(named, nullptr);
-    auto call = [&](int32_t value) { return MbServiceCall(named, 0, Held(MbAtomNewInt(value)), nullptr); };
     MbSinkService first = MbSinkServiceOpen(sink, "svc", event);
-    ASSERT_EQ(call(1), 1);
+    ASSERT_EQ(Call(named, 1), 1);
     EXPECT_EQ(Next(MbReceivedCall, first), "1");
     MbSinkService second = MbSinkServiceOpen(sink, "SVC", event);
-    ASSERT_EQ(call(2), 1);
+    ASSERT_EQ(Call(named, 2), 1);
     EXPECT_EQ(Next(MbReceivedCall, second), "2");
     MbSinkServiceClose(first);
     MbSinkServiceClose(second);
-    ASSERT_EQ(call(3), 1);
+    ASSERT_EQ(Call(named, 3), 1);
     // Handled in order on one stream: once this call arrived, the one for "svc" was handled.
     ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("marker")), nullptr), 1);
     EXPECT_EQ(Next(), "\"marker\"");
     MbSinkService third = MbSinkServiceOpen(sink, "svc", event);
-    ASSERT_EQ(call(4), 1);
+    ASSERT_EQ(Call(named, 4), 1);
     EXPECT_EQ(Next(MbReceivedCall, third), "4") << "the call for a closed service went nowhere";
     MbSinkServiceClose(third);
     MbServiceClose(named);
@@ -218,15 +207,14 @@ TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
 TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
     MbSource other = MbSourceOpen(name.c_str());
     MbService otherProxy = MbServiceOpen(other, "");
-    for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(MbServiceCall(i % 2 ? otherProxy : proxy, 0, Held(MbAtomNewInt(i)), nullptr), 1);
+    for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(Call(i % 2 ? otherProxy : proxy, i), 1);
     for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(Next(), std::to_string(i));
     MbServiceClose(otherProxy);
     MbSourceClose(other);
 }
 
-// A link closed while its connection notice is still queued, then made again at once: the
-// disconnection must not reach the peer after the new connection, or the peer would forget a
-// live link.
+// A link closed while its connection notice is still queued, then made again at once: a late
+// disconnection would make the peer forget the live link.
 TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
     for (int round = 0; round < 20; ++round) {
         MbSource first = MbSinkOpenSource(sink, name.c_str());
@@ -238,7 +226,7 @@ TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
         ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == (MbPeerLocal | MbPeerRemote); }));
         MbSource probe = MbSourceOpen(name.c_str());
         MbService probeProxy = MbServiceOpen(probe, "");
-        ASSERT_EQ(MbServiceCall(probeProxy, 0, Held(MbAtomNewInt(round)), nullptr), 1);
+        ASSERT_EQ(Call(probeProxy, round), 1);
         EXPECT_EQ(Next(), std::to_string(round));
         EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), static_cast<uint32_t>(MbPeerLocal | MbPeerRemote));
         MbServiceClose(probeProxy);
@@ -248,7 +236,6 @@ TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
     }
 }
 
-// Closing a link with messages still queued delivers them all, then the disconnection.
 TEST_F(Loopback, ClosingALinkDeliversItsQueueThenTheDisconnection) {
     MbSource link = MbSinkOpenSource(sink, name.c_str());
     MbService linkProxy = MbServiceOpen(link, "");
@@ -286,8 +273,7 @@ TEST_F(Loopback, HandlesOfTheWrongKindOrClosedAreRefused) {
     EXPECT_EQ(Next(), "1");
 }
 
-// Around the size at which a line leaves the stack buffer, each line is one callback call:
-// its text and a newline, category 16.
+// Around the size at which a line leaves the stack buffer.
 using TraceLines = LibraryTest;
 
 TEST_F(TraceLines, LinesOfEverySizeArriveWholeInOneCall) {
@@ -308,39 +294,25 @@ TEST_F(TraceLines, LinesOfEverySizeArriveWholeInOneCall) {
 }
 
 
-// Every message takes a reference to the sink on arrival and gives it back once handled, and
-// the service a batch held goes with its batch: a service closed after its messages were
-// handled gives back its own reference to the sink.
+// Every message holds a sink reference until handled; a closed service gives back its own.
 TEST_F(Loopback, MessagesAndHeldServicesGiveBackTheirSinkReferences) {
-    CSink* object = static_cast<CSink*>(static_cast<CRefCount*>(sink));
-    MbEvent otherEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    MbSinkService other = MbSinkServiceOpen(sink, "other", otherEvent);
+    MbSinkService other = MbSinkServiceOpen(sink, "other", event);
     ASSERT_NE(other, nullptr);
     MbService otherProxy = MbServiceOpen(source, "other");
     ASSERT_NE(otherProxy, nullptr);
-    const uint16_t withOther = object->RefCount();
-    for (int i = 0; i < 200; ++i) {
-        MbItem procedure = MbAtomNewInt(i);
-        ASSERT_EQ(MbServiceCall(i % 3 == 1 ? otherProxy : proxy, 0, procedure, nullptr), 1);
-        MbHandleRelease(procedure);
-    }
-    for (int i = 0; i < 200; ++i) {
-        MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(i % 3 == 1 ? other : service, i % 3 == 1 ? otherEvent : event, &message), MbReceivedCall);
-        MbHandleRelease(message);
-    }
-    ASSERT_TRUE(Eventually([&] { return object->RefCount() == withOther; }));
+    const uint16_t withOther = Object()->RefCount();
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(Call(i % 3 == 1 ? otherProxy : proxy, i), 1);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(Next(MbReceivedCall, i % 3 == 1 ? other : service), std::to_string(i));
+    ASSERT_TRUE(Eventually([&] { return Object()->RefCount() == withOther; }));
     MbServiceClose(otherProxy);
     MbSinkServiceClose(other);
-    EXPECT_TRUE(Eventually([&] { return object->RefCount() == withOther - 1; }))
+    EXPECT_TRUE(Eventually([&] { return Object()->RefCount() == withOther - 1; }))
         << "the closed service went, and with it its reference to the sink";
-    CloseHandle(otherEvent);
 }
 
 namespace {
 
-// A trace callback that holds the sink request thread inside the trace line of a chosen
-// message until the test lets it go.
+// Holds the sink request thread inside the trace line of a chosen Call until released.
 struct CGate {
     std::atomic<int> holdAt{-1};  // the value of the Call to hold at
     std::atomic<bool> holding{false};
@@ -365,25 +337,19 @@ void GateCallback(const char* text, uint32_t category) {
 
 }  // namespace
 
-// Messages already taken in one batch by the sink thread still follow the registry: a service
-// closed while the batch runs receives none of the batch's later messages.
+// Messages of a batch the sink thread already took still follow the registry.
 TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
-    CSink* object = static_cast<CSink*>(static_cast<CRefCount*>(sink));
+    CSink* object = Object();
     MbTracerSet(&GateCallback);
     MbSinkService gone = MbSinkServiceOpen(sink, "gone", nullptr);
     MbService goneProxy = MbServiceOpen(source, "gone");
     ASSERT_NE(goneProxy, nullptr);
-    auto call = [&](MbService to, int value) {
-        MbItem procedure = MbAtomNewInt(value);
-        EXPECT_EQ(MbServiceCall(to, 0, procedure, nullptr), 1);
-        MbHandleRelease(procedure);
-    };
     // Hold the sink thread at Call 0, so that Calls 1 to 3 wait for it as one batch.
     gGate.holdAt.store(0);
-    call(proxy, 0);
+    ASSERT_EQ(Call(proxy, 0), 1);
     ASSERT_TRUE(Eventually([] { return gGate.holding.load(); }));
     gGate.holdAt.store(1);
-    for (int value = 1; value <= 3; ++value) call(goneProxy, value);
+    for (int value = 1; value <= 3; ++value) ASSERT_EQ(Call(goneProxy, value), 1);
     ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 4; }));
     gGate.release.store(true);
     // Now held at Call 1 of the batch: close its service.

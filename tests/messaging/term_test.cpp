@@ -2,8 +2,7 @@
 #include "support/messaging_fixture.h"
 
 namespace {
-// Objects a careless program leaves open. Kept reachable here: the library leaves them in
-// memory, neither released nor reported.
+// Objects a careless program leaves open: the library leaves them in memory, unreported.
 MbSink leftSink;
 MbSinkService leftService;
 MbSource leftSource;

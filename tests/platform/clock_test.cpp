@@ -28,8 +28,7 @@ TEST(Clock, TickCountFollowsTheMonotonicClock) {
     EXPECT_LT(elapsed, 2000u);
 }
 
-// The ids must come from the kernel on every call, not from a cache that a new thread or a
-// forked child would inherit.
+// From the kernel on every call, not from a cache a new thread or a forked child would inherit.
 TEST(Clock, IdsAreThoseOfTheCallingThreadAndProcess) {
     DWORD other = 0, otherKernel = 0;
     std::thread([&] {

@@ -1,5 +1,4 @@
-// Events and the waits on them: reset semantics, the descriptor, list order, and wake-ups under
-// concurrency.
+// Events and the waits on them: reset semantics, the descriptor, list order, concurrency.
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
@@ -55,8 +54,7 @@ TEST(Event, ResetSemanticsShowOnTheDescriptor) {
     }
 }
 
-// The eventfd counter records how many times it was written since the last read: however many
-// threads set an event, it must have been written once.
+// However many threads set an event, its eventfd was written once.
 TEST(Event, SettingASignalledEventWritesNothing) {
     CEvents events({FALSE});
     std::vector<std::thread> setters;
@@ -132,9 +130,7 @@ TEST(Wait, BadListsFailAndConsumeNothing) {
     EXPECT_EQ(WaitForMultipleObjects(64, handles.data(), FALSE, 0), WAIT_OBJECT_0 + 63);
 }
 
-// A producer publishes work and sets an auto-reset event; the consumer waits and takes all work
-// published so far. Sets coalesce, but a set after the consumer's last look must always wake it:
-// a lost wake-up shows as a wait that times out with work pending.
+// Sets coalesce, but a set after the consumer's last look must wake it: a lost wake-up times out.
 TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
     constexpr int kItems = 200000;
     CEvents events({FALSE});
@@ -150,9 +146,8 @@ TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
     producer.join();
 }
 
-// Each set of the auto-reset work event happens while it is not signalled (the producer waits for
-// the acknowledgement first), so each must wake exactly one of the consumers: no more, no fewer.
-// One set of the manual-reset stop event must then wake them all.
+// Each set of the work event (never while signalled) wakes exactly one consumer; one set of the
+// manual-reset stop event wakes them all.
 TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
     constexpr int kRounds = 5000;
     CEvents events({FALSE, FALSE, TRUE});  // work, done, stop

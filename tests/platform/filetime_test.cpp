@@ -85,8 +85,7 @@ TEST(FileTime, EveryFieldIsValidated) {
     EXPECT_FALSE(FileTimeToSystemTime(&fileTime, nullptr));
 }
 
-// The C library's gmtime (proleptic Gregorian on 64-bit time_t) serves as an independent
-// reference over the whole range; converting back must give the value cut to milliseconds.
+// gmtime (proleptic Gregorian, 64-bit time_t) is the reference; back means cut to milliseconds.
 TEST(FileTime, RandomValuesMatchGmtimeAndRoundTrip) {
     constexpr int64_t kUnixEpochSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
     std::mt19937_64 random(20240601);

@@ -10,8 +10,7 @@ namespace {
 constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 constexpr DWORD kLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 
-// The text written for id into a buffer of size bytes (none when 0). Checks that the result is
-// its length, that it is terminated, and that nothing was written past size.
+// The text written for id into size bytes (none when 0), checked against result and bounds.
 std::string Text(DWORD id, DWORD flags = kFlags, DWORD language = kLanguage, DWORD size = 4095) {
     char buffer[4096];
     std::memset(buffer, '?', sizeof buffer);

@@ -12,8 +12,7 @@
 
 namespace {
 
-// What a started thread saw of itself; it runs until release is set, then returns or leaves
-// through pthread_exit.
+// What a started thread saw of itself; it runs until release is set.
 struct SThreadProbe {
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     bool exitEarly = false;
@@ -60,9 +59,7 @@ TEST(Thread, HandleIsSignalledWhenTheThreadEndsAndIsNoEvent) {
     EXPECT_FALSE(CloseHandle(thread));
 }
 
-// Whoever lets go last, the handle or the thread, releases the thread; a thread that leaves
-// through pthread_exit signals its handle too; odd stack sizes are rounded up to what the
-// system accepts.
+// Also for a thread leaving through pthread_exit, and odd stack sizes.
 TEST(Thread, ThreadIsReleasedWhetherItsHandleIsClosedBeforeOrAfterItEnds) {
     for (size_t stackSize : {size_t{0}, size_t{1}, size_t{70001}}) {
         for (bool closeFirst : {true, false}) {

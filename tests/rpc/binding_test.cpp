@@ -47,8 +47,7 @@ TEST(StringBinding, ComposesAndParsesBackEveryEndpoint) {
     for (const auto& [text, status] : cases) EXPECT_EQ(FromString(text), status) << text;
 }
 
-// One connection per endpoint per process: bindings to one endpoint share a channel, which
-// lives as long as any of them.
+// One channel per endpoint per process, living as long as any of its bindings.
 TEST(StringBinding, BindingsToOneEndpointShareOneChannel) {
     RPC_BINDING_HANDLE a = nullptr, b = nullptr, c = nullptr;
     ASSERT_EQ(RpcBindingFromStringBindingA("ncalrpc:[shared]", &a), RPC_S_OK);

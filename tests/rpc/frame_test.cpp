@@ -1,5 +1,4 @@
-// The frame format and its parser, and a live server fed frames by raw clients: a malformed frame
-// closes its own connection, nothing of it reaches the routine, and everyone else is served on.
+// The frame format and its parser, and a live server that drops malformed clients only.
 #include "platform/rpc/frame.h"
 #include "platform/rpc/socket.h"
 #include "support/rpc_test_support.h"

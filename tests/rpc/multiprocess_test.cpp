@@ -14,8 +14,7 @@ RPC_STATUS PeerStatus(const CChildProcess& peer) {
 
 }  // namespace
 
-// A live endpoint cannot be taken by another process; a SIGKILLed owner leaves no entry behind
-// and its name can be taken at once.
+// A SIGKILLed owner leaves no entry behind and its name can be taken at once.
 TEST(MultiProcess, EndpointBelongsToOneLiveProcessAndVanishesWithIt) {
     const std::string endpoint = TestEndpoint("mp");
     CTestServer server;

@@ -1,5 +1,4 @@
-// Calls through the runtime within one process, server and client on real sockets: single calls,
-// batches, reconnection and unregistration.
+// Calls through the runtime within one process, server and client on real sockets.
 #include "platform/rpc/batch.h"
 #include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
@@ -88,8 +87,7 @@ TEST_F(Transport, CallsArriveWithTheirShapeAndBadOnesRaiseWithoutSending) {
     EXPECT_TRUE(received == calls);
 }
 
-// Two threads each alternate between two bindings to one endpoint: every frame arrives whole,
-// and each thread's calls in the order it made them, whichever binding carried them.
+// Two threads alternate between two bindings: each thread's calls arrive whole and in order.
 TEST_F(Transport, OrderIsKeptAcrossBindingsAndThreadsOfOneProcess) {
     constexpr uint32_t kCalls = 2000;
     RPC_BINDING_HANDLE second = TestBind(endpoint_);
@@ -106,8 +104,7 @@ TEST_F(Transport, OrderIsKeptAcrossBindingsAndThreadsOfOneProcess) {
     RpcBindingFree(&second);
 }
 
-// A server that went away: the stale connection is replaced without losing the next call, a
-// missing endpoint raises 1722, and the client connects again once the server is back.
+// A stale connection is replaced without losing the next call; a missing endpoint raises 1722.
 TEST_F(Transport, ClientReconnectsAcrossServerRestarts) {
     ASSERT_EQ(Send(0), RPC_S_OK);
     ASSERT_EQ(WaitForCalls(1).size(), 1u);
@@ -125,8 +122,7 @@ TEST_F(Transport, ClientReconnectsAcrossServerRestarts) {
     EXPECT_EQ(Indices(3), (std::vector<uint32_t>{0, 1, 3}));
 }
 
-// A sink name has at most 31 characters (its caller checks that); the runtime takes any name
-// whose socket name fits.
+// The runtime takes any name whose socket name fits (sink names are checked by their caller).
 TEST_F(Transport, EndpointNamesUpToTheAddressLimit) {
     const std::string longest = endpoint_ + std::string(kEndpointMax - endpoint_.size(), 'L');
     EXPECT_EQ(RpcServerUseProtseqEpA("ncalrpc", 10, std::string(kEndpointMax + 1, 'L').c_str(), nullptr),
@@ -211,9 +207,8 @@ TEST_F(Transport, BatchGathersUntilEndOrAFullBufferAndKeepsOrder) {
     EXPECT_EQ(Indices(2 * perBuffer), Range(2 * perBuffer));
 }
 
-// Each call that did not go out is reported with its index in the batch and the status its own
-// call would have raised; calls refused at once raise as usual and are not counted. A server gone
-// since the last batch fails every call of the next.
+// Each call that did not go out is reported with its index and status; calls refused at once
+// raise as usual. A server gone since the last batch fails every call of the next.
 TEST_F(Transport, BatchReportsEachFailedCall) {
     RPC_BINDING_HANDLE missing = TestBind(TestEndpoint("nobody"));
     {

@@ -1,6 +1,4 @@
-// Test support for the item handles of the exported functions: reference counts and live objects
-// seen from inside, a handle no object ever had, short readers of items, and rows of calls whose
-// results and outs are checked together.
+// Test support for item handles: reference counts, live objects, readers, and rows of checked calls.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +18,7 @@ inline uint16_t Refs(MbHandle handle) {
     return static_cast<CRefCount*>(handle)->RefCount();
 }
 
-// Counted objects alive in the tracker: equal before and after an operation when the operation
-// leaked nothing and released nothing it did not own.
+// Counted objects alive in the tracker: unchanged by an operation that leaked nothing.
 inline size_t LiveObjects() {
     return process::Tracker()->Count();
 }
@@ -91,8 +88,8 @@ inline MbItem ListOfInts(std::initializer_list<int32_t> values) {
     return list;
 }
 
-// One call: its result, the result expected, and whether its outs (and effects) are as expected.
-// Rows in braces run left to right, so a row may set its outs to junk, call, then look at them.
+// One call: its result, the one expected, and whether its outs are as expected. Rows run left to
+// right, so a row may set its outs to junk, call, then look at them.
 struct Call {
     const char* what;
     MbResult result;

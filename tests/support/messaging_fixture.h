@@ -1,5 +1,4 @@
-// Test support for messaging: an initialised library with a sink of a unique name, and helpers
-// that wait for what arrives.
+// Test support for messaging: a library with a uniquely named sink, and waits for what arrives.
 #pragma once
 
 #include <mbus/mbus.h>
@@ -13,8 +12,7 @@
 // A unique sink name for this process: prefix + pid, at most 31 characters.
 std::string UniqueName(const char* prefix);
 
-// Waits up to timeoutMs for a message on `service`, taking it. Returns the receive code
-// (9 on time-out) and stores the message (caller releases) in *message.
+// Takes the next message on `service` within timeoutMs: the receive code (9 on time-out).
 MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsigned timeoutMs = 5000);
 
 // Library + one registered sink ("_default" service) with an auto-reset event.

@@ -1,5 +1,4 @@
-// Shared pieces of the RPC tests: a server on the delivery interface that records every call,
-// unique endpoint names, bindings and bounded waits.
+// Shared pieces of the RPC tests: a recording server, unique endpoints, bindings, bounded waits.
 #pragma once
 
 #include "platform/rpc/deliver.h"
@@ -30,16 +29,13 @@ struct CRecordedCall {
     bool operator==(const CRecordedCall&) const = default;
 };
 
-// The calls that reached the recording manager routine, in arrival order: forgets them; waits
-// until at least count arrived or the timeout passed and returns them; sets a hook that runs
-// inside the routine before each call is recorded (null for none).
+// The calls that reached the recording routine, in arrival order; the hook runs before each.
 void ClearCalls();
 std::vector<CRecordedCall> WaitForCalls(size_t count, std::chrono::milliseconds timeout = 5s);
 void SetCallHook(std::function<void()> hook);
 
-// Registers the delivery interface with the recording manager, the endpoint and (optionally)
-// an endpoint-map annotation, as a sink registration does; withdraws all of it, waiting for a
-// call in progress, on Stop or destruction.
+// The delivery interface, endpoint and optional annotation, as a sink registers them; Stop (or
+// destruction) withdraws them, waiting for a call in progress.
 class CTestServer {
 public:
     CTestServer() = default;
