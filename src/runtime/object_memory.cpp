@@ -1,5 +1,6 @@
 #include "runtime/object_memory.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -210,9 +211,11 @@ CBlockCache* ThreadCache() noexcept {
 }
 
 // How many blocks of each class a cache keeps before it hands its list to the depot.
-constexpr uint32_t ClassLimit(size_t c) noexcept {
-    return static_cast<uint32_t>(kBytesPerClass / ClassBytes(c));
-}
+constexpr auto kClassLimits = [] {
+    std::array<uint32_t, kClasses> limits{};
+    for (size_t c = 0; c < kClasses; ++c) limits[c] = static_cast<uint32_t>(kBytesPerClass / ClassBytes(c));
+    return limits;
+}();
 
 // The slow paths, kept out of line so that the common case stays a few instructions.
 
@@ -242,7 +245,7 @@ __attribute__((noinline)) void FreeSlowly(void* block, size_t c) noexcept {
         link->next = nullptr;
         return DepositList(c, link, 1);
     }
-    if (cache->counts[c] >= ClassLimit(c)) {
+    if (cache->counts[c] >= kClassLimits[c]) {
         DepositList(c, cache->heads[c], cache->counts[c]);
         cache->heads[c] = nullptr;
         cache->counts[c] = 0;
@@ -270,7 +273,7 @@ void FreeObjectMemory(void* block, size_t size) noexcept {
     if (size > kLargestCached) return std::free(block);
     const size_t c = ClassOf(size);
     CBlockCache* cache = threadCache;
-    if (cache == nullptr || cache == &endedCache || cache->counts[c] >= ClassLimit(c)) {
+    if (cache == nullptr || cache == &endedCache || cache->counts[c] >= kClassLimits[c]) {
         return FreeSlowly(block, c);
     }
     auto* link = static_cast<CFreeBlock*>(block);

@@ -13,18 +13,6 @@ CRefCount::~CRefCount() {
     TrackObject(this, false);
 }
 
-// The stamp lies beyond the words a free block uses for its links, so freeing a block never
-// forges one.
-std::atomic<uint64_t>& CRefCount::TrackStampAt(const void* block) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-    constexpr size_t kStampOffset = offsetof(CRefCount, trackStamp_);
-#pragma GCC diagnostic pop
-    static_assert(kStampOffset >= 3 * sizeof(void*));
-    char* bytes = const_cast<char*>(static_cast<const char*>(block));
-    return *reinterpret_cast<std::atomic<uint64_t>*>(bytes + kStampOffset);
-}
-
 void CRefCount::Describe(CTracer& out) {
     const unsigned count = RefCount();
     out.Printf("%p %s (%u)", static_cast<void*>(this), className, count);

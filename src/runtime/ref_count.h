@@ -52,6 +52,18 @@ private:
     std::atomic<uint64_t> trackStamp_{0};
 };
 
+// The stamp lies beyond the words a free block uses for its links, so freeing a block never
+// forges one.
+inline std::atomic<uint64_t>& CRefCount::TrackStampAt(const void* block) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    constexpr size_t kStampOffset = offsetof(CRefCount, trackStamp_);
+#pragma GCC diagnostic pop
+    static_assert(kStampOffset >= 3 * sizeof(void*));
+    char* bytes = const_cast<char*>(static_cast<const char*>(block));
+    return *reinterpret_cast<std::atomic<uint64_t>*>(bytes + kStampOffset);
+}
+
 class CCountable : public CRefCount {
 public:
     CCountable() { className = "CCountable"; }

@@ -178,6 +178,10 @@ bool CTracker::Track(const void* object, bool add) {
         stamp.store(add ? mark : 0, std::memory_order_release);
         return known != add;
     }
+    return TrackInShard(key, add);
+}
+
+bool CTracker::TrackInShard(uintptr_t key, bool add) {
     const uint64_t hash = HashAddress(key);
     CShard& shard = shards_[ShardOf(key, kShardBits)];
     CSpinHold hold(shard.Guard());

@@ -31,6 +31,9 @@ private:
     // The stamp of the object at address: never 0, distinct per address and per tracker.
     uint64_t StampOf(uintptr_t address) const { return address ^ key_; }
 
+    // Track for an object without a stamp; out of line, off the path of stamped objects.
+    __attribute__((noinline)) bool TrackInShard(uintptr_t key, bool add);
+
     // Odd, and different for every tracker of the process.
     const uint64_t key_;
 
