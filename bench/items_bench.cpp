@@ -221,8 +221,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            // With repetitions, the median stands for the benchmark.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
             const auto rate = run.counters.find("items_per_second");
-            if (rate != run.counters.end()) rates_[run.benchmark_name()] = rate->second.value;
+            if (rate != run.counters.end()) rates_[run.run_name.str()] = rate->second.value;
         }
     }
 
