@@ -1,11 +1,14 @@
-// CSignal: a flag and an eventfd changed together.
+// CSignal: a flag, the futex word its waiters sleep on, and an eventfd for pollers.
 #include "platform/signal.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
+
+#include "platform/futex.h"
 
 namespace mbus::platform {
 
@@ -21,7 +24,7 @@ int MakeEventFd() {
 }  // namespace
 
 CSignal::CSignal(bool manualReset, bool initialState)
-    : manualReset_(manualReset), fd_(MakeEventFd()), signalled_(false) {
+    : manualReset_(manualReset), fd_(MakeEventFd()), signalled_(false), mirrored_(false), changes_(0), sleepers_(0) {
     if (initialState)
         Set();
 }
@@ -40,22 +43,31 @@ CSignal::~CSignal() {
 void CSignal::ChangeLocked(bool signalled) noexcept {
     if (signalled) {
         signalled_.store(true);
-        while (eventfd_write(fd_, 1) != 0 && errno == EINTR) {
+        while (mirrored_ && eventfd_write(fd_, 1) != 0 && errno == EINTR) {
         }
     } else {
         eventfd_t value;
-        while (eventfd_read(fd_, &value) != 0 && errno == EINTR) {
+        while (mirrored_ && eventfd_read(fd_, &value) != 0 && errno == EINTR) {
         }
         signalled_.store(false);
     }
 }
 
+// The change count is bumped before the sleepers are counted, and a sleeper is counted before
+// the kernel compares the count: either the sleeper's futex sees the new count, or this call
+// sees the sleeper and wakes it.
 void CSignal::Set() noexcept {
     if (signalled_.load())
         return;
-    std::lock_guard lock(mutex_);
-    if (!signalled_.load())
+    {
+        std::lock_guard lock(mutex_);
+        if (signalled_.load())
+            return;
         ChangeLocked(true);
+    }
+    changes_.fetch_add(1);
+    if (sleepers_.load() != 0)
+        FutexWake(changes_, INT32_MAX);
 }
 
 void CSignal::Reset() noexcept {
@@ -76,6 +88,22 @@ bool CSignal::TryAcquire() noexcept {
         return false;
     ChangeLocked(false);
     return true;
+}
+
+int CSignal::Fd() noexcept {
+    std::lock_guard lock(mutex_);
+    if (!mirrored_) {
+        mirrored_ = true;
+        while (signalled_.load() && eventfd_write(fd_, 1) != 0 && errno == EINTR) {
+        }
+    }
+    return fd_;
+}
+
+void CSignal::Sleep(uint32_t changes, DWORD milliseconds) noexcept {
+    sleepers_.fetch_add(1);
+    FutexWait(changes_, changes, milliseconds);
+    sleepers_.fetch_sub(1);
 }
 
 }  // namespace mbus::platform

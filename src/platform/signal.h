@@ -1,22 +1,27 @@
-// The signalled state of a waitable object, mirrored by an eventfd so that poll() can wait on it.
+// The signalled state of a waitable object: a flag, a futex word for waiters, and an eventfd
+// for callers that poll.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
+
+#include "platform/platform.h"
 
 namespace mbus::platform {
 
-// Invariant, held under mutex_: the eventfd counter is 1 while signalled_ is true and 0 while it
-// is false. Every change of signalled_ and of the counter happens together under mutex_, the flag
-// raised before the counter and lowered after it: a reader may see the flag without the readable
-// descriptor (a change in progress, which it waits out on mutex_), never the descriptor readable
-// without the flag, so a waiter woken by the descriptor never polls again in vain.
+// The flag is the state; the eventfd mirrors it for callers that poll, from the first Fd()
+// call on. Invariant, held under mutex_ while mirrored_: the eventfd counter is 1 while
+// signalled_ is true and 0 while it is false. The flag is raised before the counter and lowered
+// after it, so the descriptor is never readable without the flag and a poller woken by it never
+// polls again in vain.
 //
-// Set() on a signalled object and Reset() on a non-signalled one read the flag without the mutex
-// and make no system call: a worker posted many messages costs one eventfd write per wake-up.
-// The flag is read and cleared with sequentially consistent operations, so a producer that
-// publishes work and then calls Set() either sees the flag cleared by a consumer that has not yet
-// looked for that work, and signals, or the consumer finds the work.
+// Waits for one object sleep on a futex, the change count, which Set() bumps after it left the
+// mutex: the woken waiter finds the mutex free. Set() on a signalled object and Reset() on a
+// non-signalled one read the flag without the mutex and make no system call. The flag is read
+// and cleared with sequentially consistent operations, so a producer that publishes work and
+// then calls Set() either sees the flag cleared by a consumer that has not yet looked for that
+// work, and signals, or the consumer finds the work.
 class CSignal {
 public:
     // Throws std::system_error when no eventfd can be made.
@@ -31,13 +36,24 @@ public:
     // several callers racing for one signal exactly one sees true.
     bool TryAcquire() noexcept;
     bool IsSignalled() const noexcept { return signalled_.load(); }
-    // Readable while signalled; callers poll it and never read from it.
-    int Fd() const noexcept { return fd_; }
+    // Readable while signalled, from this call on; callers poll it and never read from it.
+    int Fd() noexcept;
+
+    // Sleeping until the next Set(): read Changes() before a TryAcquire() that failed, then
+    // Sleep() with it; the sleep ends at once when a Set() came in between, else at the next
+    // Set(), after milliseconds, or early (callers check again).
+    uint32_t Changes() const noexcept { return changes_.load(); }
+    void Sleep(uint32_t changes, DWORD milliseconds) noexcept;
 
 private:
     const bool manualReset_;
     const int fd_;
     std::atomic<bool> signalled_;
+    // Whether the eventfd mirrors the flag; guarded by mutex_.
+    bool mirrored_;
+    std::atomic<uint32_t> changes_;
+    // Threads inside Sleep(); a Set() without any makes no futex call.
+    std::atomic<uint32_t> sleepers_;
     std::mutex mutex_;
 
     void ChangeLocked(bool signalled) noexcept;

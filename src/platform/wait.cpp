@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <time.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 using mbus::platform::CHandleObject;
 using mbus::platform::CHandleTable;
+using mbus::platform::CSignal;
 
 namespace {
 
@@ -33,28 +35,52 @@ DWORD FirstSignalled(const std::shared_ptr<CHandleObject>* objects, DWORD count)
     return count;
 }
 
-// The wait loop: check, sleep in poll() until some descriptor turns readable or the deadline
-// passes, check again. A signal set after a check makes its descriptor readable, so it ends the
-// following poll() and no wake-up is lost; a readable descriptor whose signal another waiter took
-// first only costs one more round.
+// The time left until deadline (never less than zero), or infinite.
+struct CDeadline {
+    explicit CDeadline(DWORD milliseconds)
+        : infinite(milliseconds == INFINITE), at(infinite ? 0 : MonotonicNanos() + int64_t{milliseconds} * kNanosPerMilli) {}
+    int64_t LeftNanos() const noexcept { return infinite ? INT64_MAX : std::max<int64_t>(at - MonotonicNanos(), 0); }
+
+    const bool infinite;
+    const int64_t at;
+};
+
+// One object: check, sleep on its change count until a Set() or the deadline, check again. A
+// Set() after the check changes the count read before it, so the sleep ends at once and no
+// wake-up is lost; a signal that another waiter took first only costs one more round.
+DWORD WaitForOne(CHandleObject& object, DWORD milliseconds) noexcept {
+    CSignal& signal = object.Signal();
+    const CDeadline deadline(milliseconds);
+    for (;;) {
+        const uint32_t changes = signal.Changes();
+        if (signal.TryAcquire())
+            return WAIT_OBJECT_0;
+        const int64_t left = deadline.LeftNanos();
+        if (left == 0)
+            return WAIT_TIMEOUT;
+        // Rounded up, so that a sleep never ends before the deadline it was given.
+        signal.Sleep(changes, deadline.infinite ? INFINITE : static_cast<DWORD>((left + kNanosPerMilli - 1) / kNanosPerMilli));
+    }
+}
+
+// Several objects: the same loop over their descriptors. A signal set after a check makes its
+// descriptor readable, so it ends the following poll() and no wake-up is lost.
 DWORD WaitForObjects(const std::shared_ptr<CHandleObject>* objects, DWORD count, DWORD milliseconds) {
+    if (count == 1)
+        return WaitForOne(*objects[0], milliseconds);
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS> fds;
     for (DWORD i = 0; i < count; ++i)
         fds[i] = pollfd{objects[i]->Signal().Fd(), POLLIN, 0};
-    const bool infinite = milliseconds == INFINITE;
-    const int64_t deadline = infinite ? 0 : MonotonicNanos() + int64_t{milliseconds} * kNanosPerMilli;
+    const CDeadline deadline(milliseconds);
     for (;;) {
         DWORD index = FirstSignalled(objects, count);
         if (index < count)
             return WAIT_OBJECT_0 + index;
-        timespec remaining{};
-        if (!infinite) {
-            int64_t left = deadline - MonotonicNanos();
-            if (left <= 0)
-                return WAIT_TIMEOUT;
-            remaining = timespec{static_cast<time_t>(left / kNanosPerSecond), static_cast<long>(left % kNanosPerSecond)};
-        }
-        if (ppoll(fds.data(), count, infinite ? nullptr : &remaining, nullptr) < 0 && errno != EINTR)
+        const int64_t left = deadline.LeftNanos();
+        if (left == 0)
+            return WAIT_TIMEOUT;
+        const timespec remaining{static_cast<time_t>(left / kNanosPerSecond), static_cast<long>(left % kNanosPerSecond)};
+        if (ppoll(fds.data(), count, deadline.infinite ? nullptr : &remaining, nullptr) < 0 && errno != EINTR)
             return WAIT_FAILED;
     }
 }

@@ -54,6 +54,13 @@ TEST(Event, ResetSemanticsShowOnTheDescriptor) {
     }
 }
 
+// A descriptor asked for after the event was set is readable at once, until a wait takes it.
+TEST(Event, ADescriptorAskedForLateShowsTheStateAlready) {
+    CEvents events({FALSE});
+    EXPECT_TRUE(SetEvent(events[0]));
+    ExpectSignalled(events[0], true, true);
+}
+
 // However many threads set an event, its eventfd was written once.
 TEST(Event, SettingASignalledEventWritesNothing) {
     CEvents events({FALSE});
@@ -130,7 +137,7 @@ TEST(Wait, BadListsFailAndConsumeNothing) {
     EXPECT_EQ(WaitForMultipleObjects(64, handles.data(), FALSE, 0), WAIT_OBJECT_0 + 63);
 }
 
-// Sets coalesce, but a set after the consumer's last look must wake it: a lost wake-up times out.
+// Sets coalesce, but a set after the consumer's last look must wake it: a lost wake-up stalls.
 TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
     constexpr int kItems = 200000;
     CEvents events({FALSE});
@@ -141,37 +148,59 @@ TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
             SetEvent(events[0]);
         }
     });
-    for (int taken = 0; taken < kItems; taken += pending.exchange(0))
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (int taken = 0; taken < kItems; taken += pending.exchange(0)) {
         ASSERT_EQ(WaitForSingleObject(events[0], 5000), WAIT_OBJECT_0) << "taken " << taken;
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "wake-ups stall: taken " << taken;
+    }
     producer.join();
 }
 
-// Each set of the work event (never while signalled) wakes exactly one consumer; one set of the
-// manual-reset stop event wakes them all.
+// Each set of the work event (never while signalled) wakes exactly one consumer, whether the
+// consumers wait for it alone or in a list; then every consumer is stopped.
 TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
     constexpr int kRounds = 5000;
-    CEvents events({FALSE, FALSE, TRUE});  // work, done, stop
-    std::atomic<int> wakeUps{0}, stopped{0};
-    std::vector<std::thread> consumers;
-    for (int i = 0; i < 3; ++i)
-        consumers.emplace_back([&] {
-            HANDLE workOrStop[] = {events[0], events[2]};
-            DWORD result;
-            while ((result = WaitForMultipleObjects(2, workOrStop, FALSE, 10000)) == WAIT_OBJECT_0) {
-                wakeUps.fetch_add(1);
-                SetEvent(events[1]);
+    for (bool alone : {true, false}) {
+        SCOPED_TRACE(alone ? "waits for the work event alone" : "waits for work or stop");
+        CEvents events({FALSE, FALSE, TRUE});  // work, done, stop
+        std::atomic<int> wakeUps{0}, stopped{0};
+        std::atomic<bool> stopping{false};
+        std::vector<std::thread> consumers;
+        for (int i = 0; i < 3; ++i)
+            consumers.emplace_back([&] {
+                HANDLE workOrStop[] = {events[0], events[2]};
+                DWORD result;
+                while ((result = alone ? WaitForSingleObject(events[0], 10000) : WaitForMultipleObjects(2, workOrStop, FALSE, 10000)) ==
+                           WAIT_OBJECT_0 &&
+                       !stopping) {
+                    wakeUps.fetch_add(1);
+                    SetEvent(events[1]);
+                }
+                stopped += result == WAIT_OBJECT_0 + (alone ? 0 : 1);
+                if (alone) SetEvent(events[1]);
+            });
+        // A wait re-checks its object when it times out, so a lost wake-up shows as a stall, not
+        // as a failed wait: the rounds must end long before every wake-up could have stalled.
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        int acknowledged = 0;
+        while (acknowledged < kRounds && std::chrono::steady_clock::now() < deadline && SetEvent(events[0]) &&
+               WaitForSingleObject(events[1], 5000) == WAIT_OBJECT_0)
+            ++acknowledged;
+        EXPECT_EQ(acknowledged, kRounds);
+        EXPECT_EQ(WaitForSingleObject(events[1], 50), WAIT_TIMEOUT);
+        EXPECT_EQ(wakeUps.load(), kRounds);
+        stopping = true;
+        if (alone) {
+            for (int i = 0; i < 3; ++i) {
+                SetEvent(events[0]);
+                EXPECT_EQ(WaitForSingleObject(events[1], 5000), WAIT_OBJECT_0);
             }
-            stopped += result == WAIT_OBJECT_0 + 1;
-        });
-    int acknowledged = 0;
-    while (acknowledged < kRounds && SetEvent(events[0]) && WaitForSingleObject(events[1], 5000) == WAIT_OBJECT_0)
-        ++acknowledged;
-    EXPECT_EQ(acknowledged, kRounds);
-    EXPECT_EQ(WaitForSingleObject(events[1], 50), WAIT_TIMEOUT);
-    EXPECT_EQ(wakeUps.load(), kRounds);
-    SetEvent(events[2]);
-    for (auto& consumer : consumers) consumer.join();
-    EXPECT_EQ(stopped.load(), 3);
+        } else {
+            SetEvent(events[2]);
+        }
+        for (auto& consumer : consumers) consumer.join();
+        EXPECT_EQ(stopped.load(), 3);
+    }
 }
 
 }  // namespace
