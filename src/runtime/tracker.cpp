@@ -40,6 +40,9 @@ void StoreSlot(uintptr_t& slot, uintptr_t value) {
     std::atomic_ref<uintptr_t>(slot).store(value, std::memory_order_relaxed);
 }
 
+// Trackers made so far in this process; each key derives from its own number.
+std::atomic<uint64_t> trackersMade{0};
+
 // Whether the object is marked by a stamp: it starts a block that can hold a counted object.
 bool IsStamped(const void* object) {
     return ObjectBlockBytes(object) >= sizeof(CRefCount);
@@ -156,11 +159,6 @@ bool CTracker::CShard::Erase(uintptr_t key, uint64_t hash) {
     --size_;
     return true;
 }
-
-namespace {
-// Trackers made so far in this process; each key derives from its own number.
-std::atomic<uint64_t> trackersMade{0};
-}  // namespace
 
 CTracker::CTracker() : key_((trackersMade.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15ull | 1) {
     className = "CTracker";

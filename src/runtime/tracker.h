@@ -42,8 +42,7 @@ private:
     // constant time on average and never allocate.
     // One cache line at least per shard, so threads working in different shards do not
     // contend for the same line. Changes take the shard's spin lock (no per-lock bookkeeping:
-    // every object ever made passes through here twice, and no hold does more than probe a
-    // short chain). Lookups take no lock at all: see Contains.
+    // no hold does more than probe a short chain). Lookups take no lock at all: see Contains.
     class alignas(64) CShard {
     public:
         CShard() = default;
