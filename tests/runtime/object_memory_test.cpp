@@ -88,3 +88,23 @@ TEST(ObjectMemoryTest, UnsizedFreeReturnsBlocksOfEveryKind) {
         FreeObjectMemory(again, size);
     }
 }
+
+// Blocks cached by a thread that ends go to the depot and serve the next threads: thread after
+// thread making and dropping objects does not make new slabs.
+TEST(ObjectMemoryTest, EndingThreadsHandTheirBlocksOn) {
+    if (!kObjectSlabs) GTEST_SKIP() << "sanitized builds have no slabs";
+    const auto churn = [] {
+        std::vector<CCountable*> objects(20000);
+        for (CCountable*& object : objects) object = new CCountable;
+        for (CCountable* object : objects) object->Release();
+    };
+    const auto blocks = [] {
+        size_t count = 0;
+        VisitObjectBlocks([](const void*, size_t, void* total) { ++*static_cast<size_t*>(total); }, &count);
+        return count;
+    };
+    std::thread(churn).join();
+    const size_t afterFirst = blocks();
+    for (int round = 0; round < 10; ++round) std::thread(churn).join();
+    EXPECT_EQ(blocks(), afterFirst);
+}
