@@ -73,16 +73,6 @@ void CStr::Install(const void* bytes, uint32_t length) {
     Settle(block, length, true);
 }
 
-void CStr::Assign(const char* text) {
-    const uint32_t length = TextLength(text);
-    Drop();
-    Install(text, length);
-}
-
-void CStr::Clear() {
-    Drop();
-}
-
 bool CStr::Equals(const CStr* a, const CStr* b) {
     if (a == b) return true;
     if (a == nullptr || b == nullptr) return false;

@@ -28,11 +28,6 @@ public:
     static void* operator new(size_t size, const std::nothrow_t&) noexcept;
     static void operator delete(void* block, size_t size) noexcept;
 
-    // Drops the content, then copies the text.
-    void Assign(const char* text);
-    // Drops the content.
-    void Clear();
-
     // The content (NUL-terminated in memory) and its length, or null and 0 when empty.
     const char* GetString(uint32_t* length = nullptr) const {
         if (length != nullptr) *length = length_;
