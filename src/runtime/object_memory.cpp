@@ -210,6 +210,13 @@ CBlockCache* ThreadCache() noexcept {
     return cache;
 }
 
+// Puts a freed block at the head of the cache's list of class c.
+void Push(CBlockCache& cache, size_t c, CFreeBlock* block) noexcept {
+    block->next = cache.heads[c];
+    cache.heads[c] = block;
+    ++cache.counts[c];
+}
+
 // How many blocks of each class a cache keeps before it hands its list to the depot.
 constexpr auto kClassLimits = [] {
     std::array<uint32_t, kClasses> limits{};
@@ -250,9 +257,7 @@ __attribute__((noinline)) void FreeSlowly(void* block, size_t c) noexcept {
         cache->heads[c] = nullptr;
         cache->counts[c] = 0;
     }
-    link->next = cache->heads[c];
-    cache->heads[c] = link;
-    ++cache->counts[c];
+    Push(*cache, c, link);
 }
 
 }  // namespace
@@ -276,10 +281,7 @@ void FreeObjectMemory(void* block, size_t size) noexcept {
     if (cache == nullptr || cache == &endedCache || cache->counts[c] >= kClassLimits[c]) {
         return FreeSlowly(block, c);
     }
-    auto* link = static_cast<CFreeBlock*>(block);
-    link->next = cache->heads[c];
-    cache->heads[c] = link;
-    ++cache->counts[c];
+    Push(*cache, c, static_cast<CFreeBlock*>(block));
 }
 
 void FreeObjectMemoryUnsized(void* block) noexcept {
