@@ -43,13 +43,18 @@ CSignal::~CSignal() {
 void CSignal::ChangeLocked(bool signalled) noexcept {
     if (signalled) {
         signalled_.store(true);
-        while (mirrored_ && eventfd_write(fd_, 1) != 0 && errno == EINTR) {
-        }
+        if (mirrored_)
+            RaiseCounter();
     } else {
         eventfd_t value;
         while (mirrored_ && eventfd_read(fd_, &value) != 0 && errno == EINTR) {
         }
         signalled_.store(false);
+    }
+}
+
+void CSignal::RaiseCounter() noexcept {
+    while (eventfd_write(fd_, 1) != 0 && errno == EINTR) {
     }
 }
 
@@ -94,8 +99,8 @@ int CSignal::Fd() noexcept {
     std::lock_guard lock(mutex_);
     if (!mirrored_) {
         mirrored_ = true;
-        while (signalled_.load() && eventfd_write(fd_, 1) != 0 && errno == EINTR) {
-        }
+        if (signalled_.load())
+            RaiseCounter();
     }
     return fd_;
 }

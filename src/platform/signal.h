@@ -57,6 +57,8 @@ private:
     std::mutex mutex_;
 
     void ChangeLocked(bool signalled) noexcept;
+    // Makes the descriptor readable; under mutex_, with the counter at 0.
+    void RaiseCounter() noexcept;
 };
 
 }  // namespace mbus::platform
