@@ -1,5 +1,6 @@
 #include "requests/request_queue.h"
 
+#include <algorithm>
 #include <new>
 
 #include "requests/request.h"
@@ -63,12 +64,30 @@ void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.swap(requests_);
 }
 
+size_t CRequestQueue::SpareLimitLocked(size_t live) {
+    const uint32_t now = GetTickCount();
+    if (now - periodStart_ >= sparePeriodMs_) {
+        previousDemand_ = demand_;
+        demand_ = 0;
+        periodStart_ = now;
+    }
+    demand_ = std::max(demand_, live);
+    return std::clamp(std::max(demand_, previousDemand_), kMinSpares, kMaxSpares);
+}
+
 void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     for (CRequest* request : batch) request->Clear();
     size_t kept = 0;
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        while (kept < batch.size() && spares_.size() < kMaxSpares) {
+        // The batch and what was queued while it ran were live together.
+        const size_t limit = SpareLimitLocked(batch.size() + requests_.size());
+        // Surplus from a busier period; rare, and each request is already empty.
+        while (spares_.size() > limit) {
+            delete spares_.back();
+            spares_.pop_back();
+        }
+        while (kept < batch.size() && spares_.size() < limit) {
             try {
                 spares_.push_back(batch[kept]);
             } catch (const std::bad_alloc&) {
@@ -79,6 +98,11 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     }
     for (size_t i = kept; i < batch.size(); ++i) delete batch[i];
     batch.clear();
+}
+
+size_t CRequestQueue::Spares() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return spares_.size();
 }
 
 // One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop

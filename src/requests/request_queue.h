@@ -15,7 +15,13 @@ class CRequestHandler;
 
 class CRequestQueue : public CCountable {
 public:
-    CRequestQueue() = default;
+    // How long one period of spare demand lasts (see Recycle).
+    static constexpr uint32_t kSparePeriodMs = 10000;
+    // Spares kept whatever the demand, and at most: about 1 MiB and 18 MiB of requests.
+    static constexpr size_t kMinSpares = 4096;
+    static constexpr size_t kMaxSpares = 0x10000;
+
+    explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs) : sparePeriodMs_(sparePeriodMs) {}
     // Empties what is still queued without processing it.
     ~CRequestQueue() override;
 
@@ -30,8 +36,14 @@ public:
     // capacity across calls.
     void TakeAll(std::vector<CRequest*>& batch);
     // Takes back run requests for later posts, emptying those that were not emptied yet (a
-    // request kept its handler reference until then); empties `batch`.
+    // request kept its handler reference until then); empties `batch`. The queue keeps as many
+    // spares as were live at once (the batch and the requests queued behind it) at the busiest
+    // recycle of this period or the last one (at least kMinSpares, at most kMaxSpares), so a
+    // busy queue allocates nothing in its steady state and a queue whose traffic fell gives the
+    // surplus back within two periods. An empty batch counts: a consumer that recycles one when
+    // it wakes idle lets an idle queue shrink too.
     void Recycle(std::vector<CRequest*>& batch);
+    size_t Spares();
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
     // since the last wait, else sleeps until one of them happens or `milliseconds` pass (a
     // signal may end the sleep sooner). True when requests are queued.
@@ -43,9 +55,9 @@ private:
     // An empty request: a recycled one, else a new one; null without memory.
     CRequest* Spare();
 
-    // Requests kept for reuse at most: enough for the batches of a busy worker, a bounded
-    // amount of memory when traffic stops.
-    static constexpr size_t kMaxSpares = 4096;
+    // The spare limit once `live` requests were live at once; advances the period when it has
+    // passed.
+    size_t SpareLimitLocked(size_t live);
 
     // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
     bool WakeLocked();
@@ -59,4 +71,10 @@ private:
     bool interrupted_ = false;
     std::vector<CRequest*> requests_;
     std::vector<CRequest*> spares_;
+    // Most requests live at once at a recycle of the current and of the previous period, and
+    // when the current period began (GetTickCount).
+    const uint32_t sparePeriodMs_;
+    size_t demand_ = 0;
+    size_t previousDemand_ = 0;
+    uint32_t periodStart_ = GetTickCount();
 };

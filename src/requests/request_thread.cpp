@@ -72,12 +72,14 @@ DWORD CRequestThread::ThreadProc(void* parameter) {
 }
 
 // The queue comes first: a batch posted before the stop request is still processed. Without
-// traffic the worker wakes every kIdleWakeMs and goes back to waiting.
+// traffic the worker wakes every kIdleWakeMs, recycles an empty batch (which lets the queue
+// give back spares an earlier burst left) and goes back to waiting.
 void CRequestThread::Run() {
     std::vector<CRequest*> batch;
     for (;;) {
         if (!queue.Wait(kIdleWakeMs)) {
             if (stopRequested.load()) return;
+            queue.Recycle(batch);
             continue;
         }
         {

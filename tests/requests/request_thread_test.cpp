@@ -270,3 +270,35 @@ TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
     EXPECT_EQ(handler->PendingRequests(), 0u);
     EXPECT_TRUE(StartRequestThreads());
 }
+
+// Spares follow the largest batch of the current and the last period, between the floor and
+// the cap, and each one is reused before anything new is made.
+TEST(RequestQueue, SparesFollowRecentDemand) {
+    constexpr uint32_t kPeriodMs = 300;
+    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue(kPeriodMs));
+    std::vector<CRequest*> batch;
+    const auto cycle = [&](size_t count) {
+        for (size_t i = 0; i < count; ++i) ASSERT_TRUE(queue->Post(nullptr, "s", 0, 1, "abc", 3));
+        queue->TakeAll(batch);
+        ASSERT_EQ(batch.size(), count);
+        queue->Recycle(batch);
+    };
+    const size_t burst = CRequestQueue::kMinSpares * 2 + 7;
+    cycle(burst);
+    EXPECT_EQ(queue->Spares(), burst);
+    for (size_t i = 0; i < burst; ++i) ASSERT_TRUE(queue->Post(nullptr, nullptr, 0, 1, nullptr, 0));
+    EXPECT_EQ(queue->Spares(), 0u);
+    queue->TakeAll(batch);
+    queue->Recycle(batch);
+    cycle(5);
+    EXPECT_EQ(queue->Spares(), burst);
+    // A quiet period still keeps the last one's demand; the second gives the surplus back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPeriodMs + 50));
+    queue->Recycle(batch);
+    EXPECT_EQ(queue->Spares(), burst);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPeriodMs + 50));
+    queue->Recycle(batch);
+    EXPECT_EQ(queue->Spares(), CRequestQueue::kMinSpares);
+    cycle(CRequestQueue::kMaxSpares + 3);
+    EXPECT_EQ(queue->Spares(), CRequestQueue::kMaxSpares);
+}
