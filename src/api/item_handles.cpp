@@ -1,10 +1,11 @@
 #include "api/item_handles.h"
 
+#include "api/handle_cast.h"
 #include "runtime/process.h"
 #include "runtime/tracker.h"
 
 CItem* ResolveItem(MbItem handle) {
-    return dynamic_cast<CItem*>(ResolveHandle(handle));
+    return ResolveAs<CItem>(handle);
 }
 
 CAtom* ResolveAtom(MbItem handle) {

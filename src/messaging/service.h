@@ -9,7 +9,7 @@
 
 class CSource;
 
-class CService : public CCountable {
+class CService final : public CCountable {
 public:
     // An empty name addresses the remote sink's default service.
     CService(CSource* source, const char* name);

@@ -19,7 +19,7 @@ class CSource;
 class CTraceLine;
 class CTracer;
 
-class CSink : public CRequestHandler {
+class CSink final : public CRequestHandler {
 public:
     // An absent or empty name becomes "#<pid>"; with options bit 0 the session number is
     // appended as "(<session>)".

@@ -9,7 +9,7 @@
 
 class CSource;
 
-class CSinkPeer : public CCountable {
+class CSinkPeer final : public CCountable {
 public:
     // A peer this process reaches through `source` (flag Local).
     explicit CSinkPeer(CSource* source);

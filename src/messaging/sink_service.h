@@ -13,7 +13,7 @@
 
 class CSink;
 
-class CSinkService : public CCountable {
+class CSinkService final : public CCountable {
 public:
     CSinkService(CSink* sink, const char* name, HANDLE event);
     ~CSinkService() override;

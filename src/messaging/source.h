@@ -16,7 +16,7 @@
 class CRequest;
 class CSink;
 
-class CSource : public CRequestHandler {
+class CSource final : public CRequestHandler {
 public:
     // owner: the sink that opened this source (counted reference), or null.
     CSource(const char* name, uint32_t options, CSink* owner);
