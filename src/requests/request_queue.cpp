@@ -15,7 +15,7 @@ CRequestQueue::~CRequestQueue() {
 
 CRequest* CRequestQueue::Spare() {
     {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<CSectionLock> hold(mutex_);
         if (!spares_.empty()) {
             CRequest* request = spares_.back();
             spares_.pop_back();
@@ -38,7 +38,7 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
     }
     bool wake = false;
     try {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<CSectionLock> hold(mutex_);
         requests_.push_back(request);
         wake = WakeLocked();
     } catch (const std::bad_alloc&) {
@@ -60,7 +60,7 @@ bool CRequestQueue::WakeLocked() {
 
 void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.clear();
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<CSectionLock> hold(mutex_);
     batch.swap(requests_);
 }
 
@@ -79,7 +79,7 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     for (CRequest* request : batch) request->Clear();
     size_t kept = 0;
     {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<CSectionLock> hold(mutex_);
         // The batch and what was queued while it ran were live together.
         const size_t limit = SpareLimitLocked(batch.size() + requests_.size());
         // Surplus from a busier period; rare, and each request is already empty.
@@ -101,14 +101,14 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
 }
 
 size_t CRequestQueue::Spares() {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<CSectionLock> hold(mutex_);
     return spares_.size();
 }
 
 // One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop
 // waits again when nothing arrived.
 bool CRequestQueue::Wait(uint32_t milliseconds) {
-    std::unique_lock<std::mutex> hold(mutex_);
+    std::unique_lock<CSectionLock> hold(mutex_);
     if (requests_.empty() && !interrupted_) {
         sleeping_ = true;
         const uint32_t ticket = wakeWord_.Ticket();
@@ -126,7 +126,7 @@ bool CRequestQueue::Wait(uint32_t milliseconds) {
 void CRequestQueue::Interrupt() {
     bool wake;
     {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::lock_guard<CSectionLock> hold(mutex_);
         interrupted_ = true;
         wake = WakeLocked();
     }

@@ -9,6 +9,7 @@
 
 #include "platform/wake_word.h"
 #include "runtime/ref_count.h"
+#include "runtime/section_lock.h"
 
 class CRequest;
 class CRequestHandler;
@@ -62,7 +63,7 @@ private:
     // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
     bool WakeLocked();
 
-    std::mutex mutex_;
+    CSectionLock mutex_;
     CWakeWord wakeWord_;
     // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster wake it,
     // and only the first one, so a busy worker costs its posters no system call and wakes once
