@@ -3,13 +3,7 @@
 #include "runtime/process.h"
 #include "runtime/tracer.h"
 
-// Two bytes of inline_ are kept for the newline and the terminator, so Emit never spills.
-void CTraceLine::Append(const char* text, size_t length) {
-    if (spilled_.empty() && size_ + length + 2 <= kInlineBytes) {
-        std::memcpy(inline_ + size_, text, length);
-        size_ += length;
-        return;
-    }
+void CTraceLine::Spill(const char* text, size_t length) {
     if (spilled_.empty()) spilled_.assign(inline_, size_);
     spilled_.append(text, length);
 }
