@@ -11,9 +11,12 @@ extern "C" void InitializeCriticalSection(CRITICAL_SECTION* section) noexcept {
     section->state.store(0, std::memory_order_relaxed);
     section->owner.store(0, std::memory_order_relaxed);
     section->depth = 0;
+    lock_annotations::Created(section);
 }
 
-extern "C" void DeleteCriticalSection(CRITICAL_SECTION*) noexcept {}
+extern "C" void DeleteCriticalSection(CRITICAL_SECTION* section) noexcept {
+    lock_annotations::Destroyed(section);
+}
 
 // Spins briefly (holders keep locks for a few instructions), then sleeps, marking the lock
 // as having a sleeper so that the holder's leave wakes one.

@@ -4,6 +4,8 @@
 
 #include <mbus/win32.h>
 
+#include "platform/lock_annotations.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -79,22 +81,27 @@ inline DWORD GetCurrentThreadId(void) noexcept {
 
 inline void EnterCriticalSection(CRITICAL_SECTION* section) noexcept {
     const uint32_t self = GetCurrentThreadId();
+    lock_annotations::Locking(section);
     if (section->owner.load(std::memory_order_relaxed) == self) {
         ++section->depth;
-        return;
+    } else {
+        uint32_t expected = 0;
+        if (!section->state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+            AcquireContendedCriticalSection(section);
+        }
+        section->owner.store(self, std::memory_order_relaxed);
+        section->depth = 1;
     }
-    uint32_t expected = 0;
-    if (!section->state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
-        AcquireContendedCriticalSection(section);
-    }
-    section->owner.store(self, std::memory_order_relaxed);
-    section->depth = 1;
+    lock_annotations::Locked(section);
 }
 
 // A thread that does not hold the lock leaves nothing.
 inline void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept {
     if (section->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) return;
-    if (--section->depth != 0) return;
-    section->owner.store(0, std::memory_order_relaxed);
-    if (section->state.exchange(0, std::memory_order_release) == 2) WakeCriticalSectionWaiter(section);
+    lock_annotations::Unlocking(section);
+    if (--section->depth == 0) {
+        section->owner.store(0, std::memory_order_relaxed);
+        if (section->state.exchange(0, std::memory_order_release) == 2) WakeCriticalSectionWaiter(section);
+    }
+    lock_annotations::Unlocked(section);
 }
