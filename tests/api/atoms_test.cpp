@@ -25,8 +25,12 @@ TEST_F(ItemApi, SecondInitSucceedsWithoutEffectAndTermRefusesNewItems) {
     EXPECT_EQ(MbHandleAddRef(object), 0u) << "handles stay valid";
     EXPECT_EQ(MbHandleRelease(reinterpret_cast<void*>(0x20)), 3u);
     EXPECT_EQ(trace_capture::Records().size(), 1u) << "the callback stays installed";
+    EXPECT_EQ(object->RefCount(), 2u);
     EXPECT_EQ(MbHandleRelease(object), 0u);
     EXPECT_EQ(MbHandleRelease(object), 0u);
+    EXPECT_EQ(MbHandleRelease(object), 3u) << "the second release destroyed it";
+    EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 2u);
+    EXPECT_EQ(trace_capture::Records().size(), 2u) << "the releases themselves report nothing";
     MbLibraryTerm();
     const MbItem made[] = {MbAtomNewInt(1), MbAtomNewNone(), MbListNew(), MbBuild("[i]", 1)};
     for (const MbItem& item : made) EXPECT_EQ(item, nullptr) << &item - made;

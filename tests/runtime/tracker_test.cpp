@@ -79,17 +79,6 @@ TEST_F(Handles, NullIsInvalidWithoutWarningAndUnknownWarnsOnceAndFreeRefusesNull
     EXPECT_EQ(MbMemoryFree(std::malloc(8)), 0u);
 }
 
-TEST_F(Handles, AddRefThenTwoReleasesDestroysAndAThirdIsRefused) {
-    CCountable* object = new CCountable;
-    EXPECT_EQ(MbHandleAddRef(object), 0u);
-    EXPECT_EQ(object->RefCount(), 2u);
-    EXPECT_EQ(MbHandleRelease(object), 0u);
-    EXPECT_EQ(MbHandleRelease(object), 0u);
-    EXPECT_TRUE(trace_capture::Records().empty());
-    EXPECT_EQ(MbHandleRelease(object), 3u);
-    EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 1u);
-}
-
 TEST_F(Handles, CountWrapMakesCheckedAddRefFail) {
     CCountable object;  // storage owned here: never released to zero
     for (int i = 1; i < 65535; ++i) ASSERT_TRUE(CheckedAddRef(&object));
