@@ -204,15 +204,6 @@ TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
     MbServiceClose(named);
 }
 
-TEST_F(Loopback, MessagesThroughTwoSourcesKeepTheirPostingOrder) {
-    MbSource other = MbSourceOpen(name.c_str());
-    MbService otherProxy = MbServiceOpen(other, "");
-    for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(Call(i % 2 ? otherProxy : proxy, i), 1);
-    for (int32_t i = 0; i < 200; ++i) ASSERT_EQ(Next(), std::to_string(i));
-    MbServiceClose(otherProxy);
-    MbSourceClose(other);
-}
-
 // A link closed while its connection notice is still queued, then made again at once: a late
 // disconnection would make the peer forget the live link.
 TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
@@ -293,17 +284,22 @@ TEST_F(TraceLines, LinesOfEverySizeArriveWholeInOneCall) {
     }
 }
 
-
-// Every message holds a sink reference until handled; a closed service gives back its own.
-TEST_F(Loopback, MessagesAndHeldServicesGiveBackTheirSinkReferences) {
+// Messages through two sources keep their posting order; every message holds a sink reference
+// until handled; a closed service gives back its own.
+TEST_F(Loopback, MessagesKeepTheirOrderAcrossSourcesAndGiveBackTheirSinkReferences) {
     MbSinkService other = MbSinkServiceOpen(sink, "other", event);
     ASSERT_NE(other, nullptr);
     MbService otherProxy = MbServiceOpen(source, "other");
     ASSERT_NE(otherProxy, nullptr);
+    MbSource second = MbSourceOpen(name.c_str());
+    MbService secondProxy = MbServiceOpen(second, "");
+    const MbService through[] = {proxy, otherProxy, secondProxy};
     const uint16_t withOther = Object()->RefCount();
-    for (int i = 0; i < 200; ++i) ASSERT_EQ(Call(i % 3 == 1 ? otherProxy : proxy, i), 1);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(Call(through[i % 3], i), 1);
     for (int i = 0; i < 200; ++i) ASSERT_EQ(Next(MbReceivedCall, i % 3 == 1 ? other : service), std::to_string(i));
     ASSERT_TRUE(Eventually([&] { return Object()->RefCount() == withOther; }));
+    MbServiceClose(secondProxy);
+    MbSourceClose(second);
     MbServiceClose(otherProxy);
     MbSinkServiceClose(other);
     EXPECT_TRUE(Eventually([&] { return Object()->RefCount() == withOther - 1; }))
