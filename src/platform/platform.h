@@ -4,11 +4,11 @@
 
 #include <mbus/win32.h>
 
-#include "platform/lock_annotations.h"
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/lock_annotations.h"
 
 extern "C" {
 
