@@ -66,8 +66,6 @@ DWORD WaitForOne(CHandleObject& object, DWORD milliseconds) noexcept {
 // Several objects: the same loop over their descriptors. A signal set after a check makes its
 // descriptor readable, so it ends the following poll() and no wake-up is lost.
 DWORD WaitForObjects(const std::shared_ptr<CHandleObject>* objects, DWORD count, DWORD milliseconds) {
-    if (count == 1)
-        return WaitForOne(*objects[0], milliseconds);
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS> fds;
     for (DWORD i = 0; i < count; ++i)
         fds[i] = pollfd{objects[i]->Signal().Fd(), POLLIN, 0};
@@ -91,6 +89,8 @@ extern "C" DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL
                                         DWORD milliseconds) noexcept {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr || waitAll != FALSE)
         return WAIT_FAILED;
+    if (count == 1)
+        return WaitForSingleObject(handles[0], milliseconds);
     try {
         std::array<std::shared_ptr<CHandleObject>, MAXIMUM_WAIT_OBJECTS> objects;
         for (DWORD i = 0; i < count; ++i) {
@@ -109,6 +109,12 @@ extern "C" DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL
     }
 }
 
+// One object needs no table of 64 references: waits on one event are the common case.
 extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) noexcept {
-    return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
+    try {
+        const std::shared_ptr<CHandleObject> object = CHandleTable::Instance().Find(handle);
+        return object ? WaitForOne(*object, milliseconds) : WAIT_FAILED;
+    } catch (...) {
+        return WAIT_FAILED;
+    }
 }
