@@ -1,0 +1,182 @@
+// The `mbus` command-line tool, run as a child process against sinks of this process and of a
+// watching tool.
+#include <poll.h>
+
+#include <chrono>
+
+#include "support/child_process.h"
+#include "support/messaging_fixture.h"
+
+namespace {
+
+struct CToolRun {
+    int status;
+    std::string output;
+};
+
+// Runs the tool to its end (killed after timeoutMs): its exit status (-1 when killed) and stdout.
+CToolRun RunTool(const std::vector<std::string>& args, unsigned timeoutMs = 10000) {
+    CChildProcess tool(MBUS_TOOL_PATH, args);
+    const int status = tool.Wait(timeoutMs);
+    if (status < 0) tool.Kill();
+    std::string output;
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, tool.Output())) > 0;) output.append(buffer, got);
+    return {status, output};
+}
+
+// The lines a running child writes, each awaited for a bounded time.
+class CLineReader {
+public:
+    explicit CLineReader(FILE* output) : fd_(fileno(output)) {}
+    // The next line without its newline; "<time-out>" or "<end>" when none came.
+    std::string Next(unsigned timeoutMs = 5000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (size_t end; (end = pending_.find('\n')) == std::string::npos;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd wait = {fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0) return "<time-out>";
+            char buffer[512];
+            const ssize_t got = read(fd_, buffer, sizeof buffer);
+            if (got <= 0) return "<end>";
+            pending_.append(buffer, static_cast<size_t>(got));
+        }
+        const size_t end = pending_.find('\n');
+        std::string line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        return line;
+    }
+
+private:
+    int fd_;
+    std::string pending_;
+};
+
+bool ListedByTool(const std::string& sinkName, pid_t pid) {
+    const CToolRun list = RunTool({"list"});
+    return list.status == 0 && list.output.find(sinkName + "\t" + std::to_string(pid) + "\n") != std::string::npos;
+}
+
+using MbusTool = SinkTest;
+
+}  // namespace
+
+// Each step waits for the watcher's line before the next, so the lines come in a fixed order.
+TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
+    const std::string watched = UniqueName("tw");
+    CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched, "Extra", "--count", "5", "--seconds", "30"});
+    CLineReader lines(watcher.Output());
+    ASSERT_EQ(lines.Next(), "watching " + watched);
+    EXPECT_TRUE(ListedByTool(watched, watcher.Pid()));
+
+    EXPECT_EQ(RunTool({"send", watched, "", "hello"}).status, 0);
+    EXPECT_EQ(lines.Next(), "_default Send received 5 bytes (hello).");
+    EXPECT_EQ(RunTool({"send", watched, "extra", "a b"}).status, 0);
+    EXPECT_EQ(lines.Next(), "Extra Send received 3 bytes (a b).");
+    EXPECT_EQ(RunTool({"call", watched, "extra", "ping"}).status, 0);
+    EXPECT_EQ(lines.Next(), "Extra ReceivedCall \"ping\"");
+    EXPECT_EQ(RunTool({"call", watched, "_default", "ping", "arg 1"}).status, 0);
+    EXPECT_EQ(lines.Next(), "_default ReceivedCall {\"arg\":\"arg 1\", \"proc\":\"ping\"}");
+
+    const CToolRun tested = RunTool({"test", watched});
+    EXPECT_EQ(tested.status, 0);
+    EXPECT_EQ(tested.output, "ok: the sink '" + watched + "' took the test\n");
+    EXPECT_EQ(RunTool({"test", watched, "extra"}).status, 0);
+
+    // An advise only replaces the state map; the watcher shows the new state.
+    MbSource source = MbSourceOpen(watched.c_str());
+    MbService proxy = MbServiceOpen(source, "EXTRA");
+    ASSERT_EQ(MbServiceAdvise(proxy, 0, Held(MbBuild("{s:i}", "mode", 3))), 1);
+    EXPECT_EQ(lines.Next(), "Extra State {\"mode\":3}");
+    MbServiceClose(proxy);
+    MbSourceClose(source);
+
+    EXPECT_EQ(watcher.Wait(), 0);
+    EXPECT_EQ(lines.Next(), "<end>") << "no line beyond the count";
+    EXPECT_FALSE(ListedByTool(watched, watcher.Pid())) << "the sink was closed";
+}
+
+TEST_F(MbusTool, WatcherEndsCleanlyOnSigterm) {
+    const std::string watched = UniqueName("tw");
+    CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched});
+    CLineReader lines(watcher.Output());
+    ASSERT_EQ(lines.Next(), "watching " + watched);
+    const pid_t pid = watcher.Pid();
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(watcher.Wait(), 0);
+    EXPECT_EQ(lines.Next(), "<end>");
+    EXPECT_FALSE(ListedByTool(watched, pid));
+    EXPECT_EQ(RunTool({"watch", name}).status, 1) << "this process holds that sink name";
+}
+
+TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
+    MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
+    CChildProcess query(MBUS_TOOL_PATH, {"query", name, "", "status", "all", "--timeout", "10000"});
+    MbItem message = nullptr;
+    ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedQuery);
+    Held held(message);
+    MbItem source = nullptr, replyService = nullptr, cookie = nullptr, procedure = nullptr;
+    ASSERT_EQ(MbMapGetNamed(message, "source", &source), MbResultOk);
+    ASSERT_EQ(MbMapGetNamed(message, "service", &replyService), MbResultOk);
+    ASSERT_EQ(MbMapGetNamed(message, "cookie", &cookie), MbResultOk);
+    ASSERT_EQ(MbMapGetNamed(message, "proc", &procedure), MbResultOk);
+    Held heldSource(source), heldService(replyService), heldCookie(cookie), heldProcedure(procedure);
+    EXPECT_EQ(TextOf(message), "{\"arg\":\"all\", \"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"service\":\"reply\", "
+                               "\"source\":\"mbus-query-" + std::to_string(query.Pid()) + "\"}");
+
+    MbSource back = MbSourceOpen(("mbus-query-" + std::to_string(query.Pid())).c_str());
+    MbService proxy = MbServiceOpen(back, "reply");
+    ASSERT_EQ(MbServiceReply(proxy, 0, procedure, cookie, Held(MbBuild("{s:i}", "answer", 42))), 1);
+    EXPECT_EQ(query.Wait(), 0);
+    CLineReader lines(query.Output());
+    EXPECT_EQ(lines.Next(), "{\"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"result\":{\"answer\":42}}");
+    EXPECT_EQ(lines.Next(), "<end>");
+    MbServiceClose(proxy);
+    MbSourceClose(back);
+
+    const auto start = std::chrono::steady_clock::now();
+    const CToolRun unanswered = RunTool({"query", name, "", "status", "--timeout", "300"});
+    EXPECT_EQ(unanswered.status, 1);
+    EXPECT_EQ(unanswered.output, "");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(TakeWithin(service, event, &message), MbReceivedQuery) << "the query itself arrived";
+    MbHandleRelease(message);
+    MbSinkServiceClose(service);
+}
+
+// A missing sink fails at delivery; the tool says so at once instead of waiting for a reply.
+TEST_F(MbusTool, MissingSinkFailsAndBadUsageIsRefused) {
+    const std::string missing = UniqueName("none");
+    const CToolRun tested = RunTool({"test", missing});
+    EXPECT_EQ(tested.status, 1);
+    EXPECT_EQ(tested.output, "failed: the sink '" + missing + "' did not take the test\n");
+    EXPECT_EQ(RunTool({"test", name}).status, 0);
+    EXPECT_EQ(RunTool({"send", missing, "", "x"}).status, 1);
+    EXPECT_EQ(RunTool({"call", missing, "", "x", "y"}).status, 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunTool({"query", missing, "", "x", "--timeout", "60000"}).status, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+    const std::vector<std::vector<std::string>> misuses = {
+        {},
+        {"lst"},
+        {"list", "extra"},
+        {"send", name, ""},
+        {"send", name, "", "a", "b"},
+        {"call", name, ""},
+        {"call", name, "", "p", "a", "b"},
+        {"query", name, "", "p", "--timeout", "soon"},
+        {"query", name, "", "p", "--timeout"},
+        {"query", name, "", "p", "--wait", "5"},
+        {"watch"},
+        {"watch", "w", "--count", "0"},
+        {"watch", "w", "--seconds", "-1"},
+        {"test"},
+        {"test", name, "a", "b"},
+    };
+    for (const std::vector<std::string>& misuse : misuses) {
+        const CToolRun run = RunTool(misuse);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(misuse);
+        EXPECT_EQ(run.output, "") << ::testing::PrintToString(misuse);
+    }
+}
