@@ -64,7 +64,7 @@ using MbusTool = SinkTest;
 // Each step waits for the watcher's line before the next, so the lines come in a fixed order.
 TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     const std::string watched = UniqueName("tw");
-    CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched, "Extra", "--count", "5", "--seconds", "30"});
+    CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched, "Extra", "--count", "7", "--seconds", "30"});
     CLineReader lines(watcher.Output());
     ASSERT_EQ(lines.Next(), "watching " + watched);
     EXPECT_TRUE(ListedByTool(watched, watcher.Pid()));
@@ -83,11 +83,15 @@ TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     EXPECT_EQ(tested.output, "ok: the sink '" + watched + "' took the test\n");
     EXPECT_EQ(RunTool({"test", watched, "extra"}).status, 0);
 
-    // An advise only replaces the state map; the watcher shows the new state.
+    // Kinds the tool does not send: an advise only replaces the state map, which the watcher shows.
     MbSource source = MbSourceOpen(watched.c_str());
     MbService proxy = MbServiceOpen(source, "EXTRA");
     ASSERT_EQ(MbServiceAdvise(proxy, 0, Held(MbBuild("{s:i}", "mode", 3))), 1);
     EXPECT_EQ(lines.Next(), "Extra State {\"mode\":3}");
+    ASSERT_EQ(MbServicePost(proxy, 0, MbKindRequest, "raw", 3), 1);
+    EXPECT_EQ(lines.Next(), "Extra Request received 3 bytes (raw).");
+    ASSERT_EQ(MbServiceReply(proxy, 0, nullptr, Held(MbAtomNewCookie(1, 2)), Held(MbAtomNewInt(5))), 1);
+    EXPECT_EQ(lines.Next(), "Extra ReceivedReply {\"cookie\":00000002-00000001, \"result\":5}");
     MbServiceClose(proxy);
     MbSourceClose(source);
 
@@ -96,7 +100,7 @@ TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     EXPECT_FALSE(ListedByTool(watched, watcher.Pid())) << "the sink was closed";
 }
 
-TEST_F(MbusTool, WatcherEndsCleanlyOnSigterm) {
+TEST_F(MbusTool, WatcherEndsOnSigtermOrAfterItsSeconds) {
     const std::string watched = UniqueName("tw");
     CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched});
     CLineReader lines(watcher.Output());
@@ -107,6 +111,10 @@ TEST_F(MbusTool, WatcherEndsCleanlyOnSigterm) {
     EXPECT_EQ(lines.Next(), "<end>");
     EXPECT_FALSE(ListedByTool(watched, pid));
     EXPECT_EQ(RunTool({"watch", name}).status, 1) << "this process holds that sink name";
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunTool({"watch", watched, "--seconds", "1"}).status, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
@@ -156,6 +164,11 @@ TEST_F(MbusTool, MissingSinkFailsAndBadUsageIsRefused) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunTool({"query", missing, "", "x", "--timeout", "60000"}).status, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+    // A message holds at most 65535 bytes: one more is refused, not cut.
+    EXPECT_EQ(RunTool({"send", name, "", std::string(65535, 'x')}).status, 0);
+    EXPECT_TRUE(TraceArrives("_default.Send: received 65535 bytes (xxx"));
+    EXPECT_EQ(RunTool({"send", name, "", std::string(65536, 'x')}).status, 1);
 
     const std::vector<std::vector<std::string>> misuses = {
         {},
