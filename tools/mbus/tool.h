@@ -1,5 +1,5 @@
-// Pieces shared by the commands of the `mbus` tool: exit codes, the library's lifetime and
-// trace callback, handle ownership, output lines and item text.
+// Pieces shared by the commands of the `mbus` tool: exit codes, arguments, the library's
+// lifetime and trace callback, handle ownership, output lines, item text, confirmed sending.
 #pragma once
 
 #include <mbus/mbus.h>
@@ -56,8 +56,10 @@ public:
     CLibrary& operator=(const CLibrary&) = delete;
     ~CLibrary();
     bool Ready() const { return ready_; }
-    // Whether a transport failure ("** RPC Exception") was traced since initialisation.
-    static bool RpcFailed();
+    // How many transport failures ("** RPC Exception") were traced so far.
+    static unsigned RpcFailures();
+    // How many requests on closed sources were traced so far (such lines are not printed).
+    static unsigned ClosedSourceLines();
     // Called with every diagnostic line the library traces (on the library's threads), or none.
     static void SetLineListener(std::function<void(const std::string&)> listener);
 

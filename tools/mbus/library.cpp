@@ -1,0 +1,83 @@
+// The library for one command, its trace callback, and the tool's output.
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+#include "tool.h"
+
+namespace {
+
+std::mutex outputLock;
+
+// What the trace callback shares with the commands. The callback runs on the library's threads.
+std::mutex traceLock;
+std::function<void(const std::string&)> lineListener;
+std::atomic<unsigned> rpcFailures{0};
+std::atomic<unsigned> closedSourceLines{0};
+
+// What a source closed before its request was performed traces.
+const char kClosedSourceText[] = "CSource::Request() called on a closed connection.";
+
+// Warnings and errors go to stderr; diagnostic lines go, one by one, to the listener. Transport
+// failures and requests on closed sources are counted for the sending commands, which make the
+// latter on purpose and so do not print them.
+void OnTrace(const char* text, uint32_t category) {
+    const std::string message = text != nullptr ? text : "";
+    if (message.find("** RPC Exception") != std::string::npos) ++rpcFailures;
+    if (message.find(kClosedSourceText) != std::string::npos) {
+        ++closedSourceLines;
+        return;
+    }
+    if ((category & (MbTraceWarning | MbTraceError)) != 0) {
+        std::lock_guard<std::mutex> guard(outputLock);
+        std::fprintf(stderr, "mbus: library: %s%s", message.c_str(),
+                     !message.empty() && message.back() == '\n' ? "" : "\n");
+        return;
+    }
+    std::lock_guard<std::mutex> guard(traceLock);
+    if (!lineListener) return;
+    for (size_t start = 0; start < message.size();) {
+        size_t end = message.find('\n', start);
+        if (end == std::string::npos) end = message.size();
+        if (end > start) lineListener(message.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+CLibrary::CLibrary() : ready_(MbLibraryInit() != 0) {
+    if (ready_) MbTracerSet(OnTrace);
+}
+
+CLibrary::~CLibrary() {
+    if (ready_) MbLibraryTerm();
+}
+
+unsigned CLibrary::RpcFailures() {
+    return rpcFailures;
+}
+
+unsigned CLibrary::ClosedSourceLines() {
+    return closedSourceLines;
+}
+
+void CLibrary::SetLineListener(std::function<void(const std::string&)> listener) {
+    std::lock_guard<std::mutex> guard(traceLock);
+    lineListener = std::move(listener);
+}
+
+void PrintLine(const std::string& line) {
+    std::lock_guard<std::mutex> guard(outputLock);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string ItemText(MbItem item) {
+    CItemRef text(MbItemToText(item, 0));
+    const void* data = nullptr;
+    uint16_t length = 0;
+    if (text.Get() == nullptr || MbAtomGetBlob(text.Get(), &data, &length) != MbResultOk || length == 0) return "";
+    return std::string(static_cast<const char*>(data), length - 1);
+}
