@@ -39,8 +39,10 @@ extern "C" MbBool MbLibraryInit(void) noexcept {
 extern "C" void MbLibraryTerm(void) noexcept {
     GuardedVoid([] {
         StopRequestThreads();
-        // Running remote calls are not waited for: the request threads are gone already.
+        // The endpoint goes without waiting for running calls (the request threads are gone
+        // already); only the objects they may still be using wait for them.
         if (CSink* sink = ProcessSink()) UnregisterEndpoint(sink, false);
+        AwaitServerRoutines();
         DestroyProcessObjects();
     });
 }

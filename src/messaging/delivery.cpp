@@ -27,6 +27,16 @@ constexpr int kBackoffMs = 5000;
 // Read by the dispatcher thread without a lock and validated through the tracker before use.
 std::atomic<CSink*> processSink{nullptr};
 
+// Server routines running now. A routine counts itself before it reads processSink, and the
+// sink is withdrawn before anyone waits for the count to reach zero (all sequentially
+// consistent): a routine either finds no sink or is waited for.
+std::atomic<int> serving{0};
+
+struct CServing {
+    CServing() { serving.fetch_add(1); }
+    ~CServing() { serving.fetch_sub(1); }
+};
+
 RPC_STATUS AcceptEveryCaller(RPC_IF_HANDLE, void*) {
     return RPC_S_OK;
 }
@@ -34,7 +44,8 @@ RPC_STATUS AcceptEveryCaller(RPC_IF_HANDLE, void*) {
 void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint16_t kind, const uint8_t* data,
                   uint16_t length) {
     if (kind > kLastKind) return;
-    CSink* sink = processSink.load(std::memory_order_acquire);
+    const CServing counted;
+    CSink* sink = processSink.load();
     if (sink == nullptr || !CheckedAddRef(sink)) return;
     // The queued request takes over this reference; a message that is not queued gives it back.
     bool queued = false;
@@ -101,6 +112,11 @@ bool UnregisterEndpoint(CSink* sink, bool wait) {
     // later sink can register from a clean state.
     bool ok = WithdrawBindings();
     if (RpcServerUnregisterIf(Deliver_v1_0_s_ifspec, nullptr, wait ? 1 : 0) != RPC_S_OK) ok = false;
-    processSink.store(nullptr, std::memory_order_release);
+    processSink.store(nullptr);
     return ok;
+}
+
+// A routine still running is short: without request threads its post returns at once.
+void AwaitServerRoutines() {
+    while (serving.load() != 0) std::this_thread::yield();
 }

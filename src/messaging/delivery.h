@@ -9,5 +9,8 @@ class CSink;
 bool RegisterEndpoint(CSink* sink);
 // Withdraws the endpoint when `sink` is the process sink; `wait` waits for running calls.
 bool UnregisterEndpoint(CSink* sink, bool wait);
+// Returns once no server routine is running. Called after the process sink was withdrawn, so
+// that none can start to use the process objects (tracker, tracer) that the caller destroys.
+void AwaitServerRoutines();
 // The registered sink, or null. Holds no reference.
 CSink* ProcessSink();
