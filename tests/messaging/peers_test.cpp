@@ -101,7 +101,8 @@ TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     ASSERT_NE(link, nullptr) << "and made again";
     MbService proxy = MbServiceOpen(link, "");
     AskToConnectBack(proxy);
-    ASSERT_TRUE(Eventually([&] { return (MbSinkGetPeerFlags(sink, peerName.c_str()) & MbPeerRemote) != 0; }));
+    ASSERT_TRUE(Eventually([&] { return (MbSinkGetPeerFlags(sink, peerName.c_str()) & MbPeerRemote) != 0; }))
+        << "this process traced: " << ::testing::PrintToString(trace_capture::Records());
     MbSource kept = link;
     EXPECT_EQ(MbSinkConnect(sink, peerName.c_str(), &link), 1);
     EXPECT_EQ(link, kept) << "an announced peer keeps its link (a test is queued)";
