@@ -11,6 +11,7 @@
 #include "requests/request_threads.h"
 #include "runtime/process.h"
 #include "runtime/tracker.h"
+#include "runtime/user_count.h"
 
 namespace {
 
@@ -27,15 +28,8 @@ constexpr int kBackoffMs = 5000;
 // Read by the dispatcher thread without a lock and validated through the tracker before use.
 std::atomic<CSink*> processSink{nullptr};
 
-// Server routines running now. A routine counts itself before it reads processSink, and the
-// sink is withdrawn before anyone waits for the count to reach zero (all sequentially
-// consistent): a routine either finds no sink or is waited for.
-std::atomic<int> serving{0};
-
-struct CServing {
-    CServing() { serving.fetch_add(1); }
-    ~CServing() { serving.fetch_sub(1); }
-};
+// Server routines running now: each counts itself before it reads processSink.
+CUserCount serving;
 
 RPC_STATUS AcceptEveryCaller(RPC_IF_HANDLE, void*) {
     return RPC_S_OK;
@@ -44,7 +38,7 @@ RPC_STATUS AcceptEveryCaller(RPC_IF_HANDLE, void*) {
 void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint16_t kind, const uint8_t* data,
                   uint16_t length) {
     if (kind > kLastKind) return;
-    const CServing counted;
+    const CUserCount::CUse use(serving);
     CSink* sink = processSink.load();
     if (sink == nullptr || !CheckedAddRef(sink)) return;
     // The queued request takes over this reference; a message that is not queued gives it back.
@@ -118,5 +112,5 @@ bool UnregisterEndpoint(CSink* sink, bool wait) {
 
 // A routine still running is short: without request threads its post returns at once.
 void AwaitServerRoutines() {
-    while (serving.load() != 0) std::this_thread::yield();
+    serving.AwaitNone();
 }

@@ -2,19 +2,18 @@
 
 #include <atomic>
 #include <new>
-#include <thread>
 
 #include "requests/request_handler.h"
+#include "runtime/user_count.h"
 
 namespace {
 
-// A process-wide thread pointer and the posts that are using it. A post counts itself before it
-// reads the pointer, and a release empties the pointer before it waits for the count to drop to
-// zero (both sequentially consistent): a post either finds no thread or a thread object that
-// lives until it is done, even while the library terminates under a server routine that posts.
+// A process-wide thread pointer and the posts that are using it: a post either finds no thread
+// or a thread object that lives until it is done, even while the library terminates under a
+// server routine that posts.
 struct CThreadSlot {
     std::atomic<CRequestThread*> thread{nullptr};
-    std::atomic<int> posting{0};
+    CUserCount posting;
 };
 
 CThreadSlot sinkSlot;
@@ -28,7 +27,7 @@ bool StopThread(CThreadSlot& slot) {
 void ReleaseThread(CThreadSlot& slot) {
     CRequestThread* thread = slot.thread.exchange(nullptr);
     if (thread == nullptr) return;
-    while (slot.posting.load() != 0) std::this_thread::yield();
+    slot.posting.AwaitNone();
     thread->Release();
 }
 
@@ -44,7 +43,7 @@ void StopAndReleaseBoth() {
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length, bool adoptReference) {
     CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
-    slot.posting.fetch_add(1);
+    const CUserCount::CUse use(slot.posting);
     CRequestThread* thread = slot.thread.load();
     bool posted = true;
     if (thread != nullptr) {
@@ -52,7 +51,6 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
     } else if (adoptReference && handler != nullptr) {
         handler->Release();
     }
-    slot.posting.fetch_sub(1);
     return posted;
 }
 
