@@ -13,21 +13,12 @@ std::mutex outputLock;
 std::mutex traceLock;
 std::function<void(const std::string&)> lineListener;
 std::atomic<unsigned> rpcFailures{0};
-std::atomic<unsigned> closedSourceLines{0};
-
-// What a source closed before its request was performed traces.
-const char kClosedSourceText[] = "CSource::Request() called on a closed connection.";
 
 // Warnings and errors go to stderr; diagnostic lines go, one by one, to the listener. Transport
-// failures and requests on closed sources are counted for the sending commands, which make the
-// latter on purpose and so do not print them.
+// failures are counted for the sending commands.
 void OnTrace(const char* text, uint32_t category) {
     const std::string message = text != nullptr ? text : "";
     if (message.find("** RPC Exception") != std::string::npos) ++rpcFailures;
-    if (message.find(kClosedSourceText) != std::string::npos) {
-        ++closedSourceLines;
-        return;
-    }
     if ((category & (MbTraceWarning | MbTraceError)) != 0) {
         std::lock_guard<std::mutex> guard(outputLock);
         std::fprintf(stderr, "mbus: library: %s%s", message.c_str(),
@@ -51,15 +42,16 @@ CLibrary::CLibrary() : ready_(MbLibraryInit() != 0) {
 }
 
 CLibrary::~CLibrary() {
+    End();
+}
+
+void CLibrary::End() {
     if (ready_) MbLibraryTerm();
+    ready_ = false;
 }
 
 unsigned CLibrary::RpcFailures() {
     return rpcFailures;
-}
-
-unsigned CLibrary::ClosedSourceLines() {
-    return closedSourceLines;
 }
 
 void CLibrary::SetLineListener(std::function<void(const std::string&)> listener) {

@@ -1,6 +1,7 @@
 // The commands that send to another process's sink: send, call, query and test.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -17,11 +18,14 @@ struct CCallItems {
     CItemRef argument;
 };
 
-// Waits up to timeoutMs for a reply on `service`: the reply item, or null on time-out. Other
-// messages that turn up there are dropped.
-MbItem AwaitReply(MbSinkService service, MbEvent event, unsigned long timeoutMs) {
+// A traced delivery failure does not signal the event, so the wait looks for one this often.
+constexpr long kFailureCheckMs = 20;
+
+// Waits up to timeoutMs for a reply on `service`: the reply item, or null on time-out or once a
+// delivery failure was traced after `failuresBefore`. Other messages that turn up are dropped.
+MbItem AwaitReply(MbSinkService service, MbEvent event, unsigned long timeoutMs, unsigned failuresBefore) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    while (CLibrary::RpcFailures() == failuresBefore) {
         MbItem message = nullptr;
         const MbResult code = MbSinkServiceTake(service, &message);
         if (code == MbReceivedReply) return message;
@@ -29,8 +33,9 @@ MbItem AwaitReply(MbSinkService service, MbEvent event, unsigned long timeoutMs)
         if (code != MbNothingReceived) continue;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return nullptr;
-        WaitForSingleObject(event, static_cast<DWORD>(left.count()));
+        WaitForSingleObject(event, static_cast<DWORD>(std::min(left.count(), kFailureCheckMs)));
     }
+    return nullptr;
 }
 
 }  // namespace
@@ -44,7 +49,7 @@ int SendCommand(const CArgs& args) {
         std::fprintf(stderr, "mbus: a message holds at most 65535 bytes\n");
         return kExitFailed;
     }
-    return SendAndConfirm(args[0], args[1], [&](MbSource, MbService proxy) {
+    return SendAndConfirm(library, args[0], args[1], [&](MbSource, MbService proxy) {
         return MbServiceSend(proxy, 0, text.data(), static_cast<uint16_t>(text.size())) != 0;
     });
 }
@@ -53,8 +58,9 @@ int CallCommand(const CArgs& args) {
     if (args.size() != 3 && args.size() != 4) return kExitUsage;
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
-    CCallItems items(args);
-    return SendAndConfirm(args[0], args[1], [&](MbSource, MbService proxy) {
+    // The items go before SendAndConfirm ends the library.
+    return SendAndConfirm(library, args[0], args[1], [&](MbSource, MbService proxy) {
+        const CCallItems items(args);
         return MbServiceCall(proxy, 0, items.procedure.Get(), items.argument.Get()) != 0;
     });
 }
@@ -78,16 +84,19 @@ int QueryCommand(const CArgs& arguments) {
         CHeld<MbSinkServiceClose> replies(MbSinkServiceOpen(sink.Get(), "reply", event));
         CCallItems items(args);
         const uint32_t cookie = static_cast<uint32_t>(getpid());
+        const unsigned failuresBefore = CLibrary::RpcFailures();
         if (replies.Get() == nullptr) {
             std::fprintf(stderr, "mbus: cannot open the sink '%s' for the reply\n", ownName.c_str());
-        } else if (SendAndConfirm(args[0], args[1], [&](MbSource, MbService proxy) {
+        } else if (QueueMessage(args[0], args[1], [&](MbSource, MbService proxy) {
                        return MbServiceQueryCookie(proxy, 0, items.procedure.Get(), items.argument.Get(),
                                                    replies.Get(), cookie, 0) != 0;
-                   }) == kExitOk) {
-            CItemRef reply(AwaitReply(replies.Get(), event, timeoutMs));
+                   })) {
+            CItemRef reply(AwaitReply(replies.Get(), event, timeoutMs, failuresBefore));
             if (reply.Get() != nullptr) {
                 PrintLine(ItemText(reply.Get()));
                 result = kExitOk;
+            } else if (CLibrary::RpcFailures() != failuresBefore) {
+                std::fprintf(stderr, "mbus: the sink '%s' could not be reached\n", args[0].c_str());
             } else {
                 std::fprintf(stderr, "mbus: no reply from '%s' within %lu ms\n", args[0].c_str(), timeoutMs);
             }
@@ -97,13 +106,13 @@ int QueryCommand(const CArgs& arguments) {
     return result;
 }
 
-// The transport reports a failed delivery only by a trace, which SendAndConfirm watches for.
+// The transport reports a failed delivery only by a trace, which SendAndConfirm looks for.
 int TestCommand(const CArgs& args) {
     if (args.size() != 1 && args.size() != 2) return kExitUsage;
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
     const bool toService = args.size() == 2;
-    const int result = SendAndConfirm(args[0], toService ? args[1] : "", [&](MbSource source, MbService proxy) {
+    const int result = SendAndConfirm(library, args[0], toService ? args[1] : "", [&](MbSource source, MbService proxy) {
         return (toService ? MbServiceTest(proxy) : MbSourceTest(source)) != 0;
     });
     PrintLine(result == kExitOk ? "ok: the sink '" + args[0] + "' took the test"

@@ -56,10 +56,12 @@ public:
     CLibrary& operator=(const CLibrary&) = delete;
     ~CLibrary();
     bool Ready() const { return ready_; }
+    // Terminates the library now; the destructor then has nothing left to do. The source
+    // request thread stops only after it performed every queued message, so by the time this
+    // returns each failed delivery has been traced.
+    void End();
     // How many transport failures ("** RPC Exception") were traced so far.
     static unsigned RpcFailures();
-    // How many requests on closed sources were traced so far (such lines are not printed).
-    static unsigned ClosedSourceLines();
     // Called with every diagnostic line the library traces (on the library's threads), or none.
     static void SetLineListener(std::function<void(const std::string&)> listener);
 
@@ -73,8 +75,12 @@ void PrintLine(const std::string& line);
 // The text form of an item without its closing NUL ("" when it has none).
 std::string ItemText(MbItem item);
 
-// Opens a proxy for `service` of `sink`, runs `send` with the source and the proxy, and waits until
-// the message went out. Prints why on stderr and returns kExitFailed when it could not be queued or
-// delivered; else kExitOk.
-int SendAndConfirm(const std::string& sink, const std::string& service,
+// Opens a proxy for `service` of `sink` and runs `send` with the source and the proxy; false, with
+// the reason on stderr, when the message could not be queued. Closing them afterwards loses
+// nothing: a closed source still delivers what it queued.
+bool QueueMessage(const std::string& sink, const std::string& service,
+                  const std::function<bool(MbSource, MbService)>& send);
+// QueueMessage, then ends the library to learn whether the message went out: kExitOk, or
+// kExitFailed with the reason on stderr.
+int SendAndConfirm(CLibrary& library, const std::string& sink, const std::string& service,
                    const std::function<bool(MbSource, MbService)>& send);
