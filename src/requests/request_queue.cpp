@@ -25,8 +25,8 @@ CRequest* CRequestQueue::Spare() {
     return new (std::nothrow) CRequest;
 }
 
-// The request is filled outside the lock: taking the handler's reference takes the handler's
-// lock, and the queue's lock is always the innermost.
+// The request is filled outside the lock, so that copying a payload of up to 64 KiB never holds
+// up the consumer or the other posters.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                          const void* data, uint16_t length, bool adoptReference) {
     if (handler != nullptr && handler->PendingRequests() >= kMaxPendingRequests) return false;
