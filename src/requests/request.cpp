@@ -34,8 +34,11 @@ bool CRequest::Assign(CRequestHandler* handler, bool adoptReference, const char*
     this->flags = flags;
     this->kind = kind;
     if (handler != nullptr) {
-        if (!adoptReference) handler->AddRef();
-        handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel);
+        // The first pending request keeps the handler's reference for the group; an adopted
+        // reference that is not needed for that goes back at once.
+        const bool first = handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel) == 0;
+        if (first && !adoptReference) handler->AddRef();
+        if (!first && adoptReference) handler->Release();
         this->handler = handler;
     }
     return true;
@@ -46,9 +49,11 @@ void CRequest::Clear() {
     handler = nullptr;
     storage = nullptr;
     heapBytes.reset();
-    if (done != nullptr) {
-        if (done->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) done->OnRequestsDone();
-        // The reference taken by Assign keeps the handler alive until here.
+    // The group's reference keeps the handler alive until its last pending request is gone. A
+    // post racing this one may start a new group with a reference of its own before this
+    // release: the count of references stays exact either way.
+    if (done != nullptr && done->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        done->OnRequestsDone();
         done->Release();
     }
 }

@@ -17,17 +17,19 @@ public:
     CRequest(const CRequest&) = delete;
     CRequest& operator=(const CRequest&) = delete;
 
-    // Fills an empty request. service: null-terminated text or null; data may be null. Takes a
-    // reference to handler, which the poster must hold one to (with adoptReference, takes over
-    // the poster's), and counts the request in the handler's pending requests. False, with the
-    // request left empty and no reference taken, when the payload found no memory.
+    // Fills an empty request. service: null-terminated text or null; data may be null. Counts
+    // the request in the handler's pending requests; the first of them takes a reference to the
+    // handler, which the poster must hold one to (with adoptReference, the poster's reference is
+    // taken over: kept for the group or given back). False, with the request left empty and no
+    // reference taken, when the payload found no memory.
     bool Assign(CRequestHandler* handler, bool adoptReference, const char* service, uint32_t flags, int32_t kind,
                 const void* data, uint16_t length);
     // Runs the handler's Request; false when the request has no handler.
     bool Process();
     CRequestHandler* Handler() const { return handler; }
-    // Empties the request: the handler's pending count and reference are given back (the last
-    // pending request of a handler calls its OnRequestsDone here, on the calling thread).
+    // Empties the request: the handler's pending count is given back; the last pending request
+    // of a handler calls its OnRequestsDone and releases the group's reference here, on the
+    // calling thread.
     void Clear();
 
 private:

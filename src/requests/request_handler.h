@@ -6,11 +6,6 @@
 
 #include "runtime/ref_count.h"
 
-// Every live request holds a reference to its handler, and reference counts are 16-bit: a
-// handler takes at most this many pending requests, which leaves room below the wrap for the
-// other holders of the handler. Posters may overshoot by one request each, far inside that room.
-constexpr uint32_t kMaxPendingRequests = 0xF000;
-
 class CRequestHandler : public CCountable {
 public:
     CRequestHandler() : pendingRequests(0) {}
@@ -31,6 +26,8 @@ public:
 private:
     friend class CRequest;
     // Live CRequest objects naming this handler. Posting threads add and the destroying thread
-    // subtracts; atomic, so that exactly one decrement sees the count return to zero.
+    // subtracts; atomic, so that exactly one increment sees it leave zero and one decrement sees
+    // it return there. While it is above zero the handler holds one reference for all of its
+    // pending requests (reference counts are 16-bit; pending requests are not bounded by them).
     std::atomic<uint32_t> pendingRequests;
 };

@@ -29,7 +29,6 @@ CRequest* CRequestQueue::Spare() {
 // up the consumer or the other posters.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                          const void* data, uint16_t length, bool adoptReference) {
-    if (handler != nullptr && handler->PendingRequests() >= kMaxPendingRequests) return false;
     CRequest* request = Spare();
     if (request == nullptr) return false;
     if (!request->Assign(handler, adoptReference, service, flags, kind, data, length)) {
@@ -42,7 +41,7 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
         requests_.push_back(request);
         wake = WakeLocked();
     } catch (const std::bad_alloc&) {
-        // Deleting the request gives its reference back; an adopted one stays the caller's.
+        // Deleting the request gives its count back; an adopted reference stays the caller's.
         if (adoptReference && handler != nullptr) handler->AddRef();
         delete request;
         return false;

@@ -26,10 +26,9 @@ public:
     // Empties what is still queued without processing it.
     ~CRequestQueue() override;
 
-    // Queues a request; false when it could not be made or queued, or when the handler already
-    // has kMaxPendingRequests pending. The caller holds a reference to the handler: the request
-    // takes its own, or with adoptReference takes over the caller's once it is queued (on false
-    // the caller keeps it).
+    // Queues a request; false when it could not be made or queued. The caller holds a reference
+    // to the handler; with adoptReference the queue takes that reference over once the request
+    // is queued (on false the caller keeps it).
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
               const void* data, uint16_t length, bool adoptReference = false);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller

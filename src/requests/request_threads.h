@@ -10,8 +10,8 @@ class CRequestHandler;
 
 // Queues a request to the sink (toSink) or the source request thread. True without queuing
 // anything when that thread does not exist (the library is not initialised); false when the
-// request could not be queued, also when the handler has kMaxPendingRequests pending. The
-// caller holds a counted reference to the handler, a live tracked object, while it posts.
+// request could not be queued. The caller holds a counted reference to the handler, a live
+// tracked object, while it posts.
 // With adoptReference a true result means that the caller's reference was taken over: by the
 // queued request (CRequestQueue::Post), or given back at once when there is no thread.
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
