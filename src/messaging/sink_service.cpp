@@ -10,12 +10,19 @@
 #include "messaging/item_ref.h"
 #include "messaging/sink.h"
 #include "messaging/trace_line.h"
+#include "requests/request_thread.h"
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
 namespace {
 
 constexpr int32_t kSend = MbKindSend;
+// How often a wait for room looks whether its request thread is being stopped.
+constexpr uint32_t kRoomPollMs = 50;
+
+bool IsQueuedKind(int32_t kind) {
+    return kind == MbKindCall || kind == MbKindQuery || kind == MbKindReply;
+}
 
 bool IsMap(MbItem item) {
     uint32_t type = 0;
@@ -97,8 +104,11 @@ CSinkService::~CSinkService() {
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
     bool ok;
     HANDLE target;
+    const bool room = IsQueuedKind(kind) && AwaitRoom();
     {
         ScopedLock hold(*this);
+        admitted = room;
+        dispatchBytes = length;
         CItemRef message;
         if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
             *message.Out() = Publish(LoadItem(data, length));
@@ -112,10 +122,39 @@ bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8
             case MbKindReply: ok = OnReply(message.Get()); break;
             default: ok = OnRequest(data, length); break;
         }
+        admitted = false;
+        dispatchBytes = 0;
         target = ok ? SignalTarget(fallback) : nullptr;
     }
     if (target != nullptr) SetEvent(target);
     return ok;
+}
+
+bool CSinkService::FullLocked() const {
+    return messages.size() >= kMaxQueuedMessages || queuedBytes >= kMaxQueuedBytes;
+}
+
+bool CSinkService::AboveLowMarkLocked() const {
+    return messages.size() > kLowQueuedMessages || queuedBytes > kLowQueuedBytes;
+}
+
+// The ticket is read before the queue is looked at, so a take that makes room after the look
+// ends the sleep that follows it.
+bool CSinkService::AwaitRoom() {
+    {
+        ScopedLock hold(*this);
+        if (!FullLocked()) return true;
+    }
+    for (;;) {
+        const uint32_t ticket = room.Ticket();
+        {
+            ScopedLock hold(*this);
+            if (!AboveLowMarkLocked() || detached.load()) return true;
+            roomWanted = true;
+        }
+        if (!CRequestThread::OnWorker() || CRequestThread::CurrentStopping()) return false;
+        room.Sleep(ticket, kRoomPollMs);
+    }
 }
 
 HANDLE CSinkService::SignalTarget(HANDLE fallback) {
@@ -222,28 +261,38 @@ bool CSinkService::OnQuery(MbItem message) {
 }
 
 bool CSinkService::Enqueue(MbResult tag, MbItem message) {
-    if (messages.size() >= kMaxQueuedMessages || MbHandleAddRef(message) != MbResultOk) return false;
+    if ((!admitted && FullLocked()) || MbHandleAddRef(message) != MbResultOk) return false;
     try {
-        messages.push_back(CEntry{tag, message});
+        messages.push_back(CEntry{tag, message, dispatchBytes});
     } catch (const std::bad_alloc&) {
         MbHandleRelease(message);
         return false;
     }
+    queuedBytes += dispatchBytes;
     return true;
 }
 
-// Taking hands the list's reference to the caller; peeking adds one for the caller.
+// Taking hands the queue's reference to the caller; peeking adds one for the caller. A take
+// that brings a full queue down to the low mark wakes the waiting request thread.
 MbItem CSinkService::Receive(bool remove, MbResult* code) {
     *code = MbNothingReceived;
-    ScopedLock hold(*this);
-    if (messages.empty()) return nullptr;
-    const CEntry entry = messages.front();
-    if (remove) {
-        messages.pop_front();
-    } else if (MbHandleAddRef(entry.message) != MbResultOk) {
-        *code = MbResultFailed;
-        return nullptr;
+    bool wake = false;
+    CEntry entry{};
+    {
+        ScopedLock hold(*this);
+        if (messages.empty()) return nullptr;
+        entry = messages.front();
+        if (remove) {
+            messages.pop_front();
+            queuedBytes -= entry.bytes;
+            wake = roomWanted && !AboveLowMarkLocked();
+            if (wake) roomWanted = false;
+        } else if (MbHandleAddRef(entry.message) != MbResultOk) {
+            *code = MbResultFailed;
+            return nullptr;
+        }
     }
+    if (wake) room.Wake();
     *code = entry.tag;
     return entry.message;
 }
@@ -263,6 +312,8 @@ bool CSinkService::PostCall(MbItem item) {
 // The sink and the name are fixed at construction: the service's lock is not held, so the
 // sink's lock is never taken inside it.
 void CSinkService::Detach() {
+    detached.store(true);
+    room.Wake();
     if (sink != nullptr && !name.empty()) sink->RemoveService(name.c_str());
 }
 

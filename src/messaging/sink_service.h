@@ -4,22 +4,34 @@
 
 #include <mbus/mbus.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/wake_word.h"
 #include "runtime/ref_count.h"
 
 class CSink;
 
 class CSinkService final : public CCountable {
 public:
+    // The message queue holds at most this many messages, or this many bytes of their stored
+    // form, whichever comes first. A message that arrives for a full queue waits (the sink takes
+    // in nothing meanwhile) until the queue has drained to the low mark; a call posted locally
+    // to a full queue is refused.
+    static constexpr size_t kMaxQueuedMessages = 0x10000;
+    static constexpr size_t kMaxQueuedBytes = 16 << 20;
+    static constexpr size_t kLowQueuedMessages = kMaxQueuedMessages - kMaxQueuedMessages / 8;
+    static constexpr size_t kLowQueuedBytes = kMaxQueuedBytes - kMaxQueuedBytes / 8;
+
     CSinkService(CSink* sink, const char* name, HANDLE event);
     ~CSinkService() override;
 
     // Decodes the payload of an item kind, runs the kind's handler and, when it succeeded,
-    // signals the service's event or else `fallback`. Runs on the sink request thread.
+    // signals the service's event or else `fallback`. Runs on the sink request thread; a
+    // message for the queue first waits while the queue is full (see kMaxQueuedMessages).
     bool Dispatch(HANDLE fallback, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length);
 
     // The oldest message with a reference for the caller and its tag as code (6, 7 or 8);
@@ -27,7 +39,7 @@ public:
     MbItem Receive(bool remove, MbResult* code);
     // Handles `item` as if a Call carrying it had arrived.
     bool PostCall(MbItem item);
-    // Leaves the sink's registry.
+    // Leaves the sink's registry; a message waiting for room is then queued at once.
     void Detach();
     // The live state map with a reference for the caller.
     MbItem GetState();
@@ -45,8 +57,16 @@ private:
     bool OnCall(MbItem message);
     bool OnQuery(MbItem message);
     bool OnReply(MbItem message);
-    // Appends [tag, message] with a reference to the message; false when the list is full.
+    // Appends [tag, message] with a reference to the message; false when the queue is full and
+    // the message was not admitted by AwaitRoom.
     bool Enqueue(MbResult tag, MbItem message);
+    // Under the lock: whether the queue is at its limit, or still above the low mark.
+    bool FullLocked() const;
+    bool AboveLowMarkLocked() const;
+    // Waits while the queue is full, until it has drained to the low mark or the service was
+    // detached; false, at once, when the queue is full off a request thread, and when the
+    // request thread is being stopped.
+    bool AwaitRoom();
     bool AdoptState(MbItem message);
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map
     // must hold `head` and may hold the two optional keys.
@@ -56,17 +76,26 @@ private:
     // under the lock; the caller signals it after leaving the lock.
     HANDLE SignalTarget(HANDLE fallback);
 
-    // A queued message and its receive code (6, 7 or 8).
+    // A queued message, its receive code (6, 7 or 8) and the size of its stored form.
     struct CEntry {
         MbResult tag;
         MbItem message;
+        size_t bytes;
     };
-    // As many entries as a List item holds: a message past them is discarded.
-    static constexpr size_t kMaxQueuedMessages = 65535;
 
     // Oldest first; each entry holds a reference to its message. A queue rather than a List
     // item: taking the oldest is constant time, and queuing makes no pair items.
     std::deque<CEntry> messages;
+    // Guarded by the lock: the stored bytes of the queued messages; the stored size of the
+    // message being dispatched; whether that message was admitted past a full queue; whether
+    // the sink request thread waits for room.
+    size_t queuedBytes = 0;
+    size_t dispatchBytes = 0;
+    bool admitted = false;
+    bool roomWanted = false;
+    std::atomic<bool> detached{false};
+    // Woken by a take that brings a full queue down to the low mark, and by Detach.
+    CWakeWord room;
     HANDLE event;
     MbItem state;
     std::string name;

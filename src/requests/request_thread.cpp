@@ -6,7 +6,17 @@
 namespace {
 constexpr DWORD kIdleWakeMs = 10000;
 constexpr DWORD kStopWaitMs = 5000;
+// The thread object whose worker runs on this thread, or null.
+thread_local CRequestThread* tCurrentThread = nullptr;
 }  // namespace
+
+bool CRequestThread::OnWorker() {
+    return tCurrentThread != nullptr;
+}
+
+bool CRequestThread::CurrentStopping() {
+    return tCurrentThread != nullptr && tCurrentThread->stopRequested.load();
+}
 
 void RunBatch(std::vector<CRequest*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
@@ -65,7 +75,9 @@ bool CRequestThread::Stop() {
 DWORD CRequestThread::ThreadProc(void* parameter) {
     if (parameter != nullptr) {
         auto* thread = static_cast<CRequestThread*>(parameter);
+        tCurrentThread = thread;
         thread->Run();
+        tCurrentThread = nullptr;
         thread->Release();
     }
     return 0;

@@ -25,6 +25,11 @@ public:
     // True only when the worker ended within 5000 ms; false without a running worker.
     bool Stop();
     CRequestQueue& Queue() { return queue; }
+    // Whether the calling thread is a worker whose Stop was called: a request that waits for
+    // room somewhere gives up then. False on every other thread.
+    static bool CurrentStopping();
+    // Whether the calling thread is a worker.
+    static bool OnWorker();
 
 private:
     static DWORD ThreadProc(void* parameter);

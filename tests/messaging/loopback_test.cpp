@@ -137,15 +137,24 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     EXPECT_EQ(MbSinkServicePostCall(service, Held(MbBuild("{s:i}", "x", 1))), MbResultFailed) << "a call map needs proc";
 }
 
-// As many as a List item holds; each taken message carries the list's reference (leak check).
-TEST_F(Loopback, AServiceQueuesAtMost65535MessagesInOrder) {
+// A local call to a full queue is refused; one arriving over the transport waits until takes
+// bring the queue down to its low mark, and nothing is lost or reordered. Each taken message
+// carries the queue's reference (leak check).
+TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
+    const int32_t limit = CSinkService::kMaxQueuedMessages;
+    const int32_t low = CSinkService::kLowQueuedMessages;
     auto post = [&](int32_t value) { return MbSinkServicePostCall(service, Held(MbAtomNewInt(value))); };
-    for (int32_t i = 0; i < 65535; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
-    EXPECT_EQ(post(65535), MbResultFailed) << "a full list discards";
-    EXPECT_TRUE(TraceArrives("._default.Call: *discarded*, 65535."));
-    EXPECT_EQ(Next(), "0");
-    EXPECT_EQ(post(65535), MbResultOk) << "taking one made room";
-    for (int32_t expected = 1; expected <= 65535; ++expected) ASSERT_EQ(Next(), std::to_string(expected));
+    for (int32_t i = 0; i < limit; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
+    EXPECT_EQ(post(limit), MbResultFailed) << "a full queue refuses a local call";
+    EXPECT_TRUE(TraceArrives("._default.Call: *discarded*, " + std::to_string(limit) + "."));
+    ASSERT_EQ(Call(proxy, limit), 1);
+    ASSERT_EQ(Call(proxy, limit + 1), 1);
+    EXPECT_FALSE(TraceArrives("._default.Call: " + std::to_string(limit) + ".", 300)) << "waits for room";
+    for (int32_t expected = 0; expected < limit - low - 1; ++expected) ASSERT_EQ(Next(), std::to_string(expected));
+    EXPECT_FALSE(TraceArrives("._default.Call: " + std::to_string(limit) + ".", 200)) << "above the low mark";
+    ASSERT_EQ(Next(), std::to_string(limit - low - 1));
+    EXPECT_TRUE(TraceArrives("._default.Call: " + std::to_string(limit + 1) + "."));
+    for (int32_t expected = limit - low; expected <= limit + 1; ++expected) ASSERT_EQ(Next(), std::to_string(expected));
     EXPECT_TRUE(Empty());
 }
 
