@@ -30,7 +30,7 @@ extern "C" MbBool MbLibraryInit(void) noexcept {
         if (process::userTracer.load() == nullptr) process::userTracer.store(new CUserTracer);
         if (process::tracker.load() == nullptr) process::tracker.store(new CTracker);
         process::rpcManager.store(new CRPCManager);
-        if (StartRequestThreads(&RunSourceBatch)) return 1;
+        if (StartRequestThreads(&RunSourceBatch, &ResumeDelivery)) return 1;
         DestroyProcessObjects();
         return 0;
     });

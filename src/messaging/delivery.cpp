@@ -1,15 +1,14 @@
 #include "messaging/delivery.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "messaging/sink.h"
 #include "platform/rpc/deliver.h"
 #include "requests/request_threads.h"
 #include "runtime/process.h"
+#include "runtime/reports.h"
 #include "runtime/tracker.h"
 #include "runtime/user_count.h"
 
@@ -19,11 +18,6 @@ constexpr size_t kMaxEndpointLength = 31;
 constexpr unsigned kProtseqMaxCalls = 10;
 constexpr unsigned kInterfaceMaxCalls = 1234;
 constexpr uint16_t kLastKind = 6;
-// A sink request thread that is kMaxPendingRequests behind refuses more: the server routine then
-// holds its connection for up to this many milliseconds while the thread catches up, so that the
-// sender's writes wait in the socket instead of messages being dropped here. A post refused for
-// want of memory is retried the same way.
-constexpr int kBackoffMs = 5000;
 
 // Read by the dispatcher thread without a lock and validated through the tracker before use.
 std::atomic<CSink*> processSink{nullptr};
@@ -42,15 +36,14 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     CSink* sink = processSink.load();
     if (sink == nullptr || !CheckedAddRef(sink)) return;
     // The queued request takes over this reference; a message that is not queued gives it back.
+    // A sink request queue that this message filled holds off the transport: the senders' writes
+    // wait in their sockets until the sink request thread takes the queue (ResumeIntake).
     bool queued = false;
+    bool full = false;
     if (process::Initialised()) {
-        // Retried whatever refused it: a full sink queue may have room again by the time the
-        // refusal is looked at, so asking why would drop messages.
-        for (int waited = 0;; ++waited) {
-            queued = PostRequest(true, sink, service, flags, kind, data, length, true);
-            if (queued || waited >= kBackoffMs) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        queued = PostRequest(true, sink, service, flags, kind, data, length, true, &full);
+        if (!queued) ReportError("failed to allocate a request for an incoming message");
+        if (full) RpcServerPauseIntake();
     }
     if (!queued) sink->Release();
 }
@@ -69,6 +62,10 @@ bool WithdrawBindings() {
 }
 
 }  // namespace
+
+void ResumeDelivery() {
+    RpcServerResumeIntake();
+}
 
 CSink* ProcessSink() {
     return processSink.load(std::memory_order_acquire);

@@ -12,5 +12,8 @@ bool UnregisterEndpoint(CSink* sink, bool wait);
 // Returns once no server routine is running. Called after the process sink was withdrawn, so
 // that none can start to use the process objects (tracker, tracer) that the caller destroys.
 void AwaitServerRoutines();
+// Lets the transport read incoming messages again after the server routine held it off; the
+// sink request thread calls it when it took a queue that was full.
+void ResumeDelivery();
 // The registered sink, or null. Holds no reference.
 CSink* ProcessSink();

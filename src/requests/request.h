@@ -27,6 +27,8 @@ public:
     // Runs the handler's Request; false when the request has no handler.
     bool Process();
     CRequestHandler* Handler() const { return handler; }
+    // The bytes the request keeps: its service text and payload.
+    size_t Bytes() const { return serviceLength + length; }
     // Empties the request: the handler's pending count is given back; the last pending request
     // of a handler calls its OnRequestsDone and releases the group's reference here, on the
     // calling thread.

@@ -27,8 +27,15 @@ CRequest* CRequestQueue::Spare() {
 
 // The request is filled outside the lock, so that copying a payload of up to 64 KiB never holds
 // up the consumer or the other posters.
+void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
+    std::lock_guard<CSectionLock> hold(mutex_);
+    limitMessages_ = messages;
+    limitBytes_ = bytes;
+}
+
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                         const void* data, uint16_t length, bool adoptReference) {
+                         const void* data, uint16_t length, bool adoptReference, bool* full) {
+    if (full != nullptr) *full = false;
     CRequest* request = Spare();
     if (request == nullptr) return false;
     if (!request->Assign(handler, adoptReference, service, flags, kind, data, length)) {
@@ -39,6 +46,11 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
     try {
         std::lock_guard<CSectionLock> hold(mutex_);
         requests_.push_back(request);
+        queuedBytes_ += request->Bytes();
+        if (limitMessages_ != 0 && (requests_.size() >= limitMessages_ || queuedBytes_ >= limitBytes_)) {
+            fullReported_ = true;
+            if (full != nullptr) *full = true;
+        }
         wake = WakeLocked();
     } catch (const std::bad_alloc&) {
         // Deleting the request gives its count back; an adopted reference stays the caller's.
@@ -57,10 +69,14 @@ bool CRequestQueue::WakeLocked() {
     return wake;
 }
 
-void CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
+bool CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.clear();
     std::lock_guard<CSectionLock> hold(mutex_);
     batch.swap(requests_);
+    queuedBytes_ = 0;
+    const bool wasFull = fullReported_;
+    fullReported_ = false;
+    return wasFull;
 }
 
 size_t CRequestQueue::SpareLimitLocked(size_t live) {

@@ -23,18 +23,25 @@ public:
     static constexpr size_t kMaxSpares = 0x10000;
 
     explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs) : sparePeriodMs_(sparePeriodMs) {}
+
+    // A queue with a limit tells the posters that fill it up to `messages` requests or `bytes`
+    // bytes of service text and payload to hold off (Post's *full); it still takes every post.
+    // The consumer's TakeAll then reports that they may go on.
+    void SetLimit(size_t messages, size_t bytes);
     // Empties what is still queued without processing it.
     ~CRequestQueue() override;
 
     // Queues a request; false when it could not be made or queued. The caller holds a reference
     // to the handler; with adoptReference the queue takes that reference over once the request
-    // is queued (on false the caller keeps it).
+    // is queued (on false the caller keeps it). *full, when given, tells whether the queue has
+    // reached its limit with this request.
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-              const void* data, uint16_t length, bool adoptReference = false);
+              const void* data, uint16_t length, bool adoptReference = false, bool* full = nullptr);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
     // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
-    // capacity across calls.
-    void TakeAll(std::vector<CRequest*>& batch);
+    // capacity across calls. True when a poster was told that the queue was full since the
+    // last TakeAll: posters held off may go on now.
+    bool TakeAll(std::vector<CRequest*>& batch);
     // Takes back run requests for later posts, emptying those that were not emptied yet (a
     // request kept its handler reference until then); empties `batch`. The queue keeps as many
     // spares as were live at once (the batch and the requests queued behind it) at the busiest
@@ -70,6 +77,11 @@ private:
     bool sleeping_ = false;
     bool interrupted_ = false;
     std::vector<CRequest*> requests_;
+    // The limit (0: none), the bytes queued, and whether a poster was told the queue is full.
+    size_t limitMessages_ = 0;
+    size_t limitBytes_ = 0;
+    size_t queuedBytes_ = 0;
+    bool fullReported_ = false;
     std::vector<CRequest*> spares_;
     // Most requests live at once at a recycle of the current and of the previous period, and
     // when the current period began (GetTickCount).

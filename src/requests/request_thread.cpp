@@ -30,8 +30,8 @@ void RunBatch(std::vector<CRequest*>& batch) {
     }
 }
 
-CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner)
-    : stopRequested(false), threadHandle(nullptr), ownerSlot(ownerSlot), runner(runner) {
+CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner, RoomHook onRoom)
+    : stopRequested(false), threadHandle(nullptr), ownerSlot(ownerSlot), runner(runner), onRoom(onRoom) {
     ownerSlot->store(this, std::memory_order_release);
 }
 
@@ -94,10 +94,12 @@ void CRequestThread::Run() {
             queue.Recycle(batch);
             continue;
         }
+        bool hadFilled;
         {
             ScopedLock hold(*this);
-            queue.TakeAll(batch);
+            hadFilled = queue.TakeAll(batch);
         }
+        if (hadFilled && onRoom != nullptr) onRoom();
         runner(batch);
         queue.Recycle(batch);
     }

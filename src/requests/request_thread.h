@@ -11,12 +11,15 @@
 // right after it ran; tells each handler when its run of consecutive requests ends.
 using BatchRunner = void (*)(std::vector<CRequest*>& batch);
 void RunBatch(std::vector<CRequest*>& batch);
+// Called on the worker when it took a batch from a queue that had told a poster it was full.
+using RoomHook = void (*)();
 
 class CRequestThread : public CCountable {
 public:
     // ownerSlot: the process-wide pointer that owns this object; the constructor stores the
     // object there and the destructor clears it if it still points here.
-    explicit CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner = &RunBatch);
+    explicit CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner = &RunBatch,
+                            RoomHook onRoom = nullptr);
     ~CRequestThread() override;
 
     void SetName(const char* name) { lockName = name; }
@@ -40,5 +43,6 @@ private:
     HANDLE threadHandle;
     std::atomic<CRequestThread*>* ownerSlot;
     BatchRunner runner;
+    RoomHook onRoom;
     CRequestQueue queue;
 };

@@ -41,22 +41,24 @@ void StopAndReleaseBoth() {
 }  // namespace
 
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                 const void* data, uint16_t length, bool adoptReference) {
+                 const void* data, uint16_t length, bool adoptReference, bool* full) {
     CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
     const CUserCount::CUse use(slot.posting);
     CRequestThread* thread = slot.thread.load();
     bool posted = true;
     if (thread != nullptr) {
-        posted = thread->Queue().Post(handler, service, flags, kind, data, length, adoptReference);
+        posted = thread->Queue().Post(handler, service, flags, kind, data, length, adoptReference, full);
     } else if (adoptReference && handler != nullptr) {
         handler->Release();
     }
     return posted;
 }
 
-bool StartRequestThreads(BatchRunner sourceRunner) {
+bool StartRequestThreads(BatchRunner sourceRunner, RoomHook sinkRoom) {
     if (sinkSlot.thread.load() == nullptr && sourceSlot.thread.load() == nullptr) {
-        new (std::nothrow) CRequestThread(&sinkSlot.thread);
+        if (auto* sink = new (std::nothrow) CRequestThread(&sinkSlot.thread, &RunBatch, sinkRoom)) {
+            sink->Queue().SetLimit(kSinkQueueMessages, kSinkQueueBytes);
+        }
         new (std::nothrow) CRequestThread(&sourceSlot.thread, sourceRunner);
     }
     CRequestThread* sink = sinkSlot.thread.load();

@@ -13,12 +13,20 @@ class CRequestHandler;
 // request could not be queued. The caller holds a counted reference to the handler, a live
 // tracked object, while it posts.
 // With adoptReference a true result means that the caller's reference was taken over: by the
-// queued request (CRequestQueue::Post), or given back at once when there is no thread.
+// queued request (CRequestQueue::Post), or given back at once when there is no thread. *full,
+// when given, tells whether the queue reached its limit with this request.
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                 const void* data, uint16_t length, bool adoptReference = false);
+                 const void* data, uint16_t length, bool adoptReference = false, bool* full = nullptr);
+
+// The sink request thread's queue reports itself full at this many requests or bytes; the
+// server routine then holds off the transport's intake until the thread has taken the batch.
+constexpr size_t kSinkQueueMessages = 16384;
+constexpr size_t kSinkQueueBytes = 16 << 20;
+
 // Creates both thread objects and starts the source thread, then the sink thread. On failure
-// everything made is stopped and released. sourceRunner runs the source thread's batches.
-bool StartRequestThreads(BatchRunner sourceRunner = &RunBatch);
+// everything made is stopped and released. sourceRunner runs the source thread's batches;
+// sinkRoom is called on the sink thread when it took a batch from a queue that was full.
+bool StartRequestThreads(BatchRunner sourceRunner = &RunBatch, RoomHook sinkRoom = nullptr);
 // Stops the sink thread, then the source thread, and releases both; true when both stopped
 // in time.
 bool StopRequestThreads();

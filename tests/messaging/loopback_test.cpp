@@ -10,6 +10,7 @@
 #include "messaging/sink.h"
 #include "messaging/trace_line.h"
 #include "requests/request_handler.h"
+#include "requests/request_threads.h"
 
 #include "support/messaging_fixture.h"
 
@@ -170,23 +171,28 @@ void HoldingSendTraces(const char* text, uint32_t) {
 }
 }  // namespace
 
-// The server routine waits for a saturated sink thread (the sender's writes wait in the socket).
-TEST_F(Loopback, ASaturatedSinkThreadDelaysMessagesInsteadOfDroppingThem) {
+// A saturated sink thread holds off the transport: its queue stops growing at its limit (the
+// sender's frames wait in the socket), and every message arrives once the thread goes on.
+TEST_F(Loopback, ASaturatedSinkThreadPausesIntakeInsteadOfDroppingMessages) {
     MbTracerSet(&HoldingSendTraces);
     gSendTraces.store(0);
     gHoldSendTraces.store(true);
+    std::atomic<uint32_t> heldPending{0};
+    std::atomic<uint32_t> laterPending{0};
     std::thread releaser([&] {
-        Eventually([&] { return Object()->PendingRequests() >= 65000; }, 20000);
+        Eventually([&] { return Object()->PendingRequests() >= kSinkQueueMessages; }, 20000);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        heldPending.store(Object()->PendingRequests());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        laterPending.store(Object()->PendingRequests());
         gHoldSendTraces.store(false);
     });
     const long count = 70000;
-    for (long i = 0; i < count; ++i) {
-        // The sending side refuses posts while its own source is that far behind.
-        ASSERT_TRUE(Eventually([&] { return MbServiceSend(proxy, 0, "x", 1) == 1; }, 20000)) << i;
-    }
+    for (long i = 0; i < count; ++i) ASSERT_EQ(MbServiceSend(proxy, 0, "x", 1), 1) << i;
     releaser.join();
     EXPECT_TRUE(Eventually([&] { return gSendTraces.load() == count; }, 60000)) << gSendTraces.load();
+    EXPECT_EQ(laterPending.load(), heldPending.load()) << "intake stays paused while the thread is held";
+    EXPECT_LT(heldPending.load(), 2 * kSinkQueueMessages) << "the held batch and the queue at its limit";
 }
 
 // The sink caches the service it found last; a stale one would be a use after free (sanitizer).

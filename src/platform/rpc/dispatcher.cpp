@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -20,16 +21,12 @@ constexpr int kListenBacklog = 128;
 
 }  // namespace
 
-struct CDispatcher::CWatched {
-    bool isListener;
-};
-
-struct CDispatcher::CListener : CWatched {
+struct CDispatcher::CListener {
     std::string endpoint;
     int fd;
 };
 
-struct CDispatcher::CConnection : CWatched {
+struct CDispatcher::CConnection {
     int fd;
     CRpcBinding binding;   // the call binding handed to the manager routine
     std::string service;   // NUL-terminated copy of the current frame's service
@@ -37,15 +34,21 @@ struct CDispatcher::CConnection : CWatched {
     size_t used = 0;       // bytes in buffer not yet run
 };
 
+// The connections wait in an epoll set of their own, which is itself one of the descriptors the
+// dispatcher waits for: pausing intake takes that one descriptor out, whatever the number of
+// connections, and resuming puts it back.
 std::shared_ptr<CDispatcher> CDispatcher::Create() {
     std::shared_ptr<CDispatcher> dispatcher(new CDispatcher);
     dispatcher->epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    dispatcher->connectionSet_ = epoll_create1(EPOLL_CLOEXEC);
     dispatcher->wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (dispatcher->epoll_ < 0 || dispatcher->wake_ < 0) return nullptr;
+    if (dispatcher->epoll_ < 0 || dispatcher->connectionSet_ < 0 || dispatcher->wake_ < 0) return nullptr;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = nullptr;
     if (epoll_ctl(dispatcher->epoll_, EPOLL_CTL_ADD, dispatcher->wake_, &event) != 0) return nullptr;
+    event.data.ptr = &dispatcher->connectionSet_;
+    if (epoll_ctl(dispatcher->epoll_, EPOLL_CTL_ADD, dispatcher->connectionSet_, &event) != 0) return nullptr;
     return dispatcher;
 }
 
@@ -53,6 +56,7 @@ CDispatcher::~CDispatcher() {
     for (CConnection* connection : connections_) Drop(connection);
     for (auto& listener : listeners_) CloseDescriptor(listener->fd);
     CloseDescriptor(wake_);
+    CloseDescriptor(connectionSet_);
     CloseDescriptor(epoll_);
     if (thread_.joinable()) thread_.detach();
 }
@@ -71,7 +75,6 @@ RPC_STATUS CDispatcher::AddEndpoint(const std::string& endpoint) {
     CAbstractAddress address;
     if (!address.Set(kEndpointPrefix, endpoint)) return RPC_S_INVALID_ENDPOINT_FORMAT;
     auto listener = std::make_unique<CListener>();
-    listener->isListener = true;
     listener->endpoint = endpoint;
     listener->fd = UnixStreamSocket(true);
     if (listener->fd < 0) return RPC_S_CANT_CREATE_ENDPOINT;
@@ -129,18 +132,25 @@ void CDispatcher::Stop(bool wait) {
     }
 }
 
+void CDispatcher::ResumeIntake() {
+    resumeAsked_.store(true);
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = write(wake_, &one, sizeof one);
+}
+
 void CDispatcher::Run(std::shared_ptr<CDispatcher> self) {
     epoll_event events[64];
     while (!stopping_) {
         const int count = epoll_wait(epoll_, events, 64, -1);
         if (count < 0 && errno != EINTR) break;
         for (int i = 0; i < count && !stopping_; ++i) {
-            CWatched* watched = static_cast<CWatched*>(events[i].data.ptr);
-            if (watched == nullptr) continue;  // the wake-up: the loop condition ends it
-            if (watched->isListener) {
-                Accept(static_cast<CListener*>(watched));
+            void* watched = events[i].data.ptr;
+            if (watched == nullptr) {
+                OnWake();
+            } else if (watched == &connectionSet_) {
+                ServeReady();
             } else {
-                Serve(static_cast<CConnection*>(watched));
+                Accept(static_cast<CListener*>(watched));
             }
         }
     }
@@ -162,7 +172,6 @@ void CDispatcher::Accept(CListener* listener) {
             return;
         }
         auto connection = std::make_unique<CConnection>();
-        connection->isListener = false;
         connection->fd = fd;
         ucred credentials{};
         socklen_t size = sizeof credentials;
@@ -176,7 +185,7 @@ void CDispatcher::Accept(CListener* listener) {
         event.events = EPOLLIN;
         event.data.ptr = connection.get();
         if ((callback_ && callback_(interface_, &connection->binding) != RPC_S_OK) ||
-            epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+            epoll_ctl(connectionSet_, EPOLL_CTL_ADD, fd, &event) != 0) {
             CloseDescriptor(fd);
             continue;
         }
@@ -187,6 +196,42 @@ void CDispatcher::Accept(CListener* listener) {
 void CDispatcher::Drop(CConnection* connection) {
     CloseDescriptor(connection->fd);
     delete connection;
+}
+
+void CDispatcher::OnWake() {
+    uint64_t count;
+    [[maybe_unused]] ssize_t ignored = read(wake_, &count, sizeof count);
+    if (resumeAsked_.exchange(false) && paused_) Resume();
+}
+
+void CDispatcher::ServeReady() {
+    epoll_event ready[64];
+    const int count = epoll_wait(connectionSet_, ready, 64, 0);
+    for (int i = 0; i < count && !paused_ && !stopping_; ++i) Serve(static_cast<CConnection*>(ready[i].data.ptr));
+}
+
+void CDispatcher::Pause(CConnection* stalled) {
+    paused_ = true;
+    stalled_ = stalled;
+    if (listening_) {
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, connectionSet_, nullptr);
+        listening_ = false;
+    }
+}
+
+void CDispatcher::Resume() {
+    paused_ = false;
+    if (CConnection* stalled = std::exchange(stalled_, nullptr)) {
+        if (!RunFrames(stalled)) {
+            connections_.erase(stalled);
+            Drop(stalled);
+        }
+    }
+    if (paused_ || listening_) return;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = &connectionSet_;
+    listening_ = epoll_ctl(epoll_, EPOLL_CTL_ADD, connectionSet_, &event) == 0;
 }
 
 void CDispatcher::Serve(CConnection* connection) {
@@ -202,16 +247,16 @@ void CDispatcher::Serve(CConnection* connection) {
             Drop(connection);
             return;
         }
-        if (stopping_ || static_cast<size_t>(got) < room) return;
+        if (stopping_ || paused_ || static_cast<size_t>(got) < room) return;
     }
 }
 
-// Runs every whole frame in the buffer and keeps the incomplete rest. False when the
-// connection must be closed (a malformed frame).
+// Runs every whole frame in the buffer, until a call pauses intake, and keeps the rest. False
+// when the connection must be closed (a malformed frame).
 bool CDispatcher::RunFrames(CConnection* connection) {
     const uint8_t* bytes = connection->buffer.get();
     size_t offset = 0;
-    for (;;) {
+    while (!paused_) {
         CFrameView frame;
         const EFrameParse result = FrameParse(bytes + offset, connection->used - offset, &frame);
         if (result == EFrameParse::Malformed) return false;
@@ -225,6 +270,7 @@ bool CDispatcher::RunFrames(CConnection* connection) {
             // A manager routine's failure is its own; the connection is served on.
         }
         if (stopping_) return true;
+        if (pauseAsked_.exchange(false)) Pause(connection);
     }
     std::memmove(connection->buffer.get(), bytes + offset, connection->used - offset);
     connection->used -= offset;

@@ -1,7 +1,8 @@
 // The server side of the runtime: the process's listening endpoints and the one dispatcher
 // thread that accepts connections, reads their frames and runs each call, in arrival order per
 // connection. A malformed frame closes its connection (none of that connection's later bytes
-// are run); every other connection is served on.
+// are run); every other connection is served on. Intake can be paused by a call in progress
+// and resumed from any thread (flow control): while paused, no connection is read.
 #pragma once
 
 #include "platform/rpc/binding.h"
@@ -38,21 +39,42 @@ public:
     // wait, returns after the thread has ended, unless called on the dispatcher thread itself.
     void Stop(bool wait);
 
+    // Asked by a call in progress (dispatcher thread): read nothing more until ResumeIntake.
+    void PauseIntake() { pauseAsked_.store(true); }
+    // Any thread: ends a pause (or the one asked for next) at the dispatcher's next turn.
+    void ResumeIntake();
+
 private:
-    struct CWatched;
     struct CListener;
     struct CConnection;
 
     CDispatcher() = default;
     void Run(std::shared_ptr<CDispatcher> self);
     void Accept(CListener* listener);
+    // Serves the connections that are ready to read, until intake pauses.
+    void ServeReady();
     void Serve(CConnection* connection);
     void Drop(CConnection* connection);
     bool RunFrames(CConnection* connection);
+    // Takes the wake-up: resumes a paused intake when that was asked for.
+    void OnWake();
+    // Stops reading: the connection set leaves the descriptors that are waited for.
+    void Pause(CConnection* stalled);
+    // Runs what the stalled connection had read already, then reads again (unless that paused
+    // intake once more).
+    void Resume();
 
-    int epoll_ = -1;
-    int wake_ = -1;  // eventfd; readable once stopping
+    int epoll_ = -1;        // the wake-up, the listeners and, unless paused, connections_ set
+    int connectionSet_ = -1;  // epoll of the connections
+    int wake_ = -1;  // eventfd; written to stop and to resume
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> pauseAsked_{false};
+    std::atomic<bool> resumeAsked_{false};
+    // Dispatcher thread only: whether intake is paused, and the connection whose read frames
+    // were not all run when it paused (null when none).
+    bool paused_ = false;
+    bool listening_ = true;  // connectionSet_ is in epoll_
+    CConnection* stalled_ = nullptr;
     RPC_IF_HANDLE interface_ = nullptr;
     const void* managerEpv_ = nullptr;
     RPC_IF_CALLBACK_FN callback_ = nullptr;

@@ -130,6 +130,13 @@ RPC_STATUS RpcBindingFromStringBindingA(const char* stringBinding, RPC_BINDING_H
 RPC_STATUS RpcStringFreeA(RPC_CSTR* string);
 RPC_STATUS RpcBindingFree(RPC_BINDING_HANDLE* binding);
 
+// Linux extras for flow control. A manager routine that cannot take more for now calls
+// RpcServerPauseIntake: once it returns, the dispatcher reads no more of any connection (the
+// senders' writes then wait in their sockets) until some thread calls RpcServerResumeIntake.
+// Nothing already read is dropped: the frames after the pausing call run on resume, in order.
+void RpcServerPauseIntake();
+void RpcServerResumeIntake();
+
 // Linux extra: the credentials (SO_PEERCRED) of the process behind a call binding, as handed to
 // a manager routine. Any out pointer may be null.
 RPC_STATUS RpcBindingInqPeerCredentials(RPC_BINDING_HANDLE callBinding, uint32_t* pid, uint32_t* uid,

@@ -105,6 +105,24 @@ RPC_STATUS RpcBindingVectorFree(RPC_BINDING_VECTOR** bindingVector) {
     return RPC_S_OK;
 }
 
+namespace {
+
+std::shared_ptr<CDispatcher> CurrentDispatcher() {
+    CServerState& server = Server();
+    std::lock_guard<std::mutex> lock(server.mutex);
+    return server.dispatcher;
+}
+
+}  // namespace
+
+void RpcServerPauseIntake() {
+    if (std::shared_ptr<CDispatcher> dispatcher = CurrentDispatcher()) dispatcher->PauseIntake();
+}
+
+void RpcServerResumeIntake() {
+    if (std::shared_ptr<CDispatcher> dispatcher = CurrentDispatcher()) dispatcher->ResumeIntake();
+}
+
 RPC_STATUS RpcServerUnregisterIf(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, unsigned int waitForCallsToComplete) {
     if (mgrTypeUuid != nullptr) return RPC_S_INVALID_ARG;
     std::shared_ptr<CDispatcher> dispatcher;
