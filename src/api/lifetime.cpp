@@ -4,6 +4,7 @@
 #include "api/guard.h"
 #include "messaging/delivery.h"
 #include "messaging/source.h"
+#include "platform/rpc/rpc.h"
 #include "requests/request_threads.h"
 #include "runtime/process.h"
 #include "runtime/rpc_manager.h"
@@ -11,6 +12,8 @@
 #include "runtime/tracker.h"
 
 namespace {
+
+constexpr uint32_t kDrainMs = 5000;
 
 // Takes the three pointers first, then destroys the manager, the tracker and the user tracer,
 // in this order. Objects callers still hold stay in memory, unknown to any later tracker.
@@ -39,6 +42,9 @@ extern "C" MbBool MbLibraryInit(void) noexcept {
 extern "C" void MbLibraryTerm(void) noexcept {
     GuardedVoid([] {
         StopRequestThreads();
+        // Messages kept back by receivers that did not read get as long as a request thread
+        // gets to stop; what is still left then is reported lost.
+        RpcClientDrain(kDrainMs);
         // The endpoint goes without waiting for running calls (the request threads are gone
         // already); only the objects they may still be using wait for them.
         if (CSink* sink = ProcessSink()) UnregisterEndpoint(sink, false);

@@ -42,7 +42,7 @@ bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t len
         ReportWarning("attempt to add a reference to an unknown object at", source);
         return false;
     }
-    return PostRequest(false, source, name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
+    return source->Post(name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
 }
 
 bool CService::Test() {

@@ -349,8 +349,8 @@ bool CSink::SendConnectionNotice(bool connect, CSource* source) {
     std::memcpy(notice.data() + 4, name.data(), name.size());
     notice.back() = 0;
     if (!CheckedAddRef(source)) return false;
-    const bool posted = PostRequest(false, source, nullptr, connect ? MbControlConnect : MbControlDisconnect,
-                                    MbKindSend, notice.data(), static_cast<uint16_t>(notice.size()));
+    const bool posted = source->Post(nullptr, connect ? MbControlConnect : MbControlDisconnect, MbKindSend,
+                                     notice.data(), static_cast<uint16_t>(notice.size()));
     CheckedRelease(source);
     return posted;
 }

@@ -49,11 +49,31 @@ CSink* ShareOwner(CSink* owner) {
     return owner != nullptr && CheckedAddRef(owner) ? owner : nullptr;
 }
 
+// A source's send window reports a refusal episode once, and each message lost out of the
+// backlog as its own failed call would have been.
+class CSourceWindow final : public CSendWindow {
+public:
+    explicit CSourceWindow(const void* source) : CSendWindow(CSource::kWindowMessages, CSource::kWindowBytes), source_(source) {}
+
+private:
+    void OnFull() override {
+        ReportWarning("sending refused while the backlog is full (262144 messages or 64 MiB) for the source at",
+                      source_);
+    }
+    void OnLost(RPC_STATUS status) override { ReportRpcException(kPlace, static_cast<uint32_t>(status), nullptr); }
+
+    const void* source_;  // for the report only: the window may outlive the source
+};
+
+bool IsControl(uint32_t flags, int32_t kind) {
+    return kind == MbKindSend && (flags & MbControlMask) != 0;
+}
+
 }  // namespace
 
 CSource::CSource(const char* name, uint32_t options, CSink* owner)
     : closing(false), noticeQueued(false), options(options), name(name != nullptr ? name : ""), peerPid(0),
-      owner(nullptr) {
+      owner(nullptr), window(std::make_shared<CSourceWindow>(this)) {
     className = "CSource";
     if (owner != nullptr && CheckedAddRef(owner)) this->owner = owner;
 }
@@ -82,7 +102,8 @@ bool CSource::Open() {
     if (!name.empty() &&
         RpcStringBindingComposeA(nullptr, "ncalrpc", nullptr, endpoint.c_str(), nullptr, &text) == RPC_S_OK) {
         RPC_BINDING_HANDLE handle = nullptr;
-        ok = RpcBindingFromStringBindingA(text, &handle) == RPC_S_OK && handle != nullptr;
+        ok = RpcBindingFromStringBindingA(text, &handle) == RPC_S_OK && handle != nullptr &&
+             RpcBindingSetSendWindow(handle, window) == RPC_S_OK;
         binding.reset(handle, &FreeBinding);
         if (RpcStringFreeA(&text) != RPC_S_OK) ok = false;
         if (ok) {
@@ -165,7 +186,16 @@ MbItem CSource::GetNameItem() {
 }
 
 bool CSource::Test() {
-    return PostRequest(false, this, nullptr, MbControlTest, MbKindSend, nullptr, 0);
+    return Post(nullptr, MbControlTest, MbKindSend, nullptr, 0);
+}
+
+// Without a source request thread nothing is queued and the reservation goes back at once.
+bool CSource::Post(const char* service, uint32_t flags, int32_t kind, const void* data, uint16_t length) {
+    const size_t cost = data != nullptr ? length : 0;
+    if (!window->Reserve(cost, IsControl(flags, kind))) return false;
+    const bool queued = PostRequest(false, this, service, flags, kind, data, length);
+    if (!queued || !RequestThreadsRunning()) window->Release(cost);
+    return queued;
 }
 
 // The tracer of a report is made only when there is something to report: a delivered message
@@ -176,10 +206,16 @@ bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const u
         running = binding;
     }
     if (service == nullptr) service = "";
-    if (!running) return TraceWarningLine("CSource::Request() called on a closed connection.");
-    if (!process::Initialised()) return TraceWarningLine("CSource::Request() lock failed.");
+    // A gathered frame settles its reservation in the window; one that never was gathered is
+    // given back here.
+    if (!running || !process::Initialised()) {
+        window->Release(length);
+        return TraceWarningLine(running ? "CSource::Request() lock failed."
+                                        : "CSource::Request() called on a closed connection.");
+    }
     const RPC_STATUS status = GuardedDeliver(running, service, flags, kind, data, length);
     if (status == RPC_S_OK) return true;
+    window->Release(length);
     CStrTracer out(trace::kDiagnostic);
     ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
     out.Flush();

@@ -7,10 +7,12 @@
 
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/rpc/rpc.h"
+#include "platform/rpc/send_window.h"
 #include "requests/request_handler.h"
 
 class CRequest;
@@ -18,6 +20,12 @@ class CSink;
 
 class CSource final : public CRequestHandler {
 public:
+    // The send window: messages this source accepted that are not yet in the socket (queued
+    // for the source request thread or kept back by a receiver that does not read). A sending
+    // function is refused while it is full, until it has drained to seven eighths.
+    static constexpr size_t kWindowMessages = 0x40000;
+    static constexpr size_t kWindowBytes = 64 << 20;
+
     // owner: the sink that opened this source (counted reference), or null.
     CSource(const char* name, uint32_t options, CSink* owner);
     ~CSource() override;
@@ -33,9 +41,15 @@ public:
     MbItem GetNameItem();
     // Queues a test message to the bound sink's default service.
     bool Test();
+    // Queues a message for this source to deliver; false, with nothing queued, when it could not
+    // be queued or the send window is full. Control messages (notices and tests) are counted in
+    // the window but never refused for it.
+    bool Post(const char* service, uint32_t flags, int32_t kind, const void* data, uint16_t length);
 
     const char* Name() override { return name.c_str(); }
     void OnRequestsDone() override;
+    // Runs inside the source request thread's batch (RunSourceBatch), whose frames settle the
+    // send window.
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
     // Lets go of the binding taken for the run of requests.
     void OnBatchDone() override;
@@ -58,6 +72,8 @@ private:
     std::string name;
     uint32_t peerPid;
     CSink* owner;
+    // Shared with the frames in flight, which may outlive the source.
+    std::shared_ptr<CSendWindow> window;
 };
 
 // Runs one batch of source requests with their Deliver calls gathered per endpoint and written

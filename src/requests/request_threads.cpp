@@ -54,6 +54,10 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
     return posted;
 }
 
+bool RequestThreadsRunning() {
+    return sourceSlot.thread.load() != nullptr;
+}
+
 bool StartRequestThreads(BatchRunner sourceRunner, RoomHook sinkRoom) {
     if (sinkSlot.thread.load() == nullptr && sourceSlot.thread.load() == nullptr) {
         if (auto* sink = new (std::nothrow) CRequestThread(&sinkSlot.thread, &RunBatch, sinkRoom)) {

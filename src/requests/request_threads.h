@@ -18,6 +18,10 @@ class CRequestHandler;
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length, bool adoptReference = false, bool* full = nullptr);
 
+// Whether the source request thread exists (PostRequest queues for real). Library start and
+// end never run concurrently with posting.
+bool RequestThreadsRunning();
+
 // The sink request thread's queue reports itself full at this many requests or bytes; the
 // server routine then holds off the transport's intake until the thread has taken the batch.
 constexpr size_t kSinkQueueMessages = 16384;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "messaging/sink.h"
+#include "messaging/source.h"
+#include "platform/rpc/socket.h"
 #include "messaging/trace_line.h"
 #include "requests/request_handler.h"
 #include "requests/request_threads.h"
@@ -160,39 +162,68 @@ TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
 }
 
 namespace {
-std::atomic<bool> gHoldSendTraces{false};
-std::atomic<long> gSendTraces{0};
-
-// Counts the Send lines and keeps the sink request thread in the first ones while held.
-void HoldingSendTraces(const char* text, uint32_t) {
-    if (std::strstr(text, ".Send: received ") == nullptr) return;
-    gSendTraces.fetch_add(1);
-    while (gHoldSendTraces.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// A payload that the Send trace line shows as "x".
+std::vector<uint8_t> Payload(size_t size) {
+    std::vector<uint8_t> bytes(size, 'y');
+    bytes[0] = 'x';
+    bytes[1] = 0;
+    return bytes;
 }
 }  // namespace
 
-// A saturated sink thread holds off the transport: its queue stops growing at its limit (the
-// sender's frames wait in the socket), and every message arrives once the thread goes on.
-TEST_F(Loopback, ASaturatedSinkThreadPausesIntakeInsteadOfDroppingMessages) {
-    MbTracerSet(&HoldingSendTraces);
-    gSendTraces.store(0);
-    gHoldSendTraces.store(true);
-    std::atomic<uint32_t> heldPending{0};
-    std::atomic<uint32_t> laterPending{0};
-    std::thread releaser([&] {
-        Eventually([&] { return Object()->PendingRequests() >= kSinkQueueMessages; }, 20000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        heldPending.store(Object()->PendingRequests());
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        laterPending.store(Object()->PendingRequests());
-        gHoldSendTraces.store(false);
-    });
-    const long count = 70000;
-    for (long i = 0; i < count; ++i) ASSERT_EQ(MbServiceSend(proxy, 0, "x", 1), 1) << i;
-    releaser.join();
-    EXPECT_TRUE(Eventually([&] { return gSendTraces.load() == count; }, 60000)) << gSendTraces.load();
-    EXPECT_EQ(laterPending.load(), heldPending.load()) << "intake stays paused while the thread is held";
-    EXPECT_LT(heldPending.load(), 2 * kSinkQueueMessages) << "the held batch and the queue at its limit";
+// A saturated sink thread (held on the service's lock) holds off the transport: its queue stops
+// growing at its limit, the sender's frames wait in the socket and then in the source's backlog,
+// and once the send window is full the sending functions refuse at once, with one warning.
+// Every accepted message arrives once the thread goes on, and the source accepts again.
+TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
+    const std::vector<uint8_t> payload = Payload(4000);
+    const std::string line = "._default.Send: received 4000 bytes (x).";
+    auto send = [&] { return MbServiceSend(proxy, 0, payload.data(), static_cast<uint16_t>(payload.size())); };
+    ASSERT_EQ(MbHandleLock(service), MbResultOk);
+    long accepted = 0;
+    while (accepted < 100000 && send() == 1) ++accepted;
+    EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / payload.size()));
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(send(), 0) << "a full window keeps refusing";
+    EXPECT_EQ(trace_capture::CountContaining("sending refused while the backlog is full"), 1u) << "one per episode";
+    const uint32_t heldPending = Object()->PendingRequests();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Object()->PendingRequests(), heldPending) << "intake stays paused while the thread is held";
+    EXPECT_LT(heldPending, 2 * kSinkQueueMessages) << "the held batch and the queue at its limit";
+    ASSERT_EQ(MbHandleUnlock(service), MbResultOk);
+    EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted); }, 60000))
+        << trace_capture::CountContaining(line) << " of " << accepted;
+    ASSERT_TRUE(Eventually([&] { return send() == 1; })) << "the drained window accepts again";
+    EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted) + 1; }));
+}
+
+// A receiver that never reads holds back only the messages to it: its source's window fills
+// and refuses while messages to another sink go on at once.
+TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
+    const std::string stuckName = UniqueName("stuck");
+    CAbstractAddress address;
+    ASSERT_TRUE(address.Set(kEndpointPrefix, stuckName));
+    const int listener = UnixStreamSocket(false);
+    ASSERT_EQ(bind(listener, address.Get(), address.Length()), 0);
+    ASSERT_EQ(listen(listener, 4), 0);  // never accepts: written frames wait in the socket
+    MbSource stuckSource = MbSourceOpen(stuckName.c_str());
+    MbService stuck = MbServiceOpen(stuckSource, "");
+    ASSERT_NE(stuck, nullptr);
+    const std::vector<uint8_t> payload = Payload(65535);
+    long accepted = 0;
+    while (accepted < 10000 && MbServiceSend(stuck, 0, payload.data(), 65535) == 1) ++accepted;
+    EXPECT_LT(accepted, 10000) << "the window filled";
+    EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / 65535));
+    for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy, i), 1);
+    for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Next(), std::to_string(i));
+    EXPECT_TRUE(TraceArrives("sending refused while the backlog is full"));
+    MbServiceClose(stuck);
+    MbSourceClose(stuckSource);
+    // The receiver goes: the kept-back messages are lost, each reported (those the socket took
+    // count as delivered).
+    CloseDescriptor(listener);
+    const auto lost = [] { return long(trace_capture::CountContaining("in CSource::Request()")); };
+    EXPECT_TRUE(Eventually([&] { return lost() >= accepted - 8; })) << lost() << " of " << accepted;
+    EXPECT_LE(lost(), accepted);
 }
 
 // The sink caches the service it found last; a stale one would be a use after free (sanitizer).

@@ -34,7 +34,8 @@ CRpcBatch* CRpcBatch::Current() {
     return tCurrentBatch;
 }
 
-void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count) {
+void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count,
+                       const std::shared_ptr<CSendWindow>& window, size_t cost) {
     auto it = std::find_if(pending_.begin(), pending_.end(),
                            [&](const CPending& p) { return p.channel == channel; });
     if (it == pending_.end()) {
@@ -57,18 +58,15 @@ void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iov
         const uint8_t* base = static_cast<const uint8_t*>(parts[i].iov_base);
         it->bytes.insert(it->bytes.end(), base, base + parts[i].iov_len);
     }
-    it->frames.emplace_back(it->bytes.size(), calls_++);
+    it->frames.push_back(CFrameMark{it->bytes.size(), calls_++, cost, window});
 }
 
 void CRpcBatch::Flush(CPending& pending) {
     if (pending.bytes.empty()) return;
-    iovec part{pending.bytes.data(), pending.bytes.size()};
-    size_t written = 0;
-    const RPC_STATUS status = pending.channel->Write(&part, 1, &written);
-    if (status != RPC_S_OK) {
-        for (const auto& [end, call] : pending.frames) {
-            if (end > written) failures_.push_back(CRpcCallFailure{call, status});
-        }
+    size_t firstFailed = 0;
+    const RPC_STATUS status = pending.channel->Submit(pending.bytes, pending.frames, &firstFailed);
+    for (size_t i = firstFailed; i < pending.frames.size(); ++i) {
+        failures_.push_back(CRpcCallFailure{pending.frames[i].call, status});
     }
     pending.bytes.clear();
     pending.frames.clear();

@@ -1,13 +1,14 @@
 // Batched delivery. While a CRpcBatch is open on a thread, the client stubs called on that
 // thread do not write: they append their frame to the batch's buffer for its endpoint and
-// return. End writes each endpoint's buffer with as few writes as the socket allows (one when
-// it takes it whole), and a buffer that grows past kBatchFlushBytes is written at once. Frames
-// keep their call order per endpoint.
+// return. End hands each endpoint's buffer to its channel, which writes what the socket takes
+// at once and keeps the rest in its backlog; a buffer that grows past kBatchFlushBytes is
+// handed over at once. Frames keep their call order per endpoint.
 //
-// Failures: the frames that went into the socket whole count as delivered; every other call of
-// the batch to that endpoint is reported by End, in call order, with its index (the value of
-// Calls() just before that call was made) and the status its own unbatched call would have
-// raised. Calls that fail at once (bad arguments) raise as usual and are not counted.
+// Failures: the frames that went into the socket whole, or into the backlog, count as
+// delivered (a backlog that fails later reports its frames through their windows); every other
+// call of the batch to that endpoint is reported by End, in call order, with its index (the
+// value of Calls() just before that call was made) and the status its own unbatched call would
+// have raised. Calls that fail at once (bad arguments) raise as usual and are not counted.
 #pragma once
 
 #include "platform/rpc/channel.h"
@@ -44,15 +45,16 @@ public:
 
     // The batch open on this thread, or null.
     static CRpcBatch* Current();
-    // Appends one call's frame, given as parts, for channel.
-    void Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count);
+    // Appends one call's frame, given as parts, for channel; the frame settles a reservation of
+    // `cost` bytes in `window` when one is given (see CSendWindow).
+    void Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count,
+                const std::shared_ptr<CSendWindow>& window = nullptr, size_t cost = 0);
 
 private:
     struct CPending {
         std::shared_ptr<CClientChannel> channel;
         std::vector<uint8_t> bytes;
-        // Per frame: the offset just past it in bytes, and its call index.
-        std::vector<std::pair<size_t, size_t>> frames;
+        std::vector<CFrameMark> frames;
     };
 
     void Flush(CPending& pending);

@@ -119,3 +119,10 @@ RPC_STATUS RpcBindingInqPeerCredentials(RPC_BINDING_HANDLE callBinding, uint32_t
     if (gid) *gid = callBinding->peerGid;
     return RPC_S_OK;
 }
+
+RPC_STATUS RpcBindingSetSendWindow(RPC_BINDING_HANDLE binding, std::shared_ptr<CSendWindow> window) {
+    if (binding == nullptr) return RPC_S_INVALID_BINDING;
+    if (!binding->channel) return RPC_S_WRONG_KIND_OF_BINDING;
+    binding->window = std::move(window);
+    return RPC_S_OK;
+}

@@ -5,6 +5,7 @@
 
 #include "platform/rpc/channel.h"
 #include "platform/rpc/rpc.h"
+#include "platform/rpc/send_window.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@
 struct CRpcBinding {
     std::string endpoint;
     std::shared_ptr<CClientChannel> channel;  // null for a call binding
+    std::shared_ptr<CSendWindow> window;      // the sender's flow control, or null
     uint32_t peerPid = 0;                     // call bindings only (SO_PEERCRED)
     uint32_t peerUid = 0;
     uint32_t peerGid = 0;

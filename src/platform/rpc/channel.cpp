@@ -1,19 +1,22 @@
 #include "platform/rpc/channel.h"
 
+#include "platform/rpc/flusher.h"
 #include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <unordered_map>
 
 namespace {
 
-// A write (or a connect to a full backlog) that makes no progress for this long fails, so that a
-// stopped server cannot block the sending thread forever.
-constexpr time_t kSendTimeoutSeconds = 5;
+// A connect to a full listen backlog that makes no progress for this long fails.
+constexpr time_t kConnectTimeoutSeconds = 5;
+// Backlog chunks written by one system call at most.
+constexpr int kFlushParts = 64;
 
 struct CChannelTable {
     std::mutex mutex;
@@ -24,6 +27,33 @@ struct CChannelTable {
 CChannelTable& Table() {
     static CChannelTable* table = new CChannelTable;
     return *table;
+}
+
+// One write that never waits: bytes taken (0 when the socket is full), or -1 with errno.
+ssize_t SendNow(int fd, iovec* parts, int count) {
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    for (;;) {
+        const ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) return sent;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+// Settles the windows of frames [from, to): their frames went out, or their failure is reported
+// by the caller.
+void ReleaseFrames(std::vector<CFrameMark>& frames, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+        if (frames[i].window) frames[i].window->Release(frames[i].cost);
+    }
+}
+
+void LoseFrames(std::vector<CFrameMark>& frames, RPC_STATUS status) {
+    for (CFrameMark& frame : frames) {
+        if (frame.window) frame.window->Lose(frame.cost, status);
+    }
 }
 
 }  // namespace
@@ -40,6 +70,7 @@ std::shared_ptr<CClientChannel> CClientChannel::ForEndpoint(const std::string& e
     return channel;
 }
 
+// A channel with a backlog is held by the flusher, so none is left here.
 CClientChannel::~CClientChannel() {
     CloseDescriptor(fd_);
     CChannelTable& table = Table();
@@ -54,7 +85,7 @@ RPC_STATUS CClientChannel::ConnectLocked() {
     if (!address.Set(kEndpointPrefix, endpoint_)) return RPC_S_INVALID_ENDPOINT_FORMAT;
     const int fd = UnixStreamSocket(false);
     if (fd < 0) return RPC_S_CALL_FAILED_DNE;
-    const timeval timeout{kSendTimeoutSeconds, 0};
+    const timeval timeout{kConnectTimeoutSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int result;
     do {
@@ -74,33 +105,113 @@ void CClientChannel::DisconnectLocked() {
     fd_ = -1;
 }
 
-RPC_STATUS CClientChannel::Write(iovec* iov, int count, size_t* written) {
+RPC_STATUS CClientChannel::Submit(std::vector<uint8_t>& bytes, std::vector<CFrameMark>& frames, size_t* firstFailed) {
     std::lock_guard<std::mutex> lock(mutex_);
-    *written = 0;
+    *firstFailed = frames.size();
+    if (!backlog_.empty()) {
+        BacklogLocked(bytes, 0, frames, 0);
+        return RPC_S_OK;
+    }
     bool fresh = false;
+    RPC_STATUS status = RPC_S_OK;
     if (fd_ < 0) {
-        if (RPC_STATUS status = ConnectLocked()) return status;
+        status = ConnectLocked();
         fresh = true;
     }
-    while (count > 0) {
-        msghdr message{};
-        message.msg_iov = iov;
-        message.msg_iovlen = static_cast<size_t>(count);
-        const ssize_t sent = sendmsg(fd_, &message, MSG_NOSIGNAL);
-        if (sent >= 0) {
-            *written += static_cast<size_t>(sent);
-            IovecAdvance(&iov, &count, static_cast<size_t>(sent));
-            continue;
+    size_t written = 0;
+    while (status == RPC_S_OK && written < bytes.size()) {
+        iovec part{bytes.data() + written, bytes.size() - written};
+        const ssize_t sent = SendNow(fd_, &part, 1);
+        if (sent > 0) {
+            written += static_cast<size_t>(sent);
+        } else if (sent == 0) {
+            break;
+        } else {
+            const int error = errno;
+            DisconnectLocked();
+            if (written == 0 && !fresh && (error == EPIPE || error == ECONNRESET)) {
+                status = ConnectLocked();
+                fresh = true;
+            } else {
+                status = RpcStatusFromSendErrno(error);
+            }
         }
-        const int error = errno;
-        if (error == EINTR) continue;
-        DisconnectLocked();
-        if (*written == 0 && !fresh && (error == EPIPE || error == ECONNRESET)) {
-            if (RPC_STATUS status = ConnectLocked()) return status;
-            fresh = true;
-            continue;
-        }
-        return RpcStatusFromSendErrno(error);
     }
+    size_t done = 0;
+    while (done < frames.size() && frames[done].end <= written) ++done;
+    if (status != RPC_S_OK) {
+        ReleaseFrames(frames, 0, frames.size());
+        *firstFailed = done;
+        return status;
+    }
+    ReleaseFrames(frames, 0, done);
+    if (written < bytes.size()) BacklogLocked(bytes, written, frames, done);
     return RPC_S_OK;
+}
+
+void CClientChannel::BacklogLocked(std::vector<uint8_t>& bytes, size_t head, std::vector<CFrameMark>& frames,
+                                   size_t nextFrame) {
+    const bool first = backlog_.empty();
+    backlog_.push_back(CChunk{std::move(bytes), head, std::move(frames), nextFrame});
+    if (first) CFlusher::Instance().Watch(shared_from_this(), fd_);
+}
+
+std::vector<CFrameMark> CClientChannel::ClearBacklogLocked() {
+    std::vector<CFrameMark> lost;
+    for (CChunk& chunk : backlog_) {
+        for (size_t i = chunk.nextFrame; i < chunk.frames.size(); ++i) lost.push_back(std::move(chunk.frames[i]));
+    }
+    backlog_.clear();
+    CFlusher::Instance().Unwatch(fd_);
+    DisconnectLocked();
+    return lost;
+}
+
+void CClientChannel::FlushBacklog() {
+    std::vector<CFrameMark> lost;
+    RPC_STATUS status = RPC_S_OK;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (!backlog_.empty()) {
+            iovec parts[kFlushParts];
+            int count = 0;
+            for (auto it = backlog_.begin(); it != backlog_.end() && count < kFlushParts; ++it, ++count) {
+                parts[count] = iovec{it->bytes.data() + it->head, it->bytes.size() - it->head};
+            }
+            ssize_t sent = SendNow(fd_, parts, count);
+            if (sent < 0) {
+                status = RpcStatusFromSendErrno(errno);
+                lost = ClearBacklogLocked();
+                break;
+            }
+            if (sent == 0) {
+                CFlusher::Instance().Rearm(fd_);
+                return;
+            }
+            while (sent > 0) {
+                CChunk& chunk = backlog_.front();
+                const size_t take = std::min(static_cast<size_t>(sent), chunk.bytes.size() - chunk.head);
+                chunk.head += take;
+                sent -= static_cast<ssize_t>(take);
+                const size_t from = chunk.nextFrame;
+                while (chunk.nextFrame < chunk.frames.size() && chunk.frames[chunk.nextFrame].end <= chunk.head) {
+                    ++chunk.nextFrame;
+                }
+                ReleaseFrames(chunk.frames, from, chunk.nextFrame);
+                if (chunk.head == chunk.bytes.size()) backlog_.pop_front();
+            }
+        }
+        if (backlog_.empty() && lost.empty()) CFlusher::Instance().Unwatch(fd_);
+    }
+    LoseFrames(lost, status);
+}
+
+void CClientChannel::AbandonBacklog() {
+    std::vector<CFrameMark> lost;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (backlog_.empty()) return;
+        lost = ClearBacklogLocked();
+    }
+    LoseFrames(lost, RPC_S_CALL_FAILED_DNE);
 }

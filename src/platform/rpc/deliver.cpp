@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -39,14 +40,19 @@ void Deliver(RPC_BINDING_HANDLE binding, const char* service, uint32_t flags, ui
                       {const_cast<char*>(service), serviceLength},
                       {const_cast<uint8_t*>(data), length}};
 
-    if (CRpcBatch* batch = CRpcBatch::Current()) {
-        try {
-            batch->Gather(binding->channel, parts, 3);
-        } catch (const std::bad_alloc&) {
-            throw CRpcException(RPC_S_OUT_OF_MEMORY);
+    // Outside a batch the call is a batch of its own, which leaves the binding's window alone.
+    CRpcBatch* batch = CRpcBatch::Current();
+    std::optional<CRpcBatch> own;
+    try {
+        if (batch != nullptr) {
+            batch->Gather(binding->channel, parts, 3, binding->window, length);
+            return;
         }
-        return;
+        own.emplace();
+        own->Gather(binding->channel, parts, 3);
+    } catch (const std::bad_alloc&) {
+        throw CRpcException(RPC_S_OUT_OF_MEMORY);
     }
-    size_t written = 0;
-    if (RPC_STATUS status = binding->channel->Write(parts, 3, &written)) throw CRpcException(status);
+    const std::vector<CRpcCallFailure> failures = own->End();
+    if (!failures.empty()) throw CRpcException(failures.front().status);
 }

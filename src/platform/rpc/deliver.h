@@ -10,8 +10,9 @@
 extern const RPC_IF_HANDLE Deliver_v1_0_c_ifspec;
 extern const RPC_IF_HANDLE Deliver_v1_0_s_ifspec;
 
-// Client stub. Returns once the call's frame is in the endpoint's socket (or, inside an open
-// CRpcBatch, once it is gathered). Transport failures raise CRpcException with the status:
+// Client stub. Returns once the call's frame is in the endpoint's socket or its backlog (or,
+// inside an open CRpcBatch, once it is gathered; the frame then settles the binding's send
+// window, see CSendWindow). Transport failures raise CRpcException with the status:
 // RPC_S_INVALID_BINDING / RPC_S_WRONG_KIND_OF_BINDING for a null or call binding,
 // RPC_X_NULL_REF_POINTER for a null service or null data with a non-zero length,
 // RPC_S_STRING_TOO_LONG for a service longer than 65535 bytes, RPC_S_OUT_OF_MEMORY, and the

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 typedef long RPC_STATUS;
 typedef char* RPC_CSTR;
@@ -136,6 +137,15 @@ RPC_STATUS RpcBindingFree(RPC_BINDING_HANDLE* binding);
 // Nothing already read is dropped: the frames after the pausing call run on resume, in order.
 void RpcServerPauseIntake();
 void RpcServerResumeIntake();
+
+// Linux extras for the client side. A binding may carry its sender's send window (see
+// CSendWindow): frames of batched calls on it settle the window's reservations. RpcClientDrain
+// waits up to `milliseconds` for every frame kept back by a receiver that did not read to be
+// written, then gives up the rest (each frame is lost and reported through its window) and ends
+// the thread that writes them; true when nothing was left.
+class CSendWindow;
+RPC_STATUS RpcBindingSetSendWindow(RPC_BINDING_HANDLE binding, std::shared_ptr<CSendWindow> window);
+bool RpcClientDrain(uint32_t milliseconds);
 
 // Linux extra: the credentials (SO_PEERCRED) of the process behind a call binding, as handed to
 // a manager routine. Any out pointer may be null.
