@@ -78,7 +78,6 @@ public:
         return taken;
     }
 
-    long Received() const { return received_; }
     Clock::time_point Last() const { return last_; }
 
     // " received=N foreign=N us=N" (first to last message), then "rID= dID= oID=" per sender.
@@ -150,8 +149,6 @@ int Receiver(const std::vector<std::string>& args) {
             if (*command == "drain" && hold) {
                 hold = false;
                 Say("drained taken=%ld", tallies.TakeAll(service));
-            } else if (*command == "status") {
-                Say("status received=%ld traces=%ld", tallies.Received(), TraceLines());
             } else if (*command == "finish") {
                 finishing = true;
                 quietSince = Clock::now();

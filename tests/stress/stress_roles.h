@@ -14,8 +14,8 @@ inline constexpr int kGoWaitMs = 30000;
 
 // receiver NAME [hold] [traced]: opens sink NAME with the stress service and takes numbered
 // calls, tallying them per sender. Prints "ready". Commands: "drain" (ends a hold: prints
-// "drained taken=N" after its first pass), "status", "finish" (reports once nothing has
-// arrived for a while, then ends).
+// "drained taken=N" after its first pass), "finish" (reports once nothing has arrived for a
+// while, then ends).
 int Receiver(const std::vector<std::string>& args);
 // sender NAME ID COUNT: calls COUNT numbered calls, a refused one again after a short sleep.
 int Sender(const std::vector<std::string>& args);
