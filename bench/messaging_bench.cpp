@@ -9,12 +9,18 @@
 //     what the receiver reports taken.
 //   - Query -> reply round trip, p50 and p99: MbServiceQueryCookie, the other side takes the
 //     query and answers with MbServiceReply, the reply is taken by the querying side.
+//   - Fan-in: 8 sender processes call (as above, a refused call offered again) into one service
+//     of this process, which takes as fast as it can; msg/s from the first take to the last,
+//     and how many of the calls arrived.
+//   - Burst: one sender process calls while this process takes nothing for 3 s, then drains;
+//     the drain rate and how many arrived.
 //   - Raw SOCK_SEQPACKET ping-pong and, when libzmq is present, ZeroMQ ipc PUSH/PULL 64 B and
 //     REQ/REP 64 B, with the ratios mbus/peer.
 //
 // The receiving side is this program run again ("--serve <mode> ..."); it reports through a
 // pipe: one byte when it is ready, one when it has seen the last message. Throughput figures
 // are the best of three runs; the clock runs from the receiver being ready until it reports.
+// The fan-in and burst senders are this program too ("--serve caller ..."), run once each.
 #include <mbus/mbus.h>
 #include <mbus/win32.h>
 
@@ -38,6 +44,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,6 +66,12 @@ constexpr long kCallCredit = 4096;
 int gRuns = 3;
 long gSendMessages = 300000;
 long gCallMessages = 200000;
+long gFanInCalls = 100000;
+long gBurstCalls = 300000;
+constexpr int kFanInSenders = 8;
+constexpr long kBurstHoldMs = 3000;
+// Fan-in and burst end once every call arrived, or when none came for this long.
+constexpr DWORD kQuietMs = 1000;
 int gWarmUpTrips = 1000;
 int gTrips = 20000;
 const char kService[] = "bench";
@@ -384,6 +397,59 @@ double CallRate() {
     });
 }
 
+// The sending side of fan-in and burst: `count` calls into the service kService of sink `name`.
+int ServeCaller(int reportFd, const char* name, long count) {
+    if (!MbLibraryInit()) return 1;
+    CLink link(name);
+    MbItem procedure = MbAtomNewString("set");
+    MbItem argument = MbBuild("{s:i,s:r,s:s}", "zone", 2, "celsius", 21.5, "mode", "heat");
+    if (link.Service() == nullptr || procedure == nullptr || argument == nullptr) return 1;
+    Report(reportFd, kReady);
+    bool ok = true;
+    const auto call = [&] { return MbServiceCall(link.Service(), 0, procedure, argument); };
+    for (long i = 0; i < count && ok; ++i) ok = Posted(call);
+    if (ok) Report(reportFd, kDone);
+    pause();
+    return 0;
+}
+
+struct CArrival {
+    long taken = 0;
+    double rate = 0;  // from the first take to the last
+};
+
+// Starts `senders` callers into this process's sink, `count` calls each, takes nothing for
+// holdMs, then takes until every call arrived or none came for kQuietMs.
+CArrival TakeCalls(const std::string& sink, MbSinkService service, HANDLE event, int senders, long count, long holdMs) {
+    std::vector<std::unique_ptr<CPeerProcess>> callers;
+    for (int i = 0; i < senders; ++i) {
+        callers.push_back(std::make_unique<CPeerProcess>("caller", sink, count));
+        if (!callers.back()->Ready()) return {};
+    }
+    usleep(static_cast<useconds_t>(holdMs * 1000));
+    CArrival arrival;
+    Clock::time_point first, last;
+    while (arrival.taken < senders * count && WaitForSingleObject(event, kQuietMs) == WAIT_OBJECT_0) {
+        MbItem message = nullptr;
+        while (MbSinkServiceTake(service, &message) != MbNothingReceived) {
+            if (arrival.taken++ == 0) first = Clock::now();
+            if (message != nullptr) MbHandleRelease(message);
+            message = nullptr;
+        }
+        last = Clock::now();
+    }
+    if (arrival.taken > 1) arrival.rate = static_cast<double>(arrival.taken) / Seconds(last - first);
+    return arrival;
+}
+
+CArrival FanIn(const std::string& sink, MbSinkService service, HANDLE event) {
+    return TakeCalls(sink, service, event, kFanInSenders, gFanInCalls, 0);
+}
+
+CArrival Burst(const std::string& sink, MbSinkService service, HANDLE event) {
+    return TakeCalls(sink, service, event, 1, gBurstCalls, kBurstHoldMs);
+}
+
 // The querying side holds the process sink (opened once, for the replies).
 CLatency QueryLatency(MbSinkService replies, HANDLE replyEvent) {
     const std::string name = NextSinkName();
@@ -522,6 +588,10 @@ void PrintRate(const char* what, double rate) {
     std::printf("  %-62s %10.0f msg/s\n", what, rate);
 }
 
+void PrintArrival(const char* what, const CArrival& arrival, long sent) {
+    std::printf("  %-62s %10.0f msg/s   %ld of %ld arrived\n", what, arrival.rate, arrival.taken, sent);
+}
+
 void PrintLatency(const char* what, const CLatency& latency) {
     std::printf("  %-62s p50 %7.1f us   p99 %7.1f us\n", what, latency.p50, latency.p99);
 }
@@ -532,18 +602,22 @@ void PrintRatio(const char* what, double mine, double peer, const char* target =
     std::printf("\n");
 }
 
-// part: null for every figure, else "send", "call", "query" or "peers" alone.
+// part: null for every figure, else "send", "call", "fan-in", "burst", "query" or "peers" alone.
 bool Wanted(const char* part, const char* name) {
     return part == nullptr || std::strcmp(part, name) == 0;
 }
 
 int RunAll(const char* part) {
     if (!MbLibraryInit()) return 1;
-    // The querying side's sink: replies come back to its service "replies".
+    // The querying side's sink: replies come back to its service "replies"; fan-in and burst
+    // calls to its service kService.
     HANDLE replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    MbSink sink = MbSinkOpen(NextSinkName().c_str(), nullptr);
+    HANDLE callEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const std::string sinkName = NextSinkName();
+    MbSink sink = MbSinkOpen(sinkName.c_str(), nullptr);
     MbSinkService replies = sink != nullptr ? MbSinkServiceOpen(sink, "replies", replyEvent) : nullptr;
-    if (replies == nullptr) return 1;
+    MbSinkService incoming = sink != nullptr ? MbSinkServiceOpen(sink, kService, callEvent) : nullptr;
+    if (replies == nullptr || incoming == nullptr) return 1;
 
     std::printf("two processes, 64 B payloads; rates best of %d runs, latencies over %d round trips\n", gRuns, gTrips);
     std::printf("mbus\n");
@@ -558,6 +632,15 @@ int RunAll(const char* part) {
     if (Wanted(part, "call")) {
         calls = Best(CallRate);
         PrintRate("MbServiceCall, map of 3 entries, each taken (MbSinkServiceTake)", calls);
+    }
+    if (Wanted(part, "fan-in")) {
+        const std::string what = "MbServiceCall fan-in, " + std::to_string(kFanInSenders) + " sender processes";
+        PrintArrival(what.c_str(), FanIn(sinkName, incoming, callEvent), kFanInSenders * gFanInCalls);
+    }
+    if (Wanted(part, "burst")) {
+        const std::string what = "MbServiceCall burst, drained after the receiver held it " +
+                                 std::to_string(kBurstHoldMs / 1000) + " s";
+        PrintArrival(what.c_str(), Burst(sinkName, incoming, callEvent), gBurstCalls);
     }
     if (Wanted(part, "query")) {
         query = QueryLatency(replies, replyEvent);
@@ -595,9 +678,11 @@ int RunAll(const char* part) {
 #else
     std::printf("(ZeroMQ not built: libzmq missing, its figures and the targets are skipped)\n");
 #endif
+    MbSinkServiceClose(incoming);
     MbSinkServiceClose(replies);
     MbSinkClose(sink);
     MbLibraryTerm();
+    CloseHandle(callEvent);
     CloseHandle(replyEvent);
     return status;
 }
@@ -609,6 +694,7 @@ int Serve(int argc, char** argv) {
     const char* name = argv[4];
     const long count = std::atol(argv[5]);
     if (mode == "seqpacket") return ServeSeqpacketEcho(reportFd, std::atoi(argv[6]));
+    if (mode == "caller") return ServeCaller(reportFd, name, count);
 #ifdef MBUS_HAVE_ZMQ
     if (mode.rfind("zmq-", 0) == 0) return ServeZmq(mode, reportFd, name, count);
 #endif
@@ -624,6 +710,8 @@ int main(int argc, char** argv) {
         gRuns = 1;
         gSendMessages /= divisor;
         gCallMessages /= divisor;
+        gFanInCalls /= divisor;
+        gBurstCalls /= divisor;
         gWarmUpTrips = static_cast<int>(gWarmUpTrips / divisor);
         gTrips = std::max(1, static_cast<int>(gTrips / divisor));
     }
