@@ -100,9 +100,9 @@ bool CFlusher::Drain(uint32_t milliseconds) {
             ending = std::move(thread_);
         }
     }
-    if (ending.joinable()) ending.join();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    if (ending.joinable()) {
+        ending.join();
+        // The stop signal is taken back for the thread a later watch starts.
         uint64_t count;
         [[maybe_unused]] ssize_t ignored = read(wake_, &count, sizeof count);
     }
