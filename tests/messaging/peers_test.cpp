@@ -1,5 +1,6 @@
 // Messaging between this process and a peer process started for the test.
 #include "support/child_process.h"
+#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
 
 namespace {
@@ -14,12 +15,14 @@ bool Listed(const std::string& sinkName, pid_t pid) {
 
 class MessagingPeers : public SinkTest {
 protected:
-    // Starts a receiver peer and waits until its sink is listed.
+    // Starts a receiver peer and waits until it takes messages. Its sink is listed earlier, before
+    // the peer replaced the default service: what arrived until then would be lost.
     void StartReceiver() {
         peerName = UniqueName("mp");
         receiver = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName});
         ASSERT_NE(receiver->Pid(), 0);
-        ASSERT_TRUE(Eventually([&] { return Listed(peerName, receiver->Pid()); }));
+        ASSERT_EQ(CLineReader(receiver->Output()).Next(), "ready");
+        ASSERT_TRUE(Listed(peerName, receiver->Pid()));
     }
     // Asks the receiver to link back to our sink, or to quit.
     void AskToConnectBack(MbService proxy) {
