@@ -265,7 +265,7 @@ TEST_F(Loopback, ALinkClosedTwiceIsWithdrawnOnceAfterItsQueue) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
     for (int close = 1; close <= 2; ++close) {
         EXPECT_EQ(MbSourceClose(link), 1) << close;
-        EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), linked) << close;
+        EXPECT_EQ(PeerFlagsElsewhere(name), linked) << close;
         EXPECT_EQ(object->PendingRequests(), 3u) << "no disconnection notice queued by close " << close;
     }
     ASSERT_EQ(MbHandleUnlock(link), MbResultOk);

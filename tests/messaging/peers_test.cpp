@@ -127,7 +127,7 @@ TEST_F(MessagingPeers, AClosedLinkKeepsLocalUntilItsQueuedRequestsRan) {
     ASSERT_EQ(MbHandleLock(link), MbResultOk);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
     EXPECT_EQ(MbSourceClose(link), 1);
-    EXPECT_EQ(MbSinkGetPeerFlags(sink, peerName.c_str()), static_cast<uint32_t>(MbPeerLocal));
+    EXPECT_EQ(PeerFlagsElsewhere(peerName), static_cast<uint32_t>(MbPeerLocal));
     EXPECT_EQ(object->PendingRequests(), 3u);
     ASSERT_EQ(MbHandleUnlock(link), MbResultOk);
     EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, peerName.c_str()) == 0; }));
