@@ -43,8 +43,8 @@ void Answer(MbItem query) {
     MbSourceClose(back);
 }
 
-// Opens the link back to the named sink and says how that went: a trace of the linked sink
-// tells only of a notice that arrived.
+// Opens the link back to the named sink and says how that went: the linked sink's trace shows
+// only a notice that arrived, not a link that was never tried.
 MbSource LinkBack(MbSink sink, const std::string& name) {
     MbSource link = MbSinkOpenSource(sink, name.c_str());
     std::fprintf(stderr, "peer: link back to %s %s\n", name.c_str(), link != nullptr ? "opened" : "FAILED");
@@ -55,8 +55,8 @@ int Receiver(const char* name) {
     MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     MbSink sink = MbSinkOpen(name, event);
     if (sink == nullptr) return 2;
-    // Replacing the default service drops what the registered one received: a test sends nothing
-    // before this line, although the sink is listed since MbSinkOpen.
+    // Replacing the default service drops what the registered one received. The sink is listed
+    // from MbSinkOpen on, so the tests wait for "ready" before they send.
     MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
     std::printf("ready\n");
     std::fflush(stdout);
