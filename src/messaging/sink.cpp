@@ -355,10 +355,12 @@ bool CSink::SendConnectionNotice(bool connect, CSource* source) {
     return posted;
 }
 
+// The notices of links are queued under the lock, together with the change of the peer's
+// record: the peer hears of this sink's links to it in the order in which the record changed.
 bool CSink::ConnectSource(CSource* source, const char* endpointName) {
     if (source == nullptr || endpointName == nullptr) return false;
-    const bool ok = SendConnectionNotice(true, source);
     ScopedLock hold(*this);
+    const bool ok = SendConnectionNotice(true, source);
     CSinkPeer* peer = FindPeer(endpointName);
     if (!ok) {
         if (peer != nullptr) peer->SetSource(nullptr);
@@ -374,9 +376,15 @@ bool CSink::ConnectSource(CSource* source, const char* endpointName) {
     return false;
 }
 
+// Only the linked source withdraws the link. A source that a newer link to the same peer has
+// replaced (a second source opened to it, or one opened while this one's close waited for
+// pending requests) leaves the record alone and sends nothing: its notice would reach the peer
+// after the newer link's and undo it.
 void CSink::DisconnectSource(CSource* source, const char* endpointName) {
-    if (source == nullptr || endpointName == nullptr || FindPeer(endpointName) == nullptr) return;
-    SendConnectionNotice(false, source);
+    if (source == nullptr || endpointName == nullptr) return;
     ScopedLock hold(*this);
-    if (CSinkPeer* peer = FindPeer(endpointName)) peer->SetSource(nullptr);
+    CSinkPeer* peer = FindPeer(endpointName);
+    if (peer == nullptr || !peer->Links(source)) return;
+    SendConnectionNotice(false, source);
+    peer->SetSource(nullptr);
 }

@@ -65,7 +65,11 @@ public:
 
     // A source owned by this sink, bound to the named sink and announced to it; null on failure.
     CSource* OpenSource(const char* sinkName, uint32_t options);
+    // Queues the connection notice through `source` and links it to the peer's record, made when
+    // missing.
     bool ConnectSource(CSource* source, const char* endpointName);
+    // Queues the disconnection notice through `source` and unlinks it, when it is the source the
+    // peer's record links; does nothing otherwise.
     void DisconnectSource(CSource* source, const char* endpointName);
     bool SendConnectionNotice(bool connect, CSource* source);
 

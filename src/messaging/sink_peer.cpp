@@ -51,6 +51,11 @@ void CSinkPeer::SetSource(CSource* newSource) {
     }
 }
 
+bool CSinkPeer::Links(CSource* candidate) {
+    ScopedLock hold(*this);
+    return candidate != nullptr && source == candidate;
+}
+
 bool CSinkPeer::Test() {
     ScopedLock hold(*this);
     CSource* linked = CheckedAddRef(source) ? source : nullptr;

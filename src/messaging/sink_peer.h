@@ -27,6 +27,8 @@ public:
     void SetPid(uint32_t processId);
     // Links `source` (or none); Local follows whether a source is linked.
     void SetSource(CSource* source);
+    // Whether `source` is the linked source.
+    bool Links(CSource* source);
     // Posts a test through the linked source; Failed becomes the negation of the result.
     bool Test();
 

@@ -122,9 +122,11 @@ bool CSource::Open() {
     return ok;
 }
 
-// The disconnection notice is queued at once, behind what this source sent before and ahead
-// of what any later link sends, so peers see links come and go in order. Only the binding
-// waits: it goes when the notice and every other pending request have been delivered.
+// While requests are pending, a close only sets `closing`: the link stays while they go out
+// over it, and the last of them calls OnRequestsDone, which closes again. With nothing pending
+// the owner withdraws the link (it queues the disconnection notice and clears the peer's
+// Local), and the binding goes once that notice has been delivered too. The pending count is
+// read once per step: a request that ends after the read finds `closing` set.
 void CSource::Close() {
     Lock();
     if (!binding) {
@@ -136,7 +138,8 @@ void CSource::Close() {
         Unlock();
         return;
     }
-    if (!noticeQueued) {
+    bool pending = PendingRequests() > 0;
+    if (!pending && !noticeQueued) {
         if (CSink* sink = ShareOwner(owner)) {
             noticeQueued = true;
             const std::string endpoint = EndpointName();
@@ -144,9 +147,10 @@ void CSource::Close() {
             sink->DisconnectSource(this, endpoint.c_str());
             CheckedRelease(sink);
             Lock();
+            pending = PendingRequests() > 0;
         }
     }
-    if (PendingRequests() > 0) {
+    if (pending) {
         closing = true;
         Unlock();
         return;

@@ -9,8 +9,8 @@
 
 #include "messaging/sink.h"
 #include "messaging/source.h"
-#include "platform/rpc/socket.h"
 #include "messaging/trace_line.h"
+#include "platform/rpc/socket.h"
 #include "requests/request_handler.h"
 #include "requests/request_threads.h"
 
@@ -49,6 +49,16 @@ protected:
     }
     static int Call(MbService to, int32_t value) { return MbServiceCall(to, 0, Held(MbAtomNewInt(value)), nullptr); }
     CSink* Object() { return static_cast<CSink*>(static_cast<CRefCount*>(sink)); }
+    // The labels of the trace lines that contain one of the needles, in trace order.
+    static std::vector<std::string> TraceOrder(std::initializer_list<std::pair<std::string, const char*>> labels) {
+        std::vector<std::string> order;
+        for (const TraceRecord& record : trace_capture::Records()) {
+            for (const auto& [needle, label] : labels) {
+                if (record.text.find(needle) != std::string::npos) order.push_back(label);
+            }
+        }
+        return order;
+    }
     std::string State() {
         MbItem state = nullptr;
         EXPECT_EQ(MbSinkServiceGetState(service, &state), MbResultOk);
@@ -286,13 +296,34 @@ TEST_F(Loopback, ClosingALinkDeliversItsQueueThenTheDisconnection) {
     EXPECT_EQ(MbSourceClose(link), 1);
     const std::string disconnected = "._default.Update: {\"" + name + "\":False}.";
     ASSERT_TRUE(TraceArrives(disconnected));
-    std::vector<std::string> order;
-    for (const TraceRecord& record : trace_capture::Records()) {
-        if (record.text.find(".Call: \"queued\"") != std::string::npos) order.push_back("call");
-        if (record.text.find(disconnected) != std::string::npos) order.push_back("disconnected");
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"call", "call", "call", "disconnected"}));
+    EXPECT_EQ(TraceOrder({{".Call: \"queued\"", "call"}, {disconnected, "disconnected"}}),
+              (std::vector<std::string>{"call", "call", "call", "disconnected"}));
     EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), 0u) << "no link is left either way";
+}
+
+// The source request thread takes the source's lock before it sends: while the test holds it,
+// the queued tests wait, and a close, however often repeated, only marks the link. It is
+// withdrawn once, after the tests went out over it.
+TEST_F(Loopback, ALinkClosedTwiceIsWithdrawnOnceAfterItsQueue) {
+    MbSource link = MbSinkOpenSource(sink, name.c_str());
+    ASSERT_NE(link, nullptr);
+    CSource* object = static_cast<CSource*>(static_cast<CRefCount*>(link));
+    const uint32_t linked = MbPeerLocal | MbPeerRemote;
+    ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == linked && object->PendingRequests() == 0; }));
+    ASSERT_EQ(MbHandleAddRef(link), MbResultOk);  // one reference for each close
+    ASSERT_EQ(MbHandleLock(link), MbResultOk);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
+    for (int close = 1; close <= 2; ++close) {
+        EXPECT_EQ(MbSourceClose(link), 1) << close;
+        EXPECT_EQ(PeerFlagsElsewhere(name), linked) << close;
+        EXPECT_EQ(object->PendingRequests(), 3u) << "no disconnection notice queued by close " << close;
+    }
+    ASSERT_EQ(MbHandleUnlock(link), MbResultOk);
+    const std::string disconnected = name + ": '" + name + "' disconnected (PID=";
+    ASSERT_TRUE(TraceArrives(disconnected));
+    EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == 0; }));
+    EXPECT_EQ(TraceOrder({{name + ": was tested.", "test"}, {disconnected, "disconnected"}, {"closed connection", "closed"}}),
+              (std::vector<std::string>{"test", "test", "test", "disconnected"}));
 }
 
 TEST_F(Loopback, HandlesOfTheWrongKindOrClosedAreRefused) {

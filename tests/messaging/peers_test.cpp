@@ -1,5 +1,7 @@
 // Messaging between this process and a peer process started for the test.
+#include "messaging/source.h"
 #include "support/child_process.h"
+#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
 
 namespace {
@@ -14,12 +16,14 @@ bool Listed(const std::string& sinkName, pid_t pid) {
 
 class MessagingPeers : public SinkTest {
 protected:
-    // Starts a receiver peer and waits until its sink is listed.
+    // Starts a receiver peer and waits until it takes messages. Its sink is listed earlier, before
+    // the peer replaced the default service: what arrived until then would be lost.
     void StartReceiver() {
         peerName = UniqueName("mp");
         receiver = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName});
         ASSERT_NE(receiver->Pid(), 0);
-        ASSERT_TRUE(Eventually([&] { return Listed(peerName, receiver->Pid()); }));
+        ASSERT_EQ(CLineReader(receiver->Output()).Next(), "ready");
+        ASSERT_TRUE(Listed(peerName, receiver->Pid()));
     }
     // Asks the receiver to link back to our sink, or to quit.
     void AskToConnectBack(MbService proxy) {
@@ -110,4 +114,21 @@ TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     EXPECT_EQ(receiver->Wait(), 0);
     MbServiceClose(proxy);
     MbSourceClose(link);
+}
+
+// Holding the source's lock keeps the source request thread from sending: the link closed
+// meanwhile stays, with Local, until its queued tests were performed.
+TEST_F(MessagingPeers, AClosedLinkKeepsLocalUntilItsQueuedRequestsRan) {
+    StartReceiver();
+    MbSource link = nullptr;
+    ASSERT_EQ(MbSinkConnect(sink, peerName.c_str(), &link), 1);
+    CSource* object = static_cast<CSource*>(static_cast<CRefCount*>(link));
+    ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 0; })) << "the connection notice went out";
+    ASSERT_EQ(MbHandleLock(link), MbResultOk);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
+    EXPECT_EQ(MbSourceClose(link), 1);
+    EXPECT_EQ(PeerFlagsElsewhere(peerName), static_cast<uint32_t>(MbPeerLocal));
+    EXPECT_EQ(object->PendingRequests(), 3u);
+    ASSERT_EQ(MbHandleUnlock(link), MbResultOk);
+    EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, peerName.c_str()) == 0; }));
 }

@@ -1,5 +1,6 @@
 // The other process of the multi-process messaging tests. Uses only the public interface.
-//   messaging_peer receiver NAME   opens sink NAME; answers queries, and calls:
+//   messaging_peer receiver NAME   opens sink NAME and prints "ready" once its default service
+//                                  takes messages; answers queries, and calls:
 //                                  "connect" (arg: a sink name) opens a source back to it,
 //                                  "quit" ends the process. Ends by itself after 30 s.
 //   messaging_peer garbage NAME    posts undecodable payloads of every item kind to NAME.
@@ -42,11 +43,23 @@ void Answer(MbItem query) {
     MbSourceClose(back);
 }
 
+// Opens the link back to the named sink and says how that went: the linked sink's trace shows
+// only a notice that arrived, not a link that was never tried.
+MbSource LinkBack(MbSink sink, const std::string& name) {
+    MbSource link = MbSinkOpenSource(sink, name.c_str());
+    std::fprintf(stderr, "peer: link back to %s %s\n", name.c_str(), link != nullptr ? "opened" : "FAILED");
+    return link;
+}
+
 int Receiver(const char* name) {
     MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     MbSink sink = MbSinkOpen(name, event);
     if (sink == nullptr) return 2;
+    // Replacing the default service drops what the registered one received. The sink is listed
+    // from MbSinkOpen on, so the tests wait for "ready" before they send.
     MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
+    std::printf("ready\n");
+    std::fflush(stdout);
     MbSource back = nullptr;
     bool running = true;
     for (int waited = 0; running && waited < 300;) {
@@ -58,7 +71,7 @@ int Receiver(const char* name) {
         }
         if (code == MbReceivedQuery) Answer(message);
         if (code == MbReceivedCall && StringOf(message, "proc") == "connect")
-            back = MbSinkOpenSource(sink, StringOf(message, "arg").c_str());
+            back = LinkBack(sink, StringOf(message, "arg"));
         if (code == MbReceivedCall && StringOf(message) == "quit") running = false;
         if (message != nullptr) MbHandleRelease(message);
     }
