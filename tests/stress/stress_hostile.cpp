@@ -18,6 +18,8 @@ namespace stress {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr char kEndpointPrefix[] = "mbus/ncalrpc/";
 constexpr uint32_t kFrameMagic = 0x3153424Du;
 constexpr uint32_t kFrameHeader = 20, kFrameLargest = kFrameHeader + 0xFFFFu + 0xFFFFu;
@@ -25,6 +27,8 @@ constexpr int kRandomConnections = 50;
 constexpr size_t kRandomBytes = 4096;
 constexpr int kGarbageFramesPerKind = 200;
 constexpr size_t kLongestGarbage = 300;
+constexpr int kLyingFramesPerItem = 2;  // per kind
+constexpr int kNestingDepth = 2000;
 constexpr int kBareConnections = 10000;
 constexpr unsigned kSeed = 20240611;
 
@@ -46,6 +50,27 @@ std::string Frame(uint16_t kind, std::string_view service, const std::string* da
     return Header(kFrameHeader + static_cast<uint32_t>(service.size()) + length, kind,
                   static_cast<uint16_t>(service.size()), length, data != nullptr) +
            std::string(service) + (data != nullptr ? *data : std::string());
+}
+
+// Stored items whose counts lie, behind a valid 16-byte stored-form header: "Kvb", 0, u16 header
+// size, u16 format version 1, u32 library version, 4 zero bytes. An item is 'A' and an atom (a
+// letter and its payload; a string 's' has a u16 length), 'L' and a u16 count of items, or 'M'
+// and a u16 count of atom keys each followed by an item.
+std::vector<std::string> LyingItems() {
+    const std::string header("Kvb\0\x10\0\x01\0\x52\0\0\0\0\0\0\0", 16);
+    std::string nested;
+    for (int i = 0; i < kNestingDepth; ++i) nested += "L\xFF\xFF";
+    std::vector<std::string> items;
+    for (const std::string_view body : {
+             "L\xFF\xFF"sv,                         // a list of 65,535, none present
+             "M\xFF\xFFs\x04\0procAi\x01\0\0\0"sv,  // a map of 65,535, one present
+             "M\x02\0LL\xFF\xFFL\xFF\xFF"sv,        // a map of 2 keyed by lists of 65,535
+             std::string_view(nested),              // lists in lists, 65,535 each
+             "As\xFF\xFF"sv,                        // a string of 65,535 bytes, none present
+         }) {
+        items.push_back(header + std::string(body));
+    }
+    return items;
 }
 
 class CHostile {
@@ -100,9 +125,11 @@ public:
         malformed_ = kRandomConnections + static_cast<long>(std::size(broken));
     }
 
-    // Per item kind, a connection of frames whose data is no stored item: random bytes, bytes
-    // that begin like one, empty data, no data; to the stress service and to another.
+    // Per item kind, a connection of frames whose data is no stored item (random bytes, bytes
+    // that begin like one, empty data, no data; to the stress service and to another), and one
+    // of lying stored items, which reach the item loader.
     void Frames() {
+        const std::vector<std::string> lying = LyingItems();
         for (uint16_t kind = MbKindAdvise; kind <= MbKindReply; ++kind) {
             std::string frames;
             for (int i = 0; i < kGarbageFramesPerKind; ++i) {
@@ -112,20 +139,29 @@ public:
                 frames += Frame(kind, i % 8 < 6 ? kService : "no-such-service", i % 4 == 3 ? nullptr : &data);
             }
             Connection(frames);
+            frames.clear();
+            for (int i = 0; i < kLyingFramesPerItem; ++i) {
+                for (const std::string& item : lying) frames += Frame(kind, kService, &item);
+            }
+            Connection(frames);
+            const long sent = kLyingFramesPerItem * static_cast<long>(lying.size());
             garbage_ += kGarbageFramesPerKind;
+            lying_ += sent;
+            // Only calls and replies are queued: at most these reach the receiver as messages.
+            if (kind == MbKindCall || kind == MbKindReply) queueable_ += sent;
         }
     }
 
     void Report() const {
-        Say("report frames=%ld malformed=%ld bare=%d bytes=%ld failed_connects=%ld", garbage_, malformed_,
-            kBareConnections, bytes_, failedConnects_);
+        Say("report frames=%ld lying=%ld queueable=%ld malformed=%ld bare=%d bytes=%ld failed_connects=%ld", garbage_,
+            lying_, queueable_, malformed_, kBareConnections, bytes_, failedConnects_);
     }
 
 private:
     std::mt19937 random_;
     sockaddr_un address_{};
     socklen_t addressLength_ = 0;
-    long garbage_ = 0, malformed_ = 0, bytes_ = 0, failedConnects_ = 0;
+    long garbage_ = 0, lying_ = 0, queueable_ = 0, malformed_ = 0, bytes_ = 0, failedConnects_ = 0;
 };
 
 }  // namespace

@@ -265,22 +265,26 @@ std::string KillReceiver(CScene& scene) {
                   std::max(0LL, Field(flow.received, "r1")));
 }
 
-// 6. Hostile bytes at the endpoint: the sink keeps serving and traces in proportion.
+// 6. Hostile bytes at the endpoint, and stored items whose counts lie: the sink keeps serving
+// and traces in proportion to the frames.
 std::string Hostile(CScene& scene) {
     const std::string name = SinkName("ho");
     if (!scene.Start({{"receiver", name, "traced"}}) || !scene.Start({{"hostile", name}})) return "not run";
     const std::string attack = scene[1].Await("report", kReportMs);
     scene.Start({SenderArgs(name, 0, kHostileCheckCalls)});
-    const CFlow flow = scene.Flow(scene[0], scene.Reports(2));
+    const long long lying = Field(attack, "lying"), queueable = Field(attack, "queueable");
+    const CFlow flow = scene.Flow(scene[0], scene.Reports(2), 0, queueable);
     scene.Expect(flow.sent == kHostileCheckCalls, "the normal calls afterwards are accepted");
-    const long long rejected = Field(attack, "frames") + Field(attack, "malformed");
+    const long long rejected = Field(attack, "frames") + Field(attack, "malformed") + lying;
     const long long bound = kTraceLinesPerFrame * (rejected + kHostileCheckCalls) + kTraceSlack;
     const long long traced = Field(flow.received, "traces");
     scene.Expect(!attack.empty(), "the hostile writer reports");
     scene.Expect(traced <= bound, "the receiver's trace output stays in proportion to the frames received");
-    return Format("%lld garbage frames, %lld malformed or cut connections, %lld bare connections, %lld bytes, %lld "
-                  "failed connects; receiver traced %lld lines (bound %lld); afterwards %s",
-                  Field(attack, "frames"), Field(attack, "malformed"), Field(attack, "bare"), Field(attack, "bytes"),
+    return Format("%lld garbage frames, %lld frames of lying stored items (%lld taken, at most %lld may be), %lld "
+                  "malformed or cut connections, %lld bare connections, %lld bytes, %lld failed connects; receiver "
+                  "traced %lld lines (bound %lld); afterwards %s",
+                  Field(attack, "frames"), lying, Field(flow.received, "foreign"), queueable,
+                  Field(attack, "malformed"), Field(attack, "bare"), Field(attack, "bytes"),
                   Field(attack, "failed_connects"), traced, bound, flow.Text().c_str());
 }
 
