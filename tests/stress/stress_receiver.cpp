@@ -1,50 +1,48 @@
-// The receiving role: one sink, one service, every numbered call tallied per sender.
+// receiver SINK [hold] [traced]: opens SINK with the stress service, prints "ready" and takes
+// the numbered calls {proc: Int seq, arg: {id: Int}}, tallying them per sender id; anything
+// else it takes is foreign. A hold takes nothing until "drain" (which prints "drained taken=N"
+// after its first pass). "finish" reports once nothing has arrived for a while, then ends.
 #include <mbus/mbus.h>
 #include <mbus/win32.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
-#include <vector>
 
-#include "stress/stress_common.h"
-#include "stress/stress_roles.h"
-#include "stress/stress_trace.h"
+#include "stress/stress.h"
 
 namespace stress {
 
 namespace {
 
-// "finish" reports once nothing has arrived for this long.
-constexpr long kQuietMs = 1500;
+constexpr long kQuietMs = 1500;  // "finish" waits this long without a message or a trace line
 constexpr int kPollMs = 50;
 
-bool IntAt(MbItem map, const char* key, int32_t* value) {
+// The Int under `key` of a map; -1 when there is none.
+int32_t IntAt(MbItem map, const char* key) {
     MbItem field = nullptr;
-    if (MbMapGetNamed(map, key, &field) != MbResultOk) return false;
-    const bool ok = MbAtomGetInt(field, value) == MbResultOk;
-    MbHandleRelease(field);
-    return ok;
+    int32_t value = -1;
+    if (MbMapGetNamed(map, key, &field) == MbResultOk && MbAtomGetInt(field, &value) != MbResultOk) value = -1;
+    if (field != nullptr) MbHandleRelease(field);
+    return value;
 }
 
-// A call {proc: Int seq, arg: {id: Int}}: its sender id and number.
-bool Numbered(MbItem message, int32_t* id, int32_t* seq) {
+// The sender id of a call {proc: Int seq, arg: {id: Int}} and its number; -1 for anything else.
+int32_t SenderOf(MbResult code, MbItem message, int32_t* seq) {
     MbItem argument = nullptr;
-    if (!IntAt(message, "proc", seq) || *seq < 0 || MbMapGetNamed(message, "arg", &argument) != MbResultOk) {
-        return false;
-    }
-    const bool ok = IntAt(argument, "id", id);
+    *seq = code == MbReceivedCall ? IntAt(message, "proc") : -1;
+    if (*seq < 0 || MbMapGetNamed(message, "arg", &argument) != MbResultOk) return -1;
+    const int32_t id = IntAt(argument, "id");
     MbHandleRelease(argument);
-    return ok;
+    return id;
 }
 
-// What arrived from one sender: each number counted once, a number seen before as a
-// duplicate, a new number below the highest so far as out of order.
+// One sender's calls: each number counted once, a number seen before as a duplicate, a new
+// number below the highest so far as out of order.
 struct CTally {
     std::vector<bool> seen;
-    long received = 0;
-    long duplicates = 0;
-    long disorder = 0;
+    long received = 0, duplicates = 0, disorder = 0;
     int32_t highest = -1;
 
     void Count(int32_t seq) {
@@ -56,7 +54,7 @@ struct CTally {
         }
         seen[at] = true;
         ++received;
-        if (seq < highest) ++disorder;
+        disorder += seq < highest;
         highest = std::max(highest, seq);
     }
 };
@@ -67,25 +65,25 @@ public:
     long TakeAll(MbSinkService service) {
         long taken = 0;
         MbItem message = nullptr;
-        MbResult code;
-        while ((code = MbSinkServiceTake(service, &message)) != MbNothingReceived) {
-            Count(code, message);
+        for (MbResult code; (code = MbSinkServiceTake(service, &message)) != MbNothingReceived; ++taken) {
+            if (received_ + foreign_ == 0) first_ = Clock::now();
+            int32_t seq = -1;
+            const int32_t id = SenderOf(code, message, &seq);
+            if (id >= 0) senders_[id].Count(seq);
+            ++(id >= 0 ? received_ : foreign_);
             if (message != nullptr) MbHandleRelease(message);
             message = nullptr;
-            ++taken;
         }
         if (taken > 0) last_ = Clock::now();
         return taken;
     }
-
     Clock::time_point Last() const { return last_; }
 
-    // " received=N foreign=N us=N" (first to last message), then "rID= dID= oID=" per sender.
+    // " received=N foreign=N us=N" (first to last message), then " rID=N dID=N oID=N" per sender.
     std::string Figures() const {
-        const auto span =
-            received_ > 0 ? std::chrono::duration_cast<std::chrono::microseconds>(last_ - first_).count() : 0;
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(last_ - first_).count();
         std::string text = " received=" + std::to_string(received_) + " foreign=" + std::to_string(foreign_) +
-                           " us=" + std::to_string(span);
+                           " us=" + std::to_string(received_ > 0 ? us : 0);
         for (const auto& [id, tally] : senders_) {
             const std::string n = std::to_string(id);
             text += " r" + n + "=" + std::to_string(tally.received) + " d" + n + "=" +
@@ -95,53 +93,37 @@ public:
     }
 
 private:
-    void Count(MbResult code, MbItem message) {
-        if (received_ == 0 && foreign_ == 0) first_ = Clock::now();
-        int32_t id = 0, seq = 0;
-        if (code != MbReceivedCall || !Numbered(message, &id, &seq)) {
-            ++foreign_;
-            return;
-        }
-        senders_[id].Count(seq);
-        ++received_;
-    }
-
     std::map<int32_t, CTally> senders_;
-    long received_ = 0;
-    long foreign_ = 0;
-    Clock::time_point first_{};
-    Clock::time_point last_ = Clock::now();
+    long received_ = 0, foreign_ = 0;
+    Clock::time_point first_{}, last_ = Clock::now();
 };
 
 }  // namespace
 
-int Receiver(const std::vector<std::string>& args) {
-    if (args.empty()) return 2;
-    bool hold = false, traced = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        hold = hold || args[i] == "hold";
-        traced = traced || args[i] == "traced";
-    }
-    if (!StartLibrary("receiver", traced)) return 1;
+int Receiver(const Args& args) {
+    const auto has = [&args](const char* option) { return std::find(args.begin(), args.end(), option) != args.end(); };
+    bool hold = has("hold");
+    if (args.empty() || !StartLibrary("receiver", has("traced"))) return 2;
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     MbSink sink = MbSinkOpen(args[0].c_str(), nullptr);
     MbSinkService service = sink != nullptr ? MbSinkServiceOpen(sink, kService, event) : nullptr;
     if (service == nullptr) return 1;
     Say("ready");
-
     CTallies tallies;
     CLineReader commands(STDIN_FILENO);
     bool finishing = false;
+    long traces = 0;
     Clock::time_point quietSince = Clock::now();
-    const Clock::time_point start = Clock::now();
-    while (!commands.Closed() && MillisSince(start) < kRoleDeadlineMs) {
+    for (const Clock::time_point start = Clock::now(); !commands.Closed() && MillisSince(start) < kRoleDeadlineMs;) {
         // The event is reset before the service is read empty: a message queued after that
         // read signals it again.
         if (!hold) {
             WaitForSingleObject(event, 0);
             tallies.TakeAll(service);
         }
-        if (tallies.Last() > quietSince) quietSince = tallies.Last();
+        if (traces != TraceLines()) quietSince = Clock::now();
+        traces = TraceLines();
+        quietSince = std::max(quietSince, tallies.Last());
         if (finishing && MillisSince(quietSince) >= kQuietMs) break;
         pollfd ready[2] = {{hold ? -1 : EventGetFd(event), POLLIN, 0}, {commands.Fd(), POLLIN, 0}};
         poll(ready, 2, kPollMs);

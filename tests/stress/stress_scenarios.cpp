@@ -1,14 +1,16 @@
-#include "stress/stress_scenarios.h"
-
+// The driver: runs the named scenarios ("all" for every one), each between real processes, each
+// printing one line of figures and one line per failed expectation. Returns 0 when all passed,
+// 1 when one failed, 2 for an unknown name.
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <thread>
 
-#include "stress/stress_common.h"
+#include "stress/stress.h"
 #include "stress/stress_role.h"
 
 namespace stress {
@@ -37,8 +39,8 @@ constexpr long kTermBoundMs = 10000;  // MbLibraryTerm after the receiver was ki
 constexpr long kSettleMs = 5000;      // for a receiver's descriptors to return to their count
 
 // How long the driver waits for a role to start, and for it to report.
-constexpr int kStartMs = 10000;
-constexpr int kReportMs = 60000;
+constexpr long kStartMs = 10000;
+constexpr long kReportMs = 60000;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -59,322 +61,264 @@ std::string SinkName(const char* tag) {
     return "st" + std::to_string(getpid()) + "-" + tag;
 }
 
-bool Ready(CRole& role) {
-    return !role.Await("ready", kStartMs).empty();
+Args SenderArgs(const std::string& sink, long id, long count, const char* mode = "", const std::string& sink2 = "") {
+    return {"sender", sink, std::to_string(id), std::to_string(count), mode, sink2};
 }
-
-// The failed expectations of one scenario, printed after its figures.
-class CVerdict {
-public:
-    explicit CVerdict(const char* scenario) : scenario_(scenario) {}
-    bool Expect(bool ok, const std::string& what) {
-        if (!ok) failures_.push_back(what);
-        return ok;
-    }
-    bool Print(const std::string& figures) const {
-        std::printf("stress %s: %s\n", scenario_, figures.c_str());
-        for (const std::string& failure : failures_) std::printf("stress %s FAILED: %s\n", scenario_, failure.c_str());
-        std::fflush(stdout);
-        return failures_.empty();
-    }
-
-private:
-    const char* scenario_;
-    std::vector<std::string> failures_;
-};
 
 // Numbered senders' accepted calls against what the receiver counted of them.
 struct CFlow {
-    long sent = 0, received = 0, lost = 0, duplicates = 0, disorder = 0, refusals = 0;
+    std::string received;  // the receiver's report
+    long long sent = 0, got = 0, lost = 0, duplicates = 0, disorder = 0, refusals = 0;
 
-    void Add(int id, long accepted, long refused, const std::string& receiverReport) {
-        const std::string n = std::to_string(id);
-        const long got = std::max(0LL, Field(receiverReport, "r" + n));
-        sent += accepted;
-        received += got;
-        lost += std::max(0L, accepted - got);
-        duplicates += std::max(0LL, Field(receiverReport, "d" + n));
-        disorder += std::max(0LL, Field(receiverReport, "o" + n));
-        refusals += refused;
-    }
-    // The sender's report line gives accepted= and refusals=.
-    void Add(int id, const std::string& senderReport, const std::string& receiverReport) {
-        Add(id, Field(senderReport, "accepted"), std::max(0LL, Field(senderReport, "refusals")), receiverReport);
-    }
     std::string Text() const {
-        return Format("%ld sent, %ld received, %ld lost, %ld duplicates, %ld out of order", sent, received, lost,
+        return Format("%lld sent, %lld received, %lld lost, %lld duplicates, %lld out of order", sent, got, lost,
                       duplicates, disorder);
-    }
-    void Expect(CVerdict& verdict, const std::string& receiverReport) const {
-        verdict.Expect(!receiverReport.empty(), "the receiver reports");
-        verdict.Expect(Field(receiverReport, "foreign") == 0, "nothing but the numbered calls arrives");
-        verdict.Expect(lost == 0, "no accepted call is lost");
-        verdict.Expect(duplicates == 0, "no call arrives twice");
-        verdict.Expect(disorder == 0, "each sender's calls arrive in sending order");
     }
 };
 
-using CRoles = std::vector<std::unique_ptr<CRole>>;
-
-// Senders with ids 0.. and the given call counts, started and told "go" together; false when
-// one did not start.
-bool StartSenders(CRoles& senders, const std::string& sink, const std::vector<long>& counts) {
-    for (size_t id = 0; id < counts.size(); ++id) {
-        senders.push_back(std::make_unique<CRole>(
-            std::vector<std::string>{"sender", sink, std::to_string(id), std::to_string(counts[id])}));
+// The processes of a scenario and its failed expectations.
+class CScene {
+public:
+    // Starts a group of roles, waits until each is ready, then tells them all "go" (a receiver
+    // ignores it); false when one did not start.
+    bool Start(const std::vector<Args>& group, const char* what = "every process starts") {
+        const size_t first = roles_.size();
+        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>(args));
+        bool ready = true;
+        for (size_t i = first; i < roles_.size(); ++i) ready = !roles_[i]->Await("ready", kStartMs).empty() && ready;
+        for (size_t i = first; i < roles_.size(); ++i) roles_[i]->Tell("go");
+        return Expect(ready, what);
     }
-    bool ready = true;
-    for (auto& sender : senders) ready = Ready(*sender) && ready;
-    for (auto& sender : senders) sender->Tell("go");
-    return ready;
-}
+    CRole& operator[](size_t i) { return *roles_[i]; }
+    // The "report" lines of the roles from `first` on.
+    std::vector<std::string> Reports(size_t first) {
+        std::vector<std::string> reports;
+        for (size_t i = first; i < roles_.size(); ++i) reports.push_back(roles_[i]->Await("report", kReportMs));
+        return reports;
+    }
+    bool Expect(bool ok, const std::string& what) {
+        if (!ok) failures.push_back(what);
+        return ok;
+    }
+    // Finishes a receiver and holds its report against the senders' (accepted=, refusals=),
+    // whose ids run from firstId: every accepted call arrives once and in order.
+    CFlow Flow(CRole& receiver, const std::vector<std::string>& reports, int firstId = 0, long long foreign = 0) {
+        receiver.Tell("finish");
+        CFlow flow{receiver.Await("report", kReportMs)};
+        for (size_t i = 0; i < reports.size(); ++i) {
+            const std::string n = std::to_string(firstId + static_cast<int>(i));
+            const long long accepted = Field(reports[i], "accepted");
+            const long long got = std::max(0LL, Field(flow.received, "r" + n));
+            flow.sent += accepted;
+            flow.got += got;
+            flow.lost += std::max(0LL, accepted - got);
+            flow.duplicates += std::max(0LL, Field(flow.received, "d" + n));
+            flow.disorder += std::max(0LL, Field(flow.received, "o" + n));
+            flow.refusals += std::max(0LL, Field(reports[i], "refusals"));
+        }
+        Expect(std::all_of(reports.begin(), reports.end(), [](const std::string& r) { return Field(r, "accepted") >= 0; }),
+               "every sender reports");
+        Expect(!flow.received.empty(), "the receiver reports");
+        Expect(Field(flow.received, "foreign") <= foreign, "nothing but the numbered calls arrives");
+        Expect(flow.lost == 0, "no accepted call is lost");
+        Expect(flow.duplicates == 0, "no call arrives twice");
+        Expect(flow.disorder == 0, "each sender's calls arrive in sending order");
+        return flow;
+    }
 
-std::string Finish(CRole& receiver) {
-    receiver.Tell("finish");
-    return receiver.Await("report", kReportMs);
-}
+    std::vector<std::string> failures;
 
-double PerSecond(long count, long long micros) {
-    return micros > 0 ? static_cast<double>(count) * 1e6 / static_cast<double>(micros) : 0;
-}
+private:
+    std::vector<std::unique_ptr<CRole>> roles_;
+};
 
 // 1. Many senders into one service of a receiver that takes as fast as it can.
-bool FanIn() {
-    CVerdict verdict("fan-in");
+std::string FanIn(CScene& scene) {
     const std::string name = SinkName("fan");
-    CRole receiver({"receiver", name});
-    CRoles senders;
-    if (!verdict.Expect(Ready(receiver), "the receiver starts") ||
-        !verdict.Expect(StartSenders(senders, name, std::vector<long>(kFanInSenders, kFanInCalls)),
-                        "the senders start")) {
-        return verdict.Print("not run");
-    }
-    std::vector<std::string> reports;
-    for (auto& sender : senders) reports.push_back(sender->Await("report", kReportMs));
-    const std::string received = Finish(receiver);
-    CFlow flow;
-    for (int id = 0; id < kFanInSenders; ++id) flow.Add(id, reports[static_cast<size_t>(id)], received);
-    flow.Expect(verdict, received);
-    verdict.Expect(flow.sent == kFanInSenders * kFanInCalls, "every call is accepted in the end");
-    return verdict.Print(Format("%s, %.0f msg/s, %ld refusals", flow.Text().c_str(),
-                                PerSecond(flow.received, Field(received, "us")), flow.refusals));
+    std::vector<Args> senders;
+    for (int id = 0; id < kFanInSenders; ++id) senders.push_back(SenderArgs(name, id, kFanInCalls));
+    if (!scene.Start({{"receiver", name}}) || !scene.Start(senders)) return "not run";
+    const CFlow flow = scene.Flow(scene[0], scene.Reports(1));
+    scene.Expect(flow.sent == kFanInSenders * kFanInCalls, "every call is accepted in the end");
+    const long long us = Field(flow.received, "us");
+    return Format("%s, %.0f msg/s, %lld refusals", flow.Text().c_str(), us > 0 ? flow.got * 1e6 / us : 0.0,
+                  flow.refusals);
 }
 
 // 2. A burst into a receiver that takes nothing for a while, then drains. The sender is stopped
 // while the held messages are counted, so that the count is what the receiver held.
-bool Burst() {
-    CVerdict verdict("burst");
+std::string Burst(CScene& scene) {
     const std::string name = SinkName("burst");
-    CRole receiver({"receiver", name, "hold"});
-    CRoles senders;
-    if (!verdict.Expect(Ready(receiver), "the receiver starts")) return verdict.Print("not run");
+    if (!scene.Start({{"receiver", name, "hold"}})) return "not run";
+    CRole& receiver = scene[0];
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
-    if (!verdict.Expect(StartSenders(senders, name, {kBurstCalls}), "the sender starts"))
-        return verdict.Print("not run");
-    CRole& sender = *senders[0];
+    if (!scene.Start({SenderArgs(name, 0, kBurstCalls)})) return "not run";
     Pause(kHoldMs);
-    sender.Signal(SIGSTOP);
+    scene[1].Signal(SIGSTOP);
     Pause(200);
-    const long rssHeld = StatusKb(receiver.Pid(), "VmRSS");
+    const long growth = StatusKb(receiver.Pid(), "VmRSS") - rssBefore;
     receiver.Tell("drain");
-    const long held = Field(receiver.Await("drained", kReportMs), "taken");
-    sender.Signal(SIGCONT);
-    const std::string report = sender.Await("report", kReportMs);
-    const std::string received = Finish(receiver);
-    CFlow flow;
-    flow.Add(0, report, received);
-    flow.Expect(verdict, received);
-    verdict.Expect(flow.sent == kBurstCalls, "every call is accepted in the end");
-    const long growth = rssHeld - rssBefore;
-    return verdict.Print(
-        Format("%s, %ld refusals; %ld held after %.1f s, receiver RSS +%ld kB = %.0f B per held "
-               "message; peak RSS sender %lld kB, receiver %lld kB",
-               flow.Text().c_str(), flow.refusals, held, kHoldMs / 1000.0, growth,
-               held > 0 ? growth * 1024.0 / static_cast<double>(held) : 0.0, Field(report, "hwm_kb"),
-               Field(received, "hwm_kb")));
+    const long long held = Field(receiver.Await("drained", kReportMs), "taken");
+    scene[1].Signal(SIGCONT);
+    const std::vector<std::string> reports = scene.Reports(1);
+    const CFlow flow = scene.Flow(receiver, reports);
+    scene.Expect(flow.sent == kBurstCalls, "every call is accepted in the end");
+    return Format("%s, %lld refusals; %lld held after %.1f s, receiver RSS +%ld kB = %.0f B per held message; peak "
+                  "RSS sender %lld kB, receiver %lld kB",
+                  flow.Text().c_str(), flow.refusals, held, kHoldMs / 1000.0, growth,
+                  held > 0 ? growth * 1024.0 / static_cast<double>(held) : 0.0, Field(reports[0], "hwm_kb"),
+                  Field(flow.received, "hwm_kb"));
 }
 
 // 3. A receiver that never takes: the sender's calls to it are refused, its memory stays flat,
 // and its calls to a second, draining sink keep arriving.
-bool NeverTake() {
-    CVerdict verdict("never-take");
-    const std::string stuckName = SinkName("stuck"), flowingName = SinkName("flow");
-    CRole stuck({"receiver", stuckName, "hold"});
-    CRole flowing({"receiver", flowingName});
-    CRole sender({"sender-split", stuckName, flowingName});
-    if (!verdict.Expect(Ready(stuck) && Ready(flowing) && Ready(sender), "every process starts")) {
-        return verdict.Print("not run");
+std::string NeverTake(CScene& scene) {
+    const std::string stuck = SinkName("stuck"), flowing = SinkName("flow");
+    if (!scene.Start({{"receiver", stuck, "hold"}, {"receiver", flowing}}) ||
+        !scene.Start({SenderArgs(stuck, 0, 0, "split", flowing)})) {
+        return "not run";
     }
-    sender.Tell("go");
-    const std::string report = sender.Await("report", kReportMs);
-    stuck.Signal(SIGKILL);
+    const std::string phase = scene[2].Await("phase", kReportMs);
+    scene[0].Signal(SIGKILL);
     const Clock::time_point killed = Clock::now();
-    const std::string ended = sender.Await("ended", kReportMs);
+    const std::string report = scene[2].Await("report", kReportMs);
     const long endMs = MillisSince(killed);
-    const int exit = sender.Wait(kStartMs);
-    const std::string received = Finish(flowing);
-    CFlow flow;
-    flow.Add(1, Field(report, "flowing_accepted"), std::max(0LL, Field(report, "flowing_refusals")), received);
-    const long rssGrowth = Field(report, "rss_after_kb") - Field(report, "rss_before_kb");
-    verdict.Expect(Field(report, "refused") == 1, "the calls to the stuck sink are refused in the end");
-    verdict.Expect(Field(report, "tail_calls") > 0 && Field(report, "tail_refusals") == Field(report, "tail_calls"),
-                   "the refusals continue while the sink takes nothing");
-    verdict.Expect(rssGrowth <= kRssToleranceKb, Format("the sender's RSS grows by %ld kB at most", kRssToleranceKb));
-    verdict.Expect(flow.sent > 0, "the calls to the draining sink flow meanwhile");
-    flow.Expect(verdict, received);
-    verdict.Expect(!ended.empty() && exit == 0, "the sender ends once the stuck receiver is gone");
-    return verdict.Print(Format(
-        "first refusal after %lld accepted calls (%lld ms, longest call %lld us); then in %lld ms %lld calls, %lld "
-        "refused (in the last %lld ms %lld of %lld), longest call %lld us; sender RSS %+ld kB (tolerance %ld kB); "
-        "draining sink meanwhile: %s, %ld refused; sender ended %ld ms after the stuck receiver was killed",
-        Field(report, "accepted_before"), Field(report, "first_refusal_ms"), Field(report, "longest_before_us"),
-        Field(report, "phase_ms"), Field(report, "calls"), Field(report, "refusals"), Field(report, "tail_ms"),
-        Field(report, "tail_refusals"), Field(report, "tail_calls"), Field(report, "longest_us"), rssGrowth,
-        kRssToleranceKb, flow.Text().c_str(), flow.refusals, endMs));
+    const int exit = scene[2].Wait(kStartMs);
+    const CFlow flow = scene.Flow(scene[1], {phase}, 1);
+    const long long rssGrowth = Field(phase, "rss_after_kb") - Field(phase, "rss_before_kb");
+    scene.Expect(Field(phase, "refused") == 1, "the calls to the stuck sink are refused in the end");
+    scene.Expect(Field(phase, "tail_calls") > 0 && Field(phase, "tail_refusals") == Field(phase, "tail_calls"),
+                 "the refusals continue while the sink takes nothing");
+    scene.Expect(rssGrowth <= kRssToleranceKb, Format("the sender's RSS grows by %ld kB at most", kRssToleranceKb));
+    scene.Expect(flow.sent > 0, "the calls to the draining sink flow meanwhile");
+    scene.Expect(!report.empty() && exit == 0, "the sender ends once the stuck receiver is gone");
+    return Format("first refusal after %lld accepted calls (%lld ms, longest call %lld us); then in %lld ms %lld "
+                  "calls, %lld refused (in the last %lld ms %lld of %lld), longest call %lld us; sender RSS %+lld kB "
+                  "(tolerance %ld kB); draining sink meanwhile: %s, %lld refused; sender ended %ld ms after the stuck "
+                  "receiver was killed",
+                  Field(phase, "accepted_before"), Field(phase, "first_refusal_ms"), Field(phase, "longest_before_us"),
+                  Field(phase, "phase_ms"), Field(phase, "calls"), Field(phase, "phase_refusals"),
+                  Field(phase, "tail_ms"), Field(phase, "tail_refusals"), Field(phase, "tail_calls"),
+                  Field(phase, "longest_us"), rssGrowth, kRssToleranceKb, flow.Text().c_str(), flow.refusals, endMs);
 }
 
 // 4. A sender killed mid-stream: the others' calls all arrive and the receiver's descriptors
 // return to their count once the senders are gone.
-bool KillSender() {
-    CVerdict verdict("kill-sender");
+std::string KillSender(CScene& scene) {
     const std::string name = SinkName("ks");
-    CRole receiver({"receiver", name});
-    if (!verdict.Expect(Ready(receiver), "the receiver starts")) return verdict.Print("not run");
+    if (!scene.Start({{"receiver", name}})) return "not run";
+    CRole& receiver = scene[0];
     const int fdsBefore = OpenDescriptors(receiver.Pid());
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
-    CRoles senders;
-    std::vector<long> counts(kSteadySenders, kSteadyCalls);
-    counts.push_back(kEndlessCalls);
-    if (!verdict.Expect(StartSenders(senders, name, counts), "the senders start")) return verdict.Print("not run");
+    std::vector<Args> senders;
+    for (int id = 0; id < kSteadySenders; ++id) senders.push_back(SenderArgs(name, id, kSteadyCalls));
+    senders.push_back(SenderArgs(name, kSteadySenders, kEndlessCalls));
+    if (!scene.Start(senders)) return "not run";
     Pause(kKillAfterMs);
     const int fdsDuring = OpenDescriptors(receiver.Pid());
-    senders.back()->Signal(SIGKILL);
-    senders.back()->Wait(kStartMs);
-    std::vector<std::string> reports;
-    for (int id = 0; id < kSteadySenders; ++id) {
-        reports.push_back(senders[static_cast<size_t>(id)]->Await("report", kReportMs));
-        senders[static_cast<size_t>(id)]->Wait(kStartMs);
-    }
-    const Clock::time_point gone = Clock::now();
+    CRole& killed = scene[1 + kSteadySenders];
+    killed.Signal(SIGKILL);
+    killed.Wait(kStartMs);
+    std::vector<std::string> reports = scene.Reports(1);
+    reports.pop_back();  // the killed one's: none
+    for (int id = 0; id < kSteadySenders; ++id) scene[1 + static_cast<size_t>(id)].Wait(kStartMs);
     int fdsAfter = OpenDescriptors(receiver.Pid());
-    while (fdsAfter != fdsBefore && MillisSince(gone) < kSettleMs) {
+    for (const Clock::time_point gone = Clock::now(); fdsAfter != fdsBefore && MillisSince(gone) < kSettleMs;) {
         Pause(10);
         fdsAfter = OpenDescriptors(receiver.Pid());
     }
     const long rssAfter = StatusKb(receiver.Pid(), "VmRSS");
-    const std::string received = Finish(receiver);
-    CFlow flow;
-    for (int id = 0; id < kSteadySenders; ++id) flow.Add(id, reports[static_cast<size_t>(id)], received);
-    const std::string killed = Format("r%d", kSteadySenders);  // what came from the killed sender
-    flow.Expect(verdict, received);
-    verdict.Expect(flow.sent == kSteadySenders * kSteadyCalls, "every call of the living senders is accepted");
-    verdict.Expect(fdsAfter == fdsBefore, "the receiver's descriptors return to their count");
-    return verdict.Print(
-        Format("living senders: %s; %lld from the killed one; receiver descriptors %d -> %d -> %d, "
-               "RSS %ld -> %ld kB",
-               flow.Text().c_str(), Field(received, killed), fdsBefore, fdsDuring, fdsAfter, rssBefore, rssAfter));
+    const CFlow flow = scene.Flow(receiver, reports);
+    scene.Expect(flow.sent == kSteadySenders * kSteadyCalls, "every call of the living senders is accepted");
+    scene.Expect(fdsAfter == fdsBefore, "the receiver's descriptors return to their count");
+    return Format("living senders: %s; %lld from the killed one; receiver descriptors %d -> %d -> %d, RSS %ld -> %ld "
+                  "kB",
+                  flow.Text().c_str(), Field(flow.received, Format("r%d", kSteadySenders)), fdsBefore, fdsDuring,
+                  fdsAfter, rssBefore, rssAfter);
 }
 
 // 5. The receiver killed mid-stream: the sender goes on, traces the failures, reaches a new
 // receiver under the same name and ends cleanly.
-bool KillReceiver() {
-    CVerdict verdict("kill-receiver");
+std::string KillReceiver(CScene& scene) {
     const std::string name = SinkName("kr");
-    auto first = std::make_unique<CRole>(std::vector<std::string>{"receiver", name});
-    CRole sender({"sender-reconnect", name, std::to_string(kReconnectCalls)});
-    if (!verdict.Expect(Ready(*first) && Ready(sender), "the receiver and the sender start")) {
-        return verdict.Print("not run");
+    if (!scene.Start({{"receiver", name}}) || !scene.Start({SenderArgs(name, 0, kReconnectCalls, "again")})) {
+        return "not run";
     }
-    sender.Tell("go");
     Pause(kKillAfterMs);
-    first.reset();  // SIGKILL, reaped: its endpoint name is free again
+    scene[0].Signal(SIGKILL);
+    scene[0].Wait(kStartMs);  // reaped: its endpoint name is free again
     Pause(kDeadSinkMs);
-    CRole second({"receiver", name});
-    verdict.Expect(Ready(second), "a new receiver opens the same sink name");
-    sender.Tell("again");
-    const std::string report = sender.Await("report", kReportMs);
-    const int exit = sender.Wait(kStartMs);
-    const std::string received = Finish(second);
-    CFlow flow;
-    flow.Add(1, Field(report, "second_accepted"), std::max(0LL, Field(report, "second_refusals")), received);
-    verdict.Expect(!report.empty() && exit == 0, "the sender neither hangs nor crashes");
-    verdict.Expect(Field(report, "traces_before") > 0, "the sender traces the failed deliveries");
-    verdict.Expect(Field(report, "term_ms") >= 0 && Field(report, "term_ms") <= kTermBoundMs,
-                   Format("MbLibraryTerm returns within %ld ms", kTermBoundMs));
-    verdict.Expect(flow.sent == kReconnectCalls, "the calls to the new receiver are accepted");
-    flow.Expect(verdict, received);
-    return verdict.Print(
-        Format("%lld calls accepted around the kill, %lld refused, longest call %lld us, %lld trace "
-               "lines; MbLibraryTerm %lld ms; new receiver: %s (and %lld earlier calls)",
-               Field(report, "accepted"), Field(report, "refusals"), Field(report, "longest_call_us"),
-               Field(report, "traces_before"), Field(report, "term_ms"), flow.Text().c_str(),
-               std::max(0LL, Field(received, "r0"))));
+    scene.Start({{"receiver", name}}, "a new receiver opens the same sink name");
+    scene[1].Tell("again");
+    const std::string report = scene[1].Await("report", kReportMs);
+    const int exit = scene[1].Wait(kStartMs);
+    const CFlow flow = scene.Flow(scene[2], {report});
+    scene.Expect(!report.empty() && exit == 0, "the sender neither hangs nor crashes");
+    scene.Expect(Field(report, "traces_before") > 0, "the sender traces the failed deliveries");
+    scene.Expect(Field(report, "term_us") >= 0 && Field(report, "term_us") <= kTermBoundMs * 1000,
+                 Format("MbLibraryTerm returns within %ld ms", kTermBoundMs));
+    scene.Expect(flow.sent == kReconnectCalls, "the calls to the new receiver are accepted");
+    return Format("%lld calls accepted around the kill, %lld refused, longest call %lld us, %lld trace lines; "
+                  "MbLibraryTerm %lld ms; new receiver: %s (and %lld earlier calls)",
+                  Field(report, "before_accepted"), Field(report, "before_refusals"), Field(report, "longest_call_us"),
+                  Field(report, "traces_before"), Field(report, "term_us") / 1000, flow.Text().c_str(),
+                  std::max(0LL, Field(flow.received, "r1")));
 }
 
-// 6. Hostile bytes at the endpoint: the sink keeps serving and traces in proportion.
-bool Hostile() {
-    CVerdict verdict("hostile");
+// 6. Hostile bytes at the endpoint, and stored items whose counts lie: the sink keeps serving
+// and traces in proportion to the frames.
+std::string Hostile(CScene& scene) {
     const std::string name = SinkName("ho");
-    CRole receiver({"receiver", name, "traced"});
-    if (!verdict.Expect(Ready(receiver), "the receiver starts")) return verdict.Print("not run");
-    CRole hostile({"hostile", name});
-    const std::string attack = hostile.Await("report", kReportMs);
-    CRoles senders;
-    verdict.Expect(StartSenders(senders, name, {kHostileCheckCalls}), "a normal sender starts afterwards");
-    const std::string report = senders[0]->Await("report", kReportMs);
-    const std::string received = Finish(receiver);
-    CFlow flow;
-    flow.Add(0, report, received);
-    flow.Expect(verdict, received);
-    verdict.Expect(flow.sent == kHostileCheckCalls, "the normal calls afterwards are accepted");
-    const long rejected = Field(attack, "frames") + Field(attack, "malformed");
-    const long bound = kTraceLinesPerFrame * (rejected + kHostileCheckCalls) + kTraceSlack;
-    const long traced = Field(received, "traces");
-    verdict.Expect(!attack.empty(), "the hostile writer reports");
-    verdict.Expect(traced <= bound, "the receiver's trace output stays in proportion to the frames received");
-    return verdict.Print(
-        Format("%lld garbage frames, %lld malformed or cut connections, %lld bare connections, %lld "
-               "bytes, %lld failed connects; receiver traced %ld lines (bound %ld); afterwards %s",
-               Field(attack, "frames"), Field(attack, "malformed"), Field(attack, "bare"), Field(attack, "bytes"),
-               Field(attack, "failed_connects"), traced, bound, flow.Text().c_str()));
+    if (!scene.Start({{"receiver", name, "traced"}}) || !scene.Start({{"hostile", name}})) return "not run";
+    const std::string attack = scene[1].Await("report", kReportMs);
+    scene.Start({SenderArgs(name, 0, kHostileCheckCalls)});
+    const long long lying = Field(attack, "lying"), queueable = Field(attack, "queueable");
+    const CFlow flow = scene.Flow(scene[0], scene.Reports(2), 0, queueable);
+    scene.Expect(flow.sent == kHostileCheckCalls, "the normal calls afterwards are accepted");
+    const long long rejected = Field(attack, "frames") + Field(attack, "malformed") + lying;
+    const long long bound = kTraceLinesPerFrame * (rejected + kHostileCheckCalls) + kTraceSlack;
+    const long long traced = Field(flow.received, "traces");
+    scene.Expect(!attack.empty(), "the hostile writer reports");
+    scene.Expect(traced <= bound, "the receiver's trace output stays in proportion to the frames received");
+    return Format("%lld garbage frames, %lld frames of lying stored items (%lld taken, at most %lld may be), %lld "
+                  "malformed or cut connections, %lld bare connections, %lld bytes, %lld failed connects; receiver "
+                  "traced %lld lines (bound %lld); afterwards %s",
+                  Field(attack, "frames"), lying, Field(flow.received, "foreign"), queueable,
+                  Field(attack, "malformed"), Field(attack, "bare"), Field(attack, "bytes"),
+                  Field(attack, "failed_connects"), traced, bound, flow.Text().c_str());
 }
 
-// 7. Calls to a sink that is not there, against calls to a live one, from one process.
-bool Gone() {
-    CVerdict verdict("gone");
-    const std::string live = SinkName("live"), missing = SinkName("missing");
-    CRole receiver({"receiver", live});
-    CRole sender({"sender-gone", live, missing, std::to_string(kGoneCalls)});
-    if (!verdict.Expect(Ready(receiver) && Ready(sender), "the receiver and the sender start")) {
-        return verdict.Print("not run");
+// 7. Calls to a sink that is not there, against calls to a live one, each offered once by a
+// process of its own: ending the library settles every accepted call (sent, or failed and
+// traced).
+std::string Gone(CScene& scene) {
+    const std::string live = SinkName("live");
+    if (!scene.Start({{"receiver", live}}) || !scene.Start({SenderArgs(live, 0, kGoneCalls, "once")})) {
+        return "not run";
     }
-    sender.Tell("go");
-    const std::string sample = sender.Await("sample", kReportMs);
-    const std::string report = sender.Await("report", kReportMs);
-    const int exit = sender.Wait(kStartMs);
-    const std::string received = Finish(receiver);
-    CFlow flow;
-    flow.Add(0, Field(report, "live_accepted"), 0, received);
-    flow.Expect(verdict, received);
-    const long long goneAccepted = Field(report, "gone_accepted"), goneTraces = Field(report, "gone_traces");
-    verdict.Expect(!report.empty() && exit == 0, "the sender reports and ends");
-    verdict.Expect(goneTraces >= goneAccepted, "every accepted call to the missing sink is traced");
-    return verdict.Print(Format(
-        "%ld calls each; missing sink: source %s, %lld accepted, %lld trace lines (%.2f per call), %.2f us per call, "
-        "%.2f us per call until MbLibraryTerm returned; live sink: %lld accepted, %.2f us per call, %.2f us until "
-        "MbLibraryTerm returned; first trace line: %s",
-        kGoneCalls, Field(report, "gone_open") == 1 ? "opened" : "not opened", goneAccepted, goneTraces,
-        static_cast<double>(goneTraces) / kGoneCalls, Field(report, "gone_call_ns") / 1000.0,
-        Field(report, "gone_total_ns") / 1000.0, Field(report, "live_accepted"), Field(report, "live_call_ns") / 1000.0,
-        Field(report, "live_total_ns") / 1000.0, sample.size() > 7 ? sample.c_str() + 7 : "(none)"));
+    const std::string liveReport = scene.Reports(1)[0];
+    scene.Start({SenderArgs(SinkName("missing"), 0, kGoneCalls, "once")});
+    const std::string report = scene.Reports(2)[0];
+    const int exit = scene[2].Wait(kStartMs);
+    scene.Flow(scene[0], {liveReport});
+    const long long accepted = Field(report, "accepted"), traces = Field(report, "traces");
+    scene.Expect(!report.empty() && exit == 0, "the sender reports and ends");
+    scene.Expect(traces >= accepted, "every accepted call to the missing sink is traced");
+    const size_t sample = std::min(report.find(" first_trace="), report.size()) + 13;
+    const auto perCall = [](const std::string& line, const char* key) { return Field(line, key) / double(kGoneCalls); };
+    return Format("%ld calls each; missing sink: source %s, %lld accepted, %lld trace lines (%.2f per call), %.2f us "
+                  "per call, %.2f us per call until MbLibraryTerm returned; live sink: %lld accepted, %.2f us per "
+                  "call, %.2f us until MbLibraryTerm returned; first trace line: %s",
+                  kGoneCalls, Field(report, "open") == 1 ? "opened" : "not opened", accepted, traces,
+                  perCall(report, "traces"), perCall(report, "call_us"), perCall(report, "total_us"),
+                  Field(liveReport, "accepted"), perCall(liveReport, "call_us"), perCall(liveReport, "total_us"),
+                  sample < report.size() ? report.c_str() + sample : "(none)");
 }
 
-struct CScenario {
+constexpr struct {
     const char* name;
-    bool (*run)();
-};
-
-constexpr CScenario kScenarios[] = {
+    std::string (*run)(CScene&);
+} kScenarios[] = {
     {"fan-in", &FanIn},
     {"burst", &Burst},
     {"never-take", &NeverTake},
@@ -386,16 +330,22 @@ constexpr CScenario kScenarios[] = {
 
 }  // namespace
 
-int RunScenarios(const std::vector<std::string>& names) {
+int RunScenarios(const Args& names) {
     // A role that died leaves its input pipe without a reader: the write fails instead.
     signal(SIGPIPE, SIG_IGN);
     int status = 0;
     for (const std::string& name : names) {
         bool known = false;
-        for (const CScenario& scenario : kScenarios) {
+        for (const auto& scenario : kScenarios) {
             if (name != "all" && name != scenario.name) continue;
             known = true;
-            if (!scenario.run()) status = 1;
+            CScene scene;
+            std::printf("stress %s: %s\n", scenario.name, scenario.run(scene).c_str());
+            for (const std::string& failure : scene.failures) {
+                std::printf("stress %s FAILED: %s\n", scenario.name, failure.c_str());
+            }
+            std::fflush(stdout);
+            status = scene.failures.empty() ? status : 1;
         }
         if (!known) return 2;
     }

@@ -1,5 +1,3 @@
-#include "stress/stress_trace.h"
-
 #include <mbus/mbus.h>
 
 #include <algorithm>
@@ -8,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "stress/stress_common.h"
+#include "stress/stress.h"
 
 namespace stress {
 
@@ -20,25 +18,17 @@ std::atomic<long> lines{0};
 const char* roleName = "";
 std::mutex traceLock;
 bool lineStart = true;  // the next piece echoed begins a line
-bool sampling = false;  // a sample line is being collected
-std::string sample;
+std::string first;      // the first trace line; whole once it holds a newline
 
 // The callback gets pieces of text, not lines: lines are counted by their newlines.
 void CountTrace(const char* text, uint32_t) {
     const size_t length = std::strlen(text);
-    const long newlines = static_cast<long>(std::count(text, text + length, '\n'));
-    const long before = lines.fetch_add(newlines);
+    const long before = lines.fetch_add(static_cast<long>(std::count(text, text + length, '\n')));
+    if (before >= kEchoedLines) return;
     const std::lock_guard<std::mutex> hold(traceLock);
-    if (before < kEchoedLines) {
-        std::fprintf(stderr, "%s%s%s", lineStart ? roleName : "", lineStart ? " traced: " : "", text);
-        lineStart = length > 0 && text[length - 1] == '\n';
-    }
-    if (!sampling) return;
-    sample += text;
-    const size_t end = sample.find('\n');
-    if (end == std::string::npos) return;
-    sample.resize(end);
-    sampling = false;
+    std::fprintf(stderr, "%s%s%s", lineStart ? roleName : "", lineStart ? " traced: " : "", text);
+    lineStart = length > 0 && text[length - 1] == '\n';
+    if (before == 0) first += text;
 }
 
 }  // namespace
@@ -53,8 +43,7 @@ bool StartLibrary(const char* role, bool traced) {
 std::string EndLibrary() {
     const Clock::time_point start = Clock::now();
     MbLibraryTerm();
-    const long termMs = MillisSince(start);
-    return " term_ms=" + std::to_string(termMs) + " traces=" + std::to_string(lines.load()) +
+    return " term_us=" + std::to_string(MicrosSince(start)) + " traces=" + std::to_string(lines.load()) +
            " hwm_kb=" + std::to_string(StatusKb(0, "VmHWM"));
 }
 
@@ -62,15 +51,10 @@ long TraceLines() {
     return lines.load();
 }
 
-void TraceSampleStart() {
+std::string FirstTrace() {
     const std::lock_guard<std::mutex> hold(traceLock);
-    sample.clear();
-    sampling = true;
-}
-
-std::string TraceSample() {
-    const std::lock_guard<std::mutex> hold(traceLock);
-    return sampling ? std::string() : sample;
+    const size_t end = first.find('\n');
+    return end == std::string::npos ? std::string() : first.substr(0, end);
 }
 
 }  // namespace stress

@@ -1,0 +1,61 @@
+// mbus_stress: flow, failure and hostile-input scenarios between real processes, through the
+// shared library's public interface only. The driver (stress_scenarios.cpp) runs this program
+// again in roles; a role prints "ready", takes commands on its standard input and prints
+// "report" and " key=value" figures.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace stress {
+
+using Clock = std::chrono::steady_clock;
+using Args = std::vector<std::string>;
+
+inline constexpr char kService[] = "stress";     // the service every numbered call goes to
+inline constexpr long kRoleDeadlineMs = 120000;  // no role runs longer, whatever it is told
+
+long MillisSince(Clock::time_point start);
+long MicrosSince(Clock::time_point start);
+// The number after " key=" (or "key=" at the start) in a report line; -1 when absent.
+long long Field(const std::string& line, const std::string& key);
+// A kB figure of /proc/PID/status ("VmRSS", "VmHWM"); pid 0 is this process; -1 when unreadable.
+long StatusKb(pid_t pid, const char* key);
+// The number of open descriptors of a process; -1 when unreadable.
+int OpenDescriptors(pid_t pid);
+// Writes one line to standard output at once.
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whole lines read from a descriptor, never waiting past the time asked for.
+class CLineReader {
+public:
+    explicit CLineReader(int fd) : fd_(fd) {}
+    int Fd() const { return fd_; }
+    bool Closed() const { return closed_ && buffer_.find('\n') == std::string::npos; }
+    // The next line without its newline; nothing on time-out or at the end of the input.
+    std::optional<std::string> Next(long timeoutMs);
+
+private:
+    int fd_;
+    std::string buffer_;
+    bool closed_ = false;
+};
+
+// The library in a role process. When traced, a callback counts the trace lines, echoes the
+// first few to standard error and keeps the first; without a callback the library formats none.
+bool StartLibrary(const char* role, bool traced);
+// Ends the library; the figures every role reports: " term_us=N traces=N hwm_kb=N".
+std::string EndLibrary();
+long TraceLines();
+std::string FirstTrace();  // "" until a whole line came
+
+int Receiver(const Args& args);
+int Sender(const Args& args);
+int Hostile(const Args& args);
+int RunScenarios(const Args& names);
+
+}  // namespace stress
