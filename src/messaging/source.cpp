@@ -198,7 +198,7 @@ bool CSource::Post(const char* service, uint32_t flags, int32_t kind, const void
     const size_t cost = data != nullptr ? length : 0;
     if (!window->Reserve(cost, IsControl(flags, kind))) return false;
     const bool queued = PostRequest(false, this, service, flags, kind, data, length);
-    if (!queued || !RequestThreadsRunning()) window->Release(cost);
+    if (!queued || !RequestThreadsRunning()) window->Release(1, cost);
     return queued;
 }
 
@@ -213,13 +213,13 @@ bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const u
     // A gathered frame settles its reservation in the window; one that never was gathered is
     // given back here.
     if (!running || !process::Initialised()) {
-        window->Release(length);
+        window->Release(1, length);
         return TraceWarningLine(running ? "CSource::Request() lock failed."
                                         : "CSource::Request() called on a closed connection.");
     }
     const RPC_STATUS status = GuardedDeliver(running, service, flags, kind, data, length);
     if (status == RPC_S_OK) return true;
-    window->Release(length);
+    window->Release(1, length);
     CStrTracer out(trace::kDiagnostic);
     ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
     out.Flush();

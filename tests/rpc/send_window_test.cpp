@@ -35,12 +35,12 @@ TEST(SendWindow, FillsByFramesOrBytesAndReopensAtSevenEighths) {
         EXPECT_FALSE(window.Reserve(0, false)) << "an empty frame is refused too";
         EXPECT_EQ(window.fullReports, 1) << "one report per episode";
         EXPECT_TRUE(window.Reserve(c.frameSize, true)) << "control frames are never refused";
-        window.Release(c.frameSize);
+        window.Release(1, c.frameSize);
         for (size_t left = c.fits; left > c.reopenAt + 1; --left) {
-            window.Release(c.frameSize);
+            window.Release(1, c.frameSize);
             EXPECT_FALSE(window.Reserve(c.frameSize, false)) << "still above seven eighths at " << left - 1;
         }
-        window.Release(c.frameSize);
+        window.Release(1, c.frameSize);
         EXPECT_EQ(window.Frames(), c.reopenAt);
         EXPECT_TRUE(window.Reserve(c.frameSize, false));
         EXPECT_EQ(window.fullReports, 1);

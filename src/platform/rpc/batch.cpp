@@ -52,24 +52,27 @@ void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iov
     // Reserve first so that a failed allocation leaves no partial frame behind. Both vectors grow
     // by doubling their capacity: reserving the exact need moved them whole on every call.
     const size_t start = it->bytes.size();
-    Grow(it->frames, it->frames.size() + 1);
+    Grow(it->frames.marks, it->frames.marks.size() + 1);
+    if (window && (it->frames.windows.empty() || it->frames.windows.back() != window)) {
+        Grow(it->frames.windows, it->frames.windows.size() + 1);
+    }
     Grow(it->bytes, start + size);
     for (int i = 0; i < count; ++i) {
         const uint8_t* base = static_cast<const uint8_t*>(parts[i].iov_base);
         it->bytes.insert(it->bytes.end(), base, base + parts[i].iov_len);
     }
-    it->frames.push_back(CFrameMark{it->bytes.size(), calls_++, cost, window});
+    it->frames.Add(it->bytes.size(), calls_++, cost, window);
 }
 
 void CRpcBatch::Flush(CPending& pending) {
     if (pending.bytes.empty()) return;
     size_t firstFailed = 0;
     const RPC_STATUS status = pending.channel->Submit(pending.bytes, pending.frames, &firstFailed);
-    for (size_t i = firstFailed; i < pending.frames.size(); ++i) {
-        failures_.push_back(CRpcCallFailure{pending.frames[i].call, status});
+    for (size_t i = firstFailed; i < pending.frames.marks.size(); ++i) {
+        failures_.push_back(CRpcCallFailure{pending.frames.marks[i].call, status});
     }
     pending.bytes.clear();
-    pending.frames.clear();
+    pending.frames.Clear();
 }
 
 std::vector<CRpcCallFailure> CRpcBatch::End() {

@@ -54,7 +54,7 @@ private:
     struct CPending {
         std::shared_ptr<CClientChannel> channel;
         std::vector<uint8_t> bytes;
-        std::vector<CFrameMark> frames;
+        CFrames frames;
     };
 
     void Flush(CPending& pending);

@@ -17,6 +17,8 @@ namespace {
 constexpr time_t kConnectTimeoutSeconds = 5;
 // Backlog chunks written by one system call at most.
 constexpr int kFlushParts = 64;
+// Later submits join the backlog's last chunk while it holds less than this.
+constexpr size_t kChunkBytes = 1 << 20;
 
 struct CChannelTable {
     std::mutex mutex;
@@ -42,21 +44,28 @@ ssize_t SendNow(int fd, iovec* parts, int count) {
     }
 }
 
-// Settles the windows of frames [from, to): their frames went out, or their failure is reported
-// by the caller.
-void ReleaseFrames(std::vector<CFrameMark>& frames, size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-        if (frames[i].window) frames[i].window->Release(frames[i].cost);
-    }
-}
-
-void LoseFrames(std::vector<CFrameMark>& frames, RPC_STATUS status) {
-    for (CFrameMark& frame : frames) {
-        if (frame.window) frame.window->Lose(frame.cost, status);
-    }
-}
-
 }  // namespace
+
+void CFrames::Clear() {
+    marks.clear();
+    windows.clear();
+}
+
+void CFrames::Release(size_t from, size_t to) const {
+    while (from < to) {
+        CSendWindow* window = marks[from].window;
+        size_t frames = 0;
+        size_t bytes = 0;
+        for (; from < to && marks[from].window == window; ++from, ++frames) bytes += marks[from].cost;
+        if (window != nullptr) window->Release(frames, bytes);
+    }
+}
+
+void CFrames::Lose(size_t from, RPC_STATUS status) const {
+    for (size_t i = from; i < marks.size(); ++i) {
+        if (marks[i].window != nullptr) marks[i].window->Lose(marks[i].cost, status);
+    }
+}
 
 std::shared_ptr<CClientChannel> CClientChannel::ForEndpoint(const std::string& endpoint) {
     CChannelTable& table = Table();
@@ -105,12 +114,14 @@ void CClientChannel::DisconnectLocked() {
     fd_ = -1;
 }
 
-RPC_STATUS CClientChannel::Submit(std::vector<uint8_t>& bytes, std::vector<CFrameMark>& frames, size_t* firstFailed) {
+RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed) {
     std::lock_guard<std::mutex> lock(mutex_);
-    *firstFailed = frames.size();
+    *firstFailed = frames.marks.size();
     if (!backlog_.empty()) {
-        BacklogLocked(bytes, 0, frames, 0);
-        return RPC_S_OK;
+        if (BacklogLocked(bytes, 0, frames, 0)) return RPC_S_OK;
+        frames.Release(0, frames.marks.size());
+        *firstFailed = 0;
+        return RPC_S_OUT_OF_MEMORY;
     }
     bool fresh = false;
     RPC_STATUS status = RPC_S_OK;
@@ -120,7 +131,7 @@ RPC_STATUS CClientChannel::Submit(std::vector<uint8_t>& bytes, std::vector<CFram
     }
     size_t written = 0;
     while (status == RPC_S_OK && written < bytes.size()) {
-        iovec part{bytes.data() + written, bytes.size() - written};
+        iovec part{const_cast<uint8_t*>(bytes.data()) + written, bytes.size() - written};
         const ssize_t sent = SendNow(fd_, &part, 1);
         if (sent > 0) {
             written += static_cast<size_t>(sent);
@@ -138,37 +149,61 @@ RPC_STATUS CClientChannel::Submit(std::vector<uint8_t>& bytes, std::vector<CFram
         }
     }
     size_t done = 0;
-    while (done < frames.size() && frames[done].end <= written) ++done;
+    while (done < frames.marks.size() && frames.marks[done].end <= written) ++done;
     if (status != RPC_S_OK) {
-        ReleaseFrames(frames, 0, frames.size());
+        frames.Release(0, frames.marks.size());
         *firstFailed = done;
         return status;
     }
-    ReleaseFrames(frames, 0, done);
-    if (written < bytes.size()) BacklogLocked(bytes, written, frames, done);
-    return RPC_S_OK;
+    frames.Release(0, done);
+    if (written == bytes.size() || BacklogLocked(bytes, written, frames, done)) return RPC_S_OK;
+    // The frame cut short by the write cannot be followed on this stream.
+    DisconnectLocked();
+    frames.Release(done, frames.marks.size());
+    *firstFailed = done;
+    return RPC_S_OUT_OF_MEMORY;
 }
 
-void CClientChannel::BacklogLocked(std::vector<uint8_t>& bytes, size_t head, std::vector<CFrameMark>& frames,
+// The bytes are copied, so the caller keeps its buffer for its next batch, into the last chunk
+// while it is small: a backlog costs few allocations however many submits join it.
+bool CClientChannel::BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames,
                                    size_t nextFrame) {
     const bool first = backlog_.empty();
-    backlog_.push_back(CChunk{std::move(bytes), head, std::move(frames), nextFrame});
+    try {
+        if (first || backlog_.back().bytes.size() >= kChunkBytes) backlog_.emplace_back();
+        CChunk& chunk = backlog_.back();
+        const size_t base = chunk.bytes.size();
+        chunk.frames.marks.reserve(chunk.frames.marks.size() + frames.marks.size() - nextFrame);
+        chunk.frames.windows.reserve(chunk.frames.windows.size() + frames.windows.size());
+        chunk.bytes.insert(chunk.bytes.end(), bytes.begin() + static_cast<ptrdiff_t>(head), bytes.end());
+        for (size_t i = nextFrame; i < frames.marks.size(); ++i) {
+            CFrameMark mark = frames.marks[i];
+            mark.end = mark.end - head + base;
+            chunk.frames.marks.push_back(mark);
+        }
+        for (const auto& window : frames.windows) chunk.frames.windows.push_back(window);
+    } catch (const std::bad_alloc&) {
+        if (first) backlog_.clear();
+        return false;
+    }
     if (first) CFlusher::Instance().Watch(shared_from_this(), fd_);
+    return true;
 }
 
-std::vector<CFrameMark> CClientChannel::ClearBacklogLocked() {
-    std::vector<CFrameMark> lost;
-    for (CChunk& chunk : backlog_) {
-        for (size_t i = chunk.nextFrame; i < chunk.frames.size(); ++i) lost.push_back(std::move(chunk.frames[i]));
-    }
-    backlog_.clear();
+std::deque<CClientChannel::CChunk> CClientChannel::ClearBacklogLocked() {
+    std::deque<CChunk> lost;
+    lost.swap(backlog_);
     CFlusher::Instance().Unwatch(fd_);
     DisconnectLocked();
     return lost;
 }
 
+void CClientChannel::Lose(const std::deque<CChunk>& lost, RPC_STATUS status) {
+    for (const CChunk& chunk : lost) chunk.frames.Lose(chunk.nextFrame, status);
+}
+
 void CClientChannel::FlushBacklog() {
-    std::vector<CFrameMark> lost;
+    std::deque<CChunk> lost;
     RPC_STATUS status = RPC_S_OK;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -194,24 +229,23 @@ void CClientChannel::FlushBacklog() {
                 chunk.head += take;
                 sent -= static_cast<ssize_t>(take);
                 const size_t from = chunk.nextFrame;
-                while (chunk.nextFrame < chunk.frames.size() && chunk.frames[chunk.nextFrame].end <= chunk.head) {
-                    ++chunk.nextFrame;
-                }
-                ReleaseFrames(chunk.frames, from, chunk.nextFrame);
+                const std::vector<CFrameMark>& marks = chunk.frames.marks;
+                while (chunk.nextFrame < marks.size() && marks[chunk.nextFrame].end <= chunk.head) ++chunk.nextFrame;
+                chunk.frames.Release(from, chunk.nextFrame);
                 if (chunk.head == chunk.bytes.size()) backlog_.pop_front();
             }
         }
         if (backlog_.empty() && lost.empty()) CFlusher::Instance().Unwatch(fd_);
     }
-    LoseFrames(lost, status);
+    Lose(lost, status);
 }
 
 void CClientChannel::AbandonBacklog() {
-    std::vector<CFrameMark> lost;
+    std::deque<CChunk> lost;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (backlog_.empty()) return;
         lost = ClearBacklogLocked();
     }
-    LoseFrames(lost, RPC_S_CALL_FAILED_DNE);
+    Lose(lost, RPC_S_CALL_FAILED_DNE);
 }

@@ -16,12 +16,29 @@
 
 // One frame handed to a channel: where it ends in the bytes handed over with it, the index of
 // its call in the batch that made it, and the window whose reservation of `cost` bytes it settles
-// (none for a sender without a window).
+// (none for a sender without a window). The frames' windows are kept alive by a CFrames.
 struct CFrameMark {
     size_t end;
     size_t call;
     size_t cost;
-    std::shared_ptr<CSendWindow> window;
+    CSendWindow* window;
+};
+
+// Frames with the windows they settle: one reference per run of frames of one window.
+struct CFrames {
+    std::vector<CFrameMark> marks;
+    std::vector<std::shared_ptr<CSendWindow>> windows;
+
+    // Room for the frame must have been reserved (see CRpcBatch::Gather).
+    void Add(size_t end, size_t call, size_t cost, const std::shared_ptr<CSendWindow>& window) {
+        if (window && (windows.empty() || windows.back() != window)) windows.push_back(window);
+        marks.push_back(CFrameMark{end, call, cost, window.get()});
+    }
+    void Clear();
+    // Settles the windows of marks [from, to) as released, one atomic operation per run.
+    void Release(size_t from, size_t to) const;
+    // Each frame from `from` on is lost with `status`.
+    void Lose(size_t from, RPC_STATUS status) const;
 };
 
 class CClientChannel : public std::enable_shared_from_this<CClientChannel> {
@@ -38,13 +55,13 @@ public:
 
     // Hands over whole frames (`frames` gives their ends in `bytes`, in order) to go out after
     // everything handed over before, connecting first when there is no connection. Writes what
-    // the socket takes now without waiting; the rest moves into the backlog (`bytes` and
-    // `frames` may be taken over). The windows of frames written are released. On failure the
-    // connection is closed (the next submit makes a new one) and the status returned, with
-    // *firstFailed the index of the first frame not delivered; the windows of those frames are
-    // released too, and the caller reports them. A write on a reused connection that the server
-    // closed before a byte of it went out is retried once on a new connection.
-    RPC_STATUS Submit(std::vector<uint8_t>& bytes, std::vector<CFrameMark>& frames, size_t* firstFailed);
+    // the socket takes now without waiting; the rest is copied into the backlog. The windows of
+    // frames written are released. On failure the status is returned, with *firstFailed the
+    // index of the first frame not delivered; the windows of those frames are released too, and
+    // the caller reports them. A failed write closes the connection (the next submit makes a new
+    // one); a write on a reused connection that the server closed before a byte of it went out
+    // is retried once on a new connection.
+    RPC_STATUS Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed);
     // The flusher's turn: writes as much of the backlog as the socket takes. On a failure the
     // connection is closed and every frame of the backlog is lost (its window reports it).
     void FlushBacklog();
@@ -56,17 +73,19 @@ private:
     struct CChunk {
         std::vector<uint8_t> bytes;
         size_t head = 0;
-        std::vector<CFrameMark> frames;
+        CFrames frames;
         size_t nextFrame = 0;  // the first frame not written whole
     };
 
     RPC_STATUS ConnectLocked();
     void DisconnectLocked();
-    // Takes `bytes` from `head` on, with the frames from `nextFrame` on, into the backlog, and
-    // has the flusher watch the socket when the backlog was empty.
-    void BacklogLocked(std::vector<uint8_t>& bytes, size_t head, std::vector<CFrameMark>& frames, size_t nextFrame);
-    // Drops the backlog and the connection; returns the frames lost.
-    std::vector<CFrameMark> ClearBacklogLocked();
+    // Adds `bytes` from `head` on, with the frames from `nextFrame` on, to the backlog, and has
+    // the flusher watch the socket when the backlog was empty. False, with the backlog as it
+    // was, when memory ran out.
+    bool BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames, size_t nextFrame);
+    // Drops the backlog and the connection; returns the chunks, whose frames are lost.
+    std::deque<CChunk> ClearBacklogLocked();
+    static void Lose(const std::deque<CChunk>& lost, RPC_STATUS status);
 
     const std::string endpoint_;
     std::mutex mutex_;

@@ -3,26 +3,25 @@
 bool CSendWindow::Reserve(size_t bytes, bool force) {
     if (!force) {
         if (full_.load(std::memory_order_acquire)) return false;
-        if (frames_.load(std::memory_order_relaxed) >= maxFrames_ || bytes_.load(std::memory_order_relaxed) >= maxBytes_) {
+        const uint64_t state = state_.load(std::memory_order_relaxed);
+        if ((state >> kFrameShift) >= maxFrames_ || (state & kBytesMask) >= maxBytes_) {
             if (!full_.exchange(true, std::memory_order_acq_rel)) OnFull();
             return false;
         }
     }
-    frames_.fetch_add(1, std::memory_order_relaxed);
-    bytes_.fetch_add(bytes, std::memory_order_relaxed);
+    state_.fetch_add(Word(1, bytes), std::memory_order_relaxed);
     return true;
 }
 
-void CSendWindow::Release(size_t bytes) {
-    const size_t frames = frames_.fetch_sub(1, std::memory_order_relaxed) - 1;
-    const size_t left = bytes_.fetch_sub(bytes, std::memory_order_relaxed) - bytes;
-    if (full_.load(std::memory_order_relaxed) && frames <= maxFrames_ - maxFrames_ / 8 &&
-        left <= maxBytes_ - maxBytes_ / 8) {
+void CSendWindow::Release(size_t frames, size_t bytes) {
+    const uint64_t left = state_.fetch_sub(Word(frames, bytes), std::memory_order_relaxed) - Word(frames, bytes);
+    if (full_.load(std::memory_order_relaxed) && (left >> kFrameShift) <= maxFrames_ - maxFrames_ / 8 &&
+        (left & kBytesMask) <= maxBytes_ - maxBytes_ / 8) {
         full_.store(false, std::memory_order_release);
     }
 }
 
 void CSendWindow::Lose(size_t bytes, RPC_STATUS status) {
-    Release(bytes);
+    Release(1, bytes);
     OnLost(status);
 }

@@ -27,13 +27,14 @@ public:
     // window is full. A forced reservation always succeeds (control messages of the sender).
     // Concurrent reservations may overshoot the limit by one frame each.
     bool Reserve(size_t bytes, bool force);
-    // The frame went out (or its failure was reported by the batch that carried it).
-    void Release(size_t bytes);
+    // Frames that went out (or whose failure was reported by the batch that carried them),
+    // carrying `bytes` in all.
+    void Release(size_t frames, size_t bytes);
     // The frame was lost with `status` after its batch ended: released, then reported.
     void Lose(size_t bytes, RPC_STATUS status);
 
-    size_t Frames() const { return frames_.load(std::memory_order_relaxed); }
-    size_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
+    size_t Frames() const { return state_.load(std::memory_order_relaxed) >> kFrameShift; }
+    size_t Bytes() const { return state_.load(std::memory_order_relaxed) & kBytesMask; }
 
 protected:
     // Called once each time the window becomes full, on the reserving thread.
@@ -42,10 +43,15 @@ protected:
     virtual void OnLost(RPC_STATUS) {}
 
 private:
+    // Frames and bytes share one word, so that a reservation or a release is one atomic
+    // operation: bytes in the low 40 bits, frames above them.
+    static constexpr unsigned kFrameShift = 40;
+    static constexpr uint64_t kBytesMask = (uint64_t{1} << kFrameShift) - 1;
+    static uint64_t Word(size_t frames, size_t bytes) { return (uint64_t{frames} << kFrameShift) | bytes; }
+
     const size_t maxFrames_;
     const size_t maxBytes_;
-    std::atomic<size_t> frames_{0};
-    std::atomic<size_t> bytes_{0};
+    std::atomic<uint64_t> state_{0};
     // Set when a reservation found the window at its limit; cleared once it drained to 7/8.
     std::atomic<bool> full_{false};
 };
