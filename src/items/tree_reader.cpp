@@ -11,6 +11,8 @@
 // 65,535 elements at each of thousands of nesting levels) end the load there: the error
 // "stored items announce more elements than they hold" is reported once and every container
 // still being read keeps the elements it has.
+//
+// A load reports the first damage it finds only (CFirstItemReportOnly).
 #include <algorithm>
 #include <new>
 
@@ -86,6 +88,7 @@ private:
     // False when the stream is exhausted and the limit of missing elements is reached.
     bool MayMakeElement();
 
+    CFirstItemReportOnly reports_;
     CStorage& stream_;
     const uint32_t start_;
     uint32_t missing_ = 0;
