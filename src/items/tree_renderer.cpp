@@ -21,16 +21,26 @@ private:
     void Decoration(const char* text) {
         if (!bare_) stream_.WriteText(text);
     }
+    // An unmade list element: the text of an empty wrapper, formatted once per walk.
+    void Unmade();
 
     CStorage& stream_;
     const bool bare_;
     const uint32_t start_;
     CLockedFrames frames_;
+    char emptyText_[32] = {};
 };
+
+namespace {
+// The text of a wrapper of no known kind, an empty one among them.
+void FormatUnknownKind(char (&text)[32], uint32_t kind) {
+    std::snprintf(text, sizeof text, "(unknown item type 0x%02X)", kind);
+}
+}  // namespace
 
 void CTreeRenderer::List(CList& list) {
     CLockedFrames::Frame& frame = frames_.Enter(list, false);
-    frame.count = static_cast<uint32_t>(list.elements_.size());
+    frame.count = static_cast<uint32_t>(list.elements_.size() + list.unmade_);
     Decoration("[");
 }
 
@@ -65,11 +75,16 @@ void CTreeRenderer::Item(CItem& item) {
             }
             return;
         default: {
-            char text[64];
-            std::snprintf(text, sizeof text, "(unknown item type 0x%02X)", item.GetType());
+            char text[32];
+            FormatUnknownKind(text, item.GetType());
             Decoration(text);
         }
     }
+}
+
+void CTreeRenderer::Unmade() {
+    if (emptyText_[0] == 0) FormatUnknownKind(emptyText_, MbTypeItem);
+    Decoration(emptyText_);
 }
 
 uint16_t CTreeRenderer::Finish() {
@@ -87,8 +102,13 @@ uint16_t CTreeRenderer::Finish() {
             entry.key->Render(stream_, bare_);
             Decoration(":");
             Item(*entry.value);
+        } else if (const auto* list = static_cast<CList*>(frame.container); index < list->elements_.size()) {
+            Item(*list->elements_[index]);
+        } else if (bare_) {
+            // Unmade elements render nothing bare.
+            frame.next = frame.count;
         } else {
-            Item(*static_cast<CList*>(frame.container)->elements_[index]);
+            Unmade();
         }
     }
     while (!frames_.Empty()) frames_.Leave();

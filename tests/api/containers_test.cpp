@@ -168,10 +168,14 @@ TEST_F(ItemApi, HostilePayloadsLoadWithALineOrTwoOfTrace) {
         EXPECT_EQ(counted, count) << what;
     }
     EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: failed to open storage for reading.\n", 18}}));
-    Held missing(MbItemFromBytes(Held(MbAtomNewBlob((header + "L\xFF\xFF"s).data(), 19))));
+    Held missing(MbItemFromBytes(Held(MbAtomNewBlob((header + "L\xFF\xFF"s).data(), 19)))), box(MbListNew());
+    CList& elements = *static_cast<CItem*>(missing.handle)->GetList();
+    EXPECT_EQ(MbListAppend(box, missing, nullptr), 0u);
+    EXPECT_EQ(elements.MadeCount(), 1) << "the nesting check makes no element";
     MbItem last = nullptr;
     ASSERT_EQ(MbItemGetAt(missing, 65534, &last), 0u);
     EXPECT_EQ(TypeOf(last), MbTypeItem);
+    EXPECT_EQ(elements.MadeCount(), 65535);
     MbHandleRelease(last);
     Held mixed(MbItemFromBytes(Held(MbAtomNewBlob(cases[4].bytes.data(), static_cast<uint32_t>(cases[4].bytes.size())))));
     EXPECT_EQ(TextOf(mixed), "[" + unknown + ", " + unknown + ", 1, " + unknown + ", " + unknown + "]");

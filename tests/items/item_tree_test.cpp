@@ -205,6 +205,9 @@ TEST_F(ItemTreeTest, AnnouncedButMissingElementsAreBounded) {
     // The 999 outer lists hold the next one; the innermost gets the 65,535 missing elements.
     EXPECT_EQ(elements, 999u + 65535u);
     EXPECT_EQ(Reported("**Error: stored items announce more elements than they hold.\n"), 1u);
+    // Their letters fill the stream to its last byte; one more fails it.
+    EXPECT_FALSE(StoreItem(*loaded.Get()));
+    EXPECT_EQ(Reported("**Error: storage full: cannot hold 1 more byte(s).\n"), 1u);
 }
 
 TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
@@ -242,10 +245,11 @@ TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
 class ListTest : public ItemTest {};
 
 // Reading replaces the elements; elements announced but missing become empty wrappers (the
-// short stream reported once).
+// short stream reported once). Those behind the first stay unmade until a change at or behind
+// them needs them.
 TEST_F(ListTest, ReadingReplacesAndFillsAnnouncedElements) {
     CList list;
-    CRef<CItem> one = IntItem(1);
+    CRef<CItem> one = IntItem(1), two = IntItem(2);
     list.Append(one.Get());
     CRef<CStorage> stream = ReadingStream(FromHex("00 00 03 00 41 69 05 00 00 00"));
     EXPECT_EQ(list.Read(*stream.Get()), 2);
@@ -254,6 +258,24 @@ TEST_F(ListTest, ReadingReplacesAndFillsAnnouncedElements) {
     EXPECT_EQ(list.Read(*stream.Get()), 8);
     EXPECT_EQ(Rendered(list), "[5, (unknown item type 0x0B), (unknown item type 0x0B)]");
     EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 1u);
+
+    EXPECT_EQ(list.Read(*ReadingStream(FromHex("06 00 41 69 05 00 00 00")).Get()), 8);
+    EXPECT_EQ(list.Count(), 6);
+    EXPECT_EQ(list.MadeCount(), 2);
+    list.Remove(5);
+    EXPECT_EQ(list.Count(), 5);
+    EXPECT_EQ(list.MadeCount(), 2);
+    uint16_t used = 0;
+    EXPECT_TRUE(list.Insert(4, two.Get(), &used));
+    EXPECT_EQ(used, 4);
+    EXPECT_EQ(list.MadeCount(), 5);
+    EXPECT_EQ(Hex(Stored(list)), "06 00 41 69 05 00 00 00 49 49 49 41 69 02 00 00 00 49");
+    EXPECT_TRUE(list.Set(5, one.Get()));
+    EXPECT_EQ(list.MadeCount(), 6);
+    EXPECT_EQ(Rendered(list, true), "");
+    EXPECT_EQ(Hex(Stored(list)), "06 00 41 69 05 00 00 00 49 49 49 41 69 02 00 00 00 41 69 01 00 00 00");
+    EXPECT_EQ(one->RefCount(), 2);
+    EXPECT_EQ(two->RefCount(), 2);
 }
 
 TEST_F(ListTest, AppendsBeyond65535ElementsAreRefused) {
