@@ -1,5 +1,7 @@
 // CTreeRenderer: the text form of wrappers, lists and maps without recursion.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "items/item.h"
 #include "items/locked_frames.h"
@@ -21,14 +23,13 @@ private:
     void Decoration(const char* text) {
         if (!bare_) stream_.WriteText(text);
     }
-    // An unmade list element: the text of an empty wrapper, formatted once per walk.
-    void Unmade();
+    // The last count elements of a list, all unmade (the separator before the first is out).
+    void Unmade(uint32_t count);
 
     CStorage& stream_;
     const bool bare_;
     const uint32_t start_;
     CLockedFrames frames_;
-    char emptyText_[32] = {};
 };
 
 namespace {
@@ -82,9 +83,33 @@ void CTreeRenderer::Item(CItem& item) {
     }
 }
 
-void CTreeRenderer::Unmade() {
-    if (emptyText_[0] == 0) FormatUnknownKind(emptyText_, MbTypeItem);
-    Decoration(emptyText_);
+// Each renders as an empty wrapper does. Those after the first go out several at once, with
+// their separators, while they fit the stream; the last few one text at a time, so that a
+// stream that fills up fails on the same text as it would element by element.
+void CTreeRenderer::Unmade(uint32_t count) {
+    constexpr uint32_t kPerPiece = 16;
+    char text[32];
+    FormatUnknownKind(text, MbTypeItem);
+    Decoration(text);
+    const size_t length = std::strlen(text);
+    const uint32_t each = static_cast<uint32_t>(2 + length);
+    char piece[kPerPiece * sizeof text];
+    for (uint32_t i = 0; i < kPerPiece; ++i) {
+        std::memcpy(piece + i * each, ", ", 2);
+        std::memcpy(piece + i * each + 2, text, length);
+    }
+    for (uint32_t left = count - 1; left != 0 && !stream_.Failed();) {
+        const uint32_t room = stream_.IsWriting() ? CStorage::kMaxLength - stream_.Length() : 0;
+        const uint32_t whole = std::min({left, kPerPiece, room / each});
+        if (whole == 0) {
+            Decoration(", ");
+            Decoration(text);
+            --left;
+        } else {
+            stream_.WriteBytes(piece, static_cast<uint16_t>(whole * each));
+            left -= whole;
+        }
+    }
 }
 
 uint16_t CTreeRenderer::Finish() {
@@ -104,11 +129,10 @@ uint16_t CTreeRenderer::Finish() {
             Item(*entry.value);
         } else if (const auto* list = static_cast<CList*>(frame.container); index < list->elements_.size()) {
             Item(*list->elements_[index]);
-        } else if (bare_) {
-            // Unmade elements render nothing bare.
-            frame.next = frame.count;
         } else {
-            Unmade();
+            // Unmade elements render nothing bare.
+            if (!bare_) Unmade(frame.count - index);
+            frame.next = frame.count;
         }
     }
     while (!frames_.Empty()) frames_.Leave();

@@ -205,9 +205,12 @@ TEST_F(ItemTreeTest, AnnouncedButMissingElementsAreBounded) {
     // The 999 outer lists hold the next one; the innermost gets the 65,535 missing elements.
     EXPECT_EQ(elements, 999u + 65535u);
     EXPECT_EQ(Reported("**Error: stored items announce more elements than they hold.\n"), 1u);
-    // Their letters fill the stream to its last byte; one more fails it.
+    // Their letters fill the stream to its last byte; one more fails it. Their text fills it to
+    // 13 bytes short of its end; the next text is 24 bytes.
     EXPECT_FALSE(StoreItem(*loaded.Get()));
     EXPECT_EQ(Reported("**Error: storage full: cannot hold 1 more byte(s).\n"), 1u);
+    EXPECT_FALSE(RenderItem(*loaded.Get(), false));
+    EXPECT_EQ(Reported("**Error: storage full: cannot hold 24 more byte(s).\n"), 1u);
 }
 
 TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
@@ -276,6 +279,10 @@ TEST_F(ListTest, ReadingReplacesAndFillsAnnouncedElements) {
     EXPECT_EQ(Hex(Stored(list)), "06 00 41 69 05 00 00 00 49 49 49 41 69 02 00 00 00 41 69 01 00 00 00");
     EXPECT_EQ(one->RefCount(), 2);
     EXPECT_EQ(two->RefCount(), 2);
+    std::string forty = "[(unknown item type 0x0B)";
+    for (int i = 1; i < 40; ++i) forty += ", (unknown item type 0x0B)";
+    EXPECT_EQ(list.Read(*ReadingStream(FromHex("28 00")).Get()), 2);
+    EXPECT_EQ(Rendered(list), forty + "]");
 }
 
 TEST_F(ListTest, AppendsBeyond65535ElementsAreRefused) {
