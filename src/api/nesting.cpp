@@ -26,7 +26,8 @@ bool WouldNestInItself(CItem& value, CItem& container) {
         CStorable* child = ContainerOf(item, &map);
         if (child == nullptr || child == target || !visited.insert(child).second) return child == target;
         CLockedFrames::Frame& frame = frames.Enter(*child, map);
-        frame.count = map ? static_cast<CMap*>(child)->Count() : static_cast<CList*>(child)->Count();
+        // A list's unmade elements are empty wrappers: they hold no container and stay unmade.
+        frame.count = map ? static_cast<CMap*>(child)->Count() : static_cast<CList*>(child)->MadeCount();
         return false;
     };
     if (enter(value)) return true;

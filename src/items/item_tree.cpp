@@ -88,7 +88,7 @@ public:
     }
 
     bool Items(CItem& a, CItem& b) {
-        if (!Item(a, b)) return false;
+        if (!Item(&a, &b)) return false;
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
             if (frame.next == frame.count) {
@@ -99,9 +99,15 @@ public:
             if (frame.isMap) {
                 const CMap::Entry& left = static_cast<CMap*>(frame.a)->entries_[index];
                 const CMap::Entry& right = static_cast<CMap*>(frame.b)->entries_[index];
-                if (!SameAtom(left.key, right.key) || !Item(*left.value, *right.value)) return false;
-            } else if (!Item(*static_cast<CList*>(frame.a)->elements_[index],
-                             *static_cast<CList*>(frame.b)->elements_[index])) {
+                if (!SameAtom(left.key, right.key) || !Item(left.value, right.value)) return false;
+                continue;
+            }
+            CItem* left = Element(frame.a, index);
+            CItem* right = Element(frame.b, index);
+            // Unmade elements run to the end of both lists alike.
+            if (left == nullptr && right == nullptr) {
+                frame.next = frame.count;
+            } else if (!Item(left, right)) {
                 return false;
             }
         }
@@ -117,17 +123,30 @@ private:
         uint32_t count;
     };
 
-    bool Item(CItem& a, CItem& b) {
-        if (a.GetType() != b.GetType()) return false;
-        if ((a.Child() == nullptr) != (b.Child() == nullptr)) return false;
-        if (a.GetAtom() != nullptr) return SameAtom(a.GetAtom(), b.GetAtom());
-        if (a.GetList() != nullptr) {
-            return Enter(*a.GetList(), *b.GetList(), false, [](CStorable* c) {
-                return static_cast<CList*>(c)->elements_.size();
+    // A list's element, or null for an unmade one.
+    static CItem* Element(CStorable* list, uint32_t index) {
+        const std::vector<CItem*>& made = static_cast<CList*>(list)->elements_;
+        return index < made.size() ? made[index] : nullptr;
+    }
+
+    static bool IsEmptyWrapper(const CItem* item) {
+        return item == nullptr || (item->GetType() == MbTypeItem && item->Child() == nullptr);
+    }
+
+    // Null stands for an unmade element: an empty wrapper.
+    bool Item(CItem* a, CItem* b) {
+        if (a == nullptr || b == nullptr) return IsEmptyWrapper(a) && IsEmptyWrapper(b);
+        if (a->GetType() != b->GetType()) return false;
+        if ((a->Child() == nullptr) != (b->Child() == nullptr)) return false;
+        if (a->GetAtom() != nullptr) return SameAtom(a->GetAtom(), b->GetAtom());
+        if (a->GetList() != nullptr) {
+            return Enter(*a->GetList(), *b->GetList(), false, [](CStorable* c) {
+                const auto* list = static_cast<CList*>(c);
+                return list->elements_.size() + list->unmade_;
             });
         }
-        if (a.GetMap() != nullptr) {
-            return Enter(*a.GetMap(), *b.GetMap(), true, [](CStorable* c) {
+        if (a->GetMap() != nullptr) {
+            return Enter(*a->GetMap(), *b->GetMap(), true, [](CStorable* c) {
                 return static_cast<CMap*>(c)->entries_.size();
             });
         }

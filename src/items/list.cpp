@@ -20,27 +20,53 @@ CList::~CList() {
 
 uint16_t CList::Count() {
     ScopedLock hold(*this);
+    return static_cast<uint16_t>(elements_.size() + unmade_);
+}
+
+uint16_t CList::MadeCount() {
+    ScopedLock hold(*this);
     return static_cast<uint16_t>(elements_.size());
 }
 
 CItem* CList::Get(uint16_t index) {
     ScopedLock hold(*this);
-    return index < elements_.size() ? elements_[index] : nullptr;
+    if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return nullptr;
+    return elements_[index];
 }
 
-// The array grows by half of its capacity, or to the needed size when that is more.
+bool CList::MakeUpTo(size_t count) {
+    if (count <= elements_.size()) return true;
+    try {
+        elements_.reserve(count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    while (elements_.size() < count) {
+        CItem* element = new (std::nothrow) CItem;
+        if (element == nullptr) return false;
+        elements_.push_back(element);
+        --unmade_;
+    }
+    return true;
+}
+
+// The array grows by half of its capacity, or to the needed size when that is more. Unmade
+// elements before the position are made first; those behind it stay unmade.
 bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
     uint16_t position = kAppend;
     if (element != nullptr) {
         ScopedLock hold(*this);
-        const size_t count = elements_.size();
+        const size_t count = elements_.size() + unmade_;
         const bool fits = index == kAppend || (count != 0 && index < count);
         if (fits && count < kMaxCount) {
+            const size_t at = index == kAppend ? count : index;
             try {
-                if (count == elements_.capacity()) elements_.reserve(count + (count / 2 > 1 ? count / 2 : 1));
-                elements_.insert(elements_.begin() + (index == kAppend ? count : index), element);
+                if (!MakeUpTo(at)) throw std::bad_alloc();
+                const size_t made = elements_.size();
+                if (made == elements_.capacity()) elements_.reserve(made + (made / 2 > 1 ? made / 2 : 1));
+                elements_.insert(elements_.begin() + static_cast<ptrdiff_t>(at), element);
                 CheckedAddRef(element);
-                position = index == kAppend ? static_cast<uint16_t>(count) : index;
+                position = static_cast<uint16_t>(at);
             } catch (const std::bad_alloc&) {
                 ReportError("failed to allocate list buffer during insert");
             }
@@ -53,7 +79,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
 bool CList::Set(uint16_t index, CItem* element) {
     if (element == nullptr) return false;
     ScopedLock hold(*this);
-    if (index >= elements_.size()) return false;
+    if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return false;
     CItem* old = elements_[index];
     elements_[index] = element;
     CheckedAddRef(element);
@@ -61,11 +87,15 @@ bool CList::Set(uint16_t index, CItem* element) {
     return true;
 }
 
+// Unmade elements are all alike: removing one of them shortens the tail.
 void CList::Remove(uint16_t index) {
     CItem* removed = nullptr;
     {
         ScopedLock hold(*this);
-        if (index >= elements_.size()) return;
+        if (index >= elements_.size()) {
+            if (index < elements_.size() + unmade_) --unmade_;
+            return;
+        }
         removed = elements_[index];
         elements_.erase(elements_.begin() + index);
     }
@@ -73,15 +103,16 @@ void CList::Remove(uint16_t index) {
 }
 
 void CList::Clear() {
-    ReplaceElements({});
+    ReplaceElements({}, 0);
 }
 
-void CList::ReplaceElements(std::vector<CItem*>&& elements) {
+void CList::ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade) {
     std::vector<CItem*> old;
     {
         ScopedLock hold(*this);
         old.swap(elements_);
         elements_.swap(elements);
+        unmade_ = unmade;
     }
     ReleaseAll(old);
 }

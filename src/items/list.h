@@ -1,6 +1,12 @@
 // CList: the ordered container of the item model, a sequence of item wrappers addressed by a
 // 16-bit index. The list holds one reference to each element; elements are never null.
 // Every operation holds the list's lock while it touches the array.
+//
+// A loaded list may end in unmade elements: empty wrappers that its bytes announced without
+// holding them, or held as unknown letters. They are made when one of them is asked for or the
+// list changes at or behind them, so bytes announcing 65,535 elements cost no objects until
+// the elements are used. Counting, storing, rendering and comparing take them for the empty
+// wrappers they stand for.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +28,10 @@ public:
     ~CList() override;
 
     uint16_t Count();
-    // The element (no new reference) or null when index is not below Count().
+    // Elements made so far; the unmade ones follow them.
+    uint16_t MadeCount();
+    // The element (no new reference) or null when index is not below Count(). An unmade
+    // element is made here, with those before it; null when that fails for want of memory.
     CItem* Get(uint16_t index);
     // kAppend appends; an index below the count inserts before that element; anything else
     // fails. *used gets the position used, or kAppend on failure. Takes a reference.
@@ -47,8 +56,15 @@ private:
     friend class CTreeReader;
     friend class CTreeComparer;
 
-    // Installs a new array under the lock and releases the old elements after unlocking.
-    void ReplaceElements(std::vector<CItem*>&& elements);
+    // Installs a new array and unmade tail under the lock and releases the old elements after
+    // unlocking.
+    void ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade);
+    // Makes unmade elements until count (at most the whole count) are made; false when memory
+    // ran out. Call under the lock.
+    bool MakeUpTo(size_t count);
 
     std::vector<CItem*> elements_;
+    // The unmade empty wrappers behind elements_. Invariant: elements_.size() + unmade_ is at
+    // most kMaxCount.
+    uint32_t unmade_ = 0;
 };

@@ -66,6 +66,10 @@ public:
     bool ReadByte(uint8_t* destination) { return ReadBytes(destination, 1) == 1; }
     // The unread bytes without moving the cursor, or null (count 0) when there are none.
     const uint8_t* PeekRemaining(uint16_t* count);
+    // Moves the cursor over up to count unread bytes (those PeekRemaining shows); no report.
+    void Skip(uint16_t count) {
+        if (reading_) cursor_ = cursor_ + count < length_ ? cursor_ + count : length_;
+    }
     // Every byte of the buffer (never null while open for reading), or null when not open.
     const uint8_t* GetContents(uint16_t* count);
 

@@ -11,6 +11,12 @@
 // 65,535 elements at each of thousands of nesting levels) end the load there: the error
 // "stored items announce more elements than they hold" is reported once and every container
 // still being read keeps the elements it has.
+//
+// The cost of a load follows the bytes it holds, not the counts they announce. The missing
+// elements of a list, and a run of unknown letters that ends a list, become the list's unmade
+// elements (list.h). A map keeps only its first missing entry, as it would anyway: every later
+// one has the same None key, and of equal keys the first is kept. And a load reports the first
+// damage it finds only (CFirstItemReportOnly).
 #include <algorithm>
 #include <new>
 
@@ -26,6 +32,18 @@ namespace {
 
 constexpr uint32_t kMissingLimit = 65535;
 constexpr uint32_t kReservedElements = 8;
+
+// The count of leading bytes, up to limit, that are no item letter: each reads as an empty
+// wrapper.
+uint32_t UnknownRun(const uint8_t* bytes, uint32_t limit) {
+    uint32_t run = 0;
+    while (run < limit && bytes[run] != 'A' && bytes[run] != 'L' && bytes[run] != 'M') ++run;
+    return run;
+}
+
+void ReportUnknownLetter(uint8_t letter) {
+    ReportItemError("unknown item type read from storage (0x%02X)", letter);
+}
 
 bool KeyLess(const CMap::Entry& a, const CMap::Entry& b) {
     return CompareKeys(CKeyView::Of(*a.key), CKeyView::Of(*b.key)) < 0;
@@ -75,19 +93,23 @@ private:
         CStorable* container;
         bool isMap;
         uint32_t remaining;
+        // A list's unmade elements, behind its elements.
+        uint32_t unmade;
         std::vector<CItem*> elements;
         std::vector<CMap::Entry> entries;
     };
 
     void Enter(CStorable& container, bool isMap);
     void Install(Frame& frame);
+    void NextElements(Frame& frame);
     void NextElement(Frame& frame);
     void NextEntry(Frame& frame);
-    // False when the stream is exhausted and the limit of missing elements is reached.
-    bool MayMakeElement();
+    void Missing(Frame& frame);
 
+    CFirstItemReportOnly reports_;
     CStorage& stream_;
     const uint32_t start_;
+    // Elements counted as missing so far; at most kMissingLimit.
     uint32_t missing_ = 0;
     bool stopped_ = false;
     // The bottom frame is a container the caller passed in (not one the reader made).
@@ -110,7 +132,7 @@ void CTreeReader::Enter(CStorable& container, bool isMap) {
     uint8_t field[2] = {0, 0};
     const bool whole = stream_.ReadBytes(field, 2) == 2;
     const uint32_t count = whole ? static_cast<uint32_t>(field[0] | field[1] << 8) : 0;
-    frames_.push_back(Frame{&container, isMap, count, {}, {}});
+    frames_.push_back(Frame{&container, isMap, count, 0, {}, {}});
     // Room for a typical container at once; announced counts are not trusted beyond that.
     if (isMap) {
         frames_.back().entries.reserve(std::min<uint32_t>(count, kReservedElements));
@@ -138,19 +160,12 @@ void CTreeReader::Install(Frame& frame) {
     } else {
         auto* list = static_cast<CList*>(frame.container);
         if (root) {
-            list->ReplaceElements(std::move(frame.elements));
+            list->ReplaceElements(std::move(frame.elements), frame.unmade);
         } else {
             list->elements_.swap(frame.elements);
+            list->unmade_ = frame.unmade;
         }
     }
-}
-
-bool CTreeReader::MayMakeElement() {
-    if (stopped_) return false;
-    if (!stream_.Exhausted() || missing_++ < kMissingLimit) return true;
-    stopped_ = true;
-    ReportError("stored items announce more elements than they hold");
-    return false;
 }
 
 void CTreeReader::Item(CItem& item) {
@@ -177,7 +192,33 @@ void CTreeReader::Item(CItem& item) {
             item.AdoptChild(MbTypeMap, map);
             return Enter(*map, true);
         }
-        default: ReportItemError("unknown item type read from storage (0x%02X)", letter);
+        default: ReportUnknownLetter(letter);
+    }
+}
+
+// Reads the next element of a list, or a run of unknown letters: one that ends the list becomes
+// its unmade elements (the first letter reported as any other), a shorter one is read element by
+// element, so that no byte is scanned twice. While fewer bytes remain than elements, no run can
+// end the list and none is looked for.
+void CTreeReader::NextElements(Frame& frame) {
+    uint16_t available = 0;
+    const uint8_t* bytes = stream_.PeekRemaining(&available);
+    const uint32_t run = available < frame.remaining ? 0 : UnknownRun(bytes, frame.remaining);
+    if (run == 0) {
+        --frame.remaining;
+        return NextElement(frame);
+    }
+    if (run == frame.remaining) {
+        ReportUnknownLetter(bytes[0]);
+        stream_.Skip(static_cast<uint16_t>(run));
+        frame.unmade += run;
+        frame.remaining = 0;
+        return;
+    }
+    // Unknown letters enter no frame, so `frame` stays valid.
+    for (uint32_t i = 0; i < run; ++i) {
+        --frame.remaining;
+        NextElement(frame);
     }
 }
 
@@ -218,19 +259,41 @@ void CTreeReader::NextEntry(Frame& frame) {
     Item(*value);
 }
 
-uint16_t CTreeReader::Finish() {
-    while (!frames_.empty()) {
-        Frame& frame = frames_.back();
-        if (frame.remaining == 0 || !MayMakeElement()) {
-            Install(frame);
-            frames_.pop_back();
-            continue;
-        }
-        --frame.remaining;
+// The elements the top frame announces beyond the last byte, as many as the limit leaves. The
+// first is read as any element, from nothing, which reports the short stream. A list takes the
+// others as unmade elements; a map takes none of them, since each would repeat the None key of
+// the first, and of equal keys the first is kept.
+void CTreeReader::Missing(Frame& frame) {
+    const uint32_t count = std::min(frame.remaining, kMissingLimit - missing_);
+    missing_ += count;
+    frame.remaining -= count;
+    if (count != 0) {
         if (frame.isMap) {
             NextEntry(frame);
         } else {
             NextElement(frame);
+            frame.unmade += count - 1;
+        }
+    }
+    if (frame.remaining != 0) {
+        stopped_ = true;
+        ReportError("stored items announce more elements than they hold");
+    }
+}
+
+uint16_t CTreeReader::Finish() {
+    while (!frames_.empty()) {
+        Frame& frame = frames_.back();
+        if (frame.remaining == 0 || stopped_) {
+            Install(frame);
+            frames_.pop_back();
+        } else if (stream_.Exhausted()) {
+            Missing(frame);
+        } else if (frame.isMap) {
+            --frame.remaining;
+            NextEntry(frame);
+        } else {
+            NextElements(frame);
         }
     }
     return static_cast<uint16_t>(stream_.Cursor() - start_);

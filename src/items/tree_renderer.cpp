@@ -1,5 +1,7 @@
 // CTreeRenderer: the text form of wrappers, lists and maps without recursion.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "items/item.h"
 #include "items/locked_frames.h"
@@ -21,6 +23,8 @@ private:
     void Decoration(const char* text) {
         if (!bare_) stream_.WriteText(text);
     }
+    // The last count elements of a list, all unmade (the separator before the first is out).
+    void Unmade(uint32_t count);
 
     CStorage& stream_;
     const bool bare_;
@@ -28,9 +32,16 @@ private:
     CLockedFrames frames_;
 };
 
+namespace {
+// The text of a wrapper of no known kind, an empty one among them.
+void FormatUnknownKind(char (&text)[32], uint32_t kind) {
+    std::snprintf(text, sizeof text, "(unknown item type 0x%02X)", kind);
+}
+}  // namespace
+
 void CTreeRenderer::List(CList& list) {
     CLockedFrames::Frame& frame = frames_.Enter(list, false);
-    frame.count = static_cast<uint32_t>(list.elements_.size());
+    frame.count = static_cast<uint32_t>(list.elements_.size() + list.unmade_);
     Decoration("[");
 }
 
@@ -65,9 +76,38 @@ void CTreeRenderer::Item(CItem& item) {
             }
             return;
         default: {
-            char text[64];
-            std::snprintf(text, sizeof text, "(unknown item type 0x%02X)", item.GetType());
+            char text[32];
+            FormatUnknownKind(text, item.GetType());
             Decoration(text);
+        }
+    }
+}
+
+// Each renders as an empty wrapper does. Those after the first go out several at once, with
+// their separators, while they fit the stream; the last few one text at a time, so that a
+// stream that fills up fails on the same text as it would element by element.
+void CTreeRenderer::Unmade(uint32_t count) {
+    constexpr uint32_t kPerPiece = 16;
+    char text[32];
+    FormatUnknownKind(text, MbTypeItem);
+    Decoration(text);
+    const size_t length = std::strlen(text);
+    const uint32_t each = static_cast<uint32_t>(2 + length);
+    char piece[kPerPiece * sizeof text];
+    for (uint32_t i = 0; i < kPerPiece; ++i) {
+        std::memcpy(piece + i * each, ", ", 2);
+        std::memcpy(piece + i * each + 2, text, length);
+    }
+    for (uint32_t left = count - 1; left != 0 && !stream_.Failed();) {
+        const uint32_t room = stream_.IsWriting() ? CStorage::kMaxLength - stream_.Length() : 0;
+        const uint32_t whole = std::min({left, kPerPiece, room / each});
+        if (whole == 0) {
+            Decoration(", ");
+            Decoration(text);
+            --left;
+        } else {
+            stream_.WriteBytes(piece, static_cast<uint16_t>(whole * each));
+            left -= whole;
         }
     }
 }
@@ -87,8 +127,12 @@ uint16_t CTreeRenderer::Finish() {
             entry.key->Render(stream_, bare_);
             Decoration(":");
             Item(*entry.value);
+        } else if (const auto* list = static_cast<CList*>(frame.container); index < list->elements_.size()) {
+            Item(*list->elements_[index]);
         } else {
-            Item(*static_cast<CList*>(frame.container)->elements_[index]);
+            // Unmade elements render nothing bare.
+            if (!bare_) Unmade(frame.count - index);
+            frame.next = frame.count;
         }
     }
     while (!frames_.Empty()) frames_.Leave();

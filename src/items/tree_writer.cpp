@@ -1,9 +1,18 @@
 // CTreeWriter: the stored form of wrappers, lists and maps without recursion.
+#include <algorithm>
+#include <cstring>
+
 #include "items/item.h"
 #include "items/item_report.h"
 #include "items/locked_frames.h"
 #include "items/storage.h"
 #include "items/tree_walk.h"
+
+namespace {
+void ReportUnknownKind(uint8_t letter) {
+    ReportItemError("unknown item type written to storage (0x%02X)", letter);
+}
+}  // namespace
 
 class CTreeWriter {
 public:
@@ -18,6 +27,8 @@ public:
 private:
     // The 16-bit count; true when it was written.
     bool Count(size_t count);
+    // The unmade elements that end a list.
+    void Unmade(uint32_t count);
 
     CStorage& stream_;
     const uint32_t start_;
@@ -33,7 +44,7 @@ bool CTreeWriter::Count(size_t count) {
 // Finish has written the last element.
 void CTreeWriter::List(CList& list) {
     CLockedFrames::Frame& frame = frames_.Enter(list, false);
-    frame.count = static_cast<uint32_t>(list.elements_.size());
+    frame.count = static_cast<uint32_t>(list.elements_.size() + list.unmade_);
     if (!Count(frame.count) || frame.count == 0) frames_.Leave();
 }
 
@@ -71,7 +82,25 @@ void CTreeWriter::Item(CItem& item) {
                 stream_.WriteBytes(kEmpty, 2);
             }
             return;
-        default: ReportItemError("unknown item type written to storage (0x%02X)", letter);
+        default: ReportUnknownKind(letter);
+    }
+}
+
+// Unmade elements are empty wrappers, stored as their letter alone; their unknown kind is
+// reported once for all of them. The letters go out in pieces that fit the stream; once it is
+// full, one letter more fails it, as the letters one by one would have.
+void CTreeWriter::Unmade(uint32_t count) {
+    const uint8_t letter = CItem::KindLetter(MbTypeItem);
+    uint8_t piece[256];
+    std::memset(piece, letter, sizeof piece);
+    bool reported = false;
+    while (count != 0) {
+        const uint32_t room = CStorage::kMaxLength - stream_.Length();
+        const auto size = static_cast<uint16_t>(std::min<uint32_t>({count, sizeof piece, room == 0 ? 1 : room}));
+        if (stream_.WriteBytes(piece, size) != size) return;
+        if (!reported) ReportUnknownKind(letter);
+        reported = true;
+        count -= size;
     }
 }
 
@@ -89,8 +118,11 @@ uint16_t CTreeWriter::Finish() {
             const CMap::Entry entry = static_cast<CMap*>(frame.container)->entries_[index];
             entry.key->Write(stream_);
             Item(*entry.value);
+        } else if (const auto* list = static_cast<CList*>(frame.container); index < list->elements_.size()) {
+            Item(*list->elements_[index]);
         } else {
-            Item(*static_cast<CList*>(frame.container)->elements_[index]);
+            Unmade(frame.count - index);
+            frame.next = frame.count;
         }
     }
     while (!frames_.Empty()) frames_.Leave();

@@ -128,6 +128,59 @@ TEST_F(ItemApi, LoadingRefusesWhatIsNoStoredTree) {
     for (MbItem item : {text, emptyBlob, list, bytes, headerOnly, empty, cut, partial}) MbHandleRelease(item);
 }
 
+// Hostile payloads load as the stored form defines (announced but missing elements and unknown
+// letters are empty wrappers, missing map entries one None key; a bad header loads nothing) and
+// trace a line or two each, not one per element.
+TEST_F(ItemApi, HostilePayloadsLoadWithALineOrTwoOfTrace) {
+    Held emptyList(MbListNew()), stored(MbItemToBytes(emptyList));
+    const std::string header = BlobText(stored).substr(0, 16);
+    std::string deep;
+    for (int i = 0; i < 1000; ++i) deep += "L\xFF\xFF"s;
+    const std::string unknown = "(unknown item type 0x0B)";
+    const struct {
+        const char* what;
+        std::string bytes;
+        uint32_t type;  // 0: nothing loads
+        uint16_t count;
+        size_t lines;
+    } cases[] = {
+        {"a list announcing 65,535 elements, none there", header + "L\xFF\xFF"s, MbTypeList, 65535, 1},
+        {"a map announcing 65,535 entries, none there", header + "M\xFF\xFF"s, MbTypeMap, 1, 1},
+        {"maps nested with bogus counts", header + "M\x09\x00s\x01\x00" "aM\xFF\xFFs\x01\x00" "bM\x40\x00"s, MbTypeMap, 1, 2},
+        {"a list of 4,000 unknown letters", header + "L\xA0\x0F"s + std::string(4000, 'Z'), MbTypeList, 4000, 1},
+        {"unknown letters around an atom", header + "L\x05\x00ZZAi\x01\x00\x00\x00Z"s, MbTypeList, 5, 1},
+        {"1,000 nested lists announcing 65,535 elements each", header + deep, MbTypeList, 1, 2},
+        {"a bad header", "Kvc" + header.substr(3) + "L\xFF\xFF"s, 0, 0, 1},
+    };
+    for (const auto& [what, bytes, type, count, lines] : cases) {
+        trace_capture::Clear();
+        Held blob(MbAtomNewBlob(bytes.data(), static_cast<uint32_t>(bytes.size())));
+        Held loaded(MbItemFromBytes(blob));
+        EXPECT_EQ(trace_capture::Records().size(), lines) << what;
+        if (type == 0) {
+            EXPECT_EQ(loaded.handle, nullptr) << what;
+            continue;
+        }
+        ASSERT_NE(loaded.handle, nullptr) << what;
+        uint16_t counted = 0;
+        EXPECT_EQ(MbItemGetCount(loaded, &counted), 0u);
+        EXPECT_EQ(TypeOf(loaded), type) << what;
+        EXPECT_EQ(counted, count) << what;
+    }
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: failed to open storage for reading.\n", 18}}));
+    Held missing(MbItemFromBytes(Held(MbAtomNewBlob((header + "L\xFF\xFF"s).data(), 19)))), box(MbListNew());
+    CList& elements = *static_cast<CItem*>(missing.handle)->GetList();
+    EXPECT_EQ(MbListAppend(box, missing, nullptr), 0u);
+    EXPECT_EQ(elements.MadeCount(), 1) << "the nesting check makes no element";
+    MbItem last = nullptr;
+    ASSERT_EQ(MbItemGetAt(missing, 65534, &last), 0u);
+    EXPECT_EQ(TypeOf(last), MbTypeItem);
+    EXPECT_EQ(elements.MadeCount(), 65535);
+    MbHandleRelease(last);
+    Held mixed(MbItemFromBytes(Held(MbAtomNewBlob(cases[4].bytes.data(), static_cast<uint32_t>(cases[4].bytes.size())))));
+    EXPECT_EQ(TextOf(mixed), "[" + unknown + ", " + unknown + ", 1, " + unknown + ", " + unknown + "]");
+}
+
 // Elements handed out carry their own reference, so they outlive a removal on another thread.
 TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
     MbItem list = MbListNew();

@@ -205,6 +205,12 @@ TEST_F(ItemTreeTest, AnnouncedButMissingElementsAreBounded) {
     // The 999 outer lists hold the next one; the innermost gets the 65,535 missing elements.
     EXPECT_EQ(elements, 999u + 65535u);
     EXPECT_EQ(Reported("**Error: stored items announce more elements than they hold.\n"), 1u);
+    // Their letters fill the stream to its last byte; one more fails it. Their text fills it to
+    // 13 bytes short of its end; the next text is 24 bytes.
+    EXPECT_FALSE(StoreItem(*loaded.Get()));
+    EXPECT_EQ(Reported("**Error: storage full: cannot hold 1 more byte(s).\n"), 1u);
+    EXPECT_FALSE(RenderItem(*loaded.Get(), false));
+    EXPECT_EQ(Reported("**Error: storage full: cannot hold 24 more byte(s).\n"), 1u);
 }
 
 TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
@@ -241,10 +247,12 @@ TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
 
 class ListTest : public ItemTest {};
 
-// Reading replaces the elements; elements announced but missing become empty wrappers.
+// Reading replaces the elements; elements announced but missing become empty wrappers (the
+// short stream reported once). Those behind the first stay unmade until a change at or behind
+// them needs them.
 TEST_F(ListTest, ReadingReplacesAndFillsAnnouncedElements) {
     CList list;
-    CRef<CItem> one = IntItem(1);
+    CRef<CItem> one = IntItem(1), two = IntItem(2);
     list.Append(one.Get());
     CRef<CStorage> stream = ReadingStream(FromHex("00 00 03 00 41 69 05 00 00 00"));
     EXPECT_EQ(list.Read(*stream.Get()), 2);
@@ -252,7 +260,29 @@ TEST_F(ListTest, ReadingReplacesAndFillsAnnouncedElements) {
     EXPECT_EQ(one->RefCount(), 1);
     EXPECT_EQ(list.Read(*stream.Get()), 8);
     EXPECT_EQ(Rendered(list), "[5, (unknown item type 0x0B), (unknown item type 0x0B)]");
-    EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 2u);
+    EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 1u);
+
+    EXPECT_EQ(list.Read(*ReadingStream(FromHex("06 00 41 69 05 00 00 00")).Get()), 8);
+    EXPECT_EQ(list.Count(), 6);
+    EXPECT_EQ(list.MadeCount(), 2);
+    list.Remove(5);
+    EXPECT_EQ(list.Count(), 5);
+    EXPECT_EQ(list.MadeCount(), 2);
+    uint16_t used = 0;
+    EXPECT_TRUE(list.Insert(4, two.Get(), &used));
+    EXPECT_EQ(used, 4);
+    EXPECT_EQ(list.MadeCount(), 5);
+    EXPECT_EQ(Hex(Stored(list)), "06 00 41 69 05 00 00 00 49 49 49 41 69 02 00 00 00 49");
+    EXPECT_TRUE(list.Set(5, one.Get()));
+    EXPECT_EQ(list.MadeCount(), 6);
+    EXPECT_EQ(Rendered(list, true), "");
+    EXPECT_EQ(Hex(Stored(list)), "06 00 41 69 05 00 00 00 49 49 49 41 69 02 00 00 00 41 69 01 00 00 00");
+    EXPECT_EQ(one->RefCount(), 2);
+    EXPECT_EQ(two->RefCount(), 2);
+    std::string forty = "[(unknown item type 0x0B)";
+    for (int i = 1; i < 40; ++i) forty += ", (unknown item type 0x0B)";
+    EXPECT_EQ(list.Read(*ReadingStream(FromHex("28 00")).Get()), 2);
+    EXPECT_EQ(Rendered(list), forty + "]");
 }
 
 TEST_F(ListTest, AppendsBeyond65535ElementsAreRefused) {
@@ -302,5 +332,5 @@ TEST_F(MapTest, ReadingSortsKeepsFirstDuplicatesAndFillsAnnouncedEntries) {
     EXPECT_EQ(Rendered(map), "{\"a\":2, \"b\":1}");
     EXPECT_EQ(map.Read(*stream.Get()), 12);
     EXPECT_EQ(Rendered(map), "{None:(unknown item type 0x0B), \"k\":7}");
-    EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 6u);
+    EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 1u);
 }
