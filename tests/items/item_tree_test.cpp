@@ -205,12 +205,14 @@ TEST_F(ItemTreeTest, AnnouncedButMissingElementsAreBounded) {
     // The 999 outer lists hold the next one; the innermost gets the 65,535 missing elements.
     EXPECT_EQ(elements, 999u + 65535u);
     EXPECT_EQ(Reported("**Error: stored items announce more elements than they hold.\n"), 1u);
+#if !defined(__SANITIZE_THREAD__)  // a walk holds a lock per level: more than the checker follows
     // Their letters fill the stream to its last byte; one more fails it. Their text fills it to
     // 13 bytes short of its end; the next text is 24 bytes.
     EXPECT_FALSE(StoreItem(*loaded.Get()));
     EXPECT_EQ(Reported("**Error: storage full: cannot hold 1 more byte(s).\n"), 1u);
     EXPECT_FALSE(RenderItem(*loaded.Get(), false));
     EXPECT_EQ(Reported("**Error: storage full: cannot hold 24 more byte(s).\n"), 1u);
+#endif
 }
 
 TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
