@@ -56,8 +56,9 @@ namespace {
 constexpr int kWaitMs = 60000;
 constexpr size_t kPayload = 64;
 constexpr long kZmqMessages = 2000000;
-// A service queues at most 65535 messages and discards the rest: the Call sender stays at most
-// kCallWindow calls ahead of what the receiver reported taken, in steps of kCallCredit.
+// The Call sender stays at most kCallWindow calls ahead of what the receiver reported taken, in
+// steps of kCallCredit, so that the figure is the steady rate rather than a burst into the queue
+// (the burst figure measures that).
 constexpr long kCallWindow = 32768;
 constexpr long kCallCredit = 4096;
 
