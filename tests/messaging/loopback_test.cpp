@@ -15,6 +15,7 @@
 #include "requests/request_threads.h"
 
 #include "support/messaging_fixture.h"
+#include "support/rpc_test_support.h"
 
 namespace {
 
@@ -210,11 +211,8 @@ TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
 // and refuses while messages to another sink go on at once.
 TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
     const std::string stuckName = UniqueName("stuck");
-    CAbstractAddress address;
-    ASSERT_TRUE(address.Set(kEndpointPrefix, stuckName));
-    const int listener = UnixStreamSocket(false);
-    ASSERT_EQ(bind(listener, address.Get(), address.Length()), 0);
-    ASSERT_EQ(listen(listener, 4), 0);  // never accepts: written frames wait in the socket
+    const int listener = ListenWithoutAccepting(stuckName, 4);  // written frames wait in the socket
+    ASSERT_GE(listener, 0);
     MbSource stuckSource = MbSourceOpen(stuckName.c_str());
     MbService stuck = MbServiceOpen(stuckSource, "");
     ASSERT_NE(stuck, nullptr);

@@ -166,11 +166,10 @@ TEST_F(Transport, UnregisterWaitsForTheRunningCallUnlessCalledFromIt) {
 TEST(TransportBusy, FullBacklogRaisesServerTooBusy) {
     // A listener that never accepts, with room for one waiting connection, taken by a raw client.
     const std::string endpoint = TestEndpoint("busy");
+    const int listener = ListenWithoutAccepting(endpoint, 0);
+    ASSERT_GE(listener, 0);
     CAbstractAddress address;
     ASSERT_TRUE(address.Set(kEndpointPrefix, endpoint));
-    const int listener = UnixStreamSocket(false);
-    ASSERT_EQ(bind(listener, address.Get(), address.Length()), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
     const int waiting = UnixStreamSocket(false);
     ASSERT_EQ(connect(waiting, address.Get(), address.Length()), 0);
     RPC_BINDING_HANDLE binding = TestBind(endpoint);

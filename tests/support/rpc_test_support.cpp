@@ -1,6 +1,7 @@
 #include "support/rpc_test_support.h"
 
 #include "platform/rpc/annotation.h"
+#include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
 
 #include <unistd.h>
@@ -128,4 +129,14 @@ bool SinkListed(const std::string& fullName, uint32_t pid) {
     if (SinkListCollect(0x71F, 0, 0, &records) != RPC_S_OK) return false;
     return std::any_of(records.begin(), records.end(),
                        [&](const CSinkRecord& r) { return r.fullName == fullName && r.pid == pid; });
+}
+
+int ListenWithoutAccepting(const std::string& endpoint, int backlog) {
+    CAbstractAddress address;
+    const int listener = address.Set(kEndpointPrefix, endpoint) ? UnixStreamSocket(false) : -1;
+    if (listener >= 0 && (bind(listener, address.Get(), address.Length()) != 0 || listen(listener, backlog) != 0)) {
+        CloseDescriptor(listener);
+        return -1;
+    }
+    return listener;
 }

@@ -50,6 +50,9 @@ private:
 
 // A client binding made the way a source makes it.
 RPC_BINDING_HANDLE TestBind(const std::string& endpoint);
+// A raw listener on endpoint that never accepts: connections wait in its backlog and what is
+// written to them stays in their sockets. -1 when it cannot be made.
+int ListenWithoutAccepting(const std::string& endpoint, int backlog);
 
 // The status a Deliver call raised, RPC_S_OK when it returned.
 RPC_STATUS DeliverStatus(RPC_BINDING_HANDLE binding, const char* service, uint32_t flags, uint16_t kind,
