@@ -4,8 +4,8 @@
 //
 // Each figure: a forked receiver counts the messages; the clock runs from the receiver being
 // ready until it reports the last message received. Best of three runs.
+#include "messaging/deliver_interface.h"
 #include "platform/rpc/batch.h"
-#include "platform/rpc/deliver.h"
 #include "platform/rpc/frame.h"
 #include "platform/rpc/status.h"
 

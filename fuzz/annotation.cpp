@@ -1,6 +1,6 @@
 // Feeds arbitrary text to the sink annotation parser and the selection built on it. The
 // names are always beginnings of the text, and the flags agree with one another.
-#include "platform/rpc/annotation.h"
+#include "messaging/sink_listing.h"
 
 #include <string_view>
 

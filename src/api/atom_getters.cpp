@@ -8,9 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/atom_values.h"
 #include "api/guard.h"
-#include "api/item_handles.h"
+#include "api/out_args.h"
+#include "items/atom_values.h"
+#include "items/item_handles.h"
 #include "items/str.h"
 
 namespace {

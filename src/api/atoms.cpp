@@ -5,9 +5,9 @@
 
 #include <new>
 
-#include "api/atom_values.h"
 #include "api/guard.h"
-#include "api/item_handles.h"
+#include "items/atom_values.h"
+#include "items/item_handles.h"
 
 namespace {
 

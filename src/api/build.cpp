@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "api/atom_values.h"
 #include "api/guard.h"
 #include "api/item_builder.h"
-#include "api/item_handles.h"
+#include "items/atom_values.h"
+#include "items/item_handles.h"
 #include "runtime/tracker.h"
 
 namespace {

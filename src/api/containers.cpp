@@ -6,8 +6,9 @@
 
 #include "api/container_key.h"
 #include "api/guard.h"
-#include "api/item_handles.h"
 #include "api/nesting.h"
+#include "api/out_args.h"
+#include "items/item_handles.h"
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
 

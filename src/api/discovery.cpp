@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "api/guard.h"
-#include "messaging/item_ref.h"
+#include "api/item_ref.h"
+#include "messaging/sink_listing.h"
 #include "platform/platform.h"
-#include "platform/rpc/annotation.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <mbus/mbus.h>
 
 #include "api/guard.h"
-#include "api/item_handles.h"
+#include "items/item_handles.h"
 #include "items/item_tree.h"
 #include "items/str.h"
 

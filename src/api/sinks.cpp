@@ -2,10 +2,11 @@
 #include <mbus/mbus.h>
 
 #include "api/guard.h"
-#include "api/handle_cast.h"
+#include "items/item_handles.h"
 #include "messaging/sink.h"
 #include "messaging/sink_service.h"
 #include "messaging/source.h"
+#include "runtime/handle_cast.h"
 #include "runtime/process.h"
 
 namespace {
@@ -55,7 +56,7 @@ extern "C" MbResult MbSinkGetPeers(MbSink handle, MbItem* peers) noexcept {
         *peers = nullptr;
         CRef<CSink> sink = ShareAs<CSink>(handle);
         if (!sink) return MbResultInvalid;
-        *peers = sink->GetPeers();
+        *peers = sink->GetPeers().Detach();
         return MbResultOk;
     });
 }
@@ -129,7 +130,7 @@ MbResult Receive(MbSinkService handle, MbItem* message, bool remove) {
     CRef<CSinkService> service = ShareAs<CSinkService>(handle);
     if (!service) return MbResultInvalid;
     MbResult code = MbNothingReceived;
-    *message = service->Receive(remove, &code);
+    *message = service->Receive(remove, &code).Detach();
     return code;
 }
 }  // namespace
@@ -146,7 +147,8 @@ extern "C" MbResult MbSinkServicePostCall(MbSinkService handle, MbItem item) noe
     return Guarded<MbResult>(MbResultFailed, [&]() -> MbResult {
         CRef<CSinkService> service = ShareAs<CSinkService>(handle);
         if (!service) return MbResultInvalid;
-        return service->PostCall(item) ? MbResultOk : MbResultFailed;
+        // An unknown handle is taken for no item: the call is traced as discarded.
+        return item != nullptr && service->PostCall(ResolveItem(item)) ? MbResultOk : MbResultFailed;
     });
 }
 
@@ -156,7 +158,7 @@ extern "C" MbResult MbSinkServiceGetState(MbSinkService handle, MbItem* state) n
         *state = nullptr;
         CRef<CSinkService> service = ShareAs<CSinkService>(handle);
         if (!service) return MbResultInvalid;
-        *state = service->GetState();
+        *state = service->GetState().Detach();
         return MbResultOk;
     });
 }

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "api/guard.h"
-#include "api/handle_cast.h"
-#include "api/item_handles.h"
+#include "items/item_handles.h"
 #include "items/storage.h"
 #include "messaging/envelope.h"
 #include "messaging/service.h"
 #include "messaging/sink_service.h"
 #include "messaging/source.h"
+#include "runtime/handle_cast.h"
 
 namespace {
 
@@ -41,10 +41,14 @@ MbBool SendItem(MbService service, uint32_t flags, uint16_t kind, MbItem item) {
     return PostStored(service, flags, kind, stream);
 }
 
-// Adds the named entries in order, skipping null values; false at the first failure.
+// Adds the named entries in order, skipping null values; false at the first handle that is not
+// a live item, after the warning its handle check gives, as MbMapSetNamed refuses it.
 bool AddEntries(CEnvelope& envelope, std::initializer_list<std::pair<const char*, MbItem>> entries) {
     for (const auto& [key, value] : entries) {
-        if (!envelope.Add(key, value)) return false;
+        if (value == nullptr) continue;
+        CItem* item = ResolveItem(value);
+        if (item == nullptr) return false;
+        envelope.Add(key, item);
     }
     return true;
 }
@@ -153,7 +157,7 @@ extern "C" MbBool MbServiceQuery(MbService service, uint32_t flags, MbItem proce
         std::string sinkName = reply->SinkName();
         if (sinkName.empty()) return 0;
         CEnvelope envelope;
-        if (!envelope.Add("proc", procedure)) return 0;
+        if (!AddEntries(envelope, {{"proc", procedure}})) return 0;
         envelope.AddText("source", std::move(sinkName));
         if (!AddEntries(envelope, {{"arg", argument}, {"cookie", cookie}})) return 0;
         std::string serviceName = reply->Name();

@@ -1,11 +1,12 @@
 #include "messaging/delivery.h"
 
 #include <atomic>
-#include <cstdio>
+#include <string>
 #include <cstring>
 
+#include "messaging/deliver_interface.h"
 #include "messaging/sink.h"
-#include "platform/rpc/deliver.h"
+#include "messaging/sink_listing.h"
 #include "requests/request_threads.h"
 #include "runtime/process.h"
 #include "runtime/reports.h"
@@ -33,19 +34,19 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
                   uint16_t length) {
     if (kind > kLastKind) return;
     const CUserCount::CUse use(serving);
-    CSink* sink = processSink.load();
-    if (sink == nullptr || !CheckedAddRef(sink)) return;
+    CCheckedRef<CSink> sink = CCheckedRef<CSink>::Share(processSink.load());
+    if (!sink) return;
     // The queued request takes over this reference; a message that is not queued gives it back.
     // A sink request queue that this message filled holds off the transport: the senders' writes
     // wait in their sockets until the sink request thread takes the queue (ResumeIntake).
     bool queued = false;
     bool full = false;
     if (process::Initialised()) {
-        queued = PostRequest(true, sink, service, flags, kind, data, length, true, &full);
+        queued = PostRequest(true, sink.Get(), service, flags, kind, data, length, true, &full);
         if (!queued) ReportError("failed to allocate a request for an incoming message");
         if (full) RpcServerPauseIntake();
     }
-    if (!queued) sink->Release();
+    if (queued) sink.Detach();
 }
 
 Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};
@@ -87,12 +88,11 @@ bool RegisterEndpoint(CSink* sink) {
     bool mapped = false;
     if (ok) ok = RpcServerInqBindings(&bindings) == RPC_S_OK && bindings != nullptr && bindings->Count != 0;
     if (ok) {
-        char annotation[64];
-        std::snprintf(annotation, sizeof annotation, "%s #%u", name, GetCurrentProcessId());
-        mapped = RpcEpRegisterNoReplaceA(Deliver_v1_0_s_ifspec, bindings, nullptr, annotation) == RPC_S_OK;
+        const std::string annotation = SinkAnnotationFormat(name, GetCurrentProcessId());
+        mapped = RpcEpRegisterNoReplaceA(Deliver_v1_0_s_ifspec, bindings, nullptr, annotation.c_str()) == RPC_S_OK;
     }
     if (bindings != nullptr && RpcBindingVectorFree(&bindings) != RPC_S_OK) ok = false;
-    ok = ok && mapped && sink->AddService("_default", nullptr) != nullptr;
+    ok = ok && mapped && sink->AddService(CSinkService::kDefaultName, nullptr) != nullptr;
     if (!ok) UnregisterEndpoint(sink, false);
     return ok;
 }

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "api/item_handles.h"
 #include "items/item.h"
+#include "items/item_handles.h"
 #include "items/storage.h"
 
 namespace {
@@ -29,13 +29,10 @@ void WriteString(CStorage& stream, const char* bytes, size_t length) {
 
 }  // namespace
 
-bool CEnvelope::Add(const char* key, MbItem value) {
-    if (value == nullptr) return true;
-    CItem* item = ResolveItem(value);
-    if (item == nullptr) return false;
+void CEnvelope::Add(const char* key, CItem* value) {
+    if (value == nullptr) return;
     if (count_ == kMaxEntries) throw std::logic_error("envelope full");
-    entries_[count_++] = CEntry{key, item, std::string()};
-    return true;
+    entries_[count_++] = CEntry{key, value, std::string()};
 }
 
 void CEnvelope::AddText(const char* key, std::string text) {

@@ -3,8 +3,6 @@
 // without making the map, its String keys or the String items of the names it carries.
 #pragma once
 
-#include <mbus/mbus.h>
-
 #include <array>
 #include <cstddef>
 #include <string>
@@ -15,10 +13,8 @@ class CStorage;
 class CEnvelope {
 public:
     // Adds the caller's item under `key` (a literal that outlives the envelope); a null item
-    // adds nothing. False for a handle that is not a live item, after the warning its handle
-    // check gives, as MbMapSetNamed refuses it; nothing is added then. The caller keeps the item
-    // alive until the envelope is stored.
-    bool Add(const char* key, MbItem value);
+    // adds nothing. The caller keeps the item alive until the envelope is stored.
+    void Add(const char* key, CItem* value);
     // Adds a String holding `text` under `key`.
     void AddText(const char* key, std::string text);
 

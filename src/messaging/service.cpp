@@ -7,29 +7,18 @@
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
 
-CService::CService(CSource* source, const char* name) : name(name != nullptr ? name : ""), source(nullptr) {
+CService::CService(CSource* source, const char* name)
+    : name(name != nullptr ? name : ""), source(CCheckedRef<CSource>::Share(source)) {
     className = "CService";
-    if (CheckedAddRef(source)) this->source = source;
 }
 
-CService::~CService() {
-    ScopedLock hold(*this);
-    if (source != nullptr) CheckedRelease(source);
-}
+CService::~CService() = default;
 
-// The tracker check guards against a source that a caller released once too often; the
-// reference it adds is then given back directly.
-CSource* CService::ShareSource() {
-    return source != nullptr && CheckedAddRef(source) ? source : nullptr;
-}
-
+// The tracker check of the added reference guards against a source that a caller released
+// once too often.
 bool CService::IsConnected() {
-    ScopedLock hold(*this);
-    CSource* shared = ShareSource();
-    if (shared == nullptr) return false;
-    const bool open = shared->IsOpen();
-    shared->Release();
-    return open;
+    CCheckedRef<CSource> shared = source.Clone();
+    return shared && shared->IsOpen();
 }
 
 // The source and the name are fixed at construction, and the proxy's own reference keeps the
@@ -37,9 +26,9 @@ bool CService::IsConnected() {
 // reference of its own, so the source needs only the tracker's check here, with the warning
 // that a counted reference to an unknown source would give.
 bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t length) {
-    if (source == nullptr) return false;
-    if (!IsKnownObject(source)) {
-        ReportWarning("attempt to add a reference to an unknown object at", source);
+    if (!source) return false;
+    if (!IsKnownObject(source.Get())) {
+        ReportWarning("attempt to add a reference to an unknown object at", source.Get());
         return false;
     }
     return source->Post(name.empty() ? nullptr : name.c_str(), flags, kind, data, length);

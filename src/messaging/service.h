@@ -23,10 +23,6 @@ public:
     bool Test();
 
 private:
-    // The source with a counted reference, or null when it is gone.
-    CSource* ShareSource();
-
     const std::string name;
-    // Set at construction, released by the destructor.
-    CSource* source;
+    const CCheckedRef<CSource> source;
 };

@@ -1,6 +1,8 @@
 // CSink: the receiving end of a process. The registered sink owns the process's endpoint, the
 // registry of its services and the registry of its peers; the sink request thread hands it
-// every incoming message.
+// every incoming message. Its work is split by job: sink.cpp (endpoint, names, incoming
+// messages), sink_services.cpp (the service registry), sink_peers.cpp (the peer registry and
+// the links of owned sources).
 #pragma once
 
 #include <mbus/mbus.h>
@@ -10,8 +12,9 @@
 #include <map>
 #include <string>
 
-#include "platform/platform.h"
+#include "items/item.h"
 #include "messaging/sink_service.h"
+#include "platform/platform.h"
 #include "requests/request_handler.h"
 
 class CSinkPeer;
@@ -46,21 +49,18 @@ public:
     bool AppendName(CTracer& out);
     bool AppendName(CTraceLine& line);
     bool AppendName(std::string& text);
-    // A new String item of the name, or null.
-    MbItem GetNameItem();
 
-    // The registry holds one reference; the result carries none of its own.
+    // Registers a new service under the name, replacing one of the same key. The registry holds
+    // one reference; the result carries none of its own.
     CSinkService* AddService(const char* serviceName, HANDLE serviceEvent);
-    void RemoveService(const char* serviceName);
+    // Removes the service of that name; with `only` given, only when it is that service (a
+    // replaced service that closes leaves its successor registered).
+    void RemoveService(const char* serviceName, const CSinkService* only = nullptr);
     CSinkService* FindService(const char* serviceName);
 
-    // False when a peer of that key exists already or the name has no key; atomic.
-    bool AddPeer(const char* peerName, CSinkPeer* peer);
-    void RemovePeer(const char* peerName);
-    CSinkPeer* FindPeer(const char* peerName);
     uint32_t GetPeerFlags(const char* peerName);
-    // A new Map from each peer's name to its flags as Int, or null without peers.
-    MbItem GetPeers();
+    // A new Map from each peer's name to its flags as Int; empty without peers.
+    CCheckedRef<CItem> GetPeers();
     bool TestPeers();
 
     // A source owned by this sink, bound to the named sink and announced to it; null on failure.
@@ -71,14 +71,20 @@ public:
     // Queues the disconnection notice through `source` and unlinks it, when it is the source the
     // peer's record links; does nothing otherwise.
     void DisconnectSource(CSource* source, const char* endpointName);
-    bool SendConnectionNotice(bool connect, CSource* source);
 
 private:
+    template <class T>
+    using Registry = std::map<std::string, CRef<T>>;
+
     bool OnConnect(const char* peerName, uint32_t processId);
     bool OnDisconnect(const char* peerName, uint32_t processId);
     bool OnTest();
     bool OnConnectionNotice(bool connect, const uint8_t* data, uint16_t length, uint32_t flags);
+    bool SendConnectionNotice(bool connect, CSource* source);
     void TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags);
+    // False when a peer of that key exists already or the name has no key; atomic.
+    bool AddPeer(const char* peerName, CRef<CSinkPeer> peer);
+    CSinkPeer* FindPeer(const char* peerName);
     // Called under the lock by every change of the service registry.
     void ForgetLastService();
     // As FindService, held with a reference (a caller may close the service while a message for
@@ -87,15 +93,12 @@ private:
     CSinkService* HoldService(const char* serviceName);
 
     template <class T>
-    using Registry = std::map<std::string, T*>;
-
-    template <class T>
     T* Find(Registry<T>& registry, const char* key);
+    // Takes the entry out under the lock and releases it after the lock is left; with `only`
+    // given, only when the entry holds that object.
     template <class T>
-    void Remove(Registry<T>& registry, const char* key);
+    void Remove(Registry<T>& registry, const char* key, const T* only = nullptr);
 
-    // Kept as given: bit 0 is applied to the name at construction, other bits mean nothing yet.
-    [[maybe_unused]] uint32_t options;
     const HANDLE event;
     const std::string name;
     Registry<CSinkPeer> peers;

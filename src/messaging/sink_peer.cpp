@@ -1,24 +1,24 @@
 #include "messaging/sink_peer.h"
 
+#include "items/item_access.h"
+#include "items/item_handles.h"
 #include "messaging/peer_flags.h"
 #include "messaging/source.h"
-#include "runtime/tracker.h"
 
-CSinkPeer::CSinkPeer(CSource* source) : name(nullptr), processId(0), source(nullptr), flags(peer::kLocal) {
+CSinkPeer::CSinkPeer(CSource* source)
+    : name(source != nullptr ? source->GetNameItem() : CCheckedRef<CItem>()),
+      processId(0),
+      source(CCheckedRef<CSource>::Share(source)),
+      flags(peer::kLocal) {
     className = "CSinkPeer";
-    if (source != nullptr) name = source->GetNameItem();
-    if (CheckedAddRef(source)) this->source = source;
 }
 
 CSinkPeer::CSinkPeer(const char* name, uint32_t processId)
-    : name(MbAtomNewString(name)), processId(processId), source(nullptr), flags(peer::kRemote) {
+    : name(Tracked(NewStringItem(name))), processId(processId), flags(peer::kRemote) {
     className = "CSinkPeer";
 }
 
-CSinkPeer::~CSinkPeer() {
-    SetSource(nullptr);
-    if (name != nullptr) MbHandleRelease(name);
-}
+CSinkPeer::~CSinkPeer() = default;
 
 uint32_t CSinkPeer::ModifyFlags(uint32_t mask, uint32_t value) {
     ScopedLock hold(*this);
@@ -26,41 +26,37 @@ uint32_t CSinkPeer::ModifyFlags(uint32_t mask, uint32_t value) {
     return flags;
 }
 
-MbItem CSinkPeer::GetName() {
-    ScopedLock hold(*this);
-    if (name != nullptr && MbHandleAddRef(name) == MbResultOk) return name;
-    return nullptr;
+CCheckedRef<CItem> CSinkPeer::GetName() {
+    return name.Clone();
 }
 
 void CSinkPeer::SetPid(uint32_t id) {
     ScopedLock hold(*this);
     processId = id;
-    if (source != nullptr) source->SetPid(id);
+    if (source) source->SetPid(id);
 }
 
 void CSinkPeer::SetSource(CSource* newSource) {
+    CCheckedRef<CSource> linked = CCheckedRef<CSource>::Share(newSource);
     ScopedLock hold(*this);
-    if (!CheckedAddRef(newSource)) newSource = nullptr;
-    if (source != nullptr) CheckedRelease(source);
-    source = newSource;
-    if (source != nullptr) {
+    if (linked) {
         flags |= peer::kLocal;
-        source->SetPid(processId);
+        linked->SetPid(processId);
     } else {
         flags &= ~peer::kLocal;
     }
+    std::swap(source, linked);
 }
 
 bool CSinkPeer::Links(CSource* candidate) {
     ScopedLock hold(*this);
-    return candidate != nullptr && source == candidate;
+    return candidate != nullptr && source.Get() == candidate;
 }
 
 bool CSinkPeer::Test() {
     ScopedLock hold(*this);
-    CSource* linked = CheckedAddRef(source) ? source : nullptr;
-    const bool ok = (flags & peer::kLocal) != 0 && linked != nullptr && linked->Test();
+    CCheckedRef<CSource> linked = source.Clone();
+    const bool ok = (flags & peer::kLocal) != 0 && linked && linked->Test();
     flags = ok ? flags & ~peer::kFailed : flags | peer::kFailed;
-    if (linked != nullptr) CheckedRelease(linked);
     return ok;
 }

@@ -1,10 +1,9 @@
 // CSinkPeer: the record of one other process's sink that this process's sink is linked with.
 #pragma once
 
-#include <mbus/mbus.h>
-
 #include <cstdint>
 
+#include "items/item.h"
 #include "runtime/ref_count.h"
 
 class CSource;
@@ -15,14 +14,13 @@ public:
     explicit CSinkPeer(CSource* source);
     // A peer that announced itself with a connection notice (flag Remote).
     CSinkPeer(const char* name, uint32_t processId);
-    // Releases the source, clearing Local, then the name.
     ~CSinkPeer() override;
 
     // flags = (flags & ~mask) | (mask & value) when mask is non-zero; returns the flags.
     uint32_t ModifyFlags(uint32_t mask, uint32_t value);
     uint32_t GetFlags() { return ModifyFlags(0, 0); }
-    // The name item with a reference for the caller, or null.
-    MbItem GetName();
+    // The name item with a reference for the caller; empty without a name.
+    CCheckedRef<CItem> GetName();
     // Also passes the id to a linked source.
     void SetPid(uint32_t processId);
     // Links `source` (or none); Local follows whether a source is linked.
@@ -33,8 +31,9 @@ public:
     bool Test();
 
 private:
-    MbItem name;
+    // A String item; fixed at construction.
+    const CCheckedRef<CItem> name;
     uint32_t processId;
-    CSource* source;
+    CCheckedRef<CSource> source;
     uint32_t flags;
 };

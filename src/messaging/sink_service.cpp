@@ -1,17 +1,14 @@
 #include "messaging/sink_service.h"
 
-#include <charconv>
-#include <cstring>
 #include <new>
 #include <string>
 
-#include "api/item_handles.h"
+#include "items/item_access.h"
+#include "items/item_handles.h"
 #include "items/item_tree.h"
-#include "messaging/item_ref.h"
+#include "messaging/service_trace.h"
 #include "messaging/sink.h"
-#include "messaging/trace_line.h"
 #include "requests/request_thread.h"
-#include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
 namespace {
@@ -24,79 +21,21 @@ bool IsQueuedKind(int32_t kind) {
     return kind == MbKindCall || kind == MbKindQuery || kind == MbKindReply;
 }
 
-bool IsMap(MbItem item) {
-    uint32_t type = 0;
-    return MbItemGetType(item, &type) == MbResultOk && type == MbTypeMap;
+bool IsMap(const CItem* item) {
+    return item != nullptr && item->GetMap() != nullptr;
 }
 
 }  // namespace
 
-// One diagnostic line of a handler: "<sink>.<service><label>...". Nothing is formatted when
-// no callback would receive it. A text piece ends at its first NUL, as printed pieces do.
-class CSinkService::CTrace {
-public:
-    CTrace(CSinkService& service, const char* label) : wanted_(TraceWanted()) {
-        if (!wanted_) return;
-        if (service.sink != nullptr && service.sink->AppendName(line_)) line_.Append(".", 1);
-        line_.Append(service.name.empty() ? "_default" : service.name.c_str());
-        line_.Append(label);
-    }
-    bool Wanted() const { return wanted_; }
-    void Text(const char* text) {
-        if (wanted_) line_.Append(text);
-    }
-    // The entry `key` of a map, after `label` when given; nothing when the map lacks it.
-    void Named(MbItem map, const char* key, const char* label) {
-        CItemRef entry;
-        if (!wanted_ || MbMapGetNamed(map, key, entry.Out()) != MbResultOk || entry.Get() == nullptr) return;
-        if (label != nullptr) Text(label);
-        Item(entry.Get());
-    }
-    void Item(MbItem item) {
-        if (!wanted_ || item == nullptr) return;
-        CItemRef text(MbItemToText(item, 0));
-        const void* bytes = nullptr;
-        uint16_t length = 0;
-        if (MbAtomGetBlob(text.Get(), &bytes, &length) == MbResultOk && length != 0) {
-            const char* characters = static_cast<const char*>(bytes);
-            line_.Append(characters, strnlen(characters, length));
-        }
-    }
-    // The ".Send" and ".Request" lines: a count and the payload shown up to its first NUL.
-    void Received(const char* label, unsigned count, const char* text) {
-        if (!wanted_) return;
-        char number[16];
-        const auto end = std::to_chars(number, number + sizeof number, count).ptr;
-        line_.Append(label);
-        line_.Append(": received ");
-        line_.Append(number, static_cast<size_t>(end - number));
-        line_.Append(" bytes (");
-        line_.Append(text);
-        line_.Append(").");
-    }
-    // Ends the line with the separator and hands it to the user tracer.
-    void Finish(const char* last) {
-        if (!wanted_) return;
-        if (last != nullptr) line_.Append(last);
-        line_.Emit();
-    }
-
-private:
-    bool wanted_;
-    CTraceLine line_;
-};
-
 CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
-    : event(event), state(MbMapNew()), name(name != nullptr ? name : ""), sink(nullptr) {
+    : event(event),
+      state(Tracked(CItem::NewMap())),
+      name(name != nullptr ? name : ""),
+      sink(CCheckedRef<CSink>::Share(sink)) {
     className = "CSinkService";
-    if (CheckedAddRef(sink)) this->sink = sink;
 }
 
-CSinkService::~CSinkService() {
-    for (const CEntry& entry : messages) MbHandleRelease(entry.message);
-    if (state != nullptr) MbHandleRelease(state);
-    if (sink != nullptr) CheckedRelease(sink);
-}
+CSinkService::~CSinkService() = default;
 
 // The payload is read straight from the request's bytes: MbItemFromBytes on a Blob of them,
 // without making the Blob. The event is signalled once the lock is left, so that the reader it
@@ -109,9 +48,9 @@ bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8
         ScopedLock hold(*this);
         admitted = room;
         dispatchBytes = length;
-        CItemRef message;
+        CCheckedRef<CItem> message;
         if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
-            *message.Out() = Publish(LoadItem(data, length));
+            message = Tracked(LoadItem(data, length));
         }
         switch (kind) {
             case kSend: ok = OnSend(data, length); break;
@@ -162,55 +101,53 @@ HANDLE CSinkService::SignalTarget(HANDLE fallback) {
 }
 
 bool CSinkService::OnSend(const uint8_t* data, uint16_t length) {
-    CTrace line(*this, "");
+    CServiceTrace line(sink.Get(), name, "");
     line.Received(".Send", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
 }
 
 bool CSinkService::OnRequest(const uint8_t* data, uint16_t length) {
-    CTrace line(*this, "");
+    CServiceTrace line(sink.Get(), name, "");
     line.Received(".Request", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
 }
 
-bool CSinkService::AdoptState(MbItem message) {
-    if (MbHandleAddRef(message) != MbResultOk) return false;
-    MbHandleRelease(state);
-    state = message;
+bool CSinkService::AdoptState(CItem& message) {
+    CCheckedRef<CItem> adopted = CCheckedRef<CItem>::Share(&message);
+    if (!adopted) return false;
+    state = std::move(adopted);
     return true;
 }
 
-bool CSinkService::OnAdvise(MbItem message) {
-    const bool ok = IsMap(message) && AdoptState(message);
-    CTrace line(*this, ".Advise: ");
+bool CSinkService::OnAdvise(CItem* message) {
+    const bool ok = IsMap(message) && AdoptState(*message);
+    CServiceTrace line(sink.Get(), name, ".Advise: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
     return ok;
 }
 
-bool CSinkService::OnUpdate(MbItem message) {
+// The message is this dispatch's own, just loaded: no other thread locks it while its entries
+// are merged into the state.
+bool CSinkService::OnUpdate(CItem* message) {
     bool ok = false;
-    uint16_t stateCount = 0;
     if (IsMap(message)) {
-        if (MbItemGetCount(state, &stateCount) == MbResultOk && stateCount == 0) {
-            ok = AdoptState(message);
+        CMap* current = state ? state->GetMap() : nullptr;
+        if (current == nullptr || current->Count() == 0) {
+            ok = AdoptState(*message);
         } else {
-            uint16_t count = 0;
-            ok = MbItemGetCount(message, &count) == MbResultOk;
-            for (uint16_t position = 0; ok && position < count; ++position) {
-                CItemRef key;
-                CItemRef value;
-                if (MbMapGetKeyAt(message, position, key.Out()) == MbResultOk &&
-                    MbItemGet(message, key.Get(), value.Out()) == MbResultOk) {
-                    MbItemSet(state, key.Get(), value.Get());
-                }
-            }
+            CMap& update = *message->GetMap();
+            ScopedLock hold(update);
+            CAtom* key = nullptr;
+            CItem* value = nullptr;
+            for (uint16_t position = 0; update.EntryAt(position, &key, &value); ++position) current->Set(key, value);
+            ok = true;
         }
     }
-    CTrace line(*this, ".Update: ");
+    CServiceTrace line(sink.Get(), name, ".Update: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
@@ -219,14 +156,12 @@ bool CSinkService::OnUpdate(MbItem message) {
 
 // A map needs only its head to be taken in: its entries are fetched for the trace line alone,
 // and only when a callback will receive it.
-bool CSinkService::OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
+bool CSinkService::OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head,
                                    const char* first, const char* firstLabel, const char* second,
                                    const char* secondLabel) {
-    uint32_t type = 0;
-    const bool typed = MbItemGetType(message, &type) == MbResultOk;
-    const bool isMap = typed && type == MbTypeMap;
-    const bool ok = typed && (!isMap || MbMapHasNamed(message, head) == MbResultOk) && Enqueue(tag, message);
-    CTrace line(*this, label);
+    const bool isMap = IsMap(message);
+    const bool ok = message != nullptr && (!isMap || HasNamed(*message, head)) && Enqueue(tag, *message);
+    CServiceTrace line(sink.Get(), name, label);
     if (!line.Wanted()) return ok;
     if (!ok) {
         line.Text("*discarded*, ");
@@ -234,38 +169,39 @@ bool CSinkService::OnHeadedMessage(MbItem message, MbResult tag, const char* lab
     } else if (!isMap) {
         line.Item(message);
     } else {
-        line.Named(message, head, nullptr);
-        line.Named(message, first, firstLabel);
-        if (second != nullptr) line.Named(message, second, secondLabel);
+        line.Named(*message, head, nullptr);
+        line.Named(*message, first, firstLabel);
+        if (second != nullptr) line.Named(*message, second, secondLabel);
     }
     line.Finish(".");
     return ok;
 }
 
-bool CSinkService::OnCall(MbItem message) {
+bool CSinkService::OnCall(CItem* message) {
     return OnHeadedMessage(message, MbReceivedCall, ".Call: ", "proc", "arg", ", ", nullptr, nullptr);
 }
 
-bool CSinkService::OnReply(MbItem message) {
+bool CSinkService::OnReply(CItem* message) {
     return OnHeadedMessage(message, MbReceivedReply, ".Reply: ", "cookie", "proc", ", Proc:", "result", " <-- ");
 }
 
-bool CSinkService::OnQuery(MbItem message) {
-    const bool ok = MbMapHasNamed(message, "proc") == MbResultOk && MbMapHasNamed(message, "source") == MbResultOk &&
-                    Enqueue(MbReceivedQuery, message);
-    CTrace line(*this, ".Query: ");
+bool CSinkService::OnQuery(CItem* message) {
+    const bool ok = message != nullptr && HasNamed(*message, "proc") && HasNamed(*message, "source") &&
+                    Enqueue(MbReceivedQuery, *message);
+    CServiceTrace line(sink.Get(), name, ".Query: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
     return ok;
 }
 
-bool CSinkService::Enqueue(MbResult tag, MbItem message) {
-    if ((!admitted && FullLocked()) || MbHandleAddRef(message) != MbResultOk) return false;
+bool CSinkService::Enqueue(MbResult tag, CItem& message) {
+    if (!admitted && FullLocked()) return false;
+    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(&message);
+    if (!held) return false;
     try {
-        messages.push_back(CEntry{tag, message, dispatchBytes});
+        messages.push_back(CEntry{tag, std::move(held), dispatchBytes});
     } catch (const std::bad_alloc&) {
-        MbHandleRelease(message);
         return false;
     }
     queuedBytes += dispatchBytes;
@@ -274,62 +210,66 @@ bool CSinkService::Enqueue(MbResult tag, MbItem message) {
 
 // Taking hands the queue's reference to the caller; peeking adds one for the caller. A take
 // that brings a full queue down to the low mark wakes the waiting request thread.
-MbItem CSinkService::Receive(bool remove, MbResult* code) {
+CCheckedRef<CItem> CSinkService::Receive(bool remove, MbResult* code) {
     *code = MbNothingReceived;
     bool wake = false;
-    CEntry entry{};
+    CCheckedRef<CItem> message;
+    MbResult tag;
     {
         ScopedLock hold(*this);
-        if (messages.empty()) return nullptr;
-        entry = messages.front();
+        if (messages.empty()) return message;
+        CEntry& entry = messages.front();
+        tag = entry.tag;
         if (remove) {
-            messages.pop_front();
+            message = std::move(entry.message);
             queuedBytes -= entry.bytes;
+            messages.pop_front();
             wake = roomWanted && !AboveLowMarkLocked();
             if (wake) roomWanted = false;
-        } else if (MbHandleAddRef(entry.message) != MbResultOk) {
-            *code = MbResultFailed;
-            return nullptr;
+        } else {
+            message = entry.message.Clone();
+            if (!message) {
+                *code = MbResultFailed;
+                return message;
+            }
         }
     }
     if (wake) room.Wake();
-    *code = entry.tag;
-    return entry.message;
+    *code = tag;
+    return message;
 }
 
-bool CSinkService::PostCall(MbItem item) {
-    if (item == nullptr) return false;
+bool CSinkService::PostCall(CItem* item) {
     HANDLE target;
     {
         ScopedLock hold(*this);
         if (!OnCall(item)) return false;
-        target = SignalTarget(sink != nullptr ? sink->GetEvent() : nullptr);
+        target = SignalTarget(sink ? sink->GetEvent() : nullptr);
     }
     if (target != nullptr) SetEvent(target);
     return true;
 }
 
 // The sink and the name are fixed at construction: the service's lock is not held, so the
-// sink's lock is never taken inside it.
+// sink's lock is never taken inside it. A service that a newer one of its name replaced leaves
+// the newer one registered.
 void CSinkService::Detach() {
     detached.store(true);
     room.Wake();
-    if (sink != nullptr && !name.empty()) sink->RemoveService(name.c_str());
+    if (sink && !name.empty()) sink->RemoveService(name.c_str(), this);
 }
 
-MbItem CSinkService::GetState() {
+CCheckedRef<CItem> CSinkService::GetState() {
     ScopedLock hold(*this);
-    return MbHandleAddRef(state) == MbResultOk ? state : nullptr;
+    return state.Clone();
 }
 
 std::string CSinkService::Name() {
-    ScopedLock hold(*this);
     return name;
 }
 
 std::string CSinkService::SinkName() {
-    ScopedLock hold(*this);
     std::string text;
-    if (sink != nullptr) sink->AppendName(text);
+    if (sink) sink->AppendName(text);
     return text;
 }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <string>
 
+#include "items/item.h"
 #include "platform/platform.h"
 #include "platform/wake_word.h"
 #include "runtime/ref_count.h"
@@ -26,6 +27,9 @@ public:
     static constexpr size_t kLowQueuedMessages = kMaxQueuedMessages - kMaxQueuedMessages / 8;
     static constexpr size_t kLowQueuedBytes = kMaxQueuedBytes - kMaxQueuedBytes / 8;
 
+    // The name that stands for the default service, which every registered sink has.
+    static constexpr char kDefaultName[] = "_default";
+
     CSinkService(CSink* sink, const char* name, HANDLE event);
     ~CSinkService() override;
 
@@ -35,31 +39,29 @@ public:
     bool Dispatch(HANDLE fallback, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length);
 
     // The oldest message with a reference for the caller and its tag as code (6, 7 or 8);
-    // null with 9 when the list is empty, null with 1 when no reference could be added.
-    MbItem Receive(bool remove, MbResult* code);
-    // Handles `item` as if a Call carrying it had arrived.
-    bool PostCall(MbItem item);
+    // empty with 9 when the list is empty, empty with 1 when no reference could be added.
+    CCheckedRef<CItem> Receive(bool remove, MbResult* code);
+    // Handles `item` as if a Call carrying it had arrived; null is traced as discarded.
+    bool PostCall(CItem* item);
     // Leaves the sink's registry; a message waiting for room is then queued at once.
     void Detach();
-    // The live state map with a reference for the caller.
-    MbItem GetState();
+    // The live state map with a reference for the caller; empty when it could not be made.
+    CCheckedRef<CItem> GetState();
     // The service's name, and its sink's name ("" without a sink); "" stands for no name.
     std::string Name();
     std::string SinkName();
 
 private:
-    class CTrace;
-
     bool OnSend(const uint8_t* data, uint16_t length);
     bool OnRequest(const uint8_t* data, uint16_t length);
-    bool OnAdvise(MbItem message);
-    bool OnUpdate(MbItem message);
-    bool OnCall(MbItem message);
-    bool OnQuery(MbItem message);
-    bool OnReply(MbItem message);
+    bool OnAdvise(CItem* message);
+    bool OnUpdate(CItem* message);
+    bool OnCall(CItem* message);
+    bool OnQuery(CItem* message);
+    bool OnReply(CItem* message);
     // Appends [tag, message] with a reference to the message; false when the queue is full and
     // the message was not admitted by AwaitRoom.
-    bool Enqueue(MbResult tag, MbItem message);
+    bool Enqueue(MbResult tag, CItem& message);
     // Under the lock: whether the queue is at its limit, or still above the low mark.
     bool FullLocked() const;
     bool AboveLowMarkLocked() const;
@@ -67,10 +69,10 @@ private:
     // detached; false, at once, when the queue is full off a request thread, and when the
     // request thread is being stopped.
     bool AwaitRoom();
-    bool AdoptState(MbItem message);
+    bool AdoptState(CItem& message);
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map
     // must hold `head` and may hold the two optional keys.
-    bool OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
+    bool OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head,
                          const char* first, const char* firstLabel, const char* second, const char* secondLabel);
     // The event to signal for a message taken in: the service's own, else `fallback`. Called
     // under the lock; the caller signals it after leaving the lock.
@@ -79,7 +81,7 @@ private:
     // A queued message, its receive code (6, 7 or 8) and the size of its stored form.
     struct CEntry {
         MbResult tag;
-        MbItem message;
+        CCheckedRef<CItem> message;
         size_t bytes;
     };
 
@@ -96,8 +98,11 @@ private:
     std::atomic<bool> detached{false};
     // Woken by a take that brings a full queue down to the low mark, and by Detach.
     CWakeWord room;
-    HANDLE event;
-    MbItem state;
-    std::string name;
-    CSink* sink;
+    const HANDLE event;
+    // A Map; empty only when it could not be made, which counts as an empty map.
+    CCheckedRef<CItem> state;
+    const std::string name;
+    // Fixed at construction. The sink's Shutdown releases its services, which breaks the cycle
+    // of this reference.
+    const CCheckedRef<CSink> sink;
 };

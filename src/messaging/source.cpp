@@ -1,10 +1,11 @@
 #include "messaging/source.h"
 
-#include <cstdio>
-
+#include "items/item_access.h"
+#include "items/item_handles.h"
+#include "messaging/deliver_interface.h"
+#include "messaging/session_name.h"
 #include "messaging/sink.h"
 #include "platform/rpc/batch.h"
-#include "platform/rpc/deliver.h"
 #include "platform/rpc/status.h"
 #include "requests/request.h"
 #include "requests/request_thread.h"
@@ -44,11 +45,6 @@ bool TraceWarningLine(const char* text) {
     return false;
 }
 
-// Takes a counted reference to the owner for a call made without the source's lock.
-CSink* ShareOwner(CSink* owner) {
-    return owner != nullptr && CheckedAddRef(owner) ? owner : nullptr;
-}
-
 // A source's send window reports a refusal episode once, and each message lost out of the
 // backlog as its own failed call would have been.
 class CSourceWindow final : public CSendWindow {
@@ -72,54 +68,55 @@ bool IsControl(uint32_t flags, int32_t kind) {
 }  // namespace
 
 CSource::CSource(const char* name, uint32_t options, CSink* owner)
-    : closing(false), noticeQueued(false), options(options), name(name != nullptr ? name : ""), peerPid(0),
-      owner(nullptr), window(std::make_shared<CSourceWindow>(this)) {
+    : closing(false),
+      noticeQueued(false),
+      options(options),
+      name(name != nullptr ? name : ""),
+      peerPid(0),
+      owner(CCheckedRef<CSink>::Share(owner)),
+      window(std::make_shared<CSourceWindow>(this)) {
     className = "CSource";
-    if (owner != nullptr && CheckedAddRef(owner)) this->owner = owner;
 }
 
 CSource::~CSource() {
     Close();
-    if (owner != nullptr) CheckedRelease(owner);
 }
 
 std::string CSource::EndpointName() const {
-    if ((options & MbOptionSession) == 0) return name;
-    DWORD session = 0;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) session = 0;
-    char suffix[256];
-    std::snprintf(suffix, sizeof suffix, "(%u)", session);
-    return name + suffix;
+    return (options & MbOptionSession) != 0 ? WithSessionSuffix(name) : name;
 }
 
-bool CSource::Open() {
-    Lock();
-    closing = false;
-    noticeQueued = false;
-    bool ok = false;
-    const std::string endpoint = EndpointName();
+bool CSource::BindLocked(const std::string& endpoint) {
     RPC_CSTR text = nullptr;
-    if (!name.empty() &&
-        RpcStringBindingComposeA(nullptr, "ncalrpc", nullptr, endpoint.c_str(), nullptr, &text) == RPC_S_OK) {
-        RPC_BINDING_HANDLE handle = nullptr;
-        ok = RpcBindingFromStringBindingA(text, &handle) == RPC_S_OK && handle != nullptr &&
-             RpcBindingSetSendWindow(handle, window) == RPC_S_OK;
-        binding.reset(handle, &FreeBinding);
-        if (RpcStringFreeA(&text) != RPC_S_OK) ok = false;
-        if (ok) {
-            if (CSink* sink = ShareOwner(owner)) {
-                Unlock();
-                ok = sink->ConnectSource(this, endpoint.c_str());
-                // Released before the lock is taken again: releasing locks the sink, and the
-                // sink's lock comes before the source's.
-                CheckedRelease(sink);
-                Lock();
-            }
-        }
-        if (!ok) binding.reset();
+    if (name.empty() ||
+        RpcStringBindingComposeA(nullptr, "ncalrpc", nullptr, endpoint.c_str(), nullptr, &text) != RPC_S_OK) {
+        return false;
     }
-    Unlock();
+    RPC_BINDING_HANDLE handle = nullptr;
+    bool ok = RpcBindingFromStringBindingA(text, &handle) == RPC_S_OK && handle != nullptr &&
+              RpcBindingSetSendWindow(handle, window) == RPC_S_OK;
+    binding.reset(handle, &FreeBinding);
+    if (RpcStringFreeA(&text) != RPC_S_OK) ok = false;
+    if (!ok) binding.reset();
     return ok;
+}
+
+// A source with an owner announces itself through it without the source's lock: the sink's
+// lock comes before the source's. The sink's reference is released after the lock is left,
+// since releasing locks the sink.
+bool CSource::Open() {
+    const std::string endpoint = EndpointName();
+    {
+        ScopedLock hold(*this);
+        closing = false;
+        noticeQueued = false;
+        if (!BindLocked(endpoint)) return false;
+    }
+    CCheckedRef<CSink> sink = owner.Clone();
+    if (!sink || sink->ConnectSource(this, endpoint.c_str())) return true;
+    ScopedLock hold(*this);
+    binding.reset();
+    return false;
 }
 
 // While requests are pending, a close only sets `closing`: the link stays while they go out
@@ -128,35 +125,35 @@ bool CSource::Open() {
 // Local), and the binding goes once that notice has been delivered too. The pending count is
 // read once per step: a request that ends after the read finds `closing` set.
 void CSource::Close() {
-    Lock();
-    if (!binding) {
-        closing = false;
-        Unlock();
-        return;
-    }
-    if (closing) {
-        Unlock();
-        return;
-    }
-    bool pending = PendingRequests() > 0;
-    if (!pending && !noticeQueued) {
-        if (CSink* sink = ShareOwner(owner)) {
-            noticeQueued = true;
-            const std::string endpoint = EndpointName();
-            Unlock();
-            sink->DisconnectSource(this, endpoint.c_str());
-            CheckedRelease(sink);
-            Lock();
-            pending = PendingRequests() > 0;
+    CCheckedRef<CSink> sink;
+    std::string endpoint;
+    {
+        ScopedLock hold(*this);
+        if (!binding) {
+            closing = false;
+            return;
         }
+        if (closing) return;
+        const bool pending = PendingRequests() > 0;
+        if (!pending && !noticeQueued) sink = owner.Clone();
+        if (!sink) {
+            SettleCloseLocked(pending);
+            return;
+        }
+        noticeQueued = true;
+        endpoint = EndpointName();
     }
+    sink->DisconnectSource(this, endpoint.c_str());
+    ScopedLock hold(*this);
+    SettleCloseLocked(PendingRequests() > 0);
+}
+
+void CSource::SettleCloseLocked(bool pending) {
     if (pending) {
         closing = true;
-        Unlock();
-        return;
+    } else {
+        binding.reset();
     }
-    binding.reset();
-    Unlock();
 }
 
 void CSource::OnRequestsDone() {
@@ -184,9 +181,8 @@ void CSource::SetPid(uint32_t processId) {
     peerPid = processId;
 }
 
-MbItem CSource::GetNameItem() {
-    ScopedLock hold(*this);
-    return name.empty() ? nullptr : MbAtomNewString(name.c_str());
+CCheckedRef<CItem> CSource::GetNameItem() {
+    return name.empty() ? CCheckedRef<CItem>() : Tracked(NewStringItem(name.c_str()));
 }
 
 bool CSource::Test() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "items/item.h"
 #include "platform/rpc/rpc.h"
 #include "platform/rpc/send_window.h"
 #include "requests/request_handler.h"
@@ -37,8 +38,8 @@ public:
     bool IsOpen();
     uint32_t GetPid();
     void SetPid(uint32_t processId);
-    // A new String item of the name (without suffix), or null when it is empty.
-    MbItem GetNameItem();
+    // A new String item of the name (without suffix); empty when the name is.
+    CCheckedRef<CItem> GetNameItem();
     // Queues a test message to the bound sink's default service.
     bool Test();
     // Queues a message for this source to deliver; false, with nothing queued, when it could not
@@ -57,6 +58,11 @@ public:
 private:
     // The name, or with options bit 0 the name followed by "(<session>)".
     std::string EndpointName() const;
+    // Under the lock: makes the binding to the endpoint; false, without one, when that failed.
+    bool BindLocked(const std::string& endpoint);
+    // Under the lock, with the pending count read once: a close with requests pending waits for
+    // the last of them (OnRequestsDone); otherwise the binding goes now.
+    void SettleCloseLocked(bool pending);
 
     bool closing;
     // Set once the disconnection notice of a close is queued: the close then waits for it to
@@ -69,9 +75,10 @@ private:
     // lock by the run's first request. A close waits for pending requests, so the binding cannot
     // go during a run. Source request thread only, without the lock.
     boost::shared_ptr<CRpcBinding> running;
-    std::string name;
+    const std::string name;
     uint32_t peerPid;
-    CSink* owner;
+    // Fixed at construction. Closing the sink closes and releases the sources it owns.
+    const CCheckedRef<CSink> owner;
     // Shared with the frames in flight, which may outlive the source.
     std::shared_ptr<CSendWindow> window;
 };

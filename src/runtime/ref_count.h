@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "runtime/lockable.h"
+#include "runtime/tracker.h"
 
 class CRefCount : public CLockable {
 public:
@@ -70,17 +71,31 @@ public:
     void OnFinalRelease() override;
 };
 
+// How a holder counts: plainly, or through the tracker's handle checks (CheckedAddRef,
+// CheckedRelease). The checked way is for objects that a caller can release through a handle
+// (sinks, sources, items): a caller that releases one too often then makes the holder's last
+// release a warning, not a use of freed memory.
+struct CPlainCount {
+    static bool Add(CRefCount* object) {
+        object->AddRef();
+        return true;
+    }
+    static void Drop(CRefCount* object) { object->Release(); }
+};
+struct CCheckedCount {
+    static bool Add(CRefCount* object) { return CheckedAddRef(object); }
+    static void Drop(CRefCount* object) { CheckedRelease(object); }
+};
+
 // Owns one counted reference: releases it when the holder goes. Adopt() takes over a reference
-// the caller already holds (a creating call's first reference); Share() adds one.
-template <class T>
+// the caller already holds (a creating call's first reference); Share() adds one, and gives an
+// empty holder for null or, counted the checked way, for an object the tracker does not know.
+template <class T, class Count = CPlainCount>
 class CRef {
 public:
     CRef() = default;
     static CRef Adopt(T* object) { return CRef(object); }
-    static CRef Share(T* object) {
-        if (object != nullptr) object->AddRef();
-        return CRef(object);
-    }
+    static CRef Share(T* object) { return object != nullptr && Count::Add(object) ? CRef(object) : CRef(); }
     CRef(CRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
     CRef& operator=(CRef&& other) noexcept {
         if (this != &other) Reset(std::exchange(other.object_, nullptr));
@@ -92,15 +107,21 @@ public:
 
     T* Get() const { return object_; }
     T* operator->() const { return object_; }
+    T& operator*() const { return *object_; }
     explicit operator bool() const { return object_ != nullptr; }
     // Hands the reference to the caller.
     T* Detach() { return std::exchange(object_, nullptr); }
     void Reset(T* object = nullptr) {
         T* old = std::exchange(object_, object);
-        if (old != nullptr) old->Release();
+        if (old != nullptr) Count::Drop(old);
     }
+    // Another holder of the same object, with a reference of its own.
+    CRef Clone() const { return Share(object_); }
 
 private:
     explicit CRef(T* object) : object_(object) {}
     T* object_ = nullptr;
 };
+
+template <class T>
+using CCheckedRef = CRef<T, CCheckedCount>;

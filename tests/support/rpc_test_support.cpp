@@ -1,6 +1,6 @@
 #include "support/rpc_test_support.h"
 
-#include "platform/rpc/annotation.h"
+#include "messaging/sink_listing.h"
 #include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
 

@@ -1,7 +1,7 @@
 // Shared pieces of the RPC tests: a recording server, unique endpoints, bindings, bounded waits.
 #pragma once
 
-#include "platform/rpc/deliver.h"
+#include "messaging/deliver_interface.h"
 #include "platform/rpc/rpc.h"
 
 #include <chrono>

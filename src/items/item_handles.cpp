@@ -1,6 +1,6 @@
-#include "api/item_handles.h"
+#include "items/item_handles.h"
 
-#include "api/handle_cast.h"
+#include "runtime/handle_cast.h"
 #include "runtime/process.h"
 #include "runtime/tracker.h"
 
@@ -17,7 +17,11 @@ bool CanMakeItems() {
     return process::Tracker() != nullptr;
 }
 
+CCheckedRef<CItem> Tracked(CRef<CItem> item) {
+    if (!item || !IsKnownObject(item.Get())) return CCheckedRef<CItem>();
+    return CCheckedRef<CItem>::Adopt(item.Detach());
+}
+
 MbItem Publish(CRef<CItem> item) {
-    if (!item || !IsKnownObject(item.Get())) return nullptr;
-    return item.Detach();
+    return Tracked(std::move(item)).Detach();
 }

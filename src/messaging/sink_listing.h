@@ -1,6 +1,7 @@
-// Sink discovery without items: the grammar of the endpoint-map annotation "name #pid" (the
-// name possibly ending in a "(session)" suffix), the selection mask, and the collection of the
-// records that a sink listing returns. Building items from the records is left to the caller.
+// Sink discovery without items: the endpoint-map annotation "name #pid" that a registered sink
+// leaves (the name possibly ending in a "(session)" suffix) and its grammar, the selection mask,
+// and the collection of the records that a sink listing returns. Building items from the records
+// is left to the caller.
 #pragma once
 
 #include "platform/rpc/rpc.h"
@@ -20,6 +21,9 @@ struct CSinkAnnotation {
     uint32_t pid = 0;           // 0 when it does not count
     bool unnamed = false;       // the annotation of a sink opened without a name: "#pid #pid"
 };
+
+// The annotation of a sink registered under `name` by the process `processId`.
+std::string SinkAnnotationFormat(const std::string& name, uint32_t processId);
 
 // Parses an annotation. Never fails: text that does not follow the grammar yields the fields
 // that can be read (at worst fullName = name = the whole text, no suffix, no process id).

@@ -1,4 +1,4 @@
-#include "platform/rpc/annotation.h"
+#include "messaging/sink_listing.h"
 
 #include <mbus/mbus.h>
 

@@ -1,4 +1,4 @@
-#include "platform/rpc/deliver.h"
+#include "messaging/deliver_interface.h"
 
 #include "platform/rpc/batch.h"
 #include "platform/rpc/binding.h"

@@ -1,4 +1,4 @@
-#include "api/atom_values.h"
+#include "items/atom_values.h"
 
 #include <cstring>
 
