@@ -107,10 +107,8 @@ extern "C" MbSinkService MbSinkServiceOpen(MbSink handle, const char* name, MbEv
     return Guarded<MbSinkService>(nullptr, [&]() -> MbSinkService {
         CRef<CSink> sink = ShareAs<CSink>(handle);
         if (!sink) return nullptr;
-        CSinkService* service = sink->AddService(name, event);
-        if (service == nullptr) return nullptr;
-        service->AddRef();
-        return static_cast<CRefCount*>(service);
+        // The registry keeps its reference; the caller gets one of its own.
+        return static_cast<CRefCount*>(CRef<CSinkService>::Share(sink->AddService(name, event)).Detach());
     });
 }
 

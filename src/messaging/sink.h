@@ -24,7 +24,7 @@ class CTracer;
 
 class CSink final : public CRequestHandler {
 public:
-    // An absent or empty name becomes "#<pid>"; with options bit 0 the session number is
+    // An absent or empty name becomes "#<pid>"; with MbOptionSession the session number is
     // appended as "(<session>)".
     CSink(const char* name, HANDLE event, uint32_t options);
     // Unregisters (waiting) when still the process sink, then releases services and peers.

@@ -38,8 +38,9 @@ public:
     // message for the queue first waits while the queue is full (see kMaxQueuedMessages).
     bool Dispatch(HANDLE fallback, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length);
 
-    // The oldest message with a reference for the caller and its tag as code (6, 7 or 8);
-    // empty with 9 when the list is empty, empty with 1 when no reference could be added.
+    // The oldest message with a reference for the caller and its tag as code
+    // (MbReceivedCall, MbReceivedQuery or MbReceivedReply); empty with MbNothingReceived when
+    // the queue is empty, empty with MbResultFailed when no reference could be added.
     CCheckedRef<CItem> Receive(bool remove, MbResult* code);
     // Handles `item` as if a Call carrying it had arrived; null is traced as discarded.
     bool PostCall(CItem* item);
@@ -78,7 +79,8 @@ private:
     // under the lock; the caller signals it after leaving the lock.
     HANDLE SignalTarget(HANDLE fallback);
 
-    // A queued message, its receive code (6, 7 or 8) and the size of its stored form.
+    // A queued message, its receive code (MbReceivedCall, MbReceivedQuery, MbReceivedReply)
+    // and the size of its stored form.
     struct CEntry {
         MbResult tag;
         CCheckedRef<CItem> message;

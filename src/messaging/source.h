@@ -56,7 +56,7 @@ public:
     void OnBatchDone() override;
 
 private:
-    // The name, or with options bit 0 the name followed by "(<session>)".
+    // The name, or with MbOptionSession the name followed by "(<session>)".
     std::string EndpointName() const;
     // Under the lock: makes the binding to the endpoint; false, without one, when that failed.
     bool BindLocked(const std::string& endpoint);

@@ -446,3 +446,16 @@ TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
     MbTracerSet(&trace_capture::Callback);
     MbServiceClose(goneProxy);
 }
+
+TEST_F(Loopback, ClosingAReplacedServiceLeavesItsSuccessorRegistered) {
+    MbSinkService first = MbSinkServiceOpen(sink, "twice", nullptr);
+    MbSinkService second = MbSinkServiceOpen(sink, "twice", event);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    MbSinkServiceClose(first);
+    MbService twice = MbServiceOpen(source, "twice");
+    ASSERT_EQ(Call(twice, 5), 1);
+    EXPECT_EQ(Next(MbReceivedCall, second), "5");
+    MbServiceClose(twice);
+    MbSinkServiceClose(second);
+}
