@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/coding.h"
 #include "items/item.h"
 #include "items/item_report.h"
 #include "items/locked_frames.h"
@@ -36,7 +37,8 @@ private:
 };
 
 bool CTreeWriter::Count(size_t count) {
-    const uint8_t field[2] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+    uint8_t field[2];
+    EncodeFixed16(field, static_cast<uint16_t>(count));
     return stream_.WriteBytes(field, 2) == 2;
 }
 
