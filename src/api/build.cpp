@@ -7,6 +7,7 @@
 
 #include "api/guard.h"
 #include "api/item_builder.h"
+#include "base/coding.h"
 #include "items/atom_values.h"
 #include "items/item_handles.h"
 #include "runtime/tracker.h"
@@ -43,7 +44,7 @@ CRef<CItem> Produce(char code, va_list& args) {
         case 'b': return NewAtomItem(atom_value::Bool(va_arg(args, int32_t)));
         case 'c': {
             const uint64_t value = va_arg(args, uint64_t);
-            return NewAtomItem(atom_value::Cookie(static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)));
+            return NewAtomItem(atom_value::Cookie(LowHalf(value), HighHalf(value)));
         }
         case 'i': return NewAtomItem(atom_value::Int(va_arg(args, int32_t)));
         case 'u': return NewAtomItem(atom_value::Unsigned(va_arg(args, uint32_t)));

@@ -1,51 +1,63 @@
 #include "api/nesting.h"
 
+#include <array>
 #include <unordered_set>
 
-#include "items/locked_frames.h"
+#include "items/tree_walker.h"
 
 namespace {
 
-CStorable* ContainerOf(CItem& item, bool* isMap) {
-    *isMap = item.GetMap() != nullptr;
-    return *isMap ? static_cast<CStorable*>(item.GetMap()) : item.GetList();
+// Walks a value's tree, each container once, until it meets the target container.
+class CNestingFinder : public CTreeWalker<CNestingFinder, 1> {
+public:
+    explicit CNestingFinder(const CStorable* target) : target_(target) {}
+
+    bool Reaches(CItem& value) {
+        Meet(value);
+        Walk();
+        return found_;
+    }
+
+private:
+    friend class CTreeWalker<CNestingFinder, 1>;
+
+    void Entry(const Entries& entries) { Meet(*entries[0].value); }
+    void Element(const Elements& elements) { Meet(*elements[0]); }
+    // A list's unmade elements are empty wrappers: they hold no container.
+    void Unmade(uint32_t) {}
+    bool Stopped() const { return found_; }
+
+    // Enters the item's container unless it is the target or was walked already.
+    void Meet(CItem& item) {
+        if (CList* list = item.GetList()) {
+            Visit(*list);
+        } else if (CMap* map = item.GetMap()) {
+            Visit(*map);
+        }
+    }
+    template <class TContainer>
+    void Visit(TContainer& container) {
+        if (&container == target_) {
+            found_ = true;
+        } else if (visited_.insert(&container).second) {
+            Enter(std::array{&container});
+        }
+    }
+
+    const CStorable* const target_;
+    std::unordered_set<const CStorable*> visited_;
+    bool found_ = false;
+};
+
+const CStorable* ContainerOf(const CItem& item) {
+    if (CList* list = item.GetList()) return list;
+    return item.GetMap();
 }
 
 }  // namespace
 
 bool WouldNestInItself(CItem& value, CItem& container) {
-    bool isMap = false;
-    const CStorable* target = ContainerOf(container, &isMap);
-    if (target == nullptr || ContainerOf(value, &isMap) == nullptr) return false;
-
-    CLockedFrames frames;
-    std::unordered_set<const CStorable*> visited;
-    // Enters the item's container unless it is the target or was walked already.
-    const auto enter = [&](CItem& item) {
-        bool map = false;
-        CStorable* child = ContainerOf(item, &map);
-        if (child == nullptr || child == target || !visited.insert(child).second) return child == target;
-        CLockedFrames::Frame& frame = frames.Enter(*child, map);
-        // A list's unmade elements are empty wrappers: they hold no container and stay unmade.
-        frame.count = map ? static_cast<CMap*>(child)->Count() : static_cast<CList*>(child)->MadeCount();
-        return false;
-    };
-    if (enter(value)) return true;
-    while (!frames.Empty()) {
-        CLockedFrames::Frame& top = frames.Top();
-        if (top.next == top.count) {
-            frames.Leave();
-            continue;
-        }
-        const uint16_t position = static_cast<uint16_t>(top.next++);
-        CItem* element = nullptr;
-        if (top.isMap) {
-            CAtom* key = nullptr;
-            static_cast<CMap*>(top.container)->EntryAt(position, &key, &element);
-        } else {
-            element = static_cast<CList*>(top.container)->Get(position);
-        }
-        if (element != nullptr && enter(*element)) return true;
-    }
-    return false;
+    const CStorable* target = ContainerOf(container);
+    if (target == nullptr || ContainerOf(value) == nullptr) return false;
+    return CNestingFinder(target).Reaches(value);
 }

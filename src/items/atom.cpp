@@ -1,11 +1,11 @@
 #include "items/atom.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "base/coding.h"
 #include "items/item_report.h"
 #include "items/key_order.h"
 #include "items/storage.h"
@@ -13,8 +13,6 @@
 #include "platform/platform.h"
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
-
-static_assert(std::endian::native == std::endian::little, "stored numbers are copied as they lie in memory");
 
 namespace {
 
@@ -39,7 +37,7 @@ void FormatTime(char* text, size_t size, int64_t milliseconds, const char* label
         return;
     }
     const uint64_t ticks = static_cast<uint64_t>(milliseconds) * 10000u;
-    const FILETIME fileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const FILETIME fileTime{LowHalf(ticks), HighHalf(ticks)};
     SYSTEMTIME fields{};
     if (!FileTimeToSystemTime(&fileTime, &fields)) fields = SYSTEMTIME{};
     std::snprintf(text, size, "%02u-%02u-%04u %02u:%02u:%02u.%04u %s", fields.wMonth, fields.wDay, fields.wYear,
@@ -65,7 +63,7 @@ void CAtom::SetBool(int32_t value) {
 
 void CAtom::SetCookie(uint32_t low, uint32_t high) {
     Reset(MbTypeCookie);
-    cell_.bits = static_cast<uint64_t>(high) << 32 | low;
+    cell_.bits = JoinHalves(low, high);
 }
 
 void CAtom::SetBlob(const void* bytes, uint16_t length) {
@@ -215,8 +213,7 @@ uint16_t CAtom::Render(CStorage& stream, bool bare) {
             return stream.WriteText("\"\"");
         case MbTypeBool: return stream.WriteText(Low() != 0 ? "True" : "False");
         case MbTypeCookie:
-            std::snprintf(text, sizeof text, "%08X-%08X", static_cast<unsigned>(cell_.bits >> 32),
-                          static_cast<unsigned>(cell_.bits));
+            std::snprintf(text, sizeof text, "%08X-%08X", HighHalf(cell_.bits), LowHalf(cell_.bits));
             break;
         case MbTypeInt: std::snprintf(text, sizeof text, "%d", Low()); break;
         case MbTypeReal: std::snprintf(text, sizeof text, "%g", cell_.real); break;
@@ -243,10 +240,10 @@ uint16_t CAtom::Write(CStorage& stream) {
         ReportItemError("unknown atom type written to storage (0x%02X)", letter);
         return 1;
     }
+    // The payload is the low `width` bytes of the cell.
     uint8_t bytes[9] = {letter};
-    const uint32_t width = PayloadWidth(type_);
-    std::memcpy(bytes + 1, &cell_.bits, width);
-    return stream.WriteBytes(bytes, static_cast<uint16_t>(1 + width));
+    EncodeFixed64(bytes + 1, cell_.bits);
+    return stream.WriteBytes(bytes, static_cast<uint16_t>(1 + PayloadWidth(type_)));
 }
 
 uint32_t CAtom::TypeOfLetter(uint8_t letter) {
@@ -280,5 +277,9 @@ uint16_t CAtom::Read(CStorage& stream) {
     if (type == MbTypeBool) cell_.bits = letter != 'b' ? 1 : 0;
     const uint32_t width = PayloadWidth(type);
     if (width == 0) return 1;
-    return static_cast<uint16_t>(1 + stream.ReadBytes(&cell_.bits, static_cast<uint16_t>(width)));
+    // The bytes a short stream does not hold stay 0.
+    uint8_t payload[8] = {};
+    const uint16_t read = stream.ReadBytes(payload, static_cast<uint16_t>(width));
+    cell_.bits = DecodeFixed64(payload);
+    return static_cast<uint16_t>(1 + read);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/coding.h"
 #include "platform/platform.h"
 
 namespace {
@@ -25,7 +26,7 @@ bool SystemTimeToMilliseconds(const MbSystemTime* time, int64_t* milliseconds) {
     if (time == nullptr) return true;
     FILETIME fileTime{};
     if (SystemTimeToFileTime(time, &fileTime)) {
-        const uint64_t ticks = uint64_t{fileTime.dwHighDateTime} << 32 | fileTime.dwLowDateTime;
+        const uint64_t ticks = JoinHalves(fileTime.dwLowDateTime, fileTime.dwHighDateTime);
         *milliseconds = static_cast<int64_t>(ticks / kTicksPerMillisecond);
         return true;
     }
@@ -36,6 +37,6 @@ bool SystemTimeToMilliseconds(const MbSystemTime* time, int64_t* milliseconds) {
 bool MillisecondsToSystemTime(int64_t milliseconds, MbSystemTime* time) {
     if (milliseconds < 0 || milliseconds > kMaxMilliseconds) return false;
     const uint64_t ticks = static_cast<uint64_t>(milliseconds * kTicksPerMillisecond);
-    const FILETIME fileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const FILETIME fileTime{LowHalf(ticks), HighHalf(ticks)};
     return FileTimeToSystemTime(&fileTime, time) != FALSE;
 }

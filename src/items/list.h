@@ -9,6 +9,7 @@
 // wrappers they stand for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -51,10 +52,9 @@ public:
     uint16_t Write(CStorage& stream) override;
 
 private:
-    friend class CTreeWriter;
-    friend class CTreeRenderer;
+    template <class TVisitor, std::size_t N>
+    friend class CTreeWalker;
     friend class CTreeReader;
-    friend class CTreeComparer;
 
     // Installs a new array and unmade tail under the lock and releases the old elements after
     // unlocking.

@@ -1,18 +1,27 @@
-// The explicit stack of the tree writer and renderer: the containers being walked, each locked
-// from the moment it is entered until it is left, so a tree is locked from the outside in.
+// The explicit stack of the tree walks (tree_walker.h): the containers being walked in N trees
+// side by side, each frame's containers locked from the moment they are entered until they
+// are left, so a tree is locked from the outside in.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "items/storable.h"
 
+template <std::size_t N>
 class CLockedFrames {
+    static_assert(N == 1 || N == 2, "one tree walked, or two compared");
+
 public:
     struct Frame {
-        CStorable* container;
+        // One container per tree, all lists or all maps.
+        std::array<CStorable*, N> containers;
         bool isMap;
-        // Elements or entries done so far, and the count taken when the container was entered.
+        // Elements or entries done so far, and the count taken when the containers were entered.
         uint32_t next;
         uint32_t count;
     };
@@ -20,25 +29,30 @@ public:
     CLockedFrames() = default;
     CLockedFrames(const CLockedFrames&) = delete;
     CLockedFrames& operator=(const CLockedFrames&) = delete;
-    // Leaves every container still entered (after a failed stream or an exception).
+    // Leaves every frame still entered (after a failed stream, a difference or an exception).
     ~CLockedFrames() {
         while (!frames_.empty()) Leave();
     }
 
-    // Locks the container and makes it the top frame; the caller then sets its count.
-    Frame& Enter(CStorable& container, bool isMap) {
-        container.Lock();
+    // Locks the containers, the lowest address first, so that two walks over the same trees
+    // cannot deadlock, and makes them the top frame; the caller then sets its count.
+    Frame& Enter(const std::array<CStorable*, N>& containers, bool isMap) {
+        std::array<CStorable*, N> order = containers;
+        if constexpr (N == 2) {
+            if (std::less<CStorable*>()(order[1], order[0])) std::swap(order[0], order[1]);
+        }
+        for (CStorable* container : order) container->Lock();
         try {
-            frames_.push_back(Frame{&container, isMap, 0, 0});
+            frames_.push_back(Frame{containers, isMap, 0, 0});
         } catch (...) {
-            container.Unlock();
+            Unlock(containers);
             throw;
         }
         return frames_.back();
     }
-    // Unlocks the top container and drops its frame.
+    // Unlocks the top frame's containers and drops it.
     void Leave() {
-        frames_.back().container->Unlock();
+        Unlock(frames_.back().containers);
         frames_.pop_back();
     }
     bool Empty() const { return frames_.empty(); }
@@ -46,5 +60,9 @@ public:
     Frame& Top() { return frames_.back(); }
 
 private:
+    static void Unlock(const std::array<CStorable*, N>& containers) {
+        for (CStorable* container : containers) container->Unlock();
+    }
+
     std::vector<Frame> frames_;
 };

@@ -4,6 +4,7 @@
 // while they are keys. Every operation holds the map's lock while it touches the entries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -51,10 +52,9 @@ public:
     uint16_t Write(CStorage& stream) override;
 
 private:
-    friend class CTreeWriter;
-    friend class CTreeRenderer;
+    template <class TVisitor, std::size_t N>
+    friend class CTreeWalker;
     friend class CTreeReader;
-    friend class CTreeComparer;
 
     template <class Probe>
     size_t LowerBound(const Probe& probe) const;

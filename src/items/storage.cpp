@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/coding.h"
 #include "items/item_report.h"
 #include "runtime/reports.h"
 
@@ -10,15 +11,6 @@ namespace {
 constexpr uint8_t kMagic[3] = {'K', 'v', 'b'};
 // Returned by GetContents for a stream without bytes: a valid pointer, never null.
 constexpr uint8_t kNoBytes[1] = {0};
-
-void PutLe16(uint8_t* at, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLe32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 }  // namespace
 
@@ -38,9 +30,9 @@ bool CStorage::OpenForWriting() {
     cursor_ = 0;
     std::memset(header_, 0, sizeof header_);
     std::memcpy(header_, kMagic, sizeof kMagic);
-    PutLe16(header_ + 4, kHeaderSize);
-    PutLe16(header_ + 6, kFormatVersion);
-    PutLe32(header_ + 8, kLibraryVersion);
+    EncodeFixed16(header_ + 4, kHeaderSize);
+    EncodeFixed16(header_ + 6, kFormatVersion);
+    EncodeFixed32(header_ + 8, kLibraryVersion);
     writing_ = true;
     if (WriteBytes(header_, kHeaderSize) == kHeaderSize) return true;
     writing_ = false;
@@ -67,7 +59,7 @@ bool CStorage::OpenForReading(bool rewind) {
     reading_ = true;
     std::memset(header_, 0, sizeof header_);
     const bool whole = ReadBytes(header_, kHeaderSize) == kHeaderSize;
-    const uint16_t version = static_cast<uint16_t>(header_[6] | header_[7] << 8);
+    const uint16_t version = DecodeFixed16(header_ + 6);
     reading_ = whole && std::memcmp(header_, kMagic, sizeof kMagic) == 0 && version == kFormatVersion;
     if (rewind) cursor_ = 0;
     if (!reading_) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/coding.h"
 #include "items/storage.h"
 #include "runtime/object_memory.h"
 #include "runtime/ref_count.h"
@@ -104,7 +105,8 @@ uint16_t CStr::Write(CStorage& stream) {
         stream.RefuseOversize(length_ + 2ull);
         return 0;
     }
-    const uint8_t field[2] = {static_cast<uint8_t>(length_), static_cast<uint8_t>(length_ >> 8)};
+    uint8_t field[2];
+    EncodeFixed16(field, static_cast<uint16_t>(length_));
     const uint16_t count = stream.WriteBytes(field, 2);
     if (count != 2 || length_ == 0) return count;
     return static_cast<uint16_t>(count + stream.WriteBytes(data_, static_cast<uint16_t>(length_)));
@@ -115,7 +117,7 @@ uint16_t CStr::Write(CStorage& stream) {
 uint16_t CStr::ReadContent(CStorage& stream) {
     uint8_t field[2] = {0, 0};
     const uint16_t got = stream.ReadBytes(field, 2);
-    const uint16_t announced = static_cast<uint16_t>(field[0] | field[1] << 8);
+    const uint16_t announced = DecodeFixed16(field);
     if (announced == 0) return got;
     char* block = Reserve(announced);
     if (block == nullptr) return got;

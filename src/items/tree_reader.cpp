@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <new>
 
+#include "base/coding.h"
 #include "items/item.h"
 #include "items/item_report.h"
 #include "items/key_order.h"
@@ -131,7 +132,7 @@ CTreeReader::~CTreeReader() {
 void CTreeReader::Enter(CStorable& container, bool isMap) {
     uint8_t field[2] = {0, 0};
     const bool whole = stream_.ReadBytes(field, 2) == 2;
-    const uint32_t count = whole ? static_cast<uint32_t>(field[0] | field[1] << 8) : 0;
+    const uint32_t count = whole ? DecodeFixed16(field) : 0;
     frames_.push_back(Frame{&container, isMap, count, 0, {}, {}});
     // Room for a typical container at once; announced counts are not trusted beyond that.
     if (isMap) {

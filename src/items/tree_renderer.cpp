@@ -4,32 +4,48 @@
 #include <cstring>
 
 #include "items/item.h"
-#include "items/locked_frames.h"
 #include "items/storage.h"
 #include "items/tree_walk.h"
+#include "items/tree_walker.h"
 
-class CTreeRenderer {
+class CTreeRenderer : public CTreeWalker<CTreeRenderer, 1> {
 public:
     CTreeRenderer(CStorage& stream, bool bare) : stream_(stream), bare_(bare), start_(stream.Length()) {}
 
     void Item(CItem& item);
-    void List(CList& list);
-    void Map(CMap& map);
+    // Enters a list or a map and opens its brackets.
+    template <class TContainer>
+    void Container(TContainer& container) {
+        Decoration(Enter(std::array{&container}).isMap ? "{" : "[");
+    }
     // Renders the elements of every entered container; returns the bytes appended since start.
     uint16_t Finish();
 
 private:
+    friend class CTreeWalker<CTreeRenderer, 1>;
+
+    void Next(uint32_t index) {
+        if (index != 0) Decoration(", ");
+    }
+    void Entry(const Entries& entries) {
+        entries[0].key->Render(stream_, bare_);
+        Decoration(":");
+        Item(*entries[0].value);
+    }
+    void Element(const Elements& elements) { Item(*elements[0]); }
+    // The last count elements of a list, all unmade (the separator before the first is out).
+    void Unmade(uint32_t count);
+    void Leaving(bool isMap) { Decoration(isMap ? "}" : "]"); }
+    bool Stopped() const { return stream_.Failed(); }
+
     // Unless bare: the text.
     void Decoration(const char* text) {
         if (!bare_) stream_.WriteText(text);
     }
-    // The last count elements of a list, all unmade (the separator before the first is out).
-    void Unmade(uint32_t count);
 
     CStorage& stream_;
     const bool bare_;
     const uint32_t start_;
-    CLockedFrames frames_;
 };
 
 namespace {
@@ -38,18 +54,6 @@ void FormatUnknownKind(char (&text)[32], uint32_t kind) {
     std::snprintf(text, sizeof text, "(unknown item type 0x%02X)", kind);
 }
 }  // namespace
-
-void CTreeRenderer::List(CList& list) {
-    CLockedFrames::Frame& frame = frames_.Enter(list, false);
-    frame.count = static_cast<uint32_t>(list.elements_.size() + list.unmade_);
-    Decoration("[");
-}
-
-void CTreeRenderer::Map(CMap& map) {
-    CLockedFrames::Frame& frame = frames_.Enter(map, true);
-    frame.count = static_cast<uint32_t>(map.entries_.size());
-    Decoration("{");
-}
 
 // A missing child renders as a new empty one would: None, [] or {}.
 void CTreeRenderer::Item(CItem& item) {
@@ -63,14 +67,14 @@ void CTreeRenderer::Item(CItem& item) {
             return;
         case MbTypeList:
             if (CList* list = item.GetList()) {
-                List(*list);
+                Container(*list);
             } else {
                 Decoration("[]");
             }
             return;
         case MbTypeMap:
             if (CMap* map = item.GetMap()) {
-                Map(*map);
+                Container(*map);
             } else {
                 Decoration("{}");
             }
@@ -85,8 +89,10 @@ void CTreeRenderer::Item(CItem& item) {
 
 // Each renders as an empty wrapper does. Those after the first go out several at once, with
 // their separators, while they fit the stream; the last few one text at a time, so that a
-// stream that fills up fails on the same text as it would element by element.
+// stream that fills up fails on the same text as it would element by element. Unmade elements
+// render nothing bare.
 void CTreeRenderer::Unmade(uint32_t count) {
+    if (bare_) return;
     constexpr uint32_t kPerPiece = 16;
     char text[32];
     FormatUnknownKind(text, MbTypeItem);
@@ -113,29 +119,7 @@ void CTreeRenderer::Unmade(uint32_t count) {
 }
 
 uint16_t CTreeRenderer::Finish() {
-    while (!frames_.Empty() && !stream_.Failed()) {
-        CLockedFrames::Frame& frame = frames_.Top();
-        if (frame.next == frame.count) {
-            Decoration(frame.isMap ? "}" : "]");
-            frames_.Leave();
-            continue;
-        }
-        const uint32_t index = frame.next++;
-        if (index != 0) Decoration(", ");
-        if (frame.isMap) {
-            const CMap::Entry entry = static_cast<CMap*>(frame.container)->entries_[index];
-            entry.key->Render(stream_, bare_);
-            Decoration(":");
-            Item(*entry.value);
-        } else if (const auto* list = static_cast<CList*>(frame.container); index < list->elements_.size()) {
-            Item(*list->elements_[index]);
-        } else {
-            // Unmade elements render nothing bare.
-            if (!bare_) Unmade(frame.count - index);
-            frame.next = frame.count;
-        }
-    }
-    while (!frames_.Empty()) frames_.Leave();
+    Walk();
     return static_cast<uint16_t>(stream_.Length() - start_);
 }
 
@@ -144,9 +128,9 @@ uint16_t RenderTree(CStorage& stream, CItem& root, bool bare) {
 }
 
 uint16_t RenderTree(CStorage& stream, CList& root, bool bare) {
-    return WalkTree(&CTreeRenderer::List, root, stream, bare);
+    return WalkTree(&CTreeRenderer::Container<CList>, root, stream, bare);
 }
 
 uint16_t RenderTree(CStorage& stream, CMap& root, bool bare) {
-    return WalkTree(&CTreeRenderer::Map, root, stream, bare);
+    return WalkTree(&CTreeRenderer::Container<CMap>, root, stream, bare);
 }

@@ -2,11 +2,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/coding.h"
 #include "items/item.h"
 #include "items/item_report.h"
-#include "items/locked_frames.h"
 #include "items/storage.h"
 #include "items/tree_walk.h"
+#include "items/tree_walker.h"
 
 namespace {
 void ReportUnknownKind(uint8_t letter) {
@@ -14,44 +15,50 @@ void ReportUnknownKind(uint8_t letter) {
 }
 }  // namespace
 
-class CTreeWriter {
+class CTreeWriter : public CTreeWalker<CTreeWriter, 1> {
 public:
     explicit CTreeWriter(CStorage& stream) : stream_(stream), start_(stream.Length()) {}
 
     void Item(CItem& item);
-    void List(CList& list);
-    void Map(CMap& map);
+    // Enters a list or a map and writes its count.
+    template <class TContainer>
+    void Container(TContainer& container);
     // Writes the elements of every entered container; returns the bytes appended since start.
     uint16_t Finish();
 
 private:
-    // The 16-bit count; true when it was written.
-    bool Count(size_t count);
+    friend class CTreeWalker<CTreeWriter, 1>;
+
+    void Entry(const Entries& entries) {
+        entries[0].key->Write(stream_);
+        Item(*entries[0].value);
+    }
+    void Element(const Elements& elements) { Item(*elements[0]); }
     // The unmade elements that end a list.
     void Unmade(uint32_t count);
+    // A failed stream takes no more bytes, so the walk stops there; this also ends the walk of
+    // a tree that contains itself.
+    bool Stopped() const { return stream_.Failed(); }
+
+    // The 16-bit count; true when it was written.
+    bool Count(size_t count);
 
     CStorage& stream_;
     const uint32_t start_;
-    CLockedFrames frames_;
 };
 
 bool CTreeWriter::Count(size_t count) {
-    const uint8_t field[2] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+    uint8_t field[2];
+    EncodeFixed16(field, static_cast<uint16_t>(count));
     return stream_.WriteBytes(field, 2) == 2;
 }
 
-// The count and the elements are written under the list's lock, taken here and held until
-// Finish has written the last element.
-void CTreeWriter::List(CList& list) {
-    CLockedFrames::Frame& frame = frames_.Enter(list, false);
-    frame.count = static_cast<uint32_t>(list.elements_.size() + list.unmade_);
-    if (!Count(frame.count) || frame.count == 0) frames_.Leave();
-}
-
-void CTreeWriter::Map(CMap& map) {
-    CLockedFrames::Frame& frame = frames_.Enter(map, true);
-    frame.count = static_cast<uint32_t>(map.entries_.size());
-    if (!Count(frame.count) || frame.count == 0) frames_.Leave();
+// The count and the elements are written under the container's lock, taken here and held
+// until the walk has written the last element.
+template <class TContainer>
+void CTreeWriter::Container(TContainer& container) {
+    const uint32_t count = Enter(std::array{&container}).count;
+    if (!Count(count) || count == 0) Leave();
 }
 
 // A missing child is written as a new empty one would be: "n" for an atom, 00 00 for a list
@@ -70,14 +77,14 @@ void CTreeWriter::Item(CItem& item) {
             return;
         case MbTypeList:
             if (CList* list = item.GetList()) {
-                List(*list);
+                Container(*list);
             } else {
                 stream_.WriteBytes(kEmpty, 2);
             }
             return;
         case MbTypeMap:
             if (CMap* map = item.GetMap()) {
-                Map(*map);
+                Container(*map);
             } else {
                 stream_.WriteBytes(kEmpty, 2);
             }
@@ -104,28 +111,8 @@ void CTreeWriter::Unmade(uint32_t count) {
     }
 }
 
-// A failed stream takes no more bytes, so the walk stops there; this also ends the walk of a
-// tree that contains itself.
 uint16_t CTreeWriter::Finish() {
-    while (!frames_.Empty() && !stream_.Failed()) {
-        CLockedFrames::Frame& frame = frames_.Top();
-        if (frame.next == frame.count) {
-            frames_.Leave();
-            continue;
-        }
-        const uint32_t index = frame.next++;
-        if (frame.isMap) {
-            const CMap::Entry entry = static_cast<CMap*>(frame.container)->entries_[index];
-            entry.key->Write(stream_);
-            Item(*entry.value);
-        } else if (const auto* list = static_cast<CList*>(frame.container); index < list->elements_.size()) {
-            Item(*list->elements_[index]);
-        } else {
-            Unmade(frame.count - index);
-            frame.next = frame.count;
-        }
-    }
-    while (!frames_.Empty()) frames_.Leave();
+    Walk();
     return static_cast<uint16_t>(stream_.Length() - start_);
 }
 
@@ -134,9 +121,9 @@ uint16_t WriteTree(CStorage& stream, CItem& root) {
 }
 
 uint16_t WriteTree(CStorage& stream, CList& root) {
-    return WalkTree(&CTreeWriter::List, root, stream);
+    return WalkTree(&CTreeWriter::Container<CList>, root, stream);
 }
 
 uint16_t WriteTree(CStorage& stream, CMap& root) {
-    return WalkTree(&CTreeWriter::Map, root, stream);
+    return WalkTree(&CTreeWriter::Container<CMap>, root, stream);
 }

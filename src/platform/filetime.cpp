@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "base/coding.h"
+
 namespace {
 
 constexpr uint64_t kTicksPerMillisecond = 10000;
@@ -43,7 +45,7 @@ bool IsValid(const SYSTEMTIME& time) noexcept {
 extern "C" BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime) noexcept {
     if (fileTime == nullptr || systemTime == nullptr)
         return FALSE;
-    uint64_t ticks = (uint64_t{fileTime->dwHighDateTime} << 32) | fileTime->dwLowDateTime;
+    uint64_t ticks = JoinHalves(fileTime->dwLowDateTime, fileTime->dwHighDateTime);
     if (ticks >> 63)
         return FALSE;
     uint64_t milliseconds = ticks / kTicksPerMillisecond;
@@ -89,7 +91,7 @@ extern "C" BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fil
     uint64_t milliseconds = days * kMillisecondsPerDay + systemTime->wHour * 3600000ull +
                             systemTime->wMinute * 60000ull + systemTime->wSecond * 1000ull + systemTime->wMilliseconds;
     uint64_t ticks = milliseconds * kTicksPerMillisecond;
-    fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
-    fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    fileTime->dwLowDateTime = LowHalf(ticks);
+    fileTime->dwHighDateTime = HighHalf(ticks);
     return TRUE;
 }

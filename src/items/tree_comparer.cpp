@@ -1,0 +1,79 @@
+// CTreeComparer: SameTree, two trees compared node by node without recursion.
+#include <array>
+#include <cstring>
+
+#include "items/item.h"
+#include "items/item_tree.h"
+#include "items/str.h"
+#include "items/tree_walker.h"
+
+namespace {
+
+bool SameString(const CStr* a, const CStr* b) {
+    if (a == nullptr || b == nullptr) return a == b;
+    uint32_t lengthA = 0;
+    uint32_t lengthB = 0;
+    const char* bytesA = a->GetString(&lengthA);
+    const char* bytesB = b->GetString(&lengthB);
+    return lengthA == lengthB && (bytesA == nullptr) == (bytesB == nullptr) &&
+           (lengthA == 0 || std::memcmp(bytesA, bytesB, lengthA) == 0);
+}
+
+bool SameAtom(const CAtom* a, const CAtom* b) {
+    if (a == nullptr || b == nullptr) return a == b;
+    if (a->GetType() != b->GetType()) return false;
+    if (CAtom::IsBytes(a->GetType())) return SameString(a->HeldString(), b->HeldString());
+    return a->CellBits() == b->CellBits();
+}
+
+bool IsEmptyWrapper(const CItem* item) {
+    return item == nullptr || (item->GetType() == MbTypeItem && item->Child() == nullptr);
+}
+
+}  // namespace
+
+// Walks both trees side by side, each pair of containers locked while its elements are
+// compared, and stops at the first difference.
+class CTreeComparer : public CTreeWalker<CTreeComparer, 2> {
+public:
+    bool Compare(CItem& a, CItem& b) {
+        same_ = Item(&a, &b);
+        Walk();
+        return same_;
+    }
+
+private:
+    friend class CTreeWalker<CTreeComparer, 2>;
+
+    void Entry(const Entries& entries) {
+        same_ = SameAtom(entries[0].key, entries[1].key) && Item(entries[0].value, entries[1].value);
+    }
+    void Element(const Elements& elements) { same_ = Item(elements[0], elements[1]); }
+    // Unmade elements run to the end of both lists alike.
+    void Unmade(uint32_t) {}
+    bool Stopped() const { return !same_; }
+
+    // Null stands for an unmade element: an empty wrapper. Lists and maps are entered, so that
+    // their elements are compared next; they differ here already when their counts differ.
+    bool Item(CItem* a, CItem* b) {
+        if (a == nullptr || b == nullptr) return IsEmptyWrapper(a) && IsEmptyWrapper(b);
+        if (a->GetType() != b->GetType()) return false;
+        if ((a->Child() == nullptr) != (b->Child() == nullptr)) return false;
+        if (a->GetAtom() != nullptr) return SameAtom(a->GetAtom(), b->GetAtom());
+        if (a->GetList() != nullptr) return Containers(*a->GetList(), *b->GetList());
+        if (a->GetMap() != nullptr) return Containers(*a->GetMap(), *b->GetMap());
+        return true;
+    }
+
+    template <class TContainer>
+    bool Containers(TContainer& a, TContainer& b) {
+        return Enter(std::array{&a, &b}).count == CountOf(b);
+    }
+
+    bool same_ = true;
+};
+
+bool SameTree(CItem& a, CItem& b) {
+    CTreeComparer comparer;
+    return comparer.Compare(a, b);
+}
