@@ -3,13 +3,13 @@
 #include <thread>
 
 #include "support/item_handles.h"
-#include "items/item.h"
 
 using namespace std::string_literals;
 
 // Positions use their low 16 bits; GetAt adds a reference, SetAt and RemoveAt release one.
 TEST_F(ItemApi, PositionsCountReferences) {
-    MbItem list = MbListNew(), element = MbAtomNewInt(1), replacement = MbAtomNewInt(30), found = nullptr;
+    MbItem list = MbListNew(), found = nullptr;
+    Held element(MbAtomNewInt(1)), replacement(MbAtomNewInt(30));
     uint16_t index = 7;
     ExpectResults({
         {"Insert at 0 of an empty list", MbListInsert(list, 0, element, &index), 1, index == MbAppendIndex},
@@ -22,8 +22,6 @@ TEST_F(ItemApi, PositionsCountReferences) {
         {"RemoveAt releases", MbItemRemoveAt(list, 1), 0, Refs(replacement) == 2 && TextOf(list) == "[30, 1]"},
         {"the list releases all", MbHandleRelease(list), 0, Refs(element) == 1 && Refs(replacement) == 1},
     });
-    MbHandleRelease(element);
-    MbHandleRelease(replacement);
 }
 
 // On a map, positions are Unsigned keys; on a list, Bool (true is 1), Int and Unsigned keys are.
@@ -67,7 +65,8 @@ TEST_F(ItemApi, MapKeysAreTheKeyItemsAtoms) {
 
 // Named keys order by bytes; no text and empty text are different keys; Clear releases values.
 TEST_F(ItemApi, NamedKeysCompareByBytes) {
-    MbItem map = MbMapNew(), value = MbAtomNewInt(1), found = nullptr;
+    Held map(MbMapNew()), value(MbAtomNewInt(1));
+    MbItem found = nullptr;
     for (const char* name : {"b", "a", "B"}) ASSERT_EQ(MbMapSetNamed(map, name, value), 0u);
     ExpectResults({
         {"a String key without text", MbMapSetNamed(map, nullptr, value), 0, Refs(value) == 5},
@@ -78,8 +77,6 @@ TEST_F(ItemApi, NamedKeysCompareByBytes) {
         {"RemoveNamed", MbMapRemoveNamed(map, "a"), 0, Refs(value) == 4},
         {"Clear", MbItemClear(map), 0, Refs(value) == 1},
     });
-    MbHandleRelease(map);
-    MbHandleRelease(value);
 }
 
 // Only atoms compare, converted to the first item's type.
@@ -183,7 +180,7 @@ TEST_F(ItemApi, HostilePayloadsLoadWithALineOrTwoOfTrace) {
 
 // Elements handed out carry their own reference, so they outlive a removal on another thread.
 TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
-    MbItem list = MbListNew();
+    Held list(MbListNew());
     std::atomic<bool> stop{false};
     std::thread remover([&] {
         while (!stop.load()) {
@@ -204,7 +201,6 @@ TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
     stop = true;
     remover.join();
     EXPECT_EQ(UnknownHandleWarnings(), 0u);
-    MbHandleRelease(list);
 }
 
 // However deep; shared subtrees are no cycle, and the check visits each of them once.
