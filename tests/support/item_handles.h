@@ -126,4 +126,20 @@ inline void ExpectResults(std::initializer_list<Call> calls) {
     }
 }
 
-using ItemApi = LibraryTest;
+// The library with a capturing trace callback; fails a test that leaves counted objects alive.
+class ItemTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        objectsAtStart_ = LiveObjects();
+    }
+    void TearDown() override {
+        EXPECT_EQ(LiveObjects(), objectsAtStart_) << "counted objects left alive";
+        LibraryTest::TearDown();
+    }
+
+private:
+    size_t objectsAtStart_ = 0;
+};
+
+using ItemApi = ItemTest;
