@@ -29,6 +29,18 @@ bool ListedByTool(const std::string& sinkName, pid_t pid) {
     return list.status == 0 && list.output.find(sinkName + "\t" + std::to_string(pid) + "\n") != std::string::npos;
 }
 
+// A source bound to a sink and one service proxy of it, both closed at the end of the scope.
+struct CProxy {
+    CProxy(const std::string& sink, const char* name)
+        : source(MbSourceOpen(sink.c_str())), service(MbServiceOpen(source, name)) {}
+    ~CProxy() {
+        MbServiceClose(service);
+        MbSourceClose(source);
+    }
+    MbSource source;
+    MbService service;
+};
+
 using MbusTool = SinkTest;
 
 }  // namespace
@@ -56,17 +68,15 @@ TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     EXPECT_EQ(RunTool({"test", watched, "extra"}).status, 0);
 
     // Kinds the tool does not send: an advise only replaces the state map, which the watcher shows.
-    MbSource source = MbSourceOpen(watched.c_str());
-    MbService proxy = MbServiceOpen(source, "EXTRA");
-    ASSERT_EQ(MbServiceAdvise(proxy, 0, Held(MbBuild("{s:i}", "mode", 3))), 1);
-    EXPECT_EQ(lines.Next(), "Extra State {\"mode\":3}");
-    ASSERT_EQ(MbServicePost(proxy, 0, MbKindRequest, "raw", 3), 1);
-    EXPECT_EQ(lines.Next(), "Extra Request received 3 bytes (raw).");
-    ASSERT_EQ(MbServiceReply(proxy, 0, nullptr, Held(MbAtomNewCookie(1, 2)), Held(MbAtomNewInt(5))), 1);
-    EXPECT_EQ(lines.Next(), "Extra ReceivedReply {\"cookie\":00000002-00000001, \"result\":5}");
-    MbServiceClose(proxy);
-    MbSourceClose(source);
-
+    {
+        const CProxy proxy(watched, "EXTRA");
+        ASSERT_EQ(MbServiceAdvise(proxy.service, 0, Held(MbBuild("{s:i}", "mode", 3))), 1);
+        EXPECT_EQ(lines.Next(), "Extra State {\"mode\":3}");
+        ASSERT_EQ(MbServicePost(proxy.service, 0, MbKindRequest, "raw", 3), 1);
+        EXPECT_EQ(lines.Next(), "Extra Request received 3 bytes (raw).");
+        ASSERT_EQ(MbServiceReply(proxy.service, 0, nullptr, Held(MbAtomNewCookie(1, 2)), Held(MbAtomNewInt(5))), 1);
+        EXPECT_EQ(lines.Next(), "Extra ReceivedReply {\"cookie\":00000002-00000001, \"result\":5}");
+    }
     EXPECT_EQ(watcher.Wait(), 0);
     EXPECT_EQ(lines.Next(), "<end>") << "no line beyond the count";
     EXPECT_FALSE(ListedByTool(watched, watcher.Pid())) << "the sink was closed";
@@ -100,15 +110,12 @@ TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
     EXPECT_EQ(TextOf(message), "{\"arg\":\"all\", \"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"service\":\"reply\", "
                                "\"source\":\"mbus-query-" + std::to_string(query.Pid()) + "\"}");
 
-    MbSource back = MbSourceOpen(("mbus-query-" + std::to_string(query.Pid())).c_str());
-    MbService proxy = MbServiceOpen(back, "reply");
-    ASSERT_EQ(MbServiceReply(proxy, 0, procedure, cookie, Held(MbBuild("{s:i}", "answer", 42))), 1);
+    const CProxy back("mbus-query-" + std::to_string(query.Pid()), "reply");
+    ASSERT_EQ(MbServiceReply(back.service, 0, procedure, cookie, Held(MbBuild("{s:i}", "answer", 42))), 1);
     EXPECT_EQ(query.Wait(), 0);
     CLineReader lines(query.Output());
     EXPECT_EQ(lines.Next(), "{\"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"result\":{\"answer\":42}}");
     EXPECT_EQ(lines.Next(), "<end>");
-    MbServiceClose(proxy);
-    MbSourceClose(back);
 
     const auto start = std::chrono::steady_clock::now();
     const CToolRun unanswered = RunTool({"query", name, "", "status", "--timeout", "300"});
