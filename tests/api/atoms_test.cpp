@@ -1,7 +1,6 @@
 // Library start and end, item creators, and atom getters and setters through the C interface.
 #include <cstring>
 
-#include "items/item.h"
 #include "support/item_handles.h"
 
 TEST(Lifetime, TermWithoutInitIsHarmlessAndInitTermRepeat) {
@@ -59,57 +58,45 @@ TEST_F(ItemApi, EachCreatorGivesItsTypeAndOneReference) {
 // Blob lengths use their low 16 bits; copies never pass the caller's size and return 5 when cut.
 TEST_F(ItemApi, BytesOutOfStringsAndBlobs) {
     const char bytes[] = "a\0cdef";
-    MbItem blob = MbAtomNewBlob(bytes, 0x30003), text = MbAtomNewString("abcdef");
-    const void* data = nullptr;
-    const char* own = nullptr;
-    char* copy = nullptr;
-    void* duplicate = nullptr;
-    uint16_t n = 0;
-    char buffer[8];
-    const auto junk = [&] { return static_cast<char*>(std::memset(buffer, '#', sizeof buffer)); };
-    const auto is = [&](const char* expected, size_t length) { return std::string(buffer, length) == std::string(expected, length); };
+    Held blob(MbAtomNewBlob(bytes, 0x30003)), text(MbAtomNewString("abcdef"));
+    Outs o;
+    const auto junk = [&] { return static_cast<char*>(std::memset(o.buffer, '#', sizeof o.buffer)); };
+    const auto is = [&](const char* expected, size_t length) { return std::string(o.buffer, length) == std::string(expected, length); };
     ExpectResults({
-        {"GetBlob", MbAtomGetBlob(blob, &data, &n), 0, std::string(static_cast<const char*>(data), n) == std::string(bytes, 3)},
+        {"GetBlob", MbAtomGetBlob(blob, &o.p, &o.n), 0, std::string(static_cast<const char*>(o.p), o.n) == std::string(bytes, 3)},
         {"SetBlob", MbAtomSetBlob(blob, bytes, 0x10006), 0, BlobText(blob) == std::string(bytes, 6)},
-        {"CopyString cut", MbAtomCopyString(text, junk(), &n, 4), 5, is("abc\0#", 5) && n == 6},
-        {"CopyString no room for the NUL", MbAtomCopyString(text, buffer, &n, 6), 5, is("abcde", 6)},
-        {"CopyString fits", MbAtomCopyString(text, buffer, nullptr, 7), 0, is("abcdef", 7)},
-        {"CopyBlob cut", MbAtomCopyBlob(blob, junk(), &n, 4), 5, n == 4 && is("a\0cd#", 5)},
-        {"CopyBlob fits", MbAtomCopyBlob(blob, buffer, &n, 6), 0, n == 6},
-        {"DupString", MbAtomDupString(text, &copy, &n), 0, std::string(copy) == "abcdef" && n == 6},
-        {"GetString", MbAtomGetString(text, &own, nullptr), 0, own != copy},
-        {"DupBlob", MbAtomDupBlob(blob, &duplicate, &n), 0, std::string(static_cast<char*>(duplicate), n) == std::string(bytes, 6)},
-        {"free the copy", MbMemoryFree(copy), 0, true},
-        {"free the duplicate", MbMemoryFree(duplicate), 0, Refs(blob) == 1u},
+        {"CopyString cut", MbAtomCopyString(text, junk(), &o.n, 4), 5, is("abc\0#", 5) && o.n == 6},
+        {"CopyString no room for the NUL", MbAtomCopyString(text, o.buffer, &o.n, 6), 5, is("abcde", 6)},
+        {"CopyString fits", MbAtomCopyString(text, o.buffer, nullptr, 7), 0, is("abcdef", 7)},
+        {"CopyBlob cut", MbAtomCopyBlob(blob, junk(), &o.n, 4), 5, o.n == 4 && is("a\0cd#", 5)},
+        {"CopyBlob fits", MbAtomCopyBlob(blob, o.buffer, &o.n, 6), 0, o.n == 6},
+        {"DupString", MbAtomDupString(text, &o.copy, &o.n), 0, std::string(o.copy) == "abcdef" && o.n == 6},
+        {"GetString", MbAtomGetString(text, &o.s, nullptr), 0, o.s != o.copy},
+        {"DupBlob", MbAtomDupBlob(blob, &o.owned, &o.n), 0, std::string(static_cast<char*>(o.owned), o.n) == std::string(bytes, 6)},
+        {"free the copy", MbMemoryFree(o.copy), 0, true},
+        {"free the duplicate", MbMemoryFree(o.owned), 0, Refs(blob) == 1u},
     });
-    MbHandleRelease(text);
-    MbHandleRelease(blob);
 }
 
 // A String longer than 65,535 bytes is kept whole; 16-bit lengths saturate; storing is refused.
 TEST_F(ItemApi, TextsBeyond16BitLengths) {
     const std::string longText(70000, 'q');
-    MbItem item = MbAtomNewString(longText.c_str());
-    const char* text = nullptr;
-    char* copy = nullptr;
-    uint16_t n = 0;
-    char buffer[8];
+    Held item(MbAtomNewString(longText.c_str()));
+    Outs o;
     ExpectResults({
-        {"GetString", MbAtomGetString(item, &text, &n), 0, n == 65535 && std::strlen(text) == longText.size()},
-        {"CopyString", MbAtomCopyString(item, buffer, &(n = 0), sizeof buffer), 5, n == 65535},
-        {"DupString", MbAtomDupString(item, &copy, &(n = 0)), 0, std::strlen(copy) == longText.size() && n == 65535},
+        {"GetString", MbAtomGetString(item, &o.s, &o.n), 0, o.n == 65535 && std::strlen(o.s) == longText.size()},
+        {"CopyString", MbAtomCopyString(item, o.buffer, &(o.n = 0), sizeof o.buffer), 5, o.n == 65535},
+        {"DupString", MbAtomDupString(item, &o.copy, &(o.n = 0)), 0, std::strlen(o.copy) == longText.size() && o.n == 65535},
+        {"free the copy", MbMemoryFree(o.copy), 0, MbItemToBytes(item) == nullptr},
     });
-    MbMemoryFree(copy);
-    EXPECT_EQ(MbItemToBytes(item), nullptr);
-    MbHandleRelease(item);
 }
 
 // Calendar times both ways; an all-zero or null time is time 0; an invalid one changes nothing.
 TEST_F(ItemApi, SystemTimes) {
     const MbSystemTime leapDay{2024, 2, 0, 29, 12, 34, 56, 789}, thursday{2024, 2, 4, 29, 12, 34, 56, 789};
     const MbSystemTime epoch{1601, 1, 1, 1, 0, 0, 0, 0}, february30{2023, 2, 0, 30, 0, 0, 0, 0}, zero{};
-    MbItem item = MbAtomNewSystemTime(1, &leapDay);
-    ASSERT_NE(item, nullptr);
+    Held item(MbAtomNewSystemTime(1, &leapDay));
+    ASSERT_NE(item.handle, nullptr);
     MbSystemTime back;
     int32_t flag = 7;
     int64_t ms = 0;
@@ -128,7 +115,6 @@ TEST_F(ItemApi, SystemTimes) {
         {"SetSystemTime null", MbAtomSetSystemTime(item, 1, nullptr), 0, true},
         {"null is time 0", MbAtomGetTime(item, &flag, &ms), 0, ms == 0},
     });
-    MbHandleRelease(item);
 }
 
 // Setters replace any type; a List or Map item drops its container, releasing its elements.

@@ -3,9 +3,8 @@
 #include <functional>
 
 #include "support/item_handles.h"
-#include "items/item.h"
 
-using Build = LibraryTest;
+using Build = ItemTest;
 
 static MbItem BuildV(const char* format, ...) {
     va_list args;
@@ -15,15 +14,15 @@ static MbItem BuildV(const char* format, ...) {
     return item;
 }
 
-// A null text where the build must fail, leaking nothing and keeping the H items' references.
+// A null text where the build must fail, keeping the H items' references; the fixture checks
+// that nothing leaked.
 TEST_F(Build, FormatsAndTheirResults) {
     const MbSystemTime zero{}, month13{2020, 13, 0, 1, 0, 0, 0, 0};
     const std::string sixteen = std::string(16, '[') + std::string(16, ']');
     const std::string seventeen = std::string(17, '[') + std::string(17, ']');
     const std::string mixed = std::string(8, '[') + std::string(8, '{') + "s:i" + std::string(8, '}');
-    MbItem held = MbAtomNewInt(1);
+    Held held(MbAtomNewInt(1));
     CCountable* notAnItem = new CCountable;
-    const size_t live = LiveObjects();
     const struct {
         const char* what;
         std::function<MbItem()> build;
@@ -49,7 +48,7 @@ TEST_F(Build, FormatsAndTheirResults) {
         {"List key", [] { return MbBuild("{[i]:s}", 1, "value"); }, nullptr},
         {"function pointer as H", [] { return MbBuild("{H:s}", MbListNew, "value"); }, nullptr},
         {"two top-level items", [] { return MbBuild("i i", 1, 2); }, nullptr},
-        {"null H after a good one", [&] { return MbBuild("[H H]", held, nullptr); }, nullptr},
+        {"null H after a good one", [&] { return MbBuild("[H H]", held.handle, nullptr); }, nullptr},
         {"byte 0x80", [] { return MbBuild("[i\x80]", 1); }, nullptr},
         {"null format", [] { return MbBuild(nullptr); }, nullptr},
         {"only separators", [] { return MbBuild(" \t,:"); }, nullptr},
@@ -58,83 +57,75 @@ TEST_F(Build, FormatsAndTheirResults) {
         {"foreign H", [] { return MbBuild("[H]", ForeignHandle()); }, nullptr},
     };
     for (const auto& c : cases) {
-        MbItem item = c.build();
+        Held item(c.build());
         if (c.text == nullptr) {
-            EXPECT_EQ(item, nullptr) << c.what;
+            EXPECT_EQ(item.handle, nullptr) << c.what;
             continue;
         }
-        ASSERT_NE(item, nullptr) << c.what;
+        ASSERT_NE(item.handle, nullptr) << c.what;
         EXPECT_EQ(TextOf(item), c.text) << c.what;
         EXPECT_EQ(Refs(item), 1u);
-        MbHandleRelease(item);
     }
-    EXPECT_EQ(LiveObjects(), live);
     EXPECT_EQ(UnknownHandleWarnings(), 2u) << "the function pointer and the foreign handle";
     EXPECT_EQ(Refs(held), 1u);
     EXPECT_EQ(notAnItem->RefCount(), 1u);
     notAnItem->Release();
-    MbHandleRelease(held);
 }
 
 // 64-bit integers and doubles between 32-bit values, past the registers, keep their order.
 TEST_F(Build, EveryValueCodeAndMixedArgumentWidths) {
     const MbSystemTime local{2001, 2, 0, 3, 4, 5, 6, 7};
-    MbItem list = MbBuild("[N B b c i u r s t g T G B s]", "xyz", 3u, 7, uint64_t{0x100000002}, -5, 4000000000u,
-                          1.5, "text", int64_t{1}, int64_t{1}, &local, &local, nullptr, 5u, nullptr);
-    ASSERT_NE(list, nullptr);
+    Held list(MbBuild("[N B b c i u r s t g T G B s]", "xyz", 3u, 7, uint64_t{0x100000002}, -5, 4000000000u,
+                          1.5, "text", int64_t{1}, int64_t{1}, &local, &local, nullptr, 5u, nullptr));
+    ASSERT_NE(list.handle, nullptr);
     EXPECT_EQ(TextOf(list),
               "[None, \"xyz\", True, 00000001-00000002, -5, 4000000000, 1.5, \"text\", 01-01-1601 00:00:00.0001 local, "
               "01-01-1601 00:00:00.0001 UTC, 02-03-2001 04:05:06.0007 local, 02-03-2001 04:05:06.0007 UTC, \"\", \"\"]");
-    CList* elements = static_cast<CItem*>(list)->GetList();  // Blob and String render alike
+    CList* elements = list.Item()->GetList();  // Blob and String render alike
     for (uint16_t at : {1, 12}) EXPECT_EQ(TypeOf(elements->Get(at)), MbTypeBlob) << at;
     for (uint16_t at : {7, 13}) EXPECT_EQ(TypeOf(elements->Get(at)), MbTypeString) << at;
     int32_t value = 0;
     EXPECT_EQ(MbAtomGetBool(elements->Get(2), &value), 0u);
     EXPECT_EQ(value, 7);
-    MbHandleRelease(list);
 
-    list = BuildV("[i c r i t r u g b r c i r i r i r i r]", 1, uint64_t{0xAAAABBBBCCCCDDDD}, 2.5, -2, int64_t{-7},
-                  3.25, 3u, int64_t{1} << 40, 4, 4.5, uint64_t{5}, 5, 5.5, 6, 6.5, 7, 7.5, 8, 8.5);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(TextOf(list),
+    Held mixed(BuildV("[i c r i t r u g b r c i r i r i r i r]", 1, uint64_t{0xAAAABBBBCCCCDDDD}, 2.5, -2, int64_t{-7},
+                  3.25, 3u, int64_t{1} << 40, 4, 4.5, uint64_t{5}, 5, 5.5, 6, 6.5, 7, 7.5, 8, 8.5));
+    ASSERT_NE(mixed.handle, nullptr);
+    EXPECT_EQ(TextOf(mixed),
               "[1, AAAABBBB-CCCCDDDD, 2.5, -2, 00-00-0000 00:00:00.0000 local, 3.25, 3, 11-04-1635 19:53:47.0776 "
               "UTC, True, 4.5, 00000000-00000005, 5, 5.5, 6, 6.5, 7, 7.5, 8, 8.5]");
     int64_t milliseconds = 0;
-    EXPECT_EQ(MbAtomGetTime(static_cast<CItem*>(list)->GetList()->Get(4), nullptr, &milliseconds), 0u);
+    EXPECT_EQ(MbAtomGetTime(mixed.Item()->GetList()->Get(4), nullptr, &milliseconds), 0u);
     EXPECT_EQ(milliseconds, -7);
-    MbHandleRelease(list);
 }
 
 // Alone, H returns the handle itself; a map keeps the key item's atom, not the key item.
 TEST_F(Build, HandlesKeepTheirReferences) {
-    MbItem element = MbAtomNewString("shared"), key = MbAtomNewInt(5);
-    MbItem whole = MbBuild("H", element);
-    EXPECT_EQ(whole, element);
+    Held element(MbAtomNewString("shared")), key(MbAtomNewInt(5));
+    MbItem whole = MbBuild("H", element.handle);
+    EXPECT_EQ(whole, element.handle);
     EXPECT_EQ(Refs(element), 2u);
     MbHandleRelease(whole);
-    MbItem list = MbBuild("[H s H]", element, "x", element);
+    MbItem list = MbBuild("[H s H]", element.handle, "x", element.handle);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(Refs(element), 3u) << "the list holds two, the builder none";
     MbHandleRelease(list);
-    MbItem map = MbBuild("{H:H}", key, element);
+    MbItem map = MbBuild("{H:H}", key.handle, element.handle);
     ASSERT_NE(map, nullptr);
     EXPECT_EQ(Refs(key), 1u);
-    EXPECT_EQ(static_cast<CItem*>(key)->GetAtom()->RefCount(), 2u);
+    EXPECT_EQ(key.Item()->GetAtom()->RefCount(), 2u);
     EXPECT_EQ(Refs(element), 2u);
     MbHandleRelease(map);
     EXPECT_EQ(Refs(element), 1u);
-    MbHandleRelease(element);
-    MbHandleRelease(key);
 }
 
 // A format broken at each position, by a bad code or by ending there.
 TEST_F(Build, FailureAtEveryPositionLeaksNothing) {
     const std::string format = "{s:[i r {u:B} H] s:{s:H c:[T G]} s:[[s] {}] s:b}";
     const MbSystemTime time{2020, 1, 0, 1, 0, 0, 0, 0};
-    MbItem shared = MbAtomNewReal(0.5);
-    MbItem sharedMap = MbBuild("{s:i}", "k", 1);
+    Held shared(MbAtomNewReal(0.5)), sharedMap(MbBuild("{s:i}", "k", 1));
     const auto build = [&](const std::string& text) {
-        return MbBuild(text.c_str(), "a", 1, 2.0, 3u, "blob", 4u, shared, "b", "c", sharedMap, uint64_t{5}, &time,
+        return MbBuild(text.c_str(), "a", 1, 2.0, 3u, "blob", 4u, shared.handle, "b", "c", sharedMap.handle, uint64_t{5}, &time,
                        &time, "d", "e", "f", 1);
     };
     MbItem whole = build(format);
@@ -152,6 +143,4 @@ TEST_F(Build, FailureAtEveryPositionLeaksNothing) {
         ASSERT_EQ(Refs(shared), 1u) << "at " << at;
         ASSERT_EQ(Refs(sharedMap), 1u) << "at " << at;
     }
-    MbHandleRelease(shared);
-    MbHandleRelease(sharedMap);
 }

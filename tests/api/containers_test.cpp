@@ -1,15 +1,16 @@
 // Lists, maps, comparison, storage and text through the C interface, with reference counts.
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "support/item_handles.h"
-#include "items/item.h"
 
 using namespace std::string_literals;
 
 // Positions use their low 16 bits; GetAt adds a reference, SetAt and RemoveAt release one.
 TEST_F(ItemApi, PositionsCountReferences) {
-    MbItem list = MbListNew(), element = MbAtomNewInt(1), replacement = MbAtomNewInt(30), found = nullptr;
+    MbItem list = MbListNew(), found = nullptr;
+    Held element(MbAtomNewInt(1)), replacement(MbAtomNewInt(30));
     uint16_t index = 7;
     ExpectResults({
         {"Insert at 0 of an empty list", MbListInsert(list, 0, element, &index), 1, index == MbAppendIndex},
@@ -22,8 +23,6 @@ TEST_F(ItemApi, PositionsCountReferences) {
         {"RemoveAt releases", MbItemRemoveAt(list, 1), 0, Refs(replacement) == 2 && TextOf(list) == "[30, 1]"},
         {"the list releases all", MbHandleRelease(list), 0, Refs(element) == 1 && Refs(replacement) == 1},
     });
-    MbHandleRelease(element);
-    MbHandleRelease(replacement);
 }
 
 // On a map, positions are Unsigned keys; on a list, Bool (true is 1), Int and Unsigned keys are.
@@ -67,7 +66,8 @@ TEST_F(ItemApi, MapKeysAreTheKeyItemsAtoms) {
 
 // Named keys order by bytes; no text and empty text are different keys; Clear releases values.
 TEST_F(ItemApi, NamedKeysCompareByBytes) {
-    MbItem map = MbMapNew(), value = MbAtomNewInt(1), found = nullptr;
+    Held map(MbMapNew()), value(MbAtomNewInt(1));
+    MbItem found = nullptr;
     for (const char* name : {"b", "a", "B"}) ASSERT_EQ(MbMapSetNamed(map, name, value), 0u);
     ExpectResults({
         {"a String key without text", MbMapSetNamed(map, nullptr, value), 0, Refs(value) == 5},
@@ -78,14 +78,12 @@ TEST_F(ItemApi, NamedKeysCompareByBytes) {
         {"RemoveNamed", MbMapRemoveNamed(map, "a"), 0, Refs(value) == 4},
         {"Clear", MbItemClear(map), 0, Refs(value) == 1},
     });
-    MbHandleRelease(map);
-    MbHandleRelease(value);
 }
 
 // Only atoms compare, converted to the first item's type.
 TEST_F(ItemApi, EqualityLooksAtAtomsOnly) {
-    MbItem listA = ListOfInts({1}), listB = MbListNew(), intOne = MbAtomNewInt(1), intFive = MbAtomNewInt(5);
-    MbItem boolOne = MbAtomNewBool(1);
+    Held listA(ListOfInts({1})), listB(MbListNew()), intOne(MbAtomNewInt(1)), intFive(MbAtomNewInt(5));
+    Held boolOne(MbAtomNewBool(1));
     ExpectResults({
         {"neither holds an atom", static_cast<MbResult>(MbItemEqual(listA, listB)), 1, true},
         {"null and a list", static_cast<MbResult>(MbItemEqual(nullptr, listB)), 1, true},
@@ -93,39 +91,36 @@ TEST_F(ItemApi, EqualityLooksAtAtomsOnly) {
         {"atom and null", static_cast<MbResult>(MbItemEqual(intOne, nullptr)), 0, true},
         {"Int 5 converts to true", static_cast<MbResult>(MbItemEqual(boolOne, intFive)), 1, true},
     });
-    for (MbItem item : {listA, listB, intOne, intFive, boolOne}) MbHandleRelease(item);
 }
 
 // The stored form is stable; text keeps bytes unescaped and ends in a NUL; bare text has none.
 TEST_F(ItemApi, TreesSurviveBytesAndText) {
     const char eight[] = "\x00\x01\xFE\xFF\"[]}";
-    MbItem tree = MbBuild("{s:[i N] s:{c:B}}", "list", -3, "map", uint64_t{0x0102030405060708}, eight, 8);
-    ASSERT_NE(tree, nullptr);
-    MbItem bytes = MbItemToBytes(tree);
+    Held tree(MbBuild("{s:[i N] s:{c:B}}", "list", -3, "map", uint64_t{0x0102030405060708}, eight, 8));
+    ASSERT_NE(tree.handle, nullptr);
+    Held bytes(MbItemToBytes(tree));
     EXPECT_EQ(BlobText(bytes).substr(0, 3), "Kvb");
-    MbItem loaded = MbItemFromBytes(bytes);
-    ASSERT_NE(loaded, nullptr);
+    Held loaded(MbItemFromBytes(bytes));
+    ASSERT_NE(loaded.handle, nullptr);
     EXPECT_EQ(Refs(bytes), 1u);
-    MbItem again = MbItemToBytes(loaded), text = MbItemToText(loaded, 0), bare = MbItemToText(loaded, 1);
+    Held again(MbItemToBytes(loaded)), text(MbItemToText(loaded, 0)), bare(MbItemToText(loaded, 1));
     EXPECT_EQ(BlobText(again), BlobText(bytes)) << "the stored form is stable";
     EXPECT_EQ(BlobText(text), "{\"list\":[-3, None], \"map\":{01020304-05060708:\"\x00\x01\xFE\xFF\"[]}\"}}\0"s);
-    ASSERT_NE(bare, nullptr);
+    ASSERT_NE(bare.handle, nullptr);
     EXPECT_EQ(BlobText(bare), "<no bytes>") << "bare: no braces, no atoms";
-    for (MbItem item : {tree, bytes, loaded, again, text, bare}) MbHandleRelease(item);
 }
 
 // Only a Blob loads; a tree that ends early loads as far as it goes.
 TEST_F(ItemApi, LoadingRefusesWhatIsNoStoredTree) {
-    MbItem text = MbAtomNewString("Kvb"), emptyBlob = MbAtomNewBlob(nullptr, 0), list = MbListNew();
-    for (MbItem bytes : {text, emptyBlob, list}) EXPECT_EQ(MbItemFromBytes(bytes), nullptr) << TextOf(bytes);
-    MbItem bytes = MbItemToBytes(list);
-    MbItem headerOnly = MbAtomNewBlob(BlobText(bytes).data(), 16), cut = MbAtomNewBlob(BlobText(bytes).data(), 18);
-    MbItem empty = MbItemFromBytes(headerOnly), partial = MbItemFromBytes(cut);
-    ASSERT_NE(empty, nullptr) << "a tree that ends early is no failure";
+    Held text(MbAtomNewString("Kvb")), emptyBlob(MbAtomNewBlob(nullptr, 0)), list(MbListNew());
+    for (MbItem bytes : {text.handle, emptyBlob.handle, list.handle}) EXPECT_EQ(MbItemFromBytes(bytes), nullptr) << TextOf(bytes);
+    const std::string bytes = BlobText(Held(MbItemToBytes(list)));
+    Held headerOnly(MbAtomNewBlob(bytes.data(), 16)), cut(MbAtomNewBlob(bytes.data(), 18));
+    Held empty(MbItemFromBytes(headerOnly)), partial(MbItemFromBytes(cut));
+    ASSERT_NE(empty.handle, nullptr) << "a tree that ends early is no failure";
     EXPECT_EQ(TypeOf(empty), MbTypeItem);
-    ASSERT_NE(partial, nullptr);
+    ASSERT_NE(partial.handle, nullptr);
     EXPECT_EQ(TypeOf(partial), MbTypeList);
-    for (MbItem item : {text, emptyBlob, list, bytes, headerOnly, empty, cut, partial}) MbHandleRelease(item);
 }
 
 // Hostile payloads load as the stored form defines (announced but missing elements and unknown
@@ -183,7 +178,7 @@ TEST_F(ItemApi, HostilePayloadsLoadWithALineOrTwoOfTrace) {
 
 // Elements handed out carry their own reference, so they outlive a removal on another thread.
 TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
-    MbItem list = MbListNew();
+    Held list(MbListNew());
     std::atomic<bool> stop{false};
     std::thread remover([&] {
         while (!stop.load()) {
@@ -204,34 +199,29 @@ TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
     stop = true;
     remover.join();
     EXPECT_EQ(UnknownHandleWarnings(), 0u);
-    MbHandleRelease(list);
 }
 
 // However deep; shared subtrees are no cycle, and the check visits each of them once.
 TEST_F(ItemApi, ContainersAreNeverNestedInsideThemselves) {
-    MbItem outer = MbListNew(), middle = MbMapNew(), inner = MbListNew(), atom = MbAtomNewInt(1);
+    Held outer(MbListNew()), middle(MbMapNew()), inner(MbListNew()), atom(MbAtomNewInt(1)), shared(MbListNew());
     ASSERT_EQ(MbMapSetNamed(middle, "inner", inner), 0u);
     ASSERT_EQ(MbListAppend(outer, middle, nullptr), 0u);
     ASSERT_EQ(MbListAppend(inner, atom, nullptr), 0u);
     trace_capture::Clear();
-    EXPECT_EQ(MbListAppend(inner, outer, nullptr), 1u);
-    EXPECT_EQ(MbItemSetAt(inner, 0, outer), 1u);
-    EXPECT_EQ(MbItemSet(inner, atom, middle), 4u) << "Int 1 is beyond the end of a list of one";
-    EXPECT_EQ(MbMapSetNamed(middle, "again", outer), 1u);
-    EXPECT_EQ(MbItemSetAt(middle, 3, middle), 1u);
+    ExpectResults({
+        {"Append outer to inner", MbListAppend(inner, outer, nullptr), 1, true},
+        {"SetAt outer in inner", MbItemSetAt(inner, 0, outer), 1, true},
+        {"Set beyond the end of a list of one", MbItemSet(inner, atom, middle), 4, true},
+        {"SetNamed outer in middle", MbMapSetNamed(middle, "again", outer), 1, true},
+        {"SetAt middle in itself", MbItemSetAt(middle, 3, middle), 1, Refs(outer) == 1 && Refs(middle) == 2},
+    });
     EXPECT_EQ(trace_capture::CountContaining("attempt to nest a container inside itself at"), 4u);
-    EXPECT_EQ(Refs(outer), 1u);
-    EXPECT_EQ(Refs(middle), 2u);
-
-    MbItem shared = MbListNew();
     for (int level = 0; level < 40; ++level) {
         MbItem parent = MbListNew();
         ASSERT_EQ(MbListAppend(parent, shared, nullptr), 0u);
         ASSERT_EQ(MbListAppend(parent, shared, nullptr), 0u) << "the same list twice is no cycle";
-        MbHandleRelease(shared);
-        shared = parent;
+        MbHandleRelease(std::exchange(shared.handle, parent));
     }
     EXPECT_EQ(MbListAppend(inner, shared, nullptr), 0u);
     EXPECT_EQ(MbListAppend(shared, outer, nullptr), 1u) << "outer holds shared through inner";
-    for (MbItem item : {outer, middle, inner, atom, shared}) MbHandleRelease(item);
 }

@@ -1,28 +1,18 @@
 // Result codes of every item function for each kind of bad argument, and the outs they clear.
 #include <cstring>
 
-#include "items/item.h"
 #include "support/item_handles.h"
 
 const MbSystemTime kMonth13{2020, 13, 0, 1, 0, 0, 0, 0};
 
 // Each row sets its outs to junk, calls, and checks them: conversions, time kinds and refusals.
 TEST_F(ItemApi, AtomFunctionResults) {
-    MbItem real = MbAtomNewReal(2147483647.5), text = MbAtomNewString("3"), half = MbAtomNewReal(2.5);
-    MbItem cookie = MbAtomNewCookie(2, 1), list = MbListNew(), utc = MbAtomNewTime(5, -1), local = MbAtomNewTime(0, -5);
-    MbItem empty = MbAtomNewString(""), emptyBlob = MbAtomNewBlob("abc", 0x10000), blob = MbAtomNewBlob("ab", 2);
-    CItem* wrapper = new CItem;
-    int32_t i = 0, flag = 0;
-    uint32_t u = 0;
-    uint64_t c = 0;
-    int64_t ms = 0;
-    uint16_t n = 0;
-    const char* s = nullptr;
-    const void* p = nullptr;
-    void* owned = nullptr;
-    char* copy = nullptr;
-    char buffer[4];
-    MbSystemTime time{};
+    Held real(MbAtomNewReal(2147483647.5)), text(MbAtomNewString("3")), half(MbAtomNewReal(2.5));
+    Held cookie(MbAtomNewCookie(2, 1)), list(MbListNew()), utc(MbAtomNewTime(5, -1)), local(MbAtomNewTime(0, -5));
+    Held empty(MbAtomNewString("")), emptyBlob(MbAtomNewBlob("abc", 0x10000)), blob(MbAtomNewBlob("ab", 2));
+    Held wrapper(new CItem);
+    Outs o;
+    auto& [outItem, i, flag, u, c, ms, n, s, p, owned, copy, buffer, time] = o;
     const MbSystemTime zero{};
     ExpectResults({
         {"Int of Real 2.5", MbAtomGetInt(half, &(i = 9)), 0, i == 3},
@@ -63,15 +53,11 @@ TEST_F(ItemApi, AtomFunctionResults) {
     const MbItem made[] = {MbAtomNewSystemTime(0, &kMonth13), MbItemFromBytes(nullptr), MbItemToText(nullptr, 0),
                            MbItemToBytes(nullptr)};
     for (const MbItem& item : made) EXPECT_EQ(item, nullptr) << &item - made;
-    wrapper->Release();
-    for (MbItem item : {real, text, cookie, list, utc, local, half, empty, emptyBlob, blob}) {
-        MbHandleRelease(item);
-    }
 }
 
 TEST_F(ItemApi, ContainerFunctionResults) {
-    MbItem list = ListOfInts({10, 20}), map = MbBuild("{s:i}", "k", 1), atom = MbAtomNewInt(1);
-    MbItem minusOne = MbAtomNewInt(-1), text = MbAtomNewString("1"), real = MbAtomNewReal(1.0);
+    Held list(ListOfInts({10, 20})), map(MbBuild("{s:i}", "k", 1)), atom(MbAtomNewInt(1));
+    Held minusOne(MbAtomNewInt(-1)), text(MbAtomNewString("1")), real(MbAtomNewReal(1.0));
     MbItem out = nullptr;
     uint16_t index = 0, count = 0;
     ExpectResults({
@@ -109,25 +95,18 @@ TEST_F(ItemApi, ContainerFunctionResults) {
     });
     EXPECT_EQ(Refs(atom), 1u) << "no failed call kept a reference";
     EXPECT_EQ(IntAt(list, 0) + IntAt(list, 1), 30);
-    for (MbItem item : {list, map, atom, minusOne, text, real}) MbHandleRelease(item);
 }
 
 // One warning per call for a foreign or released handle, none for a known non-item; outs cleared.
 TEST_F(ItemApi, BadHandlesAreRefusedWithOneWarningEach) {
-    MbItem list = ListOfInts({1}), map = MbBuild("{s:i}", "k", 1), key = MbAtomNewString("k");
-    MbItem value = MbAtomNewInt(2), released = MbAtomNewInt(1);
+    Held list(ListOfInts({1})), map(MbBuild("{s:i}", "k", 1)), key(MbAtomNewString("k")), value(MbAtomNewInt(2));
+    MbItem released = MbAtomNewInt(1);
     MbHandleRelease(released);
     CCountable* notAnItem = new CCountable;
     for (MbItem bad : {ForeignHandle(), released, static_cast<MbItem>(notAnItem)}) {
         trace_capture::Clear();
-        MbItem out = nullptr;
-        uint16_t n = 0;
-        int32_t i = 0;
-        int64_t ms = 0;
-        uint32_t type = 0;
-        const void* p = nullptr;
-        char buffer[4];
-        MbSystemTime time{};
+        Outs o;
+        auto& [out, i, flag, type, c, ms, n, s, p, owned, copy, buffer, time] = o;
         const std::initializer_list<Call> calls = {
             {"GetBlob", MbAtomGetBlob(bad, &(p = &p), &(n = 5)), 3, p == nullptr && n == 0},
             {"CopyString", MbAtomCopyString(bad, std::strcpy(buffer, "xy"), &n, 4), 3, buffer[0] == 0},
@@ -168,5 +147,4 @@ TEST_F(ItemApi, BadHandlesAreRefusedWithOneWarningEach) {
     EXPECT_EQ(IntAt(list, 0), 1);
     EXPECT_EQ(MbMapHasNamed(map, "k"), 0u);
     EXPECT_EQ(Refs(value), 1u);
-    for (MbItem item : {list, map, key, value}) MbHandleRelease(item);
 }

@@ -100,21 +100,19 @@ TEST_F(AtomTest, ReadsOfOddInput) {
 
 namespace {
 
-enum class To { Int, Unsigned, Bool, Real };
-
 // The converted value, or nullopt when the conversion is refused.
-std::optional<double> Convert(const CAtom& atom, To to) {
-    int32_t i = 0;
-    uint32_t u = 0;
-    double r = 0;
-    switch (to) {
-        case To::Int: return atom.ToInt(&i) ? std::optional<double>(i) : std::nullopt;
-        case To::Unsigned: return atom.ToUnsigned(&u) ? std::optional<double>(u) : std::nullopt;
-        case To::Bool: return atom.ToBool(&i) ? std::optional<double>(i) : std::nullopt;
-        case To::Real: return atom.ToReal(&r) ? std::optional<double>(r) : std::nullopt;
-    }
-    return std::nullopt;
+template <class T, bool (CAtom::*To)(T*) const>
+std::optional<double> As(const CAtom& atom) {
+    T value{};
+    return (atom.*To)(&value) ? std::optional<double>(value) : std::nullopt;
 }
+
+struct Conversion {
+    const char* name;
+    std::optional<double> (*convert)(const CAtom&);
+};
+const Conversion kToInt{"Int", &As<int32_t, &CAtom::ToInt>}, kToUnsigned{"Unsigned", &As<uint32_t, &CAtom::ToUnsigned>};
+const Conversion kToBool{"Bool", &As<int32_t, &CAtom::ToBool>}, kToReal{"Real", &As<double, &CAtom::ToReal>};
 
 }  // namespace
 
@@ -123,33 +121,33 @@ TEST_F(AtomTest, ConversionBoundaries) {
     const std::optional<double> no;
     const struct {
         SetAtom set;
-        To to;
+        Conversion to;
         std::optional<double> expected;
     } cases[] = {
-        {Real(2.5), To::Int, 3}, {Real(-2.5), To::Int, -3}, {Real(2.4999), To::Int, 2}, {Real(-0.4), To::Int, 0},
-        {Real(2147483647.4), To::Int, 2147483647}, {Real(2147483647.5), To::Int, no},
-        {Real(-2147483647.4), To::Int, -2147483647}, {Real(-2147483647.6), To::Int, no},
-        {Real(-2147483648.0), To::Int, no}, {Real(kNaN), To::Int, no}, {Real(INFINITY), To::Int, no},
-        {Real(-INFINITY), To::Int, no},
-        {Real(-0.0), To::Unsigned, 0}, {Real(-0.1), To::Unsigned, no}, {Real(0.5), To::Unsigned, 1},
-        {Real(4294967295.4), To::Unsigned, 4294967295.0}, {Real(4294967295.5), To::Unsigned, no},
-        {Real(kNaN), To::Unsigned, no},
-        {Real(0.49), To::Bool, 0}, {Real(0.5), To::Bool, 1}, {Real(-0.5), To::Bool, 1}, {Real(-0.49), To::Bool, 0},
-        {Real(kNaN), To::Bool, 0}, {Real(1e300), To::Bool, 1},
-        {Unsigned(2147483647), To::Int, 2147483647}, {Unsigned(2147483648u), To::Int, no},
-        {Unsigned(2147483648u), To::Real, 2147483648.0}, {Unsigned(2147483648u), To::Bool, 1},
-        {Int(-1), To::Unsigned, no}, {Int(-1), To::Bool, 1}, {Int(-1), To::Real, -1},
-        {Bool(-7), To::Bool, -7}, {Bool(-7), To::Int, 1}, {Bool(-7), To::Unsigned, 1}, {Bool(-7), To::Real, 1},
+        {Real(2.5), kToInt, 3}, {Real(-2.5), kToInt, -3}, {Real(2.4999), kToInt, 2}, {Real(-0.4), kToInt, 0},
+        {Real(2147483647.4), kToInt, 2147483647}, {Real(2147483647.5), kToInt, no},
+        {Real(-2147483647.4), kToInt, -2147483647}, {Real(-2147483647.6), kToInt, no},
+        {Real(-2147483648.0), kToInt, no}, {Real(kNaN), kToInt, no}, {Real(INFINITY), kToInt, no},
+        {Real(-INFINITY), kToInt, no},
+        {Real(-0.0), kToUnsigned, 0}, {Real(-0.1), kToUnsigned, no}, {Real(0.5), kToUnsigned, 1},
+        {Real(4294967295.4), kToUnsigned, 4294967295.0}, {Real(4294967295.5), kToUnsigned, no},
+        {Real(kNaN), kToUnsigned, no},
+        {Real(0.49), kToBool, 0}, {Real(0.5), kToBool, 1}, {Real(-0.5), kToBool, 1}, {Real(-0.49), kToBool, 0},
+        {Real(kNaN), kToBool, 0}, {Real(1e300), kToBool, 1},
+        {Unsigned(2147483647), kToInt, 2147483647}, {Unsigned(2147483648u), kToInt, no},
+        {Unsigned(2147483648u), kToReal, 2147483648.0}, {Unsigned(2147483648u), kToBool, 1},
+        {Int(-1), kToUnsigned, no}, {Int(-1), kToBool, 1}, {Int(-1), kToReal, -1},
+        {Bool(-7), kToBool, -7}, {Bool(-7), kToInt, 1}, {Bool(-7), kToUnsigned, 1}, {Bool(-7), kToReal, 1},
     };
     for (const auto& c : cases) {
         CAtom atom;
         c.set(atom);
-        EXPECT_EQ(Convert(atom, c.to), c.expected) << Rendered(atom) << " to " << static_cast<int>(c.to);
+        EXPECT_EQ(c.to.convert(atom), c.expected) << Rendered(atom) << " to " << c.to.name;
     }
     for (const SetAtom& set : {String("1"), Typed(MbTypeCookie, 1), Typed(MbTypeUtcTime, 1), Blob("1"), Typed(MbTypeNone, 0)}) {
         CAtom other;
         set(other);
-        for (To to : {To::Int, To::Unsigned, To::Bool, To::Real}) EXPECT_EQ(Convert(other, to), no) << Rendered(other);
+        for (const Conversion& to : {kToInt, kToUnsigned, kToBool, kToReal}) EXPECT_EQ(to.convert(other), no) << Rendered(other);
     }
 }
 

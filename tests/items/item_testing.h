@@ -1,4 +1,5 @@
-// Helpers of the item tests: hex byte strings, stored and rendered forms, and a leak-checking fixture.
+// Helpers of the item tests: hex byte strings, stored and rendered forms; the leak-checking fixture
+// ItemTest comes with the item handles.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,7 @@
 #include "items/item_tree.h"
 #include "items/storage.h"
 #include "items/str.h"
-#include "runtime/process.h"
-#include "runtime/tracker.h"
-#include "support/trace_capture.h"
+#include "support/item_handles.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -145,20 +144,6 @@ inline CRef<CItem> IntItem(int32_t value) {
     return item;
 }
 
-// The library with a capturing trace callback; fails a test that leaves counted objects alive.
-class ItemTest : public LibraryTest {
-protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        objectsAtStart_ = LiveObjects();
-    }
-    void TearDown() override {
-        EXPECT_EQ(LiveObjects(), objectsAtStart_) << "counted objects left alive";
-        LibraryTest::TearDown();
-    }
-    static size_t LiveObjects() { return process::Tracker()->Count(); }
-    static size_t Reported(const std::string& text) { return trace_capture::CountContaining(text); }
-
-private:
-    size_t objectsAtStart_ = 0;
-};
+inline size_t Reported(const std::string& text) {
+    return trace_capture::CountContaining(text);
+}

@@ -4,11 +4,16 @@
 // "report" and " key=value" figures.
 #pragma once
 
+#include <mbus/mbus.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace stress {
@@ -27,8 +32,11 @@ long long Field(const std::string& line, const std::string& key);
 long StatusKb(pid_t pid, const char* key);
 // The number of open descriptors of a process; -1 when unreadable.
 int OpenDescriptors(pid_t pid);
+// printf into a string of at most 1023 characters.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes one line to standard output at once.
 void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Pause(long ms);
 
 // Whole lines read from a descriptor, never waiting past the time asked for.
 class CLineReader {

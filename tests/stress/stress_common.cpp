@@ -1,14 +1,15 @@
+// What every process of the program shares: clocks, report fields, /proc figures, output lines,
+// and the library with its trace counter.
 #include <poll.h>
-#include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "stress/stress.h"
 
@@ -47,6 +48,15 @@ int OpenDescriptors(pid_t pid) {
     return error ? -1 : count;
 }
 
+std::string Format(const char* format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
 void Say(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -54,6 +64,10 @@ void Say(const char* format, ...) {
     va_end(arguments);
     std::putchar('\n');
     std::fflush(stdout);
+}
+
+void Pause(long ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 std::optional<std::string> CLineReader::Next(long timeoutMs) {
@@ -72,6 +86,52 @@ std::optional<std::string> CLineReader::Next(long timeoutMs) {
     std::string line = buffer_.substr(0, end);
     buffer_.erase(0, end + 1);
     return line;
+}
+
+namespace {
+
+constexpr long kEchoedLines = 3;
+
+std::atomic<long> lines{0};
+const char* roleName = "";
+std::mutex traceLock;
+bool lineStart = true;  // the next piece echoed begins a line
+std::string first;      // the first trace line; whole once it holds a newline
+
+// The callback gets pieces of text, not lines: lines are counted by their newlines.
+void CountTrace(const char* text, uint32_t) {
+    const size_t length = std::strlen(text);
+    const long before = lines.fetch_add(static_cast<long>(std::count(text, text + length, '\n')));
+    if (before >= kEchoedLines) return;
+    const std::lock_guard<std::mutex> hold(traceLock);
+    std::fprintf(stderr, "%s%s%s", lineStart ? roleName : "", lineStart ? " traced: " : "", text);
+    lineStart = length > 0 && text[length - 1] == '\n';
+    if (before == 0) first += text;
+}
+
+}  // namespace
+
+bool StartLibrary(const char* role, bool traced) {
+    roleName = role;
+    if (MbLibraryInit() != 1) return false;
+    if (traced) MbTracerSet(&CountTrace);
+    return true;
+}
+
+std::string EndLibrary() {
+    const Clock::time_point start = Clock::now();
+    MbLibraryTerm();
+    return Format(" term_us=%ld traces=%ld hwm_kb=%ld", MicrosSince(start), lines.load(), StatusKb(0, "VmHWM"));
+}
+
+long TraceLines() {
+    return lines.load();
+}
+
+std::string FirstTrace() {
+    const std::lock_guard<std::mutex> hold(traceLock);
+    const size_t end = first.find('\n');
+    return end == std::string::npos ? std::string() : first.substr(0, end);
 }
 
 }  // namespace stress

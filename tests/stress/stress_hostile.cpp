@@ -1,9 +1,7 @@
 // hostile SINK: bad bytes, bad frames and bare connections at SINK's endpoint (the abstract Unix
 // stream socket "\0mbus/ncalrpc/" + sink name), written without the library; it starts at once.
-#include <mbus/mbus.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <bit>
 #include <cstddef>

@@ -2,12 +2,9 @@
 // the numbered calls {proc: Int seq, arg: {id: Int}}, tallying them per sender id; anything
 // else it takes is foreign. A hold takes nothing until "drain" (which prints "drained taken=N"
 // after its first pass). "finish" reports once nothing has arrived for a while, then ends.
-#include <mbus/mbus.h>
 #include <mbus/win32.h>
 #include <poll.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <map>
 
 #include "stress/stress.h"
@@ -81,13 +78,10 @@ public:
 
     // " received=N foreign=N us=N" (first to last message), then " rID=N dID=N oID=N" per sender.
     std::string Figures() const {
-        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(last_ - first_).count();
-        std::string text = " received=" + std::to_string(received_) + " foreign=" + std::to_string(foreign_) +
-                           " us=" + std::to_string(received_ > 0 ? us : 0);
-        for (const auto& [id, tally] : senders_) {
-            const std::string n = std::to_string(id);
-            text += " r" + n + "=" + std::to_string(tally.received) + " d" + n + "=" +
-                    std::to_string(tally.duplicates) + " o" + n + "=" + std::to_string(tally.disorder);
+        const long long us = std::chrono::duration_cast<std::chrono::microseconds>(last_ - first_).count();
+        std::string text = Format(" received=%ld foreign=%ld us=%lld", received_, foreign_, received_ > 0 ? us : 0);
+        for (const auto& [id, t] : senders_) {
+            text += Format(" r%d=%ld d%d=%ld o%d=%ld", id, t.received, id, t.duplicates, id, t.disorder);
         }
         return text;
     }

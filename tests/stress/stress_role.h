@@ -5,10 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <thread>
 
 #include "stress/stress.h"
 

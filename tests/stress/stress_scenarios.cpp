@@ -1,14 +1,7 @@
 // The driver: runs the named scenarios ("all" for every one), each between real processes, each
 // printing one line of figures and one line per failed expectation. Returns 0 when all passed,
 // 1 when one failed, 2 for an unknown name.
-#include <signal.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
-#include <thread>
 
 #include "stress/stress.h"
 #include "stress/stress_role.h"
@@ -42,20 +35,6 @@ constexpr long kSettleMs = 5000;      // for a receiver's descriptors to return 
 constexpr long kStartMs = 10000;
 constexpr long kReportMs = 60000;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char text[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    return text;
-}
-
-void Pause(long ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 // Unique per run and at most 31 characters: "st" + pid + "-" + tag.
 std::string SinkName(const char* tag) {
     return "st" + std::to_string(getpid()) + "-" + tag;
@@ -63,6 +42,13 @@ std::string SinkName(const char* tag) {
 
 Args SenderArgs(const std::string& sink, long id, long count, const char* mode = "", const std::string& sink2 = "") {
     return {"sender", sink, std::to_string(id), std::to_string(count), mode, sink2};
+}
+
+// Senders 0.. into one sink, each making `calls` calls until accepted.
+std::vector<Args> Senders(const std::string& sink, int count, long calls) {
+    std::vector<Args> senders;
+    for (int id = 0; id < count; ++id) senders.push_back(SenderArgs(sink, id, calls));
+    return senders;
 }
 
 // Numbered senders' accepted calls against what the receiver counted of them.
@@ -100,6 +86,12 @@ public:
         if (!ok) failures.push_back(what);
         return ok;
     }
+    // The report of role i once it ended by itself, expected to have reported and exited 0.
+    std::string Ended(size_t i, const char* what) {
+        const std::string report = roles_[i]->Await("report", kReportMs);
+        Expect(!report.empty() && roles_[i]->Wait(kStartMs) == 0, what);
+        return report;
+    }
     // Finishes a receiver and holds its report against the senders' (accepted=, refusals=),
     // whose ids run from firstId: every accepted call arrives once and in order.
     CFlow Flow(CRole& receiver, const std::vector<std::string>& reports, int firstId = 0, long long foreign = 0) {
@@ -135,9 +127,7 @@ private:
 // 1. Many senders into one service of a receiver that takes as fast as it can.
 std::string FanIn(CScene& scene) {
     const std::string name = SinkName("fan");
-    std::vector<Args> senders;
-    for (int id = 0; id < kFanInSenders; ++id) senders.push_back(SenderArgs(name, id, kFanInCalls));
-    if (!scene.Start({{"receiver", name}}) || !scene.Start(senders)) return "not run";
+    if (!scene.Start({{"receiver", name}}) || !scene.Start(Senders(name, kFanInSenders, kFanInCalls))) return "not run";
     const CFlow flow = scene.Flow(scene[0], scene.Reports(1));
     scene.Expect(flow.sent == kFanInSenders * kFanInCalls, "every call is accepted in the end");
     const long long us = Field(flow.received, "us");
@@ -210,8 +200,7 @@ std::string KillSender(CScene& scene) {
     CRole& receiver = scene[0];
     const int fdsBefore = OpenDescriptors(receiver.Pid());
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
-    std::vector<Args> senders;
-    for (int id = 0; id < kSteadySenders; ++id) senders.push_back(SenderArgs(name, id, kSteadyCalls));
+    std::vector<Args> senders = Senders(name, kSteadySenders, kSteadyCalls);
     senders.push_back(SenderArgs(name, kSteadySenders, kEndlessCalls));
     if (!scene.Start(senders)) return "not run";
     Pause(kKillAfterMs);
@@ -250,10 +239,8 @@ std::string KillReceiver(CScene& scene) {
     Pause(kDeadSinkMs);
     scene.Start({{"receiver", name}}, "a new receiver opens the same sink name");
     scene[1].Tell("again");
-    const std::string report = scene[1].Await("report", kReportMs);
-    const int exit = scene[1].Wait(kStartMs);
+    const std::string report = scene.Ended(1, "the sender neither hangs nor crashes");
     const CFlow flow = scene.Flow(scene[2], {report});
-    scene.Expect(!report.empty() && exit == 0, "the sender neither hangs nor crashes");
     scene.Expect(Field(report, "traces_before") > 0, "the sender traces the failed deliveries");
     scene.Expect(Field(report, "term_us") >= 0 && Field(report, "term_us") <= kTermBoundMs * 1000,
                  Format("MbLibraryTerm returns within %ld ms", kTermBoundMs));
@@ -298,11 +285,9 @@ std::string Gone(CScene& scene) {
     }
     const std::string liveReport = scene.Reports(1)[0];
     scene.Start({SenderArgs(SinkName("missing"), 0, kGoneCalls, "once")});
-    const std::string report = scene.Reports(2)[0];
-    const int exit = scene[2].Wait(kStartMs);
+    const std::string report = scene.Ended(2, "the sender reports and ends");
     scene.Flow(scene[0], {liveReport});
     const long long accepted = Field(report, "accepted"), traces = Field(report, "traces");
-    scene.Expect(!report.empty() && exit == 0, "the sender reports and ends");
     scene.Expect(traces >= accepted, "every accepted call to the missing sink is traced");
     const size_t sample = std::min(report.find(" first_trace="), report.size()) + 13;
     const auto perCall = [](const std::string& line, const char* key) { return Field(line, key) / double(kGoneCalls); };
@@ -340,11 +325,8 @@ int RunScenarios(const Args& names) {
             if (name != "all" && name != scenario.name) continue;
             known = true;
             CScene scene;
-            std::printf("stress %s: %s\n", scenario.name, scenario.run(scene).c_str());
-            for (const std::string& failure : scene.failures) {
-                std::printf("stress %s FAILED: %s\n", scenario.name, failure.c_str());
-            }
-            std::fflush(stdout);
+            Say("stress %s: %s", scenario.name, scenario.run(scene).c_str());
+            for (const std::string& failure : scene.failures) Say("stress %s FAILED: %s", scenario.name, failure.c_str());
             status = scene.failures.empty() ? status : 1;
         }
         if (!known) return 2;

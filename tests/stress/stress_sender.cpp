@@ -8,12 +8,6 @@
 //           SINK2 for a while; prints "phase" figures (accepted= and refusals= are SINK2's).
 // Reports the library's figures and " open=0|1 accepted=N refusals=N call_us=N total_us=N
 // first_trace=LINE" (total_us runs until MbLibraryTerm returned).
-#include <mbus/mbus.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <thread>
 #include <utility>
 
 #include "stress/stress.h"
@@ -104,9 +98,8 @@ std::string UntilAgain(CLink& link, int32_t id, CLineReader& commands, Clock::ti
         if (!link.Offer()) std::this_thread::sleep_for(kRetryPause);
         if (calls % kCommandStride == 0 && commands.Next(0) == "again") break;
     }
-    const std::string figures = " before_accepted=" + std::to_string(link.accepted) + " before_refusals=" +
-                                std::to_string(link.refusals) + " longest_call_us=" + std::to_string(link.longestUs) +
-                                " traces_before=" + std::to_string(TraceLines());
+    const std::string figures = Format(" before_accepted=%d before_refusals=%ld longest_call_us=%ld traces_before=%ld",
+                                       link.accepted, link.refusals, link.longestUs, TraceLines());
     link.Renumber(id);
     return figures;
 }

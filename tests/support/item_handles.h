@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <mbus/mbus.h>
 
+#include "items/item.h"
 #include "runtime/process.h"
 #include "runtime/ref_count.h"
 #include "runtime/tracker.h"
@@ -29,14 +30,35 @@ inline size_t UnknownHandleWarnings() {
 
 // Holds a handle (a new item, say) until the end of its scope or full expression, then releases it.
 struct Held {
-    explicit Held(MbHandle held) : handle(held) {}
+    explicit Held(MbHandle held = nullptr) : handle(held) {}
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
-    ~Held() {
-        if (handle != nullptr) MbHandleRelease(handle);
-    }
+    ~Held() { Out(); }
     operator MbHandle() const { return handle; }
+    // For an out parameter: releases what it held and holds what the call stores there.
+    MbHandle* Out() {
+        if (handle != nullptr) MbHandleRelease(handle);
+        handle = nullptr;
+        return &handle;
+    }
+    CItem* Item() const { return static_cast<CItem*>(handle); }
     MbHandle handle;
+};
+
+// Out variables for rows of calls: one of each kind the item functions fill.
+struct Outs {
+    MbItem item = nullptr;
+    int32_t i = 0, flag = 0;
+    uint32_t u = 0;
+    uint64_t c = 0;
+    int64_t ms = 0;
+    uint16_t n = 0;
+    const char* s = nullptr;
+    const void* p = nullptr;
+    void* owned = nullptr;
+    char* copy = nullptr;
+    char buffer[8] = {};
+    MbSystemTime time{};
 };
 
 // An address that no library object ever had.
@@ -104,4 +126,20 @@ inline void ExpectResults(std::initializer_list<Call> calls) {
     }
 }
 
-using ItemApi = LibraryTest;
+// The library with a capturing trace callback; fails a test that leaves counted objects alive.
+class ItemTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        objectsAtStart_ = LiveObjects();
+    }
+    void TearDown() override {
+        EXPECT_EQ(LiveObjects(), objectsAtStart_) << "counted objects left alive";
+        LibraryTest::TearDown();
+    }
+
+private:
+    size_t objectsAtStart_ = 0;
+};
+
+using ItemApi = ItemTest;
