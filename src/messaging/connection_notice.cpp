@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/coding.h"
 #include "items/atom_values.h"
 #include "items/item_handles.h"
 #include "items/item_tree.h"
@@ -14,7 +15,7 @@ constexpr size_t kIdBytes = 4;
 
 std::vector<uint8_t> EncodeConnectionNotice(uint32_t processId, const std::string& sinkName) {
     std::vector<uint8_t> notice(kIdBytes + sinkName.size() + 1);
-    for (size_t i = 0; i < kIdBytes; ++i) notice[i] = static_cast<uint8_t>(processId >> (8 * i));
+    EncodeFixed32(notice.data(), processId);
     std::memcpy(notice.data() + kIdBytes, sinkName.data(), sinkName.size());
     notice.back() = 0;
     return notice;
@@ -22,7 +23,7 @@ std::vector<uint8_t> EncodeConnectionNotice(uint32_t processId, const std::strin
 
 bool DecodeConnectionNotice(const uint8_t* data, uint16_t length, uint32_t* processId, std::string* sinkName) {
     if (length <= kIdBytes) return false;
-    *processId = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+    *processId = DecodeFixed32(data);
     const char* text = reinterpret_cast<const char*>(data + kIdBytes);
     sinkName->assign(text, strnlen(text, length - kIdBytes));
     return true;

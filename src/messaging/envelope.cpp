@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/coding.h"
 #include "items/item.h"
 #include "items/item_handles.h"
 #include "items/storage.h"
@@ -12,7 +13,8 @@ namespace {
 
 // The 16-bit little-endian field of counts and string lengths.
 bool WriteField(CStorage& stream, size_t value) {
-    const uint8_t field[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    uint8_t field[2];
+    EncodeFixed16(field, static_cast<uint16_t>(value));
     return stream.WriteBytes(field, 2) == 2;
 }
 
