@@ -7,9 +7,10 @@
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
 
-CService::CService(CSource* source, const char* name) : name(name != nullptr ? name : ""), source(nullptr) {
+CService::CService(CSource* owner, const char* serviceName)
+    : name(serviceName != nullptr ? serviceName : ""), source(nullptr) {
     className = "CService";
-    if (CheckedAddRef(source)) this->source = source;
+    if (CheckedAddRef(owner)) source = owner;
 }
 
 CService::~CService() {

@@ -50,8 +50,8 @@ bool RegistryKey(const char* name, std::string& key) {
     return true;
 }
 
-CSink::CSink(const char* name, HANDLE event, uint32_t options)
-    : options(options), event(event), name(DecoratedName(name, options)) {
+CSink::CSink(const char* sinkName, HANDLE readyEvent, uint32_t sinkOptions)
+    : options(sinkOptions), event(readyEvent), name(DecoratedName(sinkName, sinkOptions)) {
     className = "CSink";
 }
 
@@ -333,8 +333,8 @@ bool CSink::TestPeers() {
     return all;
 }
 
-CSource* CSink::OpenSource(const char* sinkName, uint32_t options) {
-    CSource* source = new CSource(sinkName, options, this);
+CSource* CSink::OpenSource(const char* sinkName, uint32_t sourceOptions) {
+    CSource* source = new CSource(sinkName, sourceOptions, this);
     if (source->Open()) return source;
     source->Release();
     return nullptr;

@@ -4,14 +4,14 @@
 #include "messaging/source.h"
 #include "runtime/tracker.h"
 
-CSinkPeer::CSinkPeer(CSource* source) : name(nullptr), processId(0), source(nullptr), flags(peer::kLocal) {
+CSinkPeer::CSinkPeer(CSource* local) : name(nullptr), processId(0), source(nullptr), flags(peer::kLocal) {
     className = "CSinkPeer";
-    if (source != nullptr) name = source->GetNameItem();
-    if (CheckedAddRef(source)) this->source = source;
+    if (local != nullptr) name = local->GetNameItem();
+    if (CheckedAddRef(local)) source = local;
 }
 
-CSinkPeer::CSinkPeer(const char* name, uint32_t processId)
-    : name(MbAtomNewString(name)), processId(processId), source(nullptr), flags(peer::kRemote) {
+CSinkPeer::CSinkPeer(const char* peerName, uint32_t peerProcessId)
+    : name(MbAtomNewString(peerName)), processId(peerProcessId), source(nullptr), flags(peer::kRemote) {
     className = "CSinkPeer";
 }
 

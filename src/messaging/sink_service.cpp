@@ -86,10 +86,10 @@ private:
     CTraceLine line_;
 };
 
-CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
-    : event(event), state(MbMapNew()), name(name != nullptr ? name : ""), sink(nullptr) {
+CSinkService::CSinkService(CSink* owner, const char* serviceName, HANDLE readyEvent)
+    : event(readyEvent), state(MbMapNew()), name(serviceName != nullptr ? serviceName : ""), sink(nullptr) {
     className = "CSinkService";
-    if (CheckedAddRef(sink)) this->sink = sink;
+    if (CheckedAddRef(owner)) sink = owner;
 }
 
 CSinkService::~CSinkService() {
@@ -104,10 +104,10 @@ CSinkService::~CSinkService() {
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
     bool ok;
     HANDLE target;
-    const bool room = IsQueuedKind(kind) && AwaitRoom();
+    const bool hasRoom = IsQueuedKind(kind) && AwaitRoom();
     {
         ScopedLock hold(*this);
-        admitted = room;
+        admitted = hasRoom;
         dispatchBytes = length;
         CItemRef message;
         if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {

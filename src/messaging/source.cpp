@@ -71,11 +71,11 @@ bool IsControl(uint32_t flags, int32_t kind) {
 
 }  // namespace
 
-CSource::CSource(const char* name, uint32_t options, CSink* owner)
-    : closing(false), noticeQueued(false), options(options), name(name != nullptr ? name : ""), peerPid(0),
+CSource::CSource(const char* sinkName, uint32_t openOptions, CSink* sink)
+    : closing(false), noticeQueued(false), options(openOptions), name(sinkName != nullptr ? sinkName : ""), peerPid(0),
       owner(nullptr), window(std::make_shared<CSourceWindow>(this)) {
     className = "CSource";
-    if (owner != nullptr && CheckedAddRef(owner)) this->owner = owner;
+    if (sink != nullptr && CheckedAddRef(sink)) owner = sink;
 }
 
 CSource::~CSource() {
