@@ -154,7 +154,8 @@ private:
     }
 
     template <class CountOf>
-    bool Enter(CStorable& a, CStorable& b, bool isMap, CountOf countOf) {
+    // Locked here and unlocked in Leave, which the analysis cannot pair.
+    bool Enter(CStorable& a, CStorable& b, bool isMap, CountOf countOf) NO_THREAD_SAFETY_ANALYSIS {
         CStorable* first = &a < &b ? &a : &b;
         CStorable* second = &a < &b ? &b : &a;
         frames_.push_back(Frame{&a, &b, isMap, 0, 0});
@@ -165,7 +166,7 @@ private:
         return count == countOf(&b);
     }
 
-    void Leave() {
+    void Leave() NO_THREAD_SAFETY_ANALYSIS {
         frames_.back().a->Unlock();
         frames_.back().b->Unlock();
         frames_.pop_back();

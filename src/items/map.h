@@ -57,7 +57,7 @@ private:
     friend class CTreeComparer;
 
     template <class Probe>
-    size_t LowerBound(const Probe& probe) const;
+    size_t LowerBound(const Probe& probe) const REQUIRES(this);
     template <class Probe>
     CItem* Find(const Probe& probe);
     template <class Probe>
