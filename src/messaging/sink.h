@@ -80,7 +80,7 @@ private:
     bool OnConnectionNotice(bool connect, const uint8_t* data, uint16_t length, uint32_t flags);
     void TraceLink(const char* peerName, const char* outcome, uint32_t processId, uint32_t flags);
     // Called under the lock by every change of the service registry.
-    void ForgetLastService();
+    void ForgetLastService() REQUIRES(this);
     // As FindService, held with a reference (a caller may close the service while a message for
     // it is handled) until the batch ends or another service is asked for, so that consecutive
     // messages for one service take no reference each. Sink request thread only.

@@ -50,19 +50,19 @@ public:
 private:
     class CTrace;
 
-    bool OnSend(const uint8_t* data, uint16_t length);
-    bool OnRequest(const uint8_t* data, uint16_t length);
-    bool OnAdvise(MbItem message);
-    bool OnUpdate(MbItem message);
-    bool OnCall(MbItem message);
-    bool OnQuery(MbItem message);
-    bool OnReply(MbItem message);
+    bool OnSend(const uint8_t* data, uint16_t length) REQUIRES(this);
+    bool OnRequest(const uint8_t* data, uint16_t length) REQUIRES(this);
+    bool OnAdvise(MbItem message) REQUIRES(this);
+    bool OnUpdate(MbItem message) REQUIRES(this);
+    bool OnCall(MbItem message) REQUIRES(this);
+    bool OnQuery(MbItem message) REQUIRES(this);
+    bool OnReply(MbItem message) REQUIRES(this);
     // Appends [tag, message] with a reference to the message; false when the queue is full and
     // the message was not admitted by AwaitRoom.
-    bool Enqueue(MbResult tag, MbItem message);
+    bool Enqueue(MbResult tag, MbItem message) REQUIRES(this);
     // Under the lock: whether the queue is at its limit, or still above the low mark.
-    bool FullLocked() const;
-    bool AboveLowMarkLocked() const;
+    bool FullLocked() const REQUIRES(this);
+    bool AboveLowMarkLocked() const REQUIRES(this);
     // Waits while the queue is full, until it has drained to the low mark or the service was
     // detached; false, at once, when the queue is full off a request thread, and when the
     // request thread is being stopped.
@@ -71,10 +71,10 @@ private:
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map
     // must hold `head` and may hold the two optional keys.
     bool OnHeadedMessage(MbItem message, MbResult tag, const char* label, const char* head,
-                         const char* first, const char* firstLabel, const char* second, const char* secondLabel);
+                         const char* first, const char* firstLabel, const char* second, const char* secondLabel) REQUIRES(this);
     // The event to signal for a message taken in: the service's own, else `fallback`. Called
     // under the lock; the caller signals it after leaving the lock.
-    HANDLE SignalTarget(HANDLE fallback);
+    HANDLE SignalTarget(HANDLE fallback) REQUIRES(this);
 
     // A queued message, its receive code (6, 7 or 8) and the size of its stored form.
     struct CEntry {
@@ -89,10 +89,10 @@ private:
     // Guarded by the lock: the stored bytes of the queued messages; the stored size of the
     // message being dispatched; whether that message was admitted past a full queue; whether
     // the sink request thread waits for room.
-    size_t queuedBytes = 0;
-    size_t dispatchBytes = 0;
-    bool admitted = false;
-    bool roomWanted = false;
+    size_t queuedBytes GUARDED_BY(this) = 0;
+    size_t dispatchBytes GUARDED_BY(this) = 0;
+    bool admitted GUARDED_BY(this) = false;
+    bool roomWanted GUARDED_BY(this) = false;
     std::atomic<bool> detached{false};
     // Woken by a take that brings a full queue down to the low mark, and by Detach.
     CWakeWord room;
