@@ -58,7 +58,7 @@ private:
 
     // Installs a new array and unmade tail under the lock and releases the old elements after
     // unlocking.
-    void ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade);
+    void ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade) EXCLUDES(this);
     // Makes unmade elements until count (at most the whole count) are made; false when memory
     // ran out. Call under the lock.
     bool MakeUpTo(size_t count) REQUIRES(this);

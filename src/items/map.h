@@ -63,7 +63,7 @@ private:
     template <class Probe>
     void RemoveMatching(const Probe& probe);
     // Installs new entries under the lock and releases the old ones after unlocking.
-    void ReplaceEntries(std::vector<Entry>&& entries);
+    void ReplaceEntries(std::vector<Entry>&& entries) EXCLUDES(this);
 
     std::vector<Entry> entries_;
 };
