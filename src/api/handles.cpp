@@ -21,9 +21,10 @@ extern "C" MbResult MbHandleRelease(MbHandle h) noexcept {
     });
 }
 
-// The reference taken here keeps the object alive while the caller holds its lock.
+// The reference taken here keeps the object alive while the caller holds its lock. The lock
+// is left in MbHandleUnlock, which the analysis cannot pair with this.
 extern "C" MbResult MbHandleLock(MbHandle h) noexcept {
-    return Guarded<MbResult>(MbResultInvalid, [h] {
+    return Guarded<MbResult>(MbResultInvalid, [h]() NO_THREAD_SAFETY_ANALYSIS {
         CRefCount* object = ResolveHandle(h);
         if (object == nullptr || !CheckedAddRef(object)) return MbResultInvalid;
         object = ResolveHandle(h);
@@ -34,7 +35,7 @@ extern "C" MbResult MbHandleLock(MbHandle h) noexcept {
 }
 
 extern "C" MbResult MbHandleUnlock(MbHandle h) noexcept {
-    return Guarded<MbResult>(MbResultInvalid, [h] {
+    return Guarded<MbResult>(MbResultInvalid, [h]() NO_THREAD_SAFETY_ANALYSIS {
         CRefCount* object = ResolveHandle(h);
         if (object == nullptr) return MbResultInvalid;
         object->Unlock();

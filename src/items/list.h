@@ -58,10 +58,10 @@ private:
 
     // Installs a new array and unmade tail under the lock and releases the old elements after
     // unlocking.
-    void ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade);
+    void ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade) EXCLUDES(this);
     // Makes unmade elements until count (at most the whole count) are made; false when memory
     // ran out. Call under the lock.
-    bool MakeUpTo(size_t count);
+    bool MakeUpTo(size_t count) REQUIRES(this);
 
     std::vector<CItem*> elements_;
     // The unmade empty wrappers behind elements_. Invariant: elements_.size() + unmade_ is at

@@ -57,13 +57,13 @@ private:
     friend class CTreeReader;
 
     template <class Probe>
-    size_t LowerBound(const Probe& probe) const;
+    size_t LowerBound(const Probe& probe) const REQUIRES(this);
     template <class Probe>
     CItem* Find(const Probe& probe);
     template <class Probe>
     void RemoveMatching(const Probe& probe);
     // Installs new entries under the lock and releases the old ones after unlocking.
-    void ReplaceEntries(std::vector<Entry>&& entries);
+    void ReplaceEntries(std::vector<Entry>&& entries) EXCLUDES(this);
 
     std::vector<Entry> entries_;
 };

@@ -2,11 +2,13 @@
 // it, and the routine that takes every incoming message to the sink request thread.
 #pragma once
 
+#include "base/thread_safety.h"
+
 class CSink;
 
 // Registers `sink` as the process sink under its name (1 to 31 characters) and creates its
 // default service. Fails when a process sink is set already. The caller holds the sink's lock.
-bool RegisterEndpoint(CSink* sink);
+bool RegisterEndpoint(CSink* sink) REQUIRES(sink);
 // Withdraws the endpoint when `sink` is the process sink; `wait` waits for running calls.
 bool UnregisterEndpoint(CSink* sink, bool wait);
 // Returns once no server routine is running. Called after the process sink was withdrawn, so

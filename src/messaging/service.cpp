@@ -7,8 +7,8 @@
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
 
-CService::CService(CSource* source, const char* name)
-    : name(name != nullptr ? name : ""), source(CCheckedRef<CSource>::Share(source)) {
+CService::CService(CSource* owner, const char* serviceName)
+    : name(serviceName != nullptr ? serviceName : ""), source(CCheckedRef<CSource>::Share(owner)) {
     className = "CService";
 }
 

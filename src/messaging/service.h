@@ -12,7 +12,7 @@ class CSource;
 class CService final : public CCountable {
 public:
     // An empty name addresses the remote sink's default service.
-    CService(CSource* source, const char* name);
+    CService(CSource* owner, const char* serviceName);
     ~CService() override;
 
     // Whether the source is still known and bound.

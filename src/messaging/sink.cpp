@@ -33,7 +33,8 @@ bool RegistryKey(const char* name, std::string& key) {
     return true;
 }
 
-CSink::CSink(const char* name, HANDLE event, uint32_t options) : event(event), name(DecoratedName(name, options)) {
+CSink::CSink(const char* sinkName, HANDLE readyEvent, uint32_t options)
+    : event(readyEvent), name(DecoratedName(sinkName, options)) {
     className = "CSink";
 }
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "base/thread_safety.h"
 #include "items/item.h"
 #include "messaging/sink_service.h"
 #include "platform/platform.h"
@@ -26,7 +27,7 @@ class CSink final : public CRequestHandler {
 public:
     // An absent or empty name becomes "#<pid>"; with MbOptionSession the session number is
     // appended as "(<session>)".
-    CSink(const char* name, HANDLE event, uint32_t options);
+    CSink(const char* sinkName, HANDLE readyEvent, uint32_t options);
     // Unregisters (waiting) when still the process sink, then releases services and peers.
     ~CSink() override;
 
@@ -86,7 +87,7 @@ private:
     bool AddPeer(const char* peerName, CRef<CSinkPeer> peer);
     CSinkPeer* FindPeer(const char* peerName);
     // Called under the lock by every change of the service registry.
-    void ForgetLastService();
+    void ForgetLastService() REQUIRES(this);
     // As FindService, held with a reference (a caller may close the service while a message for
     // it is handled) until the batch ends or another service is asked for, so that consecutive
     // messages for one service take no reference each. Sink request thread only.

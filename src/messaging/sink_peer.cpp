@@ -5,16 +5,16 @@
 #include "messaging/peer_flags.h"
 #include "messaging/source.h"
 
-CSinkPeer::CSinkPeer(CSource* source)
-    : name(source != nullptr ? source->GetNameItem() : CCheckedRef<CItem>()),
+CSinkPeer::CSinkPeer(CSource* local)
+    : name(local != nullptr ? local->GetNameItem() : CCheckedRef<CItem>()),
       processId(0),
-      source(CCheckedRef<CSource>::Share(source)),
+      source(CCheckedRef<CSource>::Share(local)),
       flags(peer::kLocal) {
     className = "CSinkPeer";
 }
 
-CSinkPeer::CSinkPeer(const char* name, uint32_t processId)
-    : name(Tracked(NewStringItem(name))), processId(processId), flags(peer::kRemote) {
+CSinkPeer::CSinkPeer(const char* peerName, uint32_t peerProcessId)
+    : name(Tracked(NewStringItem(peerName))), processId(peerProcessId), flags(peer::kRemote) {
     className = "CSinkPeer";
 }
 

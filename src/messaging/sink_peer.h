@@ -11,9 +11,9 @@ class CSource;
 class CSinkPeer final : public CCountable {
 public:
     // A peer this process reaches through `source` (flag Local).
-    explicit CSinkPeer(CSource* source);
+    explicit CSinkPeer(CSource* local);
     // A peer that announced itself with a connection notice (flag Remote).
-    CSinkPeer(const char* name, uint32_t processId);
+    CSinkPeer(const char* peerName, uint32_t peerProcessId);
     ~CSinkPeer() override;
 
     // flags = (flags & ~mask) | (mask & value) when mask is non-zero; returns the flags.

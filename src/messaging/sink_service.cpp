@@ -27,11 +27,11 @@ bool IsMap(const CItem* item) {
 
 }  // namespace
 
-CSinkService::CSinkService(CSink* sink, const char* name, HANDLE event)
-    : event(event),
+CSinkService::CSinkService(CSink* owner, const char* serviceName, HANDLE readyEvent)
+    : event(readyEvent),
       state(Tracked(CItem::NewMap())),
-      name(name != nullptr ? name : ""),
-      sink(CCheckedRef<CSink>::Share(sink)) {
+      name(serviceName != nullptr ? serviceName : ""),
+      sink(CCheckedRef<CSink>::Share(owner)) {
     className = "CSinkService";
 }
 
@@ -43,10 +43,10 @@ CSinkService::~CSinkService() = default;
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
     bool ok;
     HANDLE target;
-    const bool room = IsQueuedKind(kind) && AwaitRoom();
+    const bool hasRoom = IsQueuedKind(kind) && AwaitRoom();
     {
         ScopedLock hold(*this);
-        admitted = room;
+        admitted = hasRoom;
         dispatchBytes = length;
         CCheckedRef<CItem> message;
         if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {

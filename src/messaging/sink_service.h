@@ -9,6 +9,7 @@
 #include <deque>
 #include <string>
 
+#include "base/thread_safety.h"
 #include "items/item.h"
 #include "platform/platform.h"
 #include "platform/wake_word.h"
@@ -30,7 +31,7 @@ public:
     // The name that stands for the default service, which every registered sink has.
     static constexpr char kDefaultName[] = "_default";
 
-    CSinkService(CSink* sink, const char* name, HANDLE event);
+    CSinkService(CSink* owner, const char* serviceName, HANDLE readyEvent);
     ~CSinkService() override;
 
     // Decodes the payload of an item kind, runs the kind's handler and, when it succeeded,
@@ -53,19 +54,19 @@ public:
     std::string SinkName();
 
 private:
-    bool OnSend(const uint8_t* data, uint16_t length);
-    bool OnRequest(const uint8_t* data, uint16_t length);
-    bool OnAdvise(CItem* message);
-    bool OnUpdate(CItem* message);
-    bool OnCall(CItem* message);
-    bool OnQuery(CItem* message);
-    bool OnReply(CItem* message);
+    bool OnSend(const uint8_t* data, uint16_t length) REQUIRES(this);
+    bool OnRequest(const uint8_t* data, uint16_t length) REQUIRES(this);
+    bool OnAdvise(CItem* message) REQUIRES(this);
+    bool OnUpdate(CItem* message) REQUIRES(this);
+    bool OnCall(CItem* message) REQUIRES(this);
+    bool OnQuery(CItem* message) REQUIRES(this);
+    bool OnReply(CItem* message) REQUIRES(this);
     // Appends [tag, message] with a reference to the message; false when the queue is full and
     // the message was not admitted by AwaitRoom.
-    bool Enqueue(MbResult tag, CItem& message);
+    bool Enqueue(MbResult tag, CItem& message) REQUIRES(this);
     // Under the lock: whether the queue is at its limit, or still above the low mark.
-    bool FullLocked() const;
-    bool AboveLowMarkLocked() const;
+    bool FullLocked() const REQUIRES(this);
+    bool AboveLowMarkLocked() const REQUIRES(this);
     // Waits while the queue is full, until it has drained to the low mark or the service was
     // detached; false, at once, when the queue is full off a request thread, and when the
     // request thread is being stopped.
@@ -74,10 +75,11 @@ private:
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map
     // must hold `head` and may hold the two optional keys.
     bool OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head,
-                         const char* first, const char* firstLabel, const char* second, const char* secondLabel);
+                         const char* first, const char* firstLabel, const char* second, const char* secondLabel)
+        REQUIRES(this);
     // The event to signal for a message taken in: the service's own, else `fallback`. Called
     // under the lock; the caller signals it after leaving the lock.
-    HANDLE SignalTarget(HANDLE fallback);
+    HANDLE SignalTarget(HANDLE fallback) REQUIRES(this);
 
     // A queued message, its receive code (MbReceivedCall, MbReceivedQuery, MbReceivedReply)
     // and the size of its stored form.
@@ -93,10 +95,10 @@ private:
     // Guarded by the lock: the stored bytes of the queued messages; the stored size of the
     // message being dispatched; whether that message was admitted past a full queue; whether
     // the sink request thread waits for room.
-    size_t queuedBytes = 0;
-    size_t dispatchBytes = 0;
-    bool admitted = false;
-    bool roomWanted = false;
+    size_t queuedBytes GUARDED_BY(this) = 0;
+    size_t dispatchBytes GUARDED_BY(this) = 0;
+    bool admitted GUARDED_BY(this) = false;
+    bool roomWanted GUARDED_BY(this) = false;
     std::atomic<bool> detached{false};
     // Woken by a take that brings a full queue down to the low mark, and by Detach.
     CWakeWord room;

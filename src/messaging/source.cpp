@@ -67,13 +67,13 @@ bool IsControl(uint32_t flags, int32_t kind) {
 
 }  // namespace
 
-CSource::CSource(const char* name, uint32_t options, CSink* owner)
+CSource::CSource(const char* sinkName, uint32_t openOptions, CSink* sink)
     : closing(false),
       noticeQueued(false),
-      options(options),
-      name(name != nullptr ? name : ""),
+      options(openOptions),
+      name(sinkName != nullptr ? sinkName : ""),
       peerPid(0),
-      owner(CCheckedRef<CSink>::Share(owner)),
+      owner(CCheckedRef<CSink>::Share(sink)),
       window(std::make_shared<CSourceWindow>(this)) {
     className = "CSource";
 }

@@ -27,8 +27,8 @@ public:
     static constexpr size_t kWindowMessages = 0x40000;
     static constexpr size_t kWindowBytes = 64 << 20;
 
-    // owner: the sink that opened this source (counted reference), or null.
-    CSource(const char* name, uint32_t options, CSink* owner);
+    // sink: the sink that opens this source and owns it (counted reference), or null.
+    CSource(const char* sinkName, uint32_t openOptions, CSink* sink);
     ~CSource() override;
 
     // Binds to the endpoint name; a source with an owner then announces itself through it.

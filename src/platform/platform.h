@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "platform/lock_annotations.h"
+#include "base/thread_safety.h"
 
 extern "C" {
 
@@ -18,7 +19,7 @@ extern "C" {
 // A recursive lock on a futex. Every object of the library carries one and takes it for each
 // operation, so the uncontended paths below are inline: one compare-and-swap to enter, one
 // exchange to leave. Only a contended enter and a leave with a sleeper call out.
-typedef struct CRITICAL_SECTION {
+typedef struct CAPABILITY("mutex") CRITICAL_SECTION {
     // 0 free, 1 held, 2 held and a thread may be sleeping on it.
     std::atomic<uint32_t> state;
     // Thread id of the holder, 0 when free. Only the holder writes its own id, so a thread
@@ -79,7 +80,8 @@ inline DWORD GetCurrentThreadId(void) noexcept {
     return id != 0 ? id : FetchCurrentThreadId();
 }
 
-inline void EnterCriticalSection(CRITICAL_SECTION* section) noexcept {
+// The lock primitive itself: the analysis sees its callers acquire and release the section.
+inline void EnterCriticalSection(CRITICAL_SECTION* section) noexcept ACQUIRE(*section) NO_THREAD_SAFETY_ANALYSIS {
     const uint32_t self = GetCurrentThreadId();
     lock_annotations::Locking(section);
     if (section->owner.load(std::memory_order_relaxed) == self) {
@@ -96,7 +98,7 @@ inline void EnterCriticalSection(CRITICAL_SECTION* section) noexcept {
 }
 
 // A thread that does not hold the lock leaves nothing.
-inline void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept {
+inline void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept RELEASE(*section) NO_THREAD_SAFETY_ANALYSIS {
     if (section->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) return;
     lock_annotations::Unlocking(section);
     if (--section->depth == 0) {

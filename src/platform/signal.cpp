@@ -65,7 +65,7 @@ void CSignal::Set() noexcept {
     if (signalled_.load())
         return;
     {
-        std::lock_guard lock(mutex_);
+        CMutexHold lock(mutex_);
         if (signalled_.load())
             return;
         ChangeLocked(true);
@@ -78,7 +78,7 @@ void CSignal::Set() noexcept {
 void CSignal::Reset() noexcept {
     if (!signalled_.load())
         return;
-    std::lock_guard lock(mutex_);
+    CMutexHold lock(mutex_);
     if (signalled_.load())
         ChangeLocked(false);
 }
@@ -88,7 +88,7 @@ bool CSignal::TryAcquire() noexcept {
         return false;
     if (manualReset_)
         return true;
-    std::lock_guard lock(mutex_);
+    CMutexHold lock(mutex_);
     if (!signalled_.load())
         return false;
     ChangeLocked(false);
@@ -96,7 +96,7 @@ bool CSignal::TryAcquire() noexcept {
 }
 
 int CSignal::Fd() noexcept {
-    std::lock_guard lock(mutex_);
+    CMutexHold lock(mutex_);
     if (!mirrored_) {
         mirrored_ = true;
         if (signalled_.load())

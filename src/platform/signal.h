@@ -4,8 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
-
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace mbus::platform {
@@ -50,15 +49,15 @@ private:
     const int fd_;
     std::atomic<bool> signalled_;
     // Whether the eventfd mirrors the flag; guarded by mutex_.
-    bool mirrored_;
+    bool mirrored_ GUARDED_BY(mutex_);
     std::atomic<uint32_t> changes_;
     // Threads inside Sleep(); a Set() without any makes no futex call.
     std::atomic<uint32_t> sleepers_;
-    std::mutex mutex_;
+    CMutex mutex_;
 
-    void ChangeLocked(bool signalled) noexcept;
+    void ChangeLocked(bool signalled) noexcept REQUIRES(mutex_);
     // Makes the descriptor readable; under mutex_, with the counter at 0.
-    void RaiseCounter() noexcept;
+    void RaiseCounter() noexcept REQUIRES(mutex_);
 };
 
 }  // namespace mbus::platform

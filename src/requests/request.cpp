@@ -9,12 +9,12 @@ namespace {
 const uint8_t kEmpty[1] = {0};
 }
 
-bool CRequest::Assign(CRequestHandler* handler, bool adoptReference, const char* service, uint32_t flags,
-                      int32_t kind, const void* data, uint16_t length) {
+bool CRequest::Assign(CRequestHandler* target, bool adoptReference, const char* service, uint32_t requestFlags,
+                      int32_t requestKind, const void* data, uint16_t dataBytes) {
     const size_t textLength = service != nullptr ? std::strlen(service) : 0;
     // The service name travels with a 16-bit length; longer text is cut.
     const uint16_t nameLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
-    const uint16_t dataLength = data != nullptr ? length : 0;
+    const uint16_t dataLength = data != nullptr ? dataBytes : 0;
     if (nameLength != 0 || dataLength != 0) {
         const size_t size = nameLength + 1 + dataLength + 1;
         if (size <= kInlineBytes) {
@@ -30,16 +30,16 @@ bool CRequest::Assign(CRequestHandler* handler, bool adoptReference, const char*
         storage[nameLength + 1 + dataLength] = 0;
     }
     serviceLength = nameLength;
-    this->length = dataLength;
-    this->flags = flags;
-    this->kind = kind;
-    if (handler != nullptr) {
+    length = dataLength;
+    flags = requestFlags;
+    kind = requestKind;
+    if (target != nullptr) {
         // The first pending request keeps the handler's reference for the group; an adopted
         // reference that is not needed for that goes back at once.
-        const bool first = handler->pendingRequests.fetch_add(1, std::memory_order_acq_rel) == 0;
-        if (first && !adoptReference) handler->AddRef();
-        if (!first && adoptReference) handler->Release();
-        this->handler = handler;
+        const bool first = target->pendingRequests.fetch_add(1, std::memory_order_acq_rel) == 0;
+        if (first && !adoptReference) target->AddRef();
+        if (!first && adoptReference) target->Release();
+        handler = target;
     }
     return true;
 }

@@ -15,7 +15,7 @@ CRequestQueue::~CRequestQueue() {
 
 CRequest* CRequestQueue::Spare() {
     {
-        std::lock_guard<CSectionLock> hold(mutex_);
+        CSectionHold hold(mutex_);
         if (!spares_.empty()) {
             CRequest* request = spares_.back();
             spares_.pop_back();
@@ -28,7 +28,7 @@ CRequest* CRequestQueue::Spare() {
 // The request is filled outside the lock, so that copying a payload of up to 64 KiB never holds
 // up the consumer or the other posters.
 void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
-    std::lock_guard<CSectionLock> hold(mutex_);
+    CSectionHold hold(mutex_);
     limitMessages_ = messages;
     limitBytes_ = bytes;
 }
@@ -44,7 +44,7 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
     }
     bool wake = false;
     try {
-        std::lock_guard<CSectionLock> hold(mutex_);
+        CSectionHold hold(mutex_);
         requests_.push_back(request);
         queuedBytes_ += request->Bytes();
         if (limitMessages_ != 0 && (requests_.size() >= limitMessages_ || queuedBytes_ >= limitBytes_)) {
@@ -71,7 +71,7 @@ bool CRequestQueue::WakeLocked() {
 
 bool CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.clear();
-    std::lock_guard<CSectionLock> hold(mutex_);
+    CSectionHold hold(mutex_);
     batch.swap(requests_);
     queuedBytes_ = 0;
     const bool wasFull = fullReported_;
@@ -94,7 +94,7 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     for (CRequest* request : batch) request->Clear();
     size_t kept = 0;
     {
-        std::lock_guard<CSectionLock> hold(mutex_);
+        CSectionHold hold(mutex_);
         // The batch and what was queued while it ran were live together.
         const size_t limit = SpareLimitLocked(batch.size() + requests_.size());
         // Surplus from a busier period; rare, and each request is already empty.
@@ -116,20 +116,20 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
 }
 
 size_t CRequestQueue::Spares() {
-    std::lock_guard<CSectionLock> hold(mutex_);
+    CSectionHold hold(mutex_);
     return spares_.size();
 }
 
 // One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop
 // waits again when nothing arrived.
 bool CRequestQueue::Wait(uint32_t milliseconds) {
-    std::unique_lock<CSectionLock> hold(mutex_);
+    CSectionHold hold(mutex_);
     if (requests_.empty() && !interrupted_) {
         sleeping_ = true;
         const uint32_t ticket = wakeWord_.Ticket();
-        hold.unlock();
+        mutex_.Unlock();
         wakeWord_.Sleep(ticket, milliseconds);
-        hold.lock();
+        mutex_.Lock();
         sleeping_ = false;
     }
     // An interrupt is kept while requests wait, so that the consumer sees it once they ran.
@@ -141,7 +141,7 @@ bool CRequestQueue::Wait(uint32_t milliseconds) {
 void CRequestQueue::Interrupt() {
     bool wake;
     {
-        std::lock_guard<CSectionLock> hold(mutex_);
+        CSectionHold hold(mutex_);
         interrupted_ = true;
         wake = WakeLocked();
     }

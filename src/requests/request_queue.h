@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "platform/wake_word.h"
@@ -64,29 +63,29 @@ private:
 
     // The spare limit once `live` requests were live at once; advances the period when it has
     // passed.
-    size_t SpareLimitLocked(size_t live);
+    size_t SpareLimitLocked(size_t live) REQUIRES(mutex_);
 
     // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
-    bool WakeLocked();
+    bool WakeLocked() REQUIRES(mutex_);
 
     CSectionLock mutex_;
     CWakeWord wakeWord_;
     // Guarded by mutex_. Set while the consumer sleeps in Wait: only then does a poster wake it,
     // and only the first one, so a busy worker costs its posters no system call and wakes once
     // per batch.
-    bool sleeping_ = false;
-    bool interrupted_ = false;
-    std::vector<CRequest*> requests_;
+    bool sleeping_ GUARDED_BY(mutex_) = false;
+    bool interrupted_ GUARDED_BY(mutex_) = false;
+    std::vector<CRequest*> requests_ GUARDED_BY(mutex_);
     // The limit (0: none), the bytes queued, and whether a poster was told the queue is full.
-    size_t limitMessages_ = 0;
-    size_t limitBytes_ = 0;
-    size_t queuedBytes_ = 0;
-    bool fullReported_ = false;
-    std::vector<CRequest*> spares_;
+    size_t limitMessages_ GUARDED_BY(mutex_) = 0;
+    size_t limitBytes_ GUARDED_BY(mutex_) = 0;
+    size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
+    bool fullReported_ GUARDED_BY(mutex_) = false;
+    std::vector<CRequest*> spares_ GUARDED_BY(mutex_);
     // Most requests live at once at a recycle of the current and of the previous period, and
     // when the current period began (GetTickCount).
     const uint32_t sparePeriodMs_;
-    size_t demand_ = 0;
-    size_t previousDemand_ = 0;
-    uint32_t periodStart_ = GetTickCount();
+    size_t demand_ GUARDED_BY(mutex_) = 0;
+    size_t previousDemand_ GUARDED_BY(mutex_) = 0;
+    uint32_t periodStart_ GUARDED_BY(mutex_) = GetTickCount();
 };

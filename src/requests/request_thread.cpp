@@ -30,9 +30,9 @@ void RunBatch(std::vector<CRequest*>& batch) {
     }
 }
 
-CRequestThread::CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner, RoomHook onRoom)
-    : stopRequested(false), threadHandle(nullptr), ownerSlot(ownerSlot), runner(runner), onRoom(onRoom) {
-    ownerSlot->store(this, std::memory_order_release);
+CRequestThread::CRequestThread(std::atomic<CRequestThread*>* slot, BatchRunner batchRunner, RoomHook roomHook)
+    : stopRequested(false), threadHandle(nullptr), ownerSlot(slot), runner(batchRunner), onRoom(roomHook) {
+    slot->store(this, std::memory_order_release);
 }
 
 CRequestThread::~CRequestThread() {

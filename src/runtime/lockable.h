@@ -4,19 +4,19 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "runtime/hold.h"
+#include "base/hold.h"
 
 class CTracer;
 
-class CLockable {
+class CAPABILITY("mutex") CLockable {
 public:
     CLockable() noexcept;
     virtual ~CLockable();
     CLockable(const CLockable&) = delete;
     CLockable& operator=(const CLockable&) = delete;
 
-    virtual void Lock();
-    virtual void Unlock();
+    virtual void Lock() ACQUIRE();
+    virtual void Unlock() RELEASE();
     // One-line self-description for diagnostics: "%p %s" with the address and class name.
     virtual void Describe(CTracer& out);
 

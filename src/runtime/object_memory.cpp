@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 #ifdef MBUS_PLAIN_OBJECT_MEMORY
 
@@ -124,19 +125,20 @@ struct CBlockCache {
     uint32_t counts[kClasses];
 };
 
+CMutex depotLock;
+
 // Whole lists by class, guarded by depotLock. The counts are also read without the lock, so
 // that an allocation that finds the depot empty does not take the lock to learn it.
 struct CDepot {
-    CFreeBlock* lists[kClasses];
+    CFreeBlock* lists[kClasses] GUARDED_BY(depotLock);
     std::atomic<uint32_t> counts[kClasses];
 };
 
-std::mutex depotLock;
 CDepot depot;
 
 void DepositList(size_t c, CFreeBlock* list, uint32_t count) noexcept {
     if (list == nullptr) return;
-    std::lock_guard<std::mutex> hold(depotLock);
+    CMutexHold hold(depotLock);
     list->count = count;
     list->nextList = depot.lists[c];
     depot.lists[c] = list;
@@ -146,7 +148,7 @@ void DepositList(size_t c, CFreeBlock* list, uint32_t count) noexcept {
 // A list of class c from the depot (its length in *count), or null.
 CFreeBlock* WithdrawList(size_t c, uint32_t* count) noexcept {
     if (depot.counts[c].load(std::memory_order_relaxed) == 0) return nullptr;
-    std::lock_guard<std::mutex> hold(depotLock);
+    CMutexHold hold(depotLock);
     CFreeBlock* list = depot.lists[c];
     if (list == nullptr) return nullptr;
     depot.lists[c] = list->nextList;

@@ -7,14 +7,14 @@
 #include <atomic>
 #include <thread>
 
-#include "runtime/hold.h"
+#include "base/hold.h"
 
-class CSpinLock {
+class CAPABILITY("mutex") CSpinLock {
 public:
-    void Lock() noexcept {
+    void Lock() noexcept ACQUIRE() {
         while (held_.exchange(true, std::memory_order_acquire)) WaitUntilFree();
     }
-    void Unlock() noexcept { held_.store(false, std::memory_order_release); }
+    void Unlock() noexcept RELEASE() { held_.store(false, std::memory_order_release); }
 
 private:
     void WaitUntilFree() noexcept {

@@ -7,8 +7,8 @@
 
 #include "runtime/process.h"
 
-CTracer::CTracer(uint32_t flags)
-    : separator((flags & trace::kBlankSeparator) != 0 ? ' ' : '\n'), flags(flags) {
+CTracer::CTracer(uint32_t traceFlags)
+    : separator((traceFlags & trace::kBlankSeparator) != 0 ? ' ' : '\n'), flags(traceFlags) {
     className = "CTracer";
 }
 
@@ -70,9 +70,9 @@ void CTracer::PrintChar(char character) {
     EmitLocked(piece, flags);
 }
 
-void CStrTracer::Emit(const char* text, uint32_t category) {
+void CStrTracer::Emit(const char* piece, uint32_t category) {
     collectedCategory |= category;
-    this->text.append(text);
+    text.append(piece);
 }
 
 void CStrTracer::Flush() {

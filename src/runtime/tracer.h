@@ -51,7 +51,7 @@ private:
 
 class CStrTracer : public CTracer {
 public:
-    explicit CStrTracer(uint32_t flags) : CTracer(flags), collectedCategory(0) { className = "CStrTracer"; }
+    explicit CStrTracer(uint32_t traceFlags) : CTracer(traceFlags), collectedCategory(0) { className = "CStrTracer"; }
 
     void Emit(const char* text, uint32_t category) override;
     // Hands the text collected since the last flush to the user tracer in one call, with every

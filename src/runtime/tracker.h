@@ -52,12 +52,12 @@ private:
         CShard& operator=(const CShard&) = delete;
 
         // Under the guard.
-        bool Insert(uintptr_t key, uint64_t hash);
-        bool Erase(uintptr_t key, uint64_t hash);
+        bool Insert(uintptr_t key, uint64_t hash) REQUIRES(guard_);
+        bool Erase(uintptr_t key, uint64_t hash) REQUIRES(guard_);
         // Without the guard, from any thread.
         bool Contains(uintptr_t key, uint64_t hash) const;
         size_t Size() const { return size_; }
-        CSpinLock& Guard() { return guard_; }
+        CSpinLock& Guard() RETURN_CAPABILITY(guard_) { return guard_; }
 
     private:
         // Linear probing over mask + 1 slots; 0 marks an empty slot; at most half full.

@@ -217,7 +217,7 @@ namespace {
 // Records the order of requests and batch ends, and what was pending at each batch end.
 class CBatchWatcher : public CRequestHandler {
 public:
-    CBatchWatcher(std::string tag, std::vector<std::string>* log) : tag(std::move(tag)), log(log) {}
+    CBatchWatcher(std::string name, std::vector<std::string>* sharedLog) : tag(std::move(name)), log(sharedLog) {}
     const char* Name() override { return tag.c_str(); }
     bool Request(const char*, uint32_t, int32_t, const uint8_t*, uint16_t) override {
         log->push_back(tag);
@@ -235,8 +235,8 @@ TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     CRef<CBatchWatcher> a = CRef<CBatchWatcher>::Adopt(new CBatchWatcher("a", &log));
     CRef<CBatchWatcher> b = CRef<CBatchWatcher>::Adopt(new CBatchWatcher("b", &log));
     CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
-    for (CBatchWatcher* handler : {a.Get(), a.Get(), b.Get(), a.Get()}) {
-        ASSERT_TRUE(queue->Post(handler, "", 0, 1, nullptr, 0));
+    for (CBatchWatcher* target : {a.Get(), a.Get(), b.Get(), a.Get()}) {
+        ASSERT_TRUE(queue->Post(target, "", 0, 1, nullptr, 0));
     }
     std::vector<CRequest*> batch;
     queue->TakeAll(batch);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <unordered_map>
 
 namespace {
@@ -115,7 +116,7 @@ void CClientChannel::DisconnectLocked() {
 }
 
 RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    CMutexHold lock(mutex_);
     *firstFailed = frames.marks.size();
     if (!backlog_.empty()) {
         if (BacklogLocked(bytes, 0, frames, 0)) return RPC_S_OK;
@@ -206,7 +207,7 @@ void CClientChannel::FlushBacklog() {
     std::deque<CChunk> lost;
     RPC_STATUS status = RPC_S_OK;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        CMutexHold lock(mutex_);
         while (!backlog_.empty()) {
             iovec parts[kFlushParts];
             int count = 0;
@@ -243,7 +244,7 @@ void CClientChannel::FlushBacklog() {
 void CClientChannel::AbandonBacklog() {
     std::deque<CChunk> lost;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        CMutexHold lock(mutex_);
         if (backlog_.empty()) return;
         lost = ClearBacklogLocked();
     }

@@ -4,13 +4,13 @@
 // which the flusher writes as the receiver reads.
 #pragma once
 
+#include "platform/mutex.h"
 #include "platform/rpc/rpc.h"
 #include "platform/rpc/send_window.h"
 
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,18 +77,19 @@ private:
         size_t nextFrame = 0;  // the first frame not written whole
     };
 
-    RPC_STATUS ConnectLocked();
-    void DisconnectLocked();
+    RPC_STATUS ConnectLocked() REQUIRES(mutex_);
+    void DisconnectLocked() REQUIRES(mutex_);
     // Adds `bytes` from `head` on, with the frames from `nextFrame` on, to the backlog, and has
     // the flusher watch the socket when the backlog was empty. False, with the backlog as it
     // was, when memory ran out.
-    bool BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames, size_t nextFrame);
+    bool BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames, size_t nextFrame)
+        REQUIRES(mutex_);
     // Drops the backlog and the connection; returns the chunks, whose frames are lost.
-    std::deque<CChunk> ClearBacklogLocked();
+    std::deque<CChunk> ClearBacklogLocked() REQUIRES(mutex_);
     static void Lose(const std::deque<CChunk>& lost, RPC_STATUS status);
 
     const std::string endpoint_;
-    std::mutex mutex_;
-    int fd_ = -1;  // guarded by mutex_, as is the backlog
-    std::deque<CChunk> backlog_;
+    CMutex mutex_;
+    int fd_ GUARDED_BY(mutex_) = -1;  // guarded by mutex_, as is the backlog
+    std::deque<CChunk> backlog_ GUARDED_BY(mutex_);
 };

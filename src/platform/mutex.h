@@ -1,0 +1,20 @@
+// CMutex: a std::mutex that clang's thread-safety analysis knows as a lock, so that fields can
+// be marked as guarded by it. Held for a scope by CMutexHold. It is constant-initialised like
+// std::mutex, so a global one is usable before any constructor runs.
+#pragma once
+
+#include <mutex>
+
+#include "base/thread_safety.h"
+#include "base/hold.h"
+
+class CAPABILITY("mutex") CMutex {
+public:
+    void Lock() ACQUIRE() { mutex_.lock(); }
+    void Unlock() RELEASE() { mutex_.unlock(); }
+
+private:
+    std::mutex mutex_;
+};
+
+using CMutexHold = CHold<CMutex>;
