@@ -35,8 +35,9 @@ public:
     }
 
     // Locks the containers, the lowest address first, so that two walks over the same trees
-    // cannot deadlock, and makes them the top frame; the caller then sets its count.
-    Frame& Enter(const std::array<CStorable*, N>& containers, bool isMap) {
+    // cannot deadlock, and makes them the top frame; the caller then sets its count. Locked here
+    // and unlocked in Leave, which the analysis cannot pair.
+    Frame& Enter(const std::array<CStorable*, N>& containers, bool isMap) NO_THREAD_SAFETY_ANALYSIS {
         std::array<CStorable*, N> order = containers;
         if constexpr (N == 2) {
             if (std::less<CStorable*>()(order[1], order[0])) std::swap(order[0], order[1]);
@@ -60,7 +61,7 @@ public:
     Frame& Top() { return frames_.back(); }
 
 private:
-    static void Unlock(const std::array<CStorable*, N>& containers) {
+    static void Unlock(const std::array<CStorable*, N>& containers) NO_THREAD_SAFETY_ANALYSIS {
         for (CStorable* container : containers) container->Unlock();
     }
 
