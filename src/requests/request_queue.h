@@ -22,7 +22,8 @@ public:
     static constexpr size_t kMinSpares = 4096;
     static constexpr size_t kMaxSpares = 0x10000;
 
-    explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs) : sparePeriodMs_(sparePeriodMs) {}
+    explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs, TickSource ticks = &GetTickCount)
+        : ticks_(ticks), sparePeriodMs_(sparePeriodMs), periodStart_(ticks()) {}
 
     // A queue with a limit tells the posters that fill it up to `messages` requests or `bytes`
     // bytes of service text and payload to hold off (Post's *full); it still takes every post.
@@ -84,9 +85,10 @@ private:
     bool fullReported_ = false;
     std::vector<CRequest*> spares_;
     // Most requests live at once at a recycle of the current and of the previous period, and
-    // when the current period began (GetTickCount).
+    // when the current period began (ticks_).
+    const TickSource ticks_;
     const uint32_t sparePeriodMs_;
     size_t demand_ = 0;
     size_t previousDemand_ = 0;
-    uint32_t periodStart_ = GetTickCount();
+    uint32_t periodStart_;
 };

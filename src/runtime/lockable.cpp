@@ -1,5 +1,7 @@
 #include "runtime/lockable.h"
 
+#include <atomic>
+
 #include "runtime/reports.h"
 #include "runtime/tracer.h"
 
@@ -10,7 +12,17 @@ constexpr DWORD kSlowLockMs = 100;
 // whose own lock is held while the callback runs: a callback that is always slow would
 // otherwise report its own slowness forever. One report per slow lock, none about the report.
 thread_local bool writingSlowLockReport __attribute__((tls_model("initial-exec"))) = false;
+
+std::atomic<TickSource> tickSource{&GetTickCount};
+
+DWORD Ticks() {
+    return tickSource.load(std::memory_order_relaxed)();
+}
 }  // namespace
+
+void CLockable::SetTickSource(TickSource source) {
+    tickSource.store(source, std::memory_order_relaxed);
+}
 
 CLockable::CLockable() noexcept
     : className("CLockable"), lockTick(0), ownerThreadId(0), lockName(nullptr) {
@@ -23,7 +35,7 @@ CLockable::~CLockable() {
 
 void CLockable::Lock() {
     EnterCriticalSection(&section);
-    lockTick = GetTickCount();
+    lockTick = Ticks();
     ownerThreadId = GetCurrentThreadId();
 }
 
@@ -33,7 +45,7 @@ void CLockable::Unlock() {
         ReportError("Attempt to unlock accross threads");
         return;
     }
-    const DWORD held = GetTickCount() - lockTick;
+    const DWORD held = Ticks() - lockTick;
     LeaveCriticalSection(&section);
     if (held > kSlowLockMs && !writingSlowLockReport) {
         writingSlowLockReport = true;
