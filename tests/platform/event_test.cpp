@@ -192,8 +192,6 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
                WaitForSingleObject(events[1], 5000) == WAIT_OBJECT_0)
             ++acknowledged;
         EXPECT_EQ(acknowledged, kRounds);
-        EXPECT_EQ(WaitForSingleObject(events[1], 50), WAIT_TIMEOUT);
-        EXPECT_EQ(wakeUps.load(), kRounds);
         stopping = true;
         if (alone) {
             for (int i = 0; i < 3; ++i) {
@@ -204,6 +202,8 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
             SetEvent(events[2]);
         }
         for (auto& consumer : consumers) consumer.join();
+        // A surplus wake-up before the stop shows here, one after it as a consumer gone early.
+        EXPECT_EQ(wakeUps.load(), kRounds);
         EXPECT_EQ(stopped.load(), 3);
     }
 }

@@ -157,5 +157,5 @@ TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
         EXPECT_EQ(call.data.size(), next++ % 50);
     }
     EXPECT_EQ(next, 500u);  // so "first" came once
-    EXPECT_FALSE(good.ClosedByServer(100));
+    EXPECT_FALSE(good.ClosedByServer(0)) << "its frames all ran, and its connection stays";
 }
