@@ -51,6 +51,7 @@ void RunBatch(std::vector<CRequest*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         CRequest* request = batch[i];
         CRequestHandler* handler = request->Handler();
+        // Only a handler's Request throws: a failed request has a handler.
         if (const char* failure = Guarded([request] { request->Process(); })) {
             TraceDropped("a request", handler->Name(), failure);
         }

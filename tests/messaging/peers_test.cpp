@@ -1,5 +1,4 @@
 // Messaging between this process and a peer process started for the test.
-#include "messaging/source.h"
 #include "support/child_process.h"
 #include "support/line_reader.h"
 #include "support/messaging_fixture.h"
@@ -108,21 +107,4 @@ TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     EXPECT_EQ(receiver->Wait(), 0);
     MbServiceClose(proxy);
     MbSourceClose(link);
-}
-
-// Holding the source's lock keeps the source request thread from sending: the link closed
-// meanwhile stays, with Local, until its queued tests were performed.
-TEST_F(MessagingPeers, AClosedLinkKeepsLocalUntilItsQueuedRequestsRan) {
-    StartReceiver();
-    MbSource link = nullptr;
-    ASSERT_EQ(MbSinkConnect(sink, peerName.c_str(), &link), 1);
-    CSource* object = static_cast<CSource*>(static_cast<CRefCount*>(link));
-    ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 0; })) << "the connection notice went out";
-    ASSERT_EQ(MbHandleLock(link), MbResultOk);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
-    EXPECT_EQ(MbSourceClose(link), 1);
-    EXPECT_EQ(PeerFlagsElsewhere(peerName), static_cast<uint32_t>(MbPeerLocal));
-    EXPECT_EQ(object->PendingRequests(), 3u);
-    ASSERT_EQ(MbHandleUnlock(link), MbResultOk);
-    EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, peerName.c_str()) == 0; }));
 }
