@@ -18,14 +18,11 @@ class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
         ClearCalls();
-        endpoint_ = TestEndpoint("tr");
         ASSERT_EQ(server_.Start(endpoint_), RPC_S_OK);
-        binding_ = TestBind(endpoint_);
         ASSERT_NE(binding_, nullptr);
     }
     void TearDown() override {
         SetCallHook(nullptr);
-        RpcBindingFree(&binding_);
         EXPECT_EQ(server_.Stop(), RPC_S_OK);
     }
     RPC_STATUS Send(uint32_t index, RPC_BINDING_HANDLE binding = nullptr, uint16_t size = 4) {
@@ -54,9 +51,9 @@ protected:
         return calls;
     }
 
-    std::string endpoint_;
+    const std::string endpoint_ = TestEndpoint("tr");
     CTestServer server_;
-    RPC_BINDING_HANDLE binding_ = nullptr;
+    CTestBinding binding_{endpoint_};
 };
 
 }  // namespace
@@ -91,7 +88,7 @@ TEST_F(Transport, CallsArriveWithTheirShapeAndBadOnesRaiseWithoutSending) {
 // Two threads alternate between two bindings: each thread's calls arrive whole and in order.
 TEST_F(Transport, OrderIsKeptAcrossBindingsAndThreadsOfOneProcess) {
     constexpr uint32_t kCalls = 2000;
-    RPC_BINDING_HANDLE second = TestBind(endpoint_);
+    CTestBinding second(endpoint_);
     auto sender = [&](uint32_t tag) {
         for (uint32_t i = 0; i < kCalls; ++i) ASSERT_EQ(Send(tag << 16 | i, (i + tag) % 3 ? binding_ : second), RPC_S_OK);
     };
@@ -102,7 +99,6 @@ TEST_F(Transport, OrderIsKeptAcrossBindingsAndThreadsOfOneProcess) {
     for (uint32_t index : Indices(2 * kCalls)) byThread[index >> 16 < 3 ? index >> 16 : 0].push_back(index & 0xFFFF);
     EXPECT_TRUE(byThread[0].empty());
     EXPECT_TRUE(byThread[1] == Range(kCalls) && byThread[2] == Range(kCalls));
-    RpcBindingFree(&second);
 }
 
 // A stale connection is replaced without losing the next call; a missing endpoint raises 1722.
@@ -115,9 +111,8 @@ TEST_F(Transport, ClientReconnectsAcrossServerRestarts) {
     ASSERT_EQ(WaitForCalls(2).size(), 2u);
     ASSERT_EQ(server_.Stop(), RPC_S_OK);
     EXPECT_EQ(Send(2), RPC_S_SERVER_UNAVAILABLE);
-    RPC_BINDING_HANDLE missing = TestBind(TestEndpoint("none"));
+    CTestBinding missing(TestEndpoint("none"));
     EXPECT_EQ(Send(2, missing), RPC_S_SERVER_UNAVAILABLE);
-    RpcBindingFree(&missing);
     ASSERT_EQ(server_.Start(endpoint_), RPC_S_OK);
     ASSERT_EQ(Send(3), RPC_S_OK);
     EXPECT_EQ(Indices(3), (std::vector<uint32_t>{0, 1, 3}));
@@ -129,10 +124,9 @@ TEST_F(Transport, EndpointNamesUpToTheAddressLimit) {
     EXPECT_EQ(RpcServerUseProtseqEpA("ncalrpc", 10, std::string(kEndpointMax + 1, 'L').c_str(), nullptr),
               RPC_S_INVALID_ENDPOINT_FORMAT);
     ASSERT_EQ(RpcServerUseProtseqEpA("ncalrpc", 10, longest.c_str(), nullptr), RPC_S_OK);
-    RPC_BINDING_HANDLE binding = TestBind(longest);
+    CTestBinding binding(longest);
     EXPECT_EQ(Send(5, binding), RPC_S_OK);
     EXPECT_EQ(Indices(1), (std::vector<uint32_t>{5}));
-    RpcBindingFree(&binding);
 }
 
 // Unregistering waits for a running call, unless the call itself unregisters.
@@ -175,19 +169,14 @@ TEST(TransportBusy, FullBacklogRaisesServerTooBusy) {
     const std::string endpoint = TestEndpoint("busy");
     const int listener = ListenWithoutAccepting(endpoint, 0);
     ASSERT_GE(listener, 0);
-    CAbstractAddress address;
-    ASSERT_TRUE(address.Set(kEndpointPrefix, endpoint));
-    const int waiting = UnixStreamSocket(false);
-    ASSERT_EQ(connect(waiting, address.Get(), address.Length()), 0);
-    RPC_BINDING_HANDLE binding = TestBind(endpoint);
-    EXPECT_EQ(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_SERVER_TOO_BUSY);
-    RpcBindingFree(&binding);
-    CloseDescriptor(waiting);
+    CRawClient waiting(endpoint);
+    ASSERT_TRUE(waiting.Connected());
+    EXPECT_EQ(DeliverStatus(CTestBinding(endpoint), "s", 0, 1, nullptr, 0), RPC_S_SERVER_TOO_BUSY);
     CloseDescriptor(listener);
 }
 
 TEST_F(Transport, BatchGathersUntilEndOrAFullBufferAndKeepsOrder) {
-    RPC_BINDING_HANDLE second = TestBind(endpoint_);
+    CTestBinding second(endpoint_);
     {
         CRpcBatch batch;
         EXPECT_THROW(CRpcBatch another, std::logic_error);
@@ -203,7 +192,6 @@ TEST_F(Transport, BatchGathersUntilEndOrAFullBufferAndKeepsOrder) {
     std::vector<uint32_t> expected = Range(100);
     expected.insert(expected.begin(), 1000);
     EXPECT_EQ(Indices(101), expected);
-    RpcBindingFree(&second);
 
     // A full buffer is written at once; a batch left without End still writes the rest.
     ClearCalls();
@@ -221,7 +209,7 @@ TEST_F(Transport, BatchGathersUntilEndOrAFullBufferAndKeepsOrder) {
 // Each call that did not go out is reported with its index and status; calls refused at once
 // raise as usual. A server gone since the last batch fails every call of the next.
 TEST_F(Transport, BatchReportsEachFailedCall) {
-    RPC_BINDING_HANDLE missing = TestBind(TestEndpoint("nobody"));
+    CTestBinding missing(TestEndpoint("nobody"));
     {
         CRpcBatch batch;
         for (uint32_t i = 0; i < 4; ++i) ASSERT_EQ(Send(i, i % 2 ? missing : binding_), RPC_S_OK);
@@ -229,7 +217,6 @@ TEST_F(Transport, BatchReportsEachFailedCall) {
         EXPECT_EQ(FailedCalls(batch.End()), (std::vector<size_t>{1, 3}));
     }
     EXPECT_EQ(Indices(2), (std::vector<uint32_t>{0, 2}));
-    RpcBindingFree(&missing);
     ASSERT_EQ(server_.Stop(), RPC_S_OK);
     CRpcBatch batch;
     for (uint32_t i = 0; i < 3; ++i) ASSERT_EQ(Send(i), RPC_S_OK);
