@@ -1,5 +1,6 @@
 // Calls through the runtime within one process, server and client on real sockets.
 #include "platform/rpc/batch.h"
+#include "platform/rpc/binding.h"
 #include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
 #include "support/rpc_test_support.h"
@@ -165,13 +166,16 @@ TEST_F(Transport, UnregisterWaitsForTheRunningCallUnlessCalledFromIt) {
 }
 
 TEST(TransportBusy, FullBacklogRaisesServerTooBusy) {
-    // A listener that never accepts, with room for one waiting connection, taken by a raw client.
+    // A listener that never accepts, with room for one waiting connection, taken by a raw client;
+    // the binding waits for room only briefly.
     const std::string endpoint = TestEndpoint("busy");
     const int listener = ListenWithoutAccepting(endpoint, 0);
     ASSERT_GE(listener, 0);
     CRawClient waiting(endpoint);
     ASSERT_TRUE(waiting.Connected());
-    EXPECT_EQ(DeliverStatus(CTestBinding(endpoint), "s", 0, 1, nullptr, 0), RPC_S_SERVER_TOO_BUSY);
+    CTestBinding binding(endpoint);
+    static_cast<RPC_BINDING_HANDLE>(binding)->channel->SetConnectTimeout(20);
+    EXPECT_EQ(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_SERVER_TOO_BUSY);
     CloseDescriptor(listener);
 }
 
