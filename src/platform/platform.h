@@ -71,6 +71,9 @@ HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter, size
 
 }  // extern "C"
 
+// Where a class reads its tick count: GetTickCount, unless a test hands it a clock of its own.
+using TickSource = DWORD (*)() noexcept;
+
 // The calling thread's kernel id, cached per thread: every object lock and unlock reads it.
 // The initial-exec model keeps the read a single instruction in the shared library.
 extern thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec")));

@@ -80,7 +80,7 @@ bool CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
 }
 
 size_t CRequestQueue::SpareLimitLocked(size_t live) {
-    const uint32_t now = GetTickCount();
+    const uint32_t now = ticks_();
     if (now - periodStart_ >= sparePeriodMs_) {
         previousDemand_ = demand_;
         demand_ = 0;

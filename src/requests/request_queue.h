@@ -21,7 +21,8 @@ public:
     static constexpr size_t kMinSpares = 4096;
     static constexpr size_t kMaxSpares = 0x10000;
 
-    explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs) : sparePeriodMs_(sparePeriodMs) {}
+    explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs, TickSource ticks = &GetTickCount)
+        : ticks_(ticks), sparePeriodMs_(sparePeriodMs), periodStart_(ticks()) {}
 
     // A queue with a limit tells the posters that fill it up to `messages` requests or `bytes`
     // bytes of service text and payload to hold off (Post's *full); it still takes every post.
@@ -83,9 +84,10 @@ private:
     bool fullReported_ GUARDED_BY(mutex_) = false;
     std::vector<CRequest*> spares_ GUARDED_BY(mutex_);
     // Most requests live at once at a recycle of the current and of the previous period, and
-    // when the current period began (GetTickCount).
+    // when the current period began (ticks_).
+    const TickSource ticks_;
     const uint32_t sparePeriodMs_;
     size_t demand_ GUARDED_BY(mutex_) = 0;
     size_t previousDemand_ GUARDED_BY(mutex_) = 0;
-    uint32_t periodStart_ GUARDED_BY(mutex_) = GetTickCount();
+    uint32_t periodStart_ GUARDED_BY(mutex_);
 };

@@ -1,13 +1,42 @@
 #include "requests/request_thread.h"
 
+#include <cstdio>
+#include <new>
+
 #include "requests/request.h"
 #include "requests/request_handler.h"
+#include "runtime/reports.h"
 
 namespace {
 constexpr DWORD kIdleWakeMs = 10000;
-constexpr DWORD kStopWaitMs = 5000;
 // The thread object whose worker runs on this thread, or null.
 thread_local CRequestThread* tCurrentThread = nullptr;
+
+// A step of the worker's work, kept from ending the process with what it throws: the reason
+// it failed, null when it did not.
+template <class Step>
+const char* Guarded(Step step) noexcept {
+    try {
+        step();
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (...) {
+        return "an exception";
+    }
+}
+
+// Allocation failure, like any other throw, drops what was left of the step: an error line
+// names it, and the worker goes on with the next request. The line needs memory of its own;
+// when it finds none, the drop goes untraced.
+void TraceDropped(const char* what, const char* name, const char* failure) noexcept {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s of %s dropped: %s", what, name, failure);
+    try {
+        ReportError(text);
+    } catch (...) {
+    }
+}
 }  // namespace
 
 bool CRequestThread::OnWorker() {
@@ -21,10 +50,15 @@ bool CRequestThread::CurrentStopping() {
 void RunBatch(std::vector<CRequest*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         CRequest* request = batch[i];
-        request->Process();
         CRequestHandler* handler = request->Handler();
+        // Only a handler's Request throws: a failed request has a handler.
+        if (const char* failure = Guarded([request] { request->Process(); })) {
+            TraceDropped("a request", handler->Name(), failure);
+        }
         if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) {
-            handler->OnBatchDone();
+            if (const char* failure = Guarded([handler] { handler->OnBatchDone(); })) {
+                TraceDropped("the batch end", handler->Name(), failure);
+            }
         }
         request->Clear();
     }
@@ -53,22 +87,24 @@ bool CRequestThread::Start() {
     return threadHandle != nullptr;
 }
 
+// The handle is closed outside the lock, by the Stop that took it out of threadHandle.
 bool CRequestThread::Stop() {
-    Lock();
-    if (threadHandle == nullptr) {
-        Unlock();
-        return false;
+    HANDLE thread;
+    {
+        ScopedLock hold(*this);
+        if (threadHandle == nullptr) return false;
+        stopRequested.store(true);
+        queue.Interrupt();
+        thread = threadHandle;
     }
-    stopRequested.store(true);
-    queue.Interrupt();
-    HANDLE thread = threadHandle;
-    Unlock();
-    const bool ended = WaitForSingleObject(thread, kStopWaitMs) == WAIT_OBJECT_0;
-    ScopedLock hold(*this);
-    if (threadHandle == thread) {
-        CloseHandle(threadHandle);
-        threadHandle = nullptr;
+    const bool ended = WaitForSingleObject(thread, stopWaitMs) == WAIT_OBJECT_0;
+    bool mine;
+    {
+        ScopedLock hold(*this);
+        mine = threadHandle == thread;
+        if (mine) threadHandle = nullptr;
     }
+    if (mine) CloseHandle(thread);
     return ended;
 }
 
@@ -100,7 +136,11 @@ void CRequestThread::Run() {
             hadFilled = queue.TakeAll(batch);
         }
         if (hadFilled && onRoom != nullptr) onRoom();
-        runner(batch);
+        // RunBatch keeps each request's throw to itself; a runner that throws around it loses
+        // the rest of its batch, which Recycle empties.
+        if (const char* failure = Guarded([this, &batch] { runner(batch); })) {
+            TraceDropped("a batch", lockName != nullptr ? lockName : "a request thread", failure);
+        }
         queue.Recycle(batch);
     }
 }

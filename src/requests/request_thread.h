@@ -8,7 +8,8 @@
 #include "requests/request_queue.h"
 
 // Runs one batch taken from the queue, in arrival order, emptying each request (CRequest::Clear)
-// right after it ran; tells each handler when its run of consecutive requests ends.
+// right after it ran; tells each handler when its run of consecutive requests ends. A request
+// that throws is traced and dropped, and the batch goes on with the next one.
 using BatchRunner = void (*)(std::vector<CRequest*>& batch);
 void RunBatch(std::vector<CRequest*>& batch);
 // Called on the worker when it took a batch from a queue that had told a poster it was full.
@@ -16,6 +17,9 @@ using RoomHook = void (*)();
 
 class CRequestThread : public CCountable {
 public:
+    // How long Stop waits for the worker to end.
+    static constexpr DWORD kStopWaitMs = 5000;
+
     // ownerSlot: the process-wide pointer that owns this object; the constructor stores the
     // object there and the destructor clears it if it still points here.
     explicit CRequestThread(std::atomic<CRequestThread*>* ownerSlot, BatchRunner runner = &RunBatch,
@@ -23,9 +27,11 @@ public:
     ~CRequestThread() override;
 
     void SetName(const char* name) { lockName = name; }
+    // Not while a Stop runs.
+    void SetStopWait(DWORD milliseconds) { stopWaitMs = milliseconds; }
     // False when a worker already runs.
     bool Start();
-    // True only when the worker ended within 5000 ms; false without a running worker.
+    // True only when the worker ended within the stop wait; false without a running worker.
     bool Stop();
     CRequestQueue& Queue() { return queue; }
     // Whether the calling thread is a worker whose Stop was called: a request that waits for
@@ -44,5 +50,6 @@ private:
     std::atomic<CRequestThread*>* ownerSlot;
     BatchRunner runner;
     RoomHook onRoom;
+    DWORD stopWaitMs = kStopWaitMs;
     CRequestQueue queue;
 };

@@ -1,5 +1,7 @@
 #include "runtime/lockable.h"
 
+#include <atomic>
+
 #include "runtime/reports.h"
 #include "runtime/tracer.h"
 
@@ -10,7 +12,17 @@ constexpr DWORD kSlowLockMs = 100;
 // whose own lock is held while the callback runs: a callback that is always slow would
 // otherwise report its own slowness forever. One report per slow lock, none about the report.
 thread_local bool writingSlowLockReport __attribute__((tls_model("initial-exec"))) = false;
+
+std::atomic<TickSource> tickSource{&GetTickCount};
+
+DWORD Ticks() {
+    return tickSource.load(std::memory_order_relaxed)();
+}
 }  // namespace
+
+void CLockable::SetTickSource(TickSource source) {
+    tickSource.store(source, std::memory_order_relaxed);
+}
 
 CLockable::CLockable() noexcept
     : className("CLockable"), lockTick(0), ownerThreadId(0), lockName(nullptr) {
@@ -24,7 +36,7 @@ CLockable::~CLockable() {
 // The object lock is its section under the object's name, which the analysis cannot equate.
 void CLockable::Lock() NO_THREAD_SAFETY_ANALYSIS {
     EnterCriticalSection(&section);
-    lockTick = GetTickCount();
+    lockTick = Ticks();
     ownerThreadId = GetCurrentThreadId();
 }
 
@@ -34,7 +46,7 @@ void CLockable::Unlock() NO_THREAD_SAFETY_ANALYSIS {
         ReportError("Attempt to unlock accross threads");
         return;
     }
-    const DWORD held = GetTickCount() - lockTick;
+    const DWORD held = Ticks() - lockTick;
     LeaveCriticalSection(&section);
     if (held > kSlowLockMs && !writingSlowLockReport) {
         writingSlowLockReport = true;

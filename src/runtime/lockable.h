@@ -20,6 +20,10 @@ public:
     // One-line self-description for diagnostics: "%p %s" with the address and class name.
     virtual void Describe(CTracer& out);
 
+    // The clock that times every lock's hold, process-wide: GetTickCount unless a test hands in
+    // its own. A hold that spans the change is timed across both clocks.
+    static void SetTickSource(TickSource source);
+
     const char* ClassName() const { return className; }
     const char* LockName() const { return lockName; }
 

@@ -1,5 +1,4 @@
 // Messaging between this process and a peer process started for the test.
-#include "messaging/source.h"
 #include "support/child_process.h"
 #include "support/line_reader.h"
 #include "support/messaging_fixture.h"
@@ -39,10 +38,10 @@ protected:
 
 TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
     StartReceiver();
-    MbSource source = MbSinkOpenSource(sink, peerName.c_str());
+    OpenSource source(MbSinkOpenSource(sink, peerName.c_str()));
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(MbSinkGetPeerFlags(sink, peerName.c_str()), static_cast<uint32_t>(MbPeerLocal));
-    MbService proxy = MbServiceOpen(source, "");
+    OpenProxy proxy(MbServiceOpen(source, ""));
     AskToConnectBack(proxy);
     ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, peerName.c_str()) == (MbPeerLocal | MbPeerRemote); }));
     EXPECT_TRUE(TraceArrives(name + ": '" + peerName + "' connected (PID="));
@@ -50,7 +49,7 @@ TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
     EXPECT_EQ(MbSourceGetPid(source), static_cast<uint32_t>(receiver->Pid()));
     EXPECT_EQ(MbSinkTestPeers(sink), 1);
 
-    MbSinkService replies = MbSinkServiceOpen(sink, "replies", event);
+    OpenService replies(MbSinkServiceOpen(sink, "replies", event));
     ASSERT_EQ(MbServiceQueryCookie(proxy, 0, Held(MbAtomNewString("ping")), nullptr, replies, 1, 2), 1);
     MbItem reply = nullptr;
     ASSERT_EQ(TakeWithin(replies, event, &reply), MbReceivedReply);
@@ -58,15 +57,12 @@ TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
                                        std::to_string(receiver->Pid()) + "}}");
     Quit(proxy);
     EXPECT_EQ(receiver->Wait(), 0);
-    MbSinkServiceClose(replies);
-    MbServiceClose(proxy);
-    MbSourceClose(source);
 }
 
 TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     StartReceiver();
-    MbSource source = MbSourceOpen(peerName.c_str());
-    MbService proxy = MbServiceOpen(source, "");
+    OpenSource source(MbSourceOpen(peerName.c_str()));
+    OpenProxy proxy(MbServiceOpen(source, ""));
     Held value(MbAtomNewInt(1));
     for (int i = 0; i < 100; ++i) ASSERT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1);
     const pid_t killed = receiver->Pid();
@@ -78,8 +74,6 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     EXPECT_GT(trace_capture::CountContaining(": in CSource::Request().\n"), 0u);
     EXPECT_FALSE(Listed(peerName, killed)) << "the kernel withdrew the dead process's endpoint";
     EXPECT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1) << "sending still queues";
-    MbServiceClose(proxy);
-    MbSourceClose(source);
 }
 
 TEST_F(MessagingPeers, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
@@ -87,11 +81,10 @@ TEST_F(MessagingPeers, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
     ASSERT_EQ(hostile.Wait(), 0);
     ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 10; }, 10000))
         << trace_capture::CountContaining("*discarded*, ") << " discarded";
-    MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
+    OpenService service(MbSinkServiceOpen(sink, "_default", event));
     MbItem message = nullptr;
     EXPECT_EQ(MbSinkServiceTake(service, &message), MbNothingReceived);
     EXPECT_EQ(MbSinkServicePostCall(service, Held(MbAtomNewInt(3))), MbResultOk);
-    MbSinkServiceClose(service);
 }
 
 TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
@@ -114,21 +107,4 @@ TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     EXPECT_EQ(receiver->Wait(), 0);
     MbServiceClose(proxy);
     MbSourceClose(link);
-}
-
-// Holding the source's lock keeps the source request thread from sending: the link closed
-// meanwhile stays, with Local, until its queued tests were performed.
-TEST_F(MessagingPeers, AClosedLinkKeepsLocalUntilItsQueuedRequestsRan) {
-    StartReceiver();
-    MbSource link = nullptr;
-    ASSERT_EQ(MbSinkConnect(sink, peerName.c_str(), &link), 1);
-    CSource* object = static_cast<CSource*>(static_cast<CRefCount*>(link));
-    ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 0; })) << "the connection notice went out";
-    ASSERT_EQ(MbHandleLock(link), MbResultOk);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
-    EXPECT_EQ(MbSourceClose(link), 1);
-    EXPECT_EQ(PeerFlagsElsewhere(peerName), static_cast<uint32_t>(MbPeerLocal));
-    EXPECT_EQ(object->PendingRequests(), 3u);
-    ASSERT_EQ(MbHandleUnlock(link), MbResultOk);
-    EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, peerName.c_str()) == 0; }));
 }

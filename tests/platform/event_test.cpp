@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/thread_probe.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -38,8 +40,11 @@ void ExpectSignalled(HANDLE event, bool signalled, bool consumedByWait) {
     EXPECT_EQ(PollsReadable(event), signalled && !consumedByWait);
 }
 
+// A descriptor asked for after the event was set is readable at once, until a wait takes it.
 TEST(Event, ResetSemanticsShowOnTheDescriptor) {
-    CEvents events({FALSE, TRUE});
+    CEvents events({FALSE, TRUE, FALSE});
+    EXPECT_TRUE(SetEvent(events[2]));
+    ExpectSignalled(events[2], true, true);
     for (bool manual : {false, true}) {
         SCOPED_TRACE(manual ? "manual" : "auto");
         HANDLE event = events[manual];
@@ -52,13 +57,6 @@ TEST(Event, ResetSemanticsShowOnTheDescriptor) {
         EXPECT_TRUE(ResetEvent(event));
         ExpectSignalled(event, false, false);
     }
-}
-
-// A descriptor asked for after the event was set is readable at once, until a wait takes it.
-TEST(Event, ADescriptorAskedForLateShowsTheStateAlready) {
-    CEvents events({FALSE});
-    EXPECT_TRUE(SetEvent(events[0]));
-    ExpectSignalled(events[0], true, true);
 }
 
 // However many threads set an event, its eventfd was written once.
@@ -107,22 +105,25 @@ TEST(Wait, FirstSignalledInListOrderWinsAndOnlyItIsReset) {
     EXPECT_EQ(events.Wait(), WAIT_OBJECT_0 + 2);
 }
 
-// A handle closed while a wait on it runs does not break that wait; it only fails later waits.
-TEST(Wait, TimesOutOrReportsTheEventSetLaterWhileAnotherIsClosed) {
+// A wait times out no sooner than asked; a handle closed while a wait on it runs does not break
+// that wait, it only fails later waits.
+TEST(Wait, TimesOutInTimeAndOutlivesAHandleClosedUnderIt) {
     CEvents events({FALSE, FALSE});
-    std::thread other([&events] {
-        std::this_thread::sleep_for(20ms);
-        CloseHandle(events[1]);
-        std::this_thread::sleep_for(480ms);
-        SetEvent(events[0]);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(events.Wait(30), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+    std::atomic<pid_t> waiter{0};
+    DWORD result = WAIT_FAILED;
+    std::thread other([&] {
+        waiter = gettid();
+        result = events.Wait(10000);
     });
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(events.Wait(60), WAIT_TIMEOUT);
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, 60ms);
-    EXPECT_LT(elapsed, 400ms);
-    EXPECT_EQ(WaitForSingleObject(events[0], 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(Eventually([&] { return waiter.load() != 0; }));
+    ASSERT_TRUE(WaitsIn(waiter, SYS_ppoll));
+    EXPECT_TRUE(CloseHandle(events[1]));
+    SetEvent(events[0]);
     other.join();
+    EXPECT_EQ(result, WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(events[1], 0), WAIT_FAILED);
 }
 
@@ -187,8 +188,6 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
                WaitForSingleObject(events[1], 5000) == WAIT_OBJECT_0)
             ++acknowledged;
         EXPECT_EQ(acknowledged, kRounds);
-        EXPECT_EQ(WaitForSingleObject(events[1], 50), WAIT_TIMEOUT);
-        EXPECT_EQ(wakeUps.load(), kRounds);
         stopping = true;
         if (alone) {
             for (int i = 0; i < 3; ++i) {
@@ -199,6 +198,8 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
             SetEvent(events[2]);
         }
         for (auto& consumer : consumers) consumer.join();
+        // A surplus wake-up before the stop shows here, one after it as a consumer gone early.
+        EXPECT_EQ(wakeUps.load(), kRounds);
         EXPECT_EQ(stopped.load(), 3);
     }
 }

@@ -54,7 +54,9 @@ TEST(Thread, HandleIsSignalledWhenTheThreadEndsAndIsNoEvent) {
     EXPECT_FALSE(ResetEvent(thread));
     EXPECT_EQ(EventGetFd(thread), -1);
     HANDLE both[] = {thread, probe.release};
-    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 50), WAIT_TIMEOUT);
+    // Once it runs, the thread waits for release: its handle cannot be signalled before that.
+    ASSERT_TRUE(Eventually([&] { return probe.id.load() != 0; }));
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT);
     SetEvent(probe.release);
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0);  // stays signalled

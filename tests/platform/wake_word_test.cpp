@@ -1,4 +1,6 @@
 // The request queue's sleep: no wake-up is lost between taking a ticket and sleeping on it.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -6,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/wake_word.h"
+#include "support/thread_probe.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -19,12 +22,16 @@ TEST(WakeWord, AWakeAfterTheTicketIsNeverLostAndASleepEndsInTime) {
     EXPECT_LT(Clock::now() - start, 1000ms) << "a wake before the sleep is not lost";
 
     std::atomic<bool> woke{false};
+    std::atomic<pid_t> sleeperId{0};
     ticket = word.Ticket();
     std::thread sleeper([&] {
-        word.Sleep(ticket, 5000);
+        sleeperId = gettid();
+        word.Sleep(ticket, 10000);
         woke.store(true);
     });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return sleeperId.load() != 0; }));
+    // The word is the object's only member: the futex the sleeper waits on is at its address.
+    ASSERT_TRUE(WaitsIn(sleeperId, SYS_futex, &word));
     EXPECT_FALSE(woke.load());
     word.Wake();
     sleeper.join();

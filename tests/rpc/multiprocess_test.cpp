@@ -26,13 +26,12 @@ TEST(MultiProcess, EndpointBelongsToOneLiveProcessAndVanishesWithIt) {
     ASSERT_EQ(PeerStatus(peer), RPC_S_OK);
     const uint32_t pid = static_cast<uint32_t>(peer.Pid());
     EXPECT_TRUE(SinkListed(endpoint, pid));
-    RPC_BINDING_HANDLE binding = TestBind(endpoint);
+    CTestBinding binding(endpoint);
     EXPECT_EQ(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_OK);
 
     peer.Kill();
     EXPECT_FALSE(SinkListed(endpoint, pid));
     EXPECT_NE(DeliverStatus(binding, "s", 0, 1, nullptr, 0), RPC_S_OK);
-    RpcBindingFree(&binding);
 
     const std::string annotation = endpoint + " #" + std::to_string(getpid());
     ASSERT_EQ(server.Start(endpoint, annotation.c_str()), RPC_S_OK);

@@ -1,6 +1,5 @@
 // Lock ownership checks and slow-lock reports.
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -8,13 +7,36 @@
 #include "runtime/ref_count.h"
 #include "runtime/reports.h"
 #include "runtime/tracer.h"
+#include "support/eventually.h"
 #include "support/trace_capture.h"
-
-using Locks = LibraryTest;
-using namespace std::chrono_literals;
 
 namespace {
 const char kSlow[] = "held for more than 100 ms";
+
+// The locks' clock runs on the test's thread only, and only when the test moves it: other
+// threads keep the real tick count.
+thread_local DWORD tTicksAhead = 0;
+DWORD TestTicks() noexcept {
+    return GetTickCount() + tTicksAhead;
+}
+
+class Locks : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        CLockable::SetTickSource(&TestTicks);
+    }
+    void TearDown() override {
+        CLockable::SetTickSource(&GetTickCount);
+        LibraryTest::TearDown();
+    }
+};
+
+// Exposes the lock word: 2 once a thread is about to sleep on the lock.
+class CWatchedLock : public CLockable {
+public:
+    uint32_t State() const { return section.state.load(); }
+};
 
 // Returns the total milliseconds of the only slow-lock report, or -1 when there is none.
 int SlowLockMs() {
@@ -46,25 +68,23 @@ TEST_F(Locks, DescribeNamesAddressClassAndCount) {
 TEST_F(Locks, SlowHoldIsReportedOnceAndShortOrRestartedHoldsAreNot) {
     CLockable object;
     object.Lock();
-    std::this_thread::sleep_for(300ms);
+    tTicksAhead += 300;
     object.Lock();
     object.Unlock();
     object.Unlock();
     EXPECT_EQ(SlowLockMs(), -1) << "the inner Lock restarted the clock";
-    object.Lock();
-    std::this_thread::sleep_for(20ms);
-    object.Unlock();
-    EXPECT_EQ(SlowLockMs(), -1);
-    object.Lock();
-    std::this_thread::sleep_for(150ms);
-    object.Unlock();
+    for (DWORD held : {20u, 150u}) {
+        object.Lock();
+        tTicksAhead += held;
+        object.Unlock();
+    }
     const int ms = SlowLockMs();
-    EXPECT_GE(ms, 140);  // the tick count moves in steps of a few ms
+    EXPECT_GE(ms, 150);
     EXPECT_LT(ms, 1000);
 }
 
 TEST_F(Locks, UnlockFromAnotherThreadIsRefusedAndTheLockStaysHeld) {
-    CLockable object;
+    CWatchedLock object;
     object.Lock();
     std::thread intruder([&] { object.Unlock(); });
     intruder.join();
@@ -76,7 +96,7 @@ TEST_F(Locks, UnlockFromAnotherThreadIsRefusedAndTheLockStaysHeld) {
         acquired = true;
         object.Unlock();
     });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return object.State() == 2; })) << "the waiter reached the lock";
     EXPECT_FALSE(acquired.load());
     object.Unlock();
     waiter.join();
@@ -85,7 +105,7 @@ TEST_F(Locks, UnlockFromAnotherThreadIsRefusedAndTheLockStaysHeld) {
 
 namespace {
 void SlowCallback(const char* text, uint32_t category) {
-    std::this_thread::sleep_for(120ms);
+    tTicksAhead += 120;
     trace_capture::Callback(text, category);
 }
 }  // namespace

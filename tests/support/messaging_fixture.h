@@ -9,6 +9,22 @@
 #include "support/eventually.h"
 #include "support/item_handles.h"
 
+// Closes a messaging object (a source, a service proxy, a sink service) at the end of its scope.
+template <auto Close>
+struct Opened {
+    explicit Opened(MbHandle opened) : handle(opened) {}
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+    ~Opened() {
+        if (handle != nullptr) Close(handle);
+    }
+    operator MbHandle() const { return handle; }
+    MbHandle handle;
+};
+using OpenSource = Opened<&MbSourceClose>;
+using OpenProxy = Opened<&MbServiceClose>;
+using OpenService = Opened<&MbSinkServiceClose>;
+
 // A unique sink name for this process: prefix + pid, at most 31 characters.
 std::string UniqueName(const char* prefix);
 

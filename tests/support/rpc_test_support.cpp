@@ -4,6 +4,7 @@
 #include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,14 +105,12 @@ RPC_STATUS CTestServer::Stop() {
     return status != RPC_S_OK ? status : unregistered;
 }
 
-RPC_BINDING_HANDLE TestBind(const std::string& endpoint) {
+CTestBinding::CTestBinding(const std::string& endpoint) {
     RPC_CSTR text = nullptr;
-    RPC_BINDING_HANDLE binding = nullptr;
     if (RpcStringBindingComposeA(nullptr, "ncalrpc", nullptr, endpoint.c_str(), nullptr, &text) == RPC_S_OK) {
-        RpcBindingFromStringBindingA(text, &binding);
+        RpcBindingFromStringBindingA(text, &handle_);
         RpcStringFreeA(&text);
     }
-    return binding;
 }
 
 RPC_STATUS DeliverStatus(RPC_BINDING_HANDLE binding, const char* service, uint32_t flags, uint16_t kind,
@@ -129,6 +128,25 @@ bool SinkListed(const std::string& fullName, uint32_t pid) {
     if (SinkListCollect(0x71F, 0, 0, &records) != RPC_S_OK) return false;
     return std::any_of(records.begin(), records.end(),
                        [&](const CSinkRecord& r) { return r.fullName == fullName && r.pid == pid; });
+}
+
+CRawClient::CRawClient(const std::string& endpoint) : fd_(UnixStreamSocket(false)) {
+    CAbstractAddress address;
+    connected_ = address.Set(kEndpointPrefix, endpoint) && connect(fd_, address.Get(), address.Length()) == 0;
+}
+
+CRawClient::~CRawClient() {
+    CloseDescriptor(fd_);
+}
+
+bool CRawClient::Write(const uint8_t* bytes, size_t size) {
+    return send(fd_, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+}
+
+bool CRawClient::ClosedByServer(int timeoutMs) {
+    pollfd descriptor{fd_, POLLIN, 0};
+    char byte;
+    return poll(&descriptor, 1, timeoutMs) == 1 && read(fd_, &byte, 1) <= 0;
 }
 
 int ListenWithoutAccepting(const std::string& endpoint, int backlog) {

@@ -48,11 +48,39 @@ private:
     bool mapped_ = false;
 };
 
-// A client binding made the way a source makes it.
-RPC_BINDING_HANDLE TestBind(const std::string& endpoint);
+// A client binding made the way a source makes it, freed with its holder.
+class CTestBinding {
+public:
+    explicit CTestBinding(const std::string& endpoint);
+    ~CTestBinding() { RpcBindingFree(&handle_); }
+    CTestBinding(const CTestBinding&) = delete;
+    CTestBinding& operator=(const CTestBinding&) = delete;
+    operator RPC_BINDING_HANDLE() const { return handle_; }
+
+private:
+    RPC_BINDING_HANDLE handle_ = nullptr;
+};
 // A raw listener on endpoint that never accepts: connections wait in its backlog and what is
 // written to them stays in their sockets. -1 when it cannot be made.
 int ListenWithoutAccepting(const std::string& endpoint, int backlog);
+
+// A raw client of an endpoint that writes bytes of its choice; a failed connect shows as a
+// failed write.
+class CRawClient {
+public:
+    explicit CRawClient(const std::string& endpoint);
+    ~CRawClient();
+    CRawClient(const CRawClient&) = delete;
+    CRawClient& operator=(const CRawClient&) = delete;
+    bool Connected() const { return connected_; }
+    bool Write(const uint8_t* bytes, size_t size);
+    // Whether the server closed the connection within the timeout.
+    bool ClosedByServer(int timeoutMs = 3000);
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
 
 // The status a Deliver call raised, RPC_S_OK when it returned.
 RPC_STATUS DeliverStatus(RPC_BINDING_HANDLE binding, const char* service, uint32_t flags, uint16_t kind,

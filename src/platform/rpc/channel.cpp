@@ -14,8 +14,6 @@
 
 namespace {
 
-// A connect to a full listen backlog that makes no progress for this long fails.
-constexpr time_t kConnectTimeoutSeconds = 5;
 // Backlog chunks written by one system call at most.
 constexpr int kFlushParts = 64;
 // Later submits join the backlog's last chunk while it holds less than this.
@@ -90,12 +88,18 @@ CClientChannel::~CClientChannel() {
     if (it != table.channels.end() && it->second.expired()) table.channels.erase(it);
 }
 
+void CClientChannel::SetConnectTimeout(uint32_t milliseconds) {
+    CMutexHold lock(mutex_);
+    connectTimeoutMs_ = milliseconds;
+}
+
 RPC_STATUS CClientChannel::ConnectLocked() {
     CAbstractAddress address;
     if (!address.Set(kEndpointPrefix, endpoint_)) return RPC_S_INVALID_ENDPOINT_FORMAT;
     const int fd = UnixStreamSocket(false);
     if (fd < 0) return RPC_S_CALL_FAILED_DNE;
-    const timeval timeout{kConnectTimeoutSeconds, 0};
+    const timeval timeout{static_cast<time_t>(connectTimeoutMs_ / 1000),
+                          static_cast<suseconds_t>(connectTimeoutMs_ % 1000 * 1000)};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int result;
     do {

@@ -43,6 +43,9 @@ struct CFrames {
 
 class CClientChannel : public std::enable_shared_from_this<CClientChannel> {
 public:
+    // A connect to a full listen backlog that makes no progress for this long fails.
+    static constexpr uint32_t kConnectTimeoutMs = 5000;
+
     // The channel for an endpoint, shared while anyone holds it. Makes no connection.
     static std::shared_ptr<CClientChannel> ForEndpoint(const std::string& endpoint);
 
@@ -52,6 +55,8 @@ public:
     CClientChannel& operator=(const CClientChannel&) = delete;
 
     const std::string& Endpoint() const { return endpoint_; }
+    // Applies to the connections made after the call.
+    void SetConnectTimeout(uint32_t milliseconds);
 
     // Hands over whole frames (`frames` gives their ends in `bytes`, in order) to go out after
     // everything handed over before, connecting first when there is no connection. Writes what
@@ -90,6 +95,7 @@ private:
 
     const std::string endpoint_;
     CMutex mutex_;
-    int fd_ GUARDED_BY(mutex_) = -1;  // guarded by mutex_, as is the backlog
+    int fd_ GUARDED_BY(mutex_) = -1;  // guarded by mutex_, as are the backlog and the connect time-out
+    uint32_t connectTimeoutMs_ GUARDED_BY(mutex_) = kConnectTimeoutMs;
     std::deque<CChunk> backlog_ GUARDED_BY(mutex_);
 };

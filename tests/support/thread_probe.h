@@ -1,0 +1,27 @@
+// Test support: the hand-shake for "that thread is waiting now", where the waiting thread cannot
+// say so from inside its wait: the kernel shows the system call a thread is blocked in.
+#pragma once
+
+#include <sys/syscall.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "support/eventually.h"
+
+// Whether thread `tid` of this process is blocked in system call `number`, with `firstArgument`
+// as its first argument when one is given.
+inline bool BlockedIn(pid_t tid, long number, const void* firstArgument = nullptr) {
+    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long seen = -1;
+    std::string first;
+    if (!(file >> seen >> first) || seen != number) return false;
+    return firstArgument == nullptr || std::stoull(first, nullptr, 16) == reinterpret_cast<uintptr_t>(firstArgument);
+}
+
+// Waits until it is; false when it was not within timeoutMs.
+inline bool WaitsIn(pid_t tid, long number, const void* firstArgument = nullptr, unsigned timeoutMs = 5000) {
+    return Eventually([&] { return BlockedIn(tid, number, firstArgument); }, timeoutMs);
+}
