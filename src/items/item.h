@@ -15,7 +15,7 @@
 
 class CItem final : public CReadable {
 public:
-    CItem() : CReadable(MbTypeItem) { className = "CItem"; }
+    CItem() : CReadable(MbTypeItem) { className_ = "CItem"; }
     ~CItem() override;
 
     // New wrappers around a new child: a None atom, an empty list, an empty map. The result

@@ -25,7 +25,7 @@ public:
     // are refused.
     static constexpr uint32_t kMaxCount = 65535;
 
-    CList() { className = "CList"; }
+    CList() { className_ = "CList"; }
     ~CList() override;
 
     uint16_t Count();

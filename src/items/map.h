@@ -22,7 +22,7 @@ public:
         CItem* value;
     };
 
-    CMap() { className = "CMap"; }
+    CMap() { className_ = "CMap"; }
     ~CMap() override;
 
     uint16_t Count();

@@ -10,7 +10,7 @@ class CStorage;
 
 class CStorable : public CCountable {
 public:
-    CStorable() { className = "CStorable"; }
+    CStorable() { className_ = "CStorable"; }
 
     // Appends the text form; returns the count of bytes appended. A bare render leaves out
     // quotes, brackets, separators and the text of atoms.
@@ -33,7 +33,7 @@ private:
 
 class CReadable : public CStorable {
 public:
-    explicit CReadable(uint32_t type) : type_(type) { className = "CReadable"; }
+    explicit CReadable(uint32_t type) : type_(type) { className_ = "CReadable"; }
 
     uint32_t GetType() const { return type_; }
     void SetType(uint32_t type) { type_ = type; }

@@ -15,7 +15,7 @@ constexpr uint8_t kNoBytes[1] = {0};
 }  // namespace
 
 CStorage::CStorage() {
-    className = "CStorage";
+    className_ = "CStorage";
 }
 
 CStorage::~CStorage() {

@@ -8,8 +8,8 @@
 #include "runtime/tracker.h"
 
 CService::CService(CSource* owner, const char* serviceName)
-    : name(serviceName != nullptr ? serviceName : ""), source(CCheckedRef<CSource>::Share(owner)) {
-    className = "CService";
+    : name_(serviceName != nullptr ? serviceName : ""), source_(CCheckedRef<CSource>::Share(owner)) {
+    className_ = "CService";
 }
 
 CService::~CService() = default;
@@ -17,7 +17,7 @@ CService::~CService() = default;
 // The tracker check of the added reference guards against a source that a caller released
 // once too often.
 bool CService::IsConnected() {
-    CCheckedRef<CSource> shared = source.Clone();
+    CCheckedRef<CSource> shared = source_.Clone();
     return shared && shared->IsOpen();
 }
 
@@ -26,12 +26,12 @@ bool CService::IsConnected() {
 // reference of its own, so the source needs only the tracker's check here, with the warning
 // that a counted reference to an unknown source would give.
 bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t length) {
-    if (!source) return false;
-    if (!IsKnownObject(source.Get())) {
-        ReportWarning("attempt to add a reference to an unknown object at", source.Get());
+    if (!source_) return false;
+    if (!IsKnownObject(source_.Get())) {
+        ReportWarning("attempt to add a reference to an unknown object at", source_.Get());
         return false;
     }
-    return source->Post(name.empty() ? nullptr : name.c_str(), flags, kind, data, length);
+    return source_->Post(name_.empty() ? nullptr : name_.c_str(), flags, kind, data, length);
 }
 
 bool CService::Test() {

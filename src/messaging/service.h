@@ -23,6 +23,6 @@ public:
     bool Test();
 
 private:
-    const std::string name;
-    const CCheckedRef<CSource> source;
+    const std::string name_;
+    const CCheckedRef<CSource> source_;
 };

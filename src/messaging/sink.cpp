@@ -34,8 +34,8 @@ bool RegistryKey(const char* name, std::string& key) {
 }
 
 CSink::CSink(const char* sinkName, HANDLE readyEvent, uint32_t options)
-    : event(readyEvent), name(DecoratedName(sinkName, options)) {
-    className = "CSink";
+    : event_(readyEvent), name_(DecoratedName(sinkName, options)) {
+    className_ = "CSink";
 }
 
 CSink::~CSink() {
@@ -48,9 +48,9 @@ void CSink::Shutdown() {
     Registry<CSinkPeer> oldPeers;
     {
         ScopedLock hold(*this);
-        oldServices.swap(services);
+        oldServices.swap(services_);
         ForgetLastService();
-        oldPeers.swap(peers);
+        oldPeers.swap(peers_);
     }
 }
 
@@ -64,20 +64,20 @@ bool CSink::Unregister(bool wait) {
 }
 
 bool CSink::AppendName(CTracer& out) {
-    if (name.empty()) return false;
-    out.Print(name.c_str());
+    if (name_.empty()) return false;
+    out.Print(name_.c_str());
     return true;
 }
 
 bool CSink::AppendName(CTraceLine& line) {
-    if (name.empty()) return false;
-    line.Append(name);
+    if (name_.empty()) return false;
+    line.Append(name_);
     return true;
 }
 
 bool CSink::AppendName(std::string& text) {
-    if (name.empty()) return false;
-    text += name;
+    if (name_.empty()) return false;
+    text += name_;
     return true;
 }
 

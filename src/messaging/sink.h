@@ -39,13 +39,13 @@ public:
     // reach it through owned sources: closing the sink breaks those cycles so it can go.
     void Shutdown();
 
-    const char* Name() override { return name.c_str(); }
+    const char* Name() override { return name_.c_str(); }
     bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) override;
     // Lets go of the service held for the batch.
     void OnBatchDone() override;
 
     // The event and the name are fixed at construction: read without the lock.
-    HANDLE GetEvent() const { return event; }
+    HANDLE GetEvent() const { return event_; }
     // Appends the name to a trace line; false when there is none.
     bool AppendName(CTracer& out);
     bool AppendName(CTraceLine& line);
@@ -100,21 +100,21 @@ private:
     template <class T>
     void Remove(Registry<T>& registry, const char* key, const T* only = nullptr);
 
-    const HANDLE event;
-    const std::string name;
-    Registry<CSinkPeer> peers;
-    Registry<CSinkService> services;
+    const HANDLE event_;
+    const std::string name_;
+    Registry<CSinkPeer> peers_;
+    Registry<CSinkService> services_;
     // The service HoldService found last (the registry holds its reference) and the name it was
     // asked for; null when forgotten.
-    CSinkService* lastService = nullptr;
-    std::string lastServiceName;
+    CSinkService* lastService_ = nullptr;
+    std::string lastServiceName_;
     // Counts the changes of the service registry (ForgetLastService); written under the lock.
-    std::atomic<uint32_t> registryGeneration{0};
+    std::atomic<uint32_t> registryGeneration_{0};
     // The service held for the current batch, the name it was asked for and the registry's
     // generation when it was found. Sink request thread only, without the lock.
-    CRef<CSinkService> held;
-    std::string heldName;
-    uint32_t heldGeneration = 0;
+    CRef<CSinkService> held_;
+    std::string heldName_;
+    uint32_t heldGeneration_ = 0;
 };
 
 // The registry key of a name: cut to 255 characters and lower-cased; false when the name is

@@ -6,57 +6,57 @@
 #include "messaging/source.h"
 
 CSinkPeer::CSinkPeer(CSource* local)
-    : name(local != nullptr ? local->GetNameItem() : CCheckedRef<CItem>()),
-      processId(0),
-      source(CCheckedRef<CSource>::Share(local)),
-      flags(peer::kLocal) {
-    className = "CSinkPeer";
+    : name_(local != nullptr ? local->GetNameItem() : CCheckedRef<CItem>()),
+      processId_(0),
+      source_(CCheckedRef<CSource>::Share(local)),
+      flags_(peer::kLocal) {
+    className_ = "CSinkPeer";
 }
 
 CSinkPeer::CSinkPeer(const char* peerName, uint32_t peerProcessId)
-    : name(Tracked(NewStringItem(peerName))), processId(peerProcessId), flags(peer::kRemote) {
-    className = "CSinkPeer";
+    : name_(Tracked(NewStringItem(peerName))), processId_(peerProcessId), flags_(peer::kRemote) {
+    className_ = "CSinkPeer";
 }
 
 CSinkPeer::~CSinkPeer() = default;
 
 uint32_t CSinkPeer::ModifyFlags(uint32_t mask, uint32_t value) {
     ScopedLock hold(*this);
-    if (mask != 0) flags = (flags & ~mask) | (mask & value);
-    return flags;
+    if (mask != 0) flags_ = (flags_ & ~mask) | (mask & value);
+    return flags_;
 }
 
 CCheckedRef<CItem> CSinkPeer::GetName() {
-    return name.Clone();
+    return name_.Clone();
 }
 
 void CSinkPeer::SetPid(uint32_t id) {
     ScopedLock hold(*this);
-    processId = id;
-    if (source) source->SetPid(id);
+    processId_ = id;
+    if (source_) source_->SetPid(id);
 }
 
 void CSinkPeer::SetSource(CSource* newSource) {
     CCheckedRef<CSource> linked = CCheckedRef<CSource>::Share(newSource);
     ScopedLock hold(*this);
     if (linked) {
-        flags |= peer::kLocal;
-        linked->SetPid(processId);
+        flags_ |= peer::kLocal;
+        linked->SetPid(processId_);
     } else {
-        flags &= ~peer::kLocal;
+        flags_ &= ~peer::kLocal;
     }
-    std::swap(source, linked);
+    std::swap(source_, linked);
 }
 
 bool CSinkPeer::Links(CSource* candidate) {
     ScopedLock hold(*this);
-    return candidate != nullptr && source.Get() == candidate;
+    return candidate != nullptr && source_.Get() == candidate;
 }
 
 bool CSinkPeer::Test() {
     ScopedLock hold(*this);
-    CCheckedRef<CSource> linked = source.Clone();
-    const bool ok = (flags & peer::kLocal) != 0 && linked && linked->Test();
-    flags = ok ? flags & ~peer::kFailed : flags | peer::kFailed;
+    CCheckedRef<CSource> linked = source_.Clone();
+    const bool ok = (flags_ & peer::kLocal) != 0 && linked && linked->Test();
+    flags_ = ok ? flags_ & ~peer::kFailed : flags_ | peer::kFailed;
     return ok;
 }

@@ -32,8 +32,8 @@ public:
 
 private:
     // A String item; fixed at construction.
-    const CCheckedRef<CItem> name;
-    uint32_t processId;
-    CCheckedRef<CSource> source;
-    uint32_t flags;
+    const CCheckedRef<CItem> name_;
+    uint32_t processId_;
+    CCheckedRef<CSource> source_;
+    uint32_t flags_;
 };

@@ -50,7 +50,7 @@ bool CSink::OnDisconnect(const char* peerName, uint32_t processId) {
         if (CSinkPeer* peer = FindPeer(peerName)) {
             found = true;
             flags = peer->ModifyFlags(peer::kRemote, 0);
-            if ((flags & peer::kLocal) == 0) Remove(peers, peerName);
+            if ((flags & peer::kLocal) == 0) Remove(peers_, peerName);
         }
     }
     TraceLink(peerName, found ? "disconnected" : "DISCONNECTION FAILED", processId, flags);
@@ -61,11 +61,11 @@ bool CSink::AddPeer(const char* peerName, CRef<CSinkPeer> peer) {
     std::string key;
     if (!peer || !RegistryKey(peerName, key)) return false;
     ScopedLock hold(*this);
-    return peers.emplace(key, std::move(peer)).second;
+    return peers_.emplace(key, std::move(peer)).second;
 }
 
 CSinkPeer* CSink::FindPeer(const char* peerName) {
-    return Find(peers, peerName);
+    return Find(peers_, peerName);
 }
 
 uint32_t CSink::GetPeerFlags(const char* peerName) {
@@ -76,11 +76,11 @@ uint32_t CSink::GetPeerFlags(const char* peerName) {
 
 CCheckedRef<CItem> CSink::GetPeers() {
     ScopedLock hold(*this);
-    if (peers.empty()) return CCheckedRef<CItem>();
+    if (peers_.empty()) return CCheckedRef<CItem>();
     CCheckedRef<CItem> result = Tracked(CItem::NewMap());
     if (!result) return result;
     CMap& map = *result->GetMap();
-    for (auto& entry : peers) {
+    for (auto& entry : peers_) {
         CCheckedRef<CItem> key = entry.second->GetName();
         CCheckedRef<CItem> value = Tracked(NewAtomItem(atom_value::Int(static_cast<int32_t>(entry.second->GetFlags()))));
         if (key && value) map.Set(key->GetAtom(), value.Get());
@@ -91,13 +91,13 @@ CCheckedRef<CItem> CSink::GetPeers() {
 bool CSink::TestPeers() {
     ScopedLock hold(*this);
     bool all = true;
-    for (auto& entry : peers) all = entry.second->Test() && all;
+    for (auto& entry : peers_) all = entry.second->Test() && all;
     return all;
 }
 
 bool CSink::SendConnectionNotice(bool connect, CSource* source) {
-    if (source == nullptr || name.empty()) return false;
-    const std::vector<uint8_t> notice = EncodeConnectionNotice(GetCurrentProcessId(), name);
+    if (source == nullptr || name_.empty()) return false;
+    const std::vector<uint8_t> notice = EncodeConnectionNotice(GetCurrentProcessId(), name_);
     CCheckedRef<CSource> shared = CCheckedRef<CSource>::Share(source);
     return shared && shared->Post(nullptr, connect ? MbControlConnect : MbControlDisconnect, MbKindSend,
                                   notice.data(), static_cast<uint16_t>(notice.size()));

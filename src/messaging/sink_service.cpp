@@ -28,11 +28,11 @@ bool IsMap(const CItem* item) {
 }  // namespace
 
 CSinkService::CSinkService(CSink* owner, const char* serviceName, HANDLE readyEvent)
-    : event(readyEvent),
-      state(Tracked(CItem::NewMap())),
-      name(serviceName != nullptr ? serviceName : ""),
-      sink(CCheckedRef<CSink>::Share(owner)) {
-    className = "CSinkService";
+    : event_(readyEvent),
+      state_(Tracked(CItem::NewMap())),
+      name_(serviceName != nullptr ? serviceName : ""),
+      sink_(CCheckedRef<CSink>::Share(owner)) {
+    className_ = "CSinkService";
 }
 
 CSinkService::~CSinkService() = default;
@@ -46,8 +46,8 @@ bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8
     const bool hasRoom = IsQueuedKind(kind) && AwaitRoom();
     {
         ScopedLock hold(*this);
-        admitted = hasRoom;
-        dispatchBytes = length;
+        admitted_ = hasRoom;
+        dispatchBytes_ = length;
         CCheckedRef<CItem> message;
         if (kind >= MbKindAdvise && kind <= MbKindReply && CanMakeItems()) {
             message = Tracked(LoadItem(data, length));
@@ -61,8 +61,8 @@ bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8
             case MbKindReply: ok = OnReply(message.Get()); break;
             default: ok = OnRequest(data, length); break;
         }
-        admitted = false;
-        dispatchBytes = 0;
+        admitted_ = false;
+        dispatchBytes_ = 0;
         target = ok ? SignalTarget(fallback) : nullptr;
     }
     if (target != nullptr) SetEvent(target);
@@ -70,11 +70,11 @@ bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8
 }
 
 bool CSinkService::FullLocked() const {
-    return messages.size() >= kMaxQueuedMessages || queuedBytes >= kMaxQueuedBytes;
+    return messages_.size() >= kMaxQueuedMessages || queuedBytes_ >= kMaxQueuedBytes;
 }
 
 bool CSinkService::AboveLowMarkLocked() const {
-    return messages.size() > kLowQueuedMessages || queuedBytes > kLowQueuedBytes;
+    return messages_.size() > kLowQueuedMessages || queuedBytes_ > kLowQueuedBytes;
 }
 
 // The ticket is read before the queue is looked at, so a take that makes room after the look
@@ -85,30 +85,30 @@ bool CSinkService::AwaitRoom() {
         if (!FullLocked()) return true;
     }
     for (;;) {
-        const uint32_t ticket = room.Ticket();
+        const uint32_t ticket = room_.Ticket();
         {
             ScopedLock hold(*this);
-            if (!AboveLowMarkLocked() || detached.load()) return true;
-            roomWanted = true;
+            if (!AboveLowMarkLocked() || detached_.load()) return true;
+            roomWanted_ = true;
         }
         if (!CRequestThread::OnWorker() || CRequestThread::CurrentStopping()) return false;
-        room.Sleep(ticket, kRoomPollMs);
+        room_.Sleep(ticket, kRoomPollMs);
     }
 }
 
 HANDLE CSinkService::SignalTarget(HANDLE fallback) {
-    return event != nullptr ? event : fallback;
+    return event_ != nullptr ? event_ : fallback;
 }
 
 bool CSinkService::OnSend(const uint8_t* data, uint16_t length) {
-    CServiceTrace line(sink.Get(), name, "");
+    CServiceTrace line(sink_.Get(), name_, "");
     line.Received(".Send", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
 }
 
 bool CSinkService::OnRequest(const uint8_t* data, uint16_t length) {
-    CServiceTrace line(sink.Get(), name, "");
+    CServiceTrace line(sink_.Get(), name_, "");
     line.Received(".Request", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
@@ -117,13 +117,13 @@ bool CSinkService::OnRequest(const uint8_t* data, uint16_t length) {
 bool CSinkService::AdoptState(CItem& message) {
     CCheckedRef<CItem> adopted = CCheckedRef<CItem>::Share(&message);
     if (!adopted) return false;
-    state = std::move(adopted);
+    state_ = std::move(adopted);
     return true;
 }
 
 bool CSinkService::OnAdvise(CItem* message) {
     const bool ok = IsMap(message) && AdoptState(*message);
-    CServiceTrace line(sink.Get(), name, ".Advise: ");
+    CServiceTrace line(sink_.Get(), name_, ".Advise: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
@@ -135,7 +135,7 @@ bool CSinkService::OnAdvise(CItem* message) {
 bool CSinkService::OnUpdate(CItem* message) {
     bool ok = false;
     if (IsMap(message)) {
-        CMap* current = state ? state->GetMap() : nullptr;
+        CMap* current = state_ ? state_->GetMap() : nullptr;
         if (current == nullptr || current->Count() == 0) {
             ok = AdoptState(*message);
         } else {
@@ -147,7 +147,7 @@ bool CSinkService::OnUpdate(CItem* message) {
             ok = true;
         }
     }
-    CServiceTrace line(sink.Get(), name, ".Update: ");
+    CServiceTrace line(sink_.Get(), name_, ".Update: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
@@ -161,7 +161,7 @@ bool CSinkService::OnHeadedMessage(CItem* message, MbResult tag, const char* lab
                                    const char* secondLabel) {
     const bool isMap = IsMap(message);
     const bool ok = message != nullptr && (!isMap || HasNamed(*message, head)) && Enqueue(tag, *message);
-    CServiceTrace line(sink.Get(), name, label);
+    CServiceTrace line(sink_.Get(), name_, label);
     if (!line.Wanted()) return ok;
     if (!ok) {
         line.Text("*discarded*, ");
@@ -188,7 +188,7 @@ bool CSinkService::OnReply(CItem* message) {
 bool CSinkService::OnQuery(CItem* message) {
     const bool ok = message != nullptr && HasNamed(*message, "proc") && HasNamed(*message, "source") &&
                     Enqueue(MbReceivedQuery, *message);
-    CServiceTrace line(sink.Get(), name, ".Query: ");
+    CServiceTrace line(sink_.Get(), name_, ".Query: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
@@ -196,15 +196,15 @@ bool CSinkService::OnQuery(CItem* message) {
 }
 
 bool CSinkService::Enqueue(MbResult tag, CItem& message) {
-    if (!admitted && FullLocked()) return false;
+    if (!admitted_ && FullLocked()) return false;
     CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(&message);
     if (!held) return false;
     try {
-        messages.push_back(CEntry{tag, std::move(held), dispatchBytes});
+        messages_.push_back(CEntry{tag, std::move(held), dispatchBytes_});
     } catch (const std::bad_alloc&) {
         return false;
     }
-    queuedBytes += dispatchBytes;
+    queuedBytes_ += dispatchBytes_;
     return true;
 }
 
@@ -217,15 +217,15 @@ CCheckedRef<CItem> CSinkService::Receive(bool remove, MbResult* code) {
     MbResult tag;
     {
         ScopedLock hold(*this);
-        if (messages.empty()) return message;
-        CEntry& entry = messages.front();
+        if (messages_.empty()) return message;
+        CEntry& entry = messages_.front();
         tag = entry.tag;
         if (remove) {
             message = std::move(entry.message);
-            queuedBytes -= entry.bytes;
-            messages.pop_front();
-            wake = roomWanted && !AboveLowMarkLocked();
-            if (wake) roomWanted = false;
+            queuedBytes_ -= entry.bytes;
+            messages_.pop_front();
+            wake = roomWanted_ && !AboveLowMarkLocked();
+            if (wake) roomWanted_ = false;
         } else {
             message = entry.message.Clone();
             if (!message) {
@@ -234,7 +234,7 @@ CCheckedRef<CItem> CSinkService::Receive(bool remove, MbResult* code) {
             }
         }
     }
-    if (wake) room.Wake();
+    if (wake) room_.Wake();
     *code = tag;
     return message;
 }
@@ -244,7 +244,7 @@ bool CSinkService::PostCall(CItem* item) {
     {
         ScopedLock hold(*this);
         if (!OnCall(item)) return false;
-        target = SignalTarget(sink ? sink->GetEvent() : nullptr);
+        target = SignalTarget(sink_ ? sink_->GetEvent() : nullptr);
     }
     if (target != nullptr) SetEvent(target);
     return true;
@@ -254,22 +254,22 @@ bool CSinkService::PostCall(CItem* item) {
 // sink's lock is never taken inside it. A service that a newer one of its name replaced leaves
 // the newer one registered.
 void CSinkService::Detach() {
-    detached.store(true);
-    room.Wake();
-    if (sink && !name.empty()) sink->RemoveService(name.c_str(), this);
+    detached_.store(true);
+    room_.Wake();
+    if (sink_ && !name_.empty()) sink_->RemoveService(name_.c_str(), this);
 }
 
 CCheckedRef<CItem> CSinkService::GetState() {
     ScopedLock hold(*this);
-    return state.Clone();
+    return state_.Clone();
 }
 
 std::string CSinkService::Name() {
-    return name;
+    return name_;
 }
 
 std::string CSinkService::SinkName() {
     std::string text;
-    if (sink) sink->AppendName(text);
+    if (sink_) sink_->AppendName(text);
     return text;
 }

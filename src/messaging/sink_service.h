@@ -91,22 +91,22 @@ private:
 
     // Oldest first; each entry holds a reference to its message. A queue rather than a List
     // item: taking the oldest is constant time, and queuing makes no pair items.
-    std::deque<CEntry> messages;
+    std::deque<CEntry> messages_;
     // Guarded by the lock: the stored bytes of the queued messages; the stored size of the
     // message being dispatched; whether that message was admitted past a full queue; whether
     // the sink request thread waits for room.
-    size_t queuedBytes GUARDED_BY(this) = 0;
-    size_t dispatchBytes GUARDED_BY(this) = 0;
-    bool admitted GUARDED_BY(this) = false;
-    bool roomWanted GUARDED_BY(this) = false;
-    std::atomic<bool> detached{false};
+    size_t queuedBytes_ GUARDED_BY(this) = 0;
+    size_t dispatchBytes_ GUARDED_BY(this) = 0;
+    bool admitted_ GUARDED_BY(this) = false;
+    bool roomWanted_ GUARDED_BY(this) = false;
+    std::atomic<bool> detached_{false};
     // Woken by a take that brings a full queue down to the low mark, and by Detach.
-    CWakeWord room;
-    const HANDLE event;
+    CWakeWord room_;
+    const HANDLE event_;
     // A Map; empty only when it could not be made, which counts as an empty map.
-    CCheckedRef<CItem> state;
-    const std::string name;
+    CCheckedRef<CItem> state_;
+    const std::string name_;
     // Fixed at construction. The sink's Shutdown releases its services, which breaks the cycle
     // of this reference.
-    const CCheckedRef<CSink> sink;
+    const CCheckedRef<CSink> sink_;
 };

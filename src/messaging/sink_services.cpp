@@ -12,7 +12,7 @@ CSinkService* CSink::AddService(const char* serviceName, HANDLE serviceEvent) {
     CRef<CSinkService> replaced;
     {
         ScopedLock hold(*this);
-        CRef<CSinkService>& entry = services[key];
+        CRef<CSinkService>& entry = services_[key];
         replaced = std::move(entry);
         entry = std::move(service);
         ForgetLastService();
@@ -21,11 +21,11 @@ CSinkService* CSink::AddService(const char* serviceName, HANDLE serviceEvent) {
 }
 
 void CSink::RemoveService(const char* serviceName, const CSinkService* only) {
-    Remove(services, serviceName, only);
+    Remove(services_, serviceName, only);
 }
 
 CSinkService* CSink::FindService(const char* serviceName) {
-    return Find(services, serviceName);
+    return Find(services_, serviceName);
 }
 
 // Messages for one service usually follow each other: the service found last is kept with the
@@ -35,33 +35,33 @@ CSinkService* CSink::FindService(const char* serviceName) {
 // name, and the next message for that name takes neither the lock nor a reference. A service no
 // longer held is released after the lock is left: releasing locks the service, which comes first.
 CSinkService* CSink::HoldService(const char* serviceName) {
-    if (held && serviceName != nullptr && heldGeneration == registryGeneration.load(std::memory_order_acquire) &&
-        heldName == serviceName) {
-        return held.Get();
+    if (held_ && serviceName != nullptr && heldGeneration_ == registryGeneration_.load(std::memory_order_acquire) &&
+        heldName_ == serviceName) {
+        return held_.Get();
     }
     CRef<CSinkService> dropped;
     {
         ScopedLock hold(*this);
-        if (lastService == nullptr || serviceName == nullptr || lastServiceName != serviceName) {
-            lastService = FindService(serviceName);
-            lastServiceName = lastService != nullptr ? serviceName : "";
+        if (lastService_ == nullptr || serviceName == nullptr || lastServiceName_ != serviceName) {
+            lastService_ = FindService(serviceName);
+            lastServiceName_ = lastService_ != nullptr ? serviceName : "";
         }
-        if (held.Get() != lastService) {
-            dropped = std::move(held);
-            held = CRef<CSinkService>::Share(lastService);
+        if (held_.Get() != lastService_) {
+            dropped = std::move(held_);
+            held_ = CRef<CSinkService>::Share(lastService_);
         }
-        heldName = lastServiceName;
-        heldGeneration = registryGeneration.load(std::memory_order_relaxed);
+        heldName_ = lastServiceName_;
+        heldGeneration_ = registryGeneration_.load(std::memory_order_relaxed);
     }
-    return held.Get();
+    return held_.Get();
 }
 
 void CSink::OnBatchDone() {
-    CRef<CSinkService> dropped = std::move(held);
+    CRef<CSinkService> dropped = std::move(held_);
 }
 
 void CSink::ForgetLastService() {
-    lastService = nullptr;
-    lastServiceName.clear();
-    registryGeneration.fetch_add(1, std::memory_order_release);
+    lastService_ = nullptr;
+    lastServiceName_.clear();
+    registryGeneration_.fetch_add(1, std::memory_order_release);
 }

@@ -68,14 +68,14 @@ bool IsControl(uint32_t flags, int32_t kind) {
 }  // namespace
 
 CSource::CSource(const char* sinkName, uint32_t openOptions, CSink* sink)
-    : closing(false),
-      noticeQueued(false),
-      options(openOptions),
-      name(sinkName != nullptr ? sinkName : ""),
-      peerPid(0),
-      owner(CCheckedRef<CSink>::Share(sink)),
-      window(std::make_shared<CSourceWindow>(this)) {
-    className = "CSource";
+    : closing_(false),
+      noticeQueued_(false),
+      options_(openOptions),
+      name_(sinkName != nullptr ? sinkName : ""),
+      peerPid_(0),
+      owner_(CCheckedRef<CSink>::Share(sink)),
+      window_(std::make_shared<CSourceWindow>(this)) {
+    className_ = "CSource";
 }
 
 CSource::~CSource() {
@@ -83,21 +83,21 @@ CSource::~CSource() {
 }
 
 std::string CSource::EndpointName() const {
-    return (options & MbOptionSession) != 0 ? WithSessionSuffix(name) : name;
+    return (options_ & MbOptionSession) != 0 ? WithSessionSuffix(name_) : name_;
 }
 
 bool CSource::BindLocked(const std::string& endpoint) {
     RPC_CSTR text = nullptr;
-    if (name.empty() ||
+    if (name_.empty() ||
         RpcStringBindingComposeA(nullptr, "ncalrpc", nullptr, endpoint.c_str(), nullptr, &text) != RPC_S_OK) {
         return false;
     }
     RPC_BINDING_HANDLE handle = nullptr;
     bool ok = RpcBindingFromStringBindingA(text, &handle) == RPC_S_OK && handle != nullptr &&
-              RpcBindingSetSendWindow(handle, window) == RPC_S_OK;
-    binding.reset(handle, &FreeBinding);
+              RpcBindingSetSendWindow(handle, window_) == RPC_S_OK;
+    binding_.reset(handle, &FreeBinding);
     if (RpcStringFreeA(&text) != RPC_S_OK) ok = false;
-    if (!ok) binding.reset();
+    if (!ok) binding_.reset();
     return ok;
 }
 
@@ -108,14 +108,14 @@ bool CSource::Open() {
     const std::string endpoint = EndpointName();
     {
         ScopedLock hold(*this);
-        closing = false;
-        noticeQueued = false;
+        closing_ = false;
+        noticeQueued_ = false;
         if (!BindLocked(endpoint)) return false;
     }
-    CCheckedRef<CSink> sink = owner.Clone();
+    CCheckedRef<CSink> sink = owner_.Clone();
     if (!sink || sink->ConnectSource(this, endpoint.c_str())) return true;
     ScopedLock hold(*this);
-    binding.reset();
+    binding_.reset();
     return false;
 }
 
@@ -129,18 +129,18 @@ void CSource::Close() {
     std::string endpoint;
     {
         ScopedLock hold(*this);
-        if (!binding) {
-            closing = false;
+        if (!binding_) {
+            closing_ = false;
             return;
         }
-        if (closing) return;
+        if (closing_) return;
         const bool pending = PendingRequests() > 0;
-        if (!pending && !noticeQueued) sink = owner.Clone();
+        if (!pending && !noticeQueued_) sink = owner_.Clone();
         if (!sink) {
             SettleCloseLocked(pending);
             return;
         }
-        noticeQueued = true;
+        noticeQueued_ = true;
         endpoint = EndpointName();
     }
     sink->DisconnectSource(this, endpoint.c_str());
@@ -150,9 +150,9 @@ void CSource::Close() {
 
 void CSource::SettleCloseLocked(bool pending) {
     if (pending) {
-        closing = true;
+        closing_ = true;
     } else {
-        binding.reset();
+        binding_.reset();
     }
 }
 
@@ -160,29 +160,29 @@ void CSource::OnRequestsDone() {
     bool wasClosing;
     {
         ScopedLock hold(*this);
-        wasClosing = closing;
-        closing = false;
+        wasClosing = closing_;
+        closing_ = false;
     }
     if (wasClosing) Close();
 }
 
 bool CSource::IsOpen() {
     ScopedLock hold(*this);
-    return static_cast<bool>(binding);
+    return static_cast<bool>(binding_);
 }
 
 uint32_t CSource::GetPid() {
     ScopedLock hold(*this);
-    return peerPid;
+    return peerPid_;
 }
 
 void CSource::SetPid(uint32_t processId) {
     ScopedLock hold(*this);
-    peerPid = processId;
+    peerPid_ = processId;
 }
 
 CCheckedRef<CItem> CSource::GetNameItem() {
-    return name.empty() ? CCheckedRef<CItem>() : Tracked(NewStringItem(name.c_str()));
+    return name_.empty() ? CCheckedRef<CItem>() : Tracked(NewStringItem(name_.c_str()));
 }
 
 bool CSource::Test() {
@@ -192,30 +192,30 @@ bool CSource::Test() {
 // Without a source request thread nothing is queued and the reservation goes back at once.
 bool CSource::Post(const char* service, uint32_t flags, int32_t kind, const void* data, uint16_t length) {
     const size_t cost = data != nullptr ? length : 0;
-    if (!window->Reserve(cost, IsControl(flags, kind))) return false;
+    if (!window_->Reserve(cost, IsControl(flags, kind))) return false;
     const bool queued = PostRequest(false, this, service, flags, kind, data, length);
-    if (!queued || !RequestThreadsRunning()) window->Release(1, cost);
+    if (!queued || !RequestThreadsRunning()) window_->Release(1, cost);
     return queued;
 }
 
 // The tracer of a report is made only when there is something to report: a delivered message
 // costs no tracer.
 bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
-    if (!running) {
+    if (!running_) {
         ScopedLock hold(*this);
-        running = binding;
+        running_ = binding_;
     }
     if (service == nullptr) service = "";
     // A gathered frame settles its reservation in the window; one that never was gathered is
     // given back here.
-    if (!running || !process::Initialised()) {
-        window->Release(1, length);
-        return TraceWarningLine(running ? "CSource::Request() lock failed."
+    if (!running_ || !process::Initialised()) {
+        window_->Release(1, length);
+        return TraceWarningLine(running_ ? "CSource::Request() lock failed."
                                         : "CSource::Request() called on a closed connection.");
     }
-    const RPC_STATUS status = GuardedDeliver(running, service, flags, kind, data, length);
+    const RPC_STATUS status = GuardedDeliver(running_, service, flags, kind, data, length);
     if (status == RPC_S_OK) return true;
-    window->Release(1, length);
+    window_->Release(1, length);
     CStrTracer out(trace::kDiagnostic);
     ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
     out.Flush();
@@ -223,7 +223,7 @@ bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const u
 }
 
 void CSource::OnBatchDone() {
-    running.reset();
+    running_.reset();
 }
 
 void RunSourceBatch(std::vector<CRequest*>& batch) {

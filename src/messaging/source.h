@@ -47,7 +47,7 @@ public:
     // the window but never refused for it.
     bool Post(const char* service, uint32_t flags, int32_t kind, const void* data, uint16_t length);
 
-    const char* Name() override { return name.c_str(); }
+    const char* Name() override { return name_.c_str(); }
     void OnRequestsDone() override;
     // Runs inside the source request thread's batch (RunSourceBatch), whose frames settle the
     // send window.
@@ -64,23 +64,23 @@ private:
     // the last of them (OnRequestsDone); otherwise the binding goes now.
     void SettleCloseLocked(bool pending);
 
-    bool closing;
+    bool closing_;
     // Set once the disconnection notice of a close is queued: the close then waits for it to
     // be delivered before the binding goes, so the peer hears of it, and never sends it twice.
-    bool noticeQueued;
-    uint32_t options;
+    bool noticeQueued_;
+    uint32_t options_;
     // Shared with the calls in flight: a close never frees the handle under a running call.
-    boost::shared_ptr<CRpcBinding> binding;
+    boost::shared_ptr<CRpcBinding> binding_;
     // The binding for the current run of this source's requests, taken from `binding` under the
     // lock by the run's first request. A close waits for pending requests, so the binding cannot
     // go during a run. Source request thread only, without the lock.
-    boost::shared_ptr<CRpcBinding> running;
-    const std::string name;
-    uint32_t peerPid;
+    boost::shared_ptr<CRpcBinding> running_;
+    const std::string name_;
+    uint32_t peerPid_;
     // Fixed at construction. Closing the sink closes and releases the sources it owns.
-    const CCheckedRef<CSink> owner;
+    const CCheckedRef<CSink> owner_;
     // Shared with the frames in flight, which may outlive the source.
-    std::shared_ptr<CSendWindow> window;
+    std::shared_ptr<CSendWindow> window_;
 };
 
 // Runs one batch of source requests with their Deliver calls gathered per endpoint and written

@@ -18,50 +18,50 @@ bool CRequest::Assign(CRequestHandler* target, bool adoptReference, const char* 
     if (nameLength != 0 || dataLength != 0) {
         const size_t size = nameLength + 1 + dataLength + 1;
         if (size <= kInlineBytes) {
-            storage = inlineBytes;
+            storage_ = inlineBytes_;
         } else {
-            heapBytes.reset(new (std::nothrow) uint8_t[size]);
-            if (!heapBytes) return false;
-            storage = heapBytes.get();
+            heapBytes_.reset(new (std::nothrow) uint8_t[size]);
+            if (!heapBytes_) return false;
+            storage_ = heapBytes_.get();
         }
-        if (nameLength != 0) std::memcpy(storage, service, nameLength);
-        storage[nameLength] = 0;
-        if (dataLength != 0) std::memcpy(storage + nameLength + 1, data, dataLength);
-        storage[nameLength + 1 + dataLength] = 0;
+        if (nameLength != 0) std::memcpy(storage_, service, nameLength);
+        storage_[nameLength] = 0;
+        if (dataLength != 0) std::memcpy(storage_ + nameLength + 1, data, dataLength);
+        storage_[nameLength + 1 + dataLength] = 0;
     }
-    serviceLength = nameLength;
-    length = dataLength;
-    flags = requestFlags;
-    kind = requestKind;
+    serviceLength_ = nameLength;
+    length_ = dataLength;
+    flags_ = requestFlags;
+    kind_ = requestKind;
     if (target != nullptr) {
         // The first pending request keeps the handler's reference for the group; an adopted
         // reference that is not needed for that goes back at once.
-        const bool first = target->pendingRequests.fetch_add(1, std::memory_order_acq_rel) == 0;
+        const bool first = target->pendingRequests_.fetch_add(1, std::memory_order_acq_rel) == 0;
         if (first && !adoptReference) target->AddRef();
         if (!first && adoptReference) target->Release();
-        handler = target;
+        handler_ = target;
     }
     return true;
 }
 
 void CRequest::Clear() {
-    CRequestHandler* done = handler;
-    handler = nullptr;
-    storage = nullptr;
-    heapBytes.reset();
+    CRequestHandler* done = handler_;
+    handler_ = nullptr;
+    storage_ = nullptr;
+    heapBytes_.reset();
     // The group's reference keeps the handler alive until its last pending request is gone. A
     // post racing this one may start a new group with a reference of its own before this
     // release: the count of references stays exact either way.
-    if (done != nullptr && done->pendingRequests.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (done != nullptr && done->pendingRequests_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         done->OnRequestsDone();
         done->Release();
     }
 }
 
 bool CRequest::Process() {
-    if (handler == nullptr) return false;
-    const uint8_t* base = storage != nullptr ? storage : kEmpty;
+    if (handler_ == nullptr) return false;
+    const uint8_t* base = storage_ != nullptr ? storage_ : kEmpty;
     const char* service = reinterpret_cast<const char*>(base);
-    const uint8_t* data = storage != nullptr ? base + serviceLength + 1 : kEmpty;
-    return handler->Request(service, flags, kind, data, length);
+    const uint8_t* data = storage_ != nullptr ? base + serviceLength_ + 1 : kEmpty;
+    return handler_->Request(service, flags_, kind_, data, length_);
 }

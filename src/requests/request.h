@@ -26,9 +26,9 @@ public:
                 const void* data, uint16_t length);
     // Runs the handler's Request; false when the request has no handler.
     bool Process();
-    CRequestHandler* Handler() const { return handler; }
+    CRequestHandler* Handler() const { return handler_; }
     // The bytes the request keeps: its service text and payload.
-    size_t Bytes() const { return serviceLength + length; }
+    size_t Bytes() const { return serviceLength_ + length_; }
     // Empties the request: the handler's pending count is given back; the last pending request
     // of a handler calls its OnRequestsDone and releases the group's reference here, on the
     // calling thread.
@@ -39,13 +39,13 @@ private:
     // (handlers may show a payload as text up to its first NUL): inside the request when they
     // fit, else on the heap.
     static constexpr size_t kInlineBytes = 224;
-    uint8_t inlineBytes[kInlineBytes];
-    std::unique_ptr<uint8_t[]> heapBytes;
+    uint8_t inlineBytes_[kInlineBytes];
+    std::unique_ptr<uint8_t[]> heapBytes_;
     // The buffer in use, or null when there is neither service text nor payload.
-    uint8_t* storage = nullptr;
-    uint16_t serviceLength = 0;
-    uint16_t length = 0;
-    uint32_t flags = 0;
-    int32_t kind = 0;
-    CRequestHandler* handler = nullptr;
+    uint8_t* storage_ = nullptr;
+    uint16_t serviceLength_ = 0;
+    uint16_t length_ = 0;
+    uint32_t flags_ = 0;
+    int32_t kind_ = 0;
+    CRequestHandler* handler_ = nullptr;
 };

@@ -8,7 +8,7 @@
 
 class CRequestHandler : public CCountable {
 public:
-    CRequestHandler() : pendingRequests(0) {}
+    CRequestHandler() : pendingRequests_(0) {}
 
     virtual const char* Name() = 0;
     // Called on the thread that destroyed the handler's last live request.
@@ -21,7 +21,7 @@ public:
     // batch ran, while that request still holds its reference; does nothing by default.
     virtual void OnBatchDone() {}
 
-    uint32_t PendingRequests() const { return pendingRequests.load(std::memory_order_acquire); }
+    uint32_t PendingRequests() const { return pendingRequests_.load(std::memory_order_acquire); }
 
 private:
     friend class CRequest;
@@ -29,5 +29,5 @@ private:
     // subtracts; atomic, so that exactly one increment sees it leave zero and one decrement sees
     // it return there. While it is above zero the handler holds one reference for all of its
     // pending requests (reference counts are 16-bit; pending requests are not bounded by them).
-    std::atomic<uint32_t> pendingRequests;
+    std::atomic<uint32_t> pendingRequests_;
 };

@@ -44,7 +44,7 @@ bool CRequestThread::OnWorker() {
 }
 
 bool CRequestThread::CurrentStopping() {
-    return tCurrentThread != nullptr && tCurrentThread->stopRequested.load();
+    return tCurrentThread != nullptr && tCurrentThread->stopRequested_.load();
 }
 
 void RunBatch(std::vector<CRequest*>& batch) {
@@ -65,26 +65,26 @@ void RunBatch(std::vector<CRequest*>& batch) {
 }
 
 CRequestThread::CRequestThread(std::atomic<CRequestThread*>* slot, BatchRunner batchRunner, RoomHook roomHook)
-    : stopRequested(false), threadHandle(nullptr), ownerSlot(slot), runner(batchRunner), onRoom(roomHook) {
+    : stopRequested_(false), threadHandle_(nullptr), ownerSlot_(slot), runner_(batchRunner), onRoom_(roomHook) {
     slot->store(this, std::memory_order_release);
 }
 
 CRequestThread::~CRequestThread() {
     Stop();
     CRequestThread* self = this;
-    ownerSlot->compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+    ownerSlot_->compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
 }
 
 bool CRequestThread::Start() {
     ScopedLock hold(*this);
-    if (threadHandle != nullptr) return false;
-    stopRequested.store(false);
+    if (threadHandle_ != nullptr) return false;
+    stopRequested_.store(false);
     // The worker holds its own reference, so the object outlives a worker that Stop gave up on.
     AddRef();
     DWORD threadId = 0;
-    threadHandle = CreateNamedThread(&CRequestThread::ThreadProc, this, 0, lockName, &threadId);
-    if (threadHandle == nullptr) Release();
-    return threadHandle != nullptr;
+    threadHandle_ = CreateNamedThread(&CRequestThread::ThreadProc, this, 0, lockName_, &threadId);
+    if (threadHandle_ == nullptr) Release();
+    return threadHandle_ != nullptr;
 }
 
 // The handle is closed outside the lock, by the Stop that took it out of threadHandle.
@@ -92,17 +92,17 @@ bool CRequestThread::Stop() {
     HANDLE thread;
     {
         ScopedLock hold(*this);
-        if (threadHandle == nullptr) return false;
-        stopRequested.store(true);
-        queue.Interrupt();
-        thread = threadHandle;
+        if (threadHandle_ == nullptr) return false;
+        stopRequested_.store(true);
+        queue_.Interrupt();
+        thread = threadHandle_;
     }
-    const bool ended = WaitForSingleObject(thread, stopWaitMs) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(thread, stopWaitMs_) == WAIT_OBJECT_0;
     bool mine;
     {
         ScopedLock hold(*this);
-        mine = threadHandle == thread;
-        if (mine) threadHandle = nullptr;
+        mine = threadHandle_ == thread;
+        if (mine) threadHandle_ = nullptr;
     }
     if (mine) CloseHandle(thread);
     return ended;
@@ -125,22 +125,22 @@ DWORD CRequestThread::ThreadProc(void* parameter) {
 void CRequestThread::Run() {
     std::vector<CRequest*> batch;
     for (;;) {
-        if (!queue.Wait(kIdleWakeMs)) {
-            if (stopRequested.load()) return;
-            queue.Recycle(batch);
+        if (!queue_.Wait(kIdleWakeMs)) {
+            if (stopRequested_.load()) return;
+            queue_.Recycle(batch);
             continue;
         }
         bool hadFilled;
         {
             ScopedLock hold(*this);
-            hadFilled = queue.TakeAll(batch);
+            hadFilled = queue_.TakeAll(batch);
         }
-        if (hadFilled && onRoom != nullptr) onRoom();
+        if (hadFilled && onRoom_ != nullptr) onRoom_();
         // RunBatch keeps each request's throw to itself; a runner that throws around it loses
         // the rest of its batch, which Recycle empties.
-        if (const char* failure = Guarded([this, &batch] { runner(batch); })) {
-            TraceDropped("a batch", lockName != nullptr ? lockName : "a request thread", failure);
+        if (const char* failure = Guarded([this, &batch] { runner_(batch); })) {
+            TraceDropped("a batch", lockName_ != nullptr ? lockName_ : "a request thread", failure);
         }
-        queue.Recycle(batch);
+        queue_.Recycle(batch);
     }
 }

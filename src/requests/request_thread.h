@@ -26,14 +26,14 @@ public:
                             RoomHook onRoom = nullptr);
     ~CRequestThread() override;
 
-    void SetName(const char* name) { lockName = name; }
+    void SetName(const char* name) { lockName_ = name; }
     // Not while a Stop runs.
-    void SetStopWait(DWORD milliseconds) { stopWaitMs = milliseconds; }
+    void SetStopWait(DWORD milliseconds) { stopWaitMs_ = milliseconds; }
     // False when a worker already runs.
     bool Start();
     // True only when the worker ended within the stop wait; false without a running worker.
     bool Stop();
-    CRequestQueue& Queue() { return queue; }
+    CRequestQueue& Queue() { return queue_; }
     // Whether the calling thread is a worker whose Stop was called: a request that waits for
     // room somewhere gives up then. False on every other thread.
     static bool CurrentStopping();
@@ -45,11 +45,11 @@ private:
     void Run();
 
     // Set by Stop, cleared by Start; the worker ends when it finds it set and its queue empty.
-    std::atomic<bool> stopRequested;
-    HANDLE threadHandle;
-    std::atomic<CRequestThread*>* ownerSlot;
-    BatchRunner runner;
-    RoomHook onRoom;
-    DWORD stopWaitMs = kStopWaitMs;
-    CRequestQueue queue;
+    std::atomic<bool> stopRequested_;
+    HANDLE threadHandle_;
+    std::atomic<CRequestThread*>* ownerSlot_;
+    BatchRunner runner_;
+    RoomHook onRoom_;
+    DWORD stopWaitMs_ = kStopWaitMs;
+    CRequestQueue queue_;
 };

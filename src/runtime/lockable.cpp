@@ -25,29 +25,29 @@ void CLockable::SetTickSource(TickSource source) {
 }
 
 CLockable::CLockable() noexcept
-    : className("CLockable"), lockTick(0), ownerThreadId(0), lockName(nullptr) {
-    InitializeCriticalSection(&section);
+    : className_("CLockable"), lockTick_(0), ownerThreadId_(0), lockName_(nullptr) {
+    InitializeCriticalSection(&section_);
 }
 
 CLockable::~CLockable() {
-    DeleteCriticalSection(&section);
+    DeleteCriticalSection(&section_);
 }
 
 // The object lock is its section under the object's name, which the analysis cannot equate.
 void CLockable::Lock() NO_THREAD_SAFETY_ANALYSIS {
-    EnterCriticalSection(&section);
-    lockTick = Ticks();
-    ownerThreadId = GetCurrentThreadId();
+    EnterCriticalSection(&section_);
+    lockTick_ = Ticks();
+    ownerThreadId_ = GetCurrentThreadId();
 }
 
 void CLockable::Unlock() NO_THREAD_SAFETY_ANALYSIS {
     const DWORD thread = GetCurrentThreadId();
-    if (thread != ownerThreadId) {
+    if (thread != ownerThreadId_) {
         ReportError("Attempt to unlock accross threads");
         return;
     }
-    const DWORD held = Ticks() - lockTick;
-    LeaveCriticalSection(&section);
+    const DWORD held = Ticks() - lockTick_;
+    LeaveCriticalSection(&section_);
     if (held > kSlowLockMs && !writingSlowLockReport) {
         writingSlowLockReport = true;
         DiagnosticLine("Lock by thread %04u (0x%04X) held for more than 100 ms. (%u ms. total).\n",
@@ -57,5 +57,5 @@ void CLockable::Unlock() NO_THREAD_SAFETY_ANALYSIS {
 }
 
 void CLockable::Describe(CTracer& out) {
-    out.Printf("%p %s", static_cast<void*>(this), className);
+    out.Printf("%p %s", static_cast<void*>(this), className_);
 }

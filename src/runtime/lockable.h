@@ -24,18 +24,18 @@ public:
     // its own. A hold that spans the change is timed across both clocks.
     static void SetTickSource(TickSource source);
 
-    const char* ClassName() const { return className; }
-    const char* LockName() const { return lockName; }
+    const char* ClassName() const { return className_; }
+    const char* LockName() const { return lockName_; }
 
 protected:
-    CRITICAL_SECTION section;
+    CRITICAL_SECTION section_;
     // Set by each constructor of the chain, so a finished object names its most derived class.
-    const char* className;
+    const char* className_;
     // Tick count and thread id stored right after entering the lock, in this order. Written
     // only by the thread that has just entered; never cleared, not even by Unlock.
-    DWORD lockTick;
-    DWORD ownerThreadId;
-    const char* lockName;
+    DWORD lockTick_;
+    DWORD ownerThreadId_;
+    const char* lockName_;
 };
 
 // Holds an object's lock for the lifetime of the scope.

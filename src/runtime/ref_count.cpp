@@ -4,8 +4,8 @@
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
-CRefCount::CRefCount() : refCount(1) {
-    className = "CRefCount";
+CRefCount::CRefCount() : refCount_(1) {
+    className_ = "CRefCount";
     TrackObject(this, true);
 }
 
@@ -15,37 +15,37 @@ CRefCount::~CRefCount() {
 
 void CRefCount::Describe(CTracer& out) {
     const unsigned count = RefCount();
-    out.Printf("%p %s (%u)", static_cast<void*>(this), className, count);
+    out.Printf("%p %s (%u)", static_cast<void*>(this), className_, count);
 }
 
 uint16_t CRefCount::AddRef() {
-    return static_cast<uint16_t>(refCount.fetch_add(1, std::memory_order_relaxed) + 1);
+    return static_cast<uint16_t>(refCount_.fetch_add(1, std::memory_order_relaxed) + 1);
 }
 
 uint16_t CRefCount::Release() {
     // A count of 1 is the caller's own reference and no other party may change it: the last
     // release needs no atomic read-modify-write. The acquire load still orders every earlier
     // release by other threads before the destruction.
-    uint16_t previous = refCount.load(std::memory_order_acquire);
+    uint16_t previous = refCount_.load(std::memory_order_acquire);
     if (previous == 1) {
-        refCount.store(0, std::memory_order_relaxed);
+        refCount_.store(0, std::memory_order_relaxed);
         OnFinalRelease();
         return 1;
     }
     do {
         if (previous == 0) return 0;
-    } while (!refCount.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
+    } while (!refCount_.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
                                              std::memory_order_acq_rel, std::memory_order_relaxed));
     if (previous == 1) OnFinalRelease();
     return previous;
 }
 
 uint16_t CRefCount::DropRef() {
-    return refCount.fetch_sub(1, std::memory_order_acq_rel);
+    return refCount_.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 uint16_t CRefCount::RefCount() {
-    return refCount.load(std::memory_order_acquire);
+    return refCount_.load(std::memory_order_acquire);
 }
 
 void CCountable::OnFinalRelease() {

@@ -46,7 +46,7 @@ public:
     static std::atomic<uint64_t>& TrackStampAt(const void* block);
 
 protected:
-    std::atomic<uint16_t> refCount;
+    std::atomic<uint16_t> refCount_;
 
 private:
     // Nonzero exactly while the tracker that made it knows the object (set and cleared by it).
@@ -67,7 +67,7 @@ inline std::atomic<uint64_t>& CRefCount::TrackStampAt(const void* block) {
 
 class CCountable : public CRefCount {
 public:
-    CCountable() { className = "CCountable"; }
+    CCountable() { className_ = "CCountable"; }
     void OnFinalRelease() override;
 };
 

@@ -6,5 +6,5 @@
 
 class CRPCManager : public CLockable {
 public:
-    CRPCManager() { className = "CRPCManager"; }
+    CRPCManager() { className_ = "CRPCManager"; }
 };

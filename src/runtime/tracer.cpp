@@ -8,8 +8,8 @@
 #include "runtime/process.h"
 
 CTracer::CTracer(uint32_t traceFlags)
-    : separator((traceFlags & trace::kBlankSeparator) != 0 ? ' ' : '\n'), flags(traceFlags) {
-    className = "CTracer";
+    : separator_((traceFlags & trace::kBlankSeparator) != 0 ? ' ' : '\n'), flags_(traceFlags) {
+    className_ = "CTracer";
 }
 
 void CTracer::EmitLocked(const char* text, uint32_t category) {
@@ -20,7 +20,7 @@ void CTracer::EmitLocked(const char* text, uint32_t category) {
 void CTracer::Printf(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    VPrintfAt(flags, format, arguments);
+    VPrintfAt(flags_, format, arguments);
     va_end(arguments);
 }
 
@@ -58,8 +58,8 @@ void CTracer::PrintAt(const char* text, uint32_t category) {
 
 void CTracer::PrintLineAt(const char* text, uint32_t category) {
     PrintAt(text, category);
-    if (separator != '\0') {
-        const char piece[2] = {separator, '\0'};
+    if (separator_ != '\0') {
+        const char piece[2] = {separator_, '\0'};
         EmitLocked(piece, category);
     }
 }
@@ -67,32 +67,32 @@ void CTracer::PrintLineAt(const char* text, uint32_t category) {
 void CTracer::PrintChar(char character) {
     if (character == '\0') return;
     const char piece[2] = {character, '\0'};
-    EmitLocked(piece, flags);
+    EmitLocked(piece, flags_);
 }
 
 void CStrTracer::Emit(const char* piece, uint32_t category) {
-    collectedCategory |= category;
-    text.append(piece);
+    collectedCategory_ |= category;
+    text_.append(piece);
 }
 
 void CStrTracer::Flush() {
     CUserTracer* user = process::UserTracer();
-    if (user != nullptr && !text.empty()) {
+    if (user != nullptr && !text_.empty()) {
         ScopedLock hold(*user);
-        user->Emit(text.c_str(), collectedCategory);
+        user->Emit(text_.c_str(), collectedCategory_);
     }
-    text.clear();
+    text_.clear();
 }
 
 void CUserTracer::Emit(const char* text, uint32_t category) {
-    const TraceCallback current = callback.load(std::memory_order_relaxed);
+    const TraceCallback current = callback_.load(std::memory_order_relaxed);
     if (current != nullptr) current(text, category);
 }
 
 void CUserTracer::SetCallback(TraceCallback newCallback, uint32_t options) {
     ScopedLock hold(*this);
-    separator = (options & trace::kBlankSeparator) != 0 ? ' ' : '\n';
-    callback = newCallback;
+    separator_ = (options & trace::kBlankSeparator) != 0 ? ' ' : '\n';
+    callback_ = newCallback;
 }
 
 bool TraceWanted() {

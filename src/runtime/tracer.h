@@ -33,17 +33,17 @@ public:
     void PrintfAt(uint32_t category, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void VPrintfAt(uint32_t category, const char* format, va_list arguments);
     // A null or empty text emits nothing.
-    void Print(const char* text) { PrintAt(text, flags); }
+    void Print(const char* text) { PrintAt(text, flags_); }
     void PrintAt(const char* text, uint32_t category);
     // The text, then the separator as a piece of its own at the same category.
-    void PrintLine(const char* text) { PrintLineAt(text, flags); }
+    void PrintLine(const char* text) { PrintLineAt(text, flags_); }
     void PrintLineAt(const char* text, uint32_t category);
     // The zero character emits nothing.
     void PrintChar(char character);
 
 protected:
-    char separator;
-    uint32_t flags;
+    char separator_;
+    uint32_t flags_;
 
 private:
     void EmitLocked(const char* text, uint32_t category);
@@ -51,34 +51,34 @@ private:
 
 class CStrTracer : public CTracer {
 public:
-    explicit CStrTracer(uint32_t traceFlags) : CTracer(traceFlags), collectedCategory(0) { className = "CStrTracer"; }
+    explicit CStrTracer(uint32_t traceFlags) : CTracer(traceFlags), collectedCategory_(0) { className_ = "CStrTracer"; }
 
     void Emit(const char* text, uint32_t category) override;
     // Hands the text collected since the last flush to the user tracer in one call, with every
     // category collected since construction; then empties the text.
     void Flush();
 
-    const std::string& Text() const { return text; }
-    uint32_t CollectedCategory() const { return collectedCategory; }
+    const std::string& Text() const { return text_; }
+    uint32_t CollectedCategory() const { return collectedCategory_; }
 
 private:
-    uint32_t collectedCategory;
-    std::string text;
+    uint32_t collectedCategory_;
+    std::string text_;
 };
 
 class CUserTracer : public CTracer {
 public:
-    CUserTracer() : CTracer(trace::kDiagnostic), callback(nullptr) { className = "CUserTracer"; }
+    CUserTracer() : CTracer(trace::kDiagnostic), callback_(nullptr) { className_ = "CUserTracer"; }
 
     void Emit(const char* text, uint32_t category) override;
     // Under the tracer's lock: the separator becomes a blank when options hold
     // kBlankSeparator, a newline otherwise; a null callback removes the callback.
     void SetCallback(TraceCallback callback, uint32_t options);
     // A lock-free read: asking must not wait for a callback that is running.
-    bool HasCallback() const { return callback.load(std::memory_order_relaxed) != nullptr; }
+    bool HasCallback() const { return callback_.load(std::memory_order_relaxed) != nullptr; }
 
 private:
-    std::atomic<TraceCallback> callback;
+    std::atomic<TraceCallback> callback_;
 };
 
 // True when a flushed message would reach a callback. Code that only traces may skip

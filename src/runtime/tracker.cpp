@@ -161,7 +161,7 @@ bool CTracker::CShard::Erase(uintptr_t key, uint64_t hash) {
 }
 
 CTracker::CTracker() : key_((trackersMade.fetch_add(1, std::memory_order_relaxed) + 1) * 0x9E3779B97F4A7C15ull | 1) {
-    className = "CTracker";
+    className_ = "CTracker";
 }
 
 CTracker::~CTracker() = default;

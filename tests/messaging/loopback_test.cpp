@@ -24,32 +24,32 @@ protected:
     void SetUp() override {
         SinkTest::SetUp();
         // Replaces the registered default service by one whose handle the test holds.
-        service = MbSinkServiceOpen(sink, "_default", event);
-        ASSERT_NE(service, nullptr);
-        source = MbSourceOpen(name.c_str());
-        ASSERT_NE(source, nullptr);
-        proxy = MbServiceOpen(source, "");
-        ASSERT_NE(proxy, nullptr);
+        service_ = MbSinkServiceOpen(sink_, "_default", event_);
+        ASSERT_NE(service_, nullptr);
+        source_ = MbSourceOpen(name_.c_str());
+        ASSERT_NE(source_, nullptr);
+        proxy_ = MbServiceOpen(source_, "");
+        ASSERT_NE(proxy_, nullptr);
     }
     void TearDown() override {
-        MbServiceClose(proxy);
-        MbSourceClose(source);
-        MbSinkServiceClose(service);
+        MbServiceClose(proxy_);
+        MbSourceClose(source_);
+        MbSinkServiceClose(service_);
         SinkTest::TearDown();
     }
     // The text of the next message of `from` (default: the test's service), expecting `code`.
     std::string Next(MbResult code = MbReceivedCall, MbSinkService from = nullptr) {
         MbItem message = nullptr;
-        EXPECT_EQ(TakeWithin(from != nullptr ? from : service, event, &message), code);
+        EXPECT_EQ(TakeWithin(from != nullptr ? from : service_, event_, &message), code);
         return TextOf(Held(message));
     }
     // Nothing is waiting: messages sent before were all handled.
     bool Empty() {
         MbItem message = nullptr;
-        return MbSinkServiceTake(service, &message) == MbNothingReceived && message == nullptr;
+        return MbSinkServiceTake(service_, &message) == MbNothingReceived && message == nullptr;
     }
     static int Call(MbService to, int32_t value) { return MbServiceCall(to, 0, Held(MbAtomNewInt(value)), nullptr); }
-    CSink* Object() { return static_cast<CSink*>(static_cast<CRefCount*>(sink)); }
+    CSink* Object() { return static_cast<CSink*>(static_cast<CRefCount*>(sink_)); }
     // The labels of the trace lines that contain one of the needles, in trace order.
     static std::vector<std::string> TraceOrder(std::initializer_list<std::pair<std::string, const char*>> labels) {
         std::vector<std::string> order;
@@ -62,91 +62,91 @@ protected:
     }
     std::string State() {
         MbItem state = nullptr;
-        EXPECT_EQ(MbSinkServiceGetState(service, &state), MbResultOk);
+        EXPECT_EQ(MbSinkServiceGetState(service_, &state), MbResultOk);
         return TextOf(Held(state));
     }
 
-    MbSinkService service = nullptr;
-    MbSource source = nullptr;
-    MbService proxy = nullptr;
+    MbSinkService service_ = nullptr;
+    MbSource source_ = nullptr;
+    MbService proxy_ = nullptr;
 };
 
 }  // namespace
 
 TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
     Held procedure(MbAtomNewString("start"));
-    EXPECT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewReal(1.5)), nullptr), 0) << "a Real is no procedure";
-    ASSERT_EQ(MbServiceCall(proxy, 0, procedure, nullptr), 1);
-    ASSERT_EQ(MbServiceCall(proxy, 0, procedure, Held(MbAtomNewInt(42))), 1);
+    EXPECT_EQ(MbServiceCall(proxy_, 0, Held(MbAtomNewReal(1.5)), nullptr), 0) << "a Real is no procedure";
+    ASSERT_EQ(MbServiceCall(proxy_, 0, procedure, nullptr), 1);
+    ASSERT_EQ(MbServiceCall(proxy_, 0, procedure, Held(MbAtomNewInt(42))), 1);
     EXPECT_EQ(Next(), "\"start\"");
     EXPECT_EQ(Next(), "{\"arg\":42, \"proc\":\"start\"}");
     EXPECT_TRUE(Empty());
-    EXPECT_TRUE(TraceArrives(name + "._default.Call: "));
+    EXPECT_TRUE(TraceArrives(name_ + "._default.Call: "));
 }
 
 TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
-    OpenService replies(MbSinkServiceOpen(sink, "answers", event));
+    OpenService replies(MbSinkServiceOpen(sink_, "answers", event_));
     Held procedure(MbAtomNewString("temperature"));
-    ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure, nullptr, replies, 7, 1), 1);
+    ASSERT_EQ(MbServiceQueryCookie(proxy_, 0, procedure, nullptr, replies, 7, 1), 1);
     MbItem query = nullptr, cookie = nullptr, reply = nullptr;
-    ASSERT_EQ(TakeWithin(service, event, &query), MbReceivedQuery);
+    ASSERT_EQ(TakeWithin(service_, event_, &query), MbReceivedQuery);
     Held held(query);
     EXPECT_EQ(TextOf(query), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"service\":\"answers\", "
-                             "\"source\":\"" + name + "\"}");
+                             "\"source\":\"" + name_ + "\"}");
     ASSERT_EQ(MbMapGetNamed(query, "cookie", &cookie), MbResultOk);
 
     // Answer through a proxy for the named service of the querying sink.
-    OpenProxy backProxy(MbServiceOpen(source, "answers"));
+    OpenProxy backProxy(MbServiceOpen(source_, "answers"));
     ASSERT_EQ(MbServiceReply(backProxy, 0, procedure, cookie, Held(MbAtomNewReal(21.5))), 1);
     ASSERT_EQ(MbServiceReply(backProxy, 0, nullptr, cookie, nullptr), 1);
     EXPECT_EQ(MbServiceReply(backProxy, 0, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(Next(MbReceivedReply, replies), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"result\":21.5}");
-    ASSERT_EQ(TakeWithin(replies, event, &reply), MbReceivedReply);
+    ASSERT_EQ(TakeWithin(replies, event_, &reply), MbReceivedReply);
     EXPECT_TRUE(MbItemEqual(Held(reply), Held(cookie))) << "a bare cookie comes back whole";
-    EXPECT_TRUE(TraceArrives(name + ".answers.Reply: "));
+    EXPECT_TRUE(TraceArrives(name_ + ".answers.Reply: "));
 }
 
 TEST_F(Loopback, AdviseReplacesUpdateMergesAndNonMapsAreDiscarded) {
     Held second(MbBuild("{s:i,s:i}", "b", 3, "c", 4));
-    ASSERT_EQ(MbServiceUpdate(proxy, 0, Held(MbBuild("{s:i,s:i}", "a", 1, "b", 2))), 1);  // an empty state adopts it
-    ASSERT_EQ(MbServiceUpdate(proxy, 0, second), 1);
+    ASSERT_EQ(MbServiceUpdate(proxy_, 0, Held(MbBuild("{s:i,s:i}", "a", 1, "b", 2))), 1);  // an empty state adopts it
+    ASSERT_EQ(MbServiceUpdate(proxy_, 0, second), 1);
     ASSERT_TRUE(Eventually([&] { return trace_capture::CountContaining(".Update: ") == 2; }));
     const std::string merged = "{\"a\":1, \"b\":3, \"c\":4}";
     EXPECT_EQ(State(), merged);
-    ASSERT_EQ(MbServiceAdvise(proxy, 0, Held(MbBuild("[i]", 5))), 1);
+    ASSERT_EQ(MbServiceAdvise(proxy_, 0, Held(MbBuild("[i]", 5))), 1);
     ASSERT_TRUE(TraceArrives(".Advise: *discarded*, "));
     EXPECT_EQ(State(), merged) << "a List does not replace the state";
-    ASSERT_EQ(MbServiceAdvise(proxy, 0, second), 1);
+    ASSERT_EQ(MbServiceAdvise(proxy_, 0, second), 1);
     ASSERT_TRUE(Eventually([&] { return State() == TextOf(second); }));
-    EXPECT_EQ(MbServiceAdvise(proxy, 0, nullptr), 0);
+    EXPECT_EQ(MbServiceAdvise(proxy_, 0, nullptr), 0);
 }
 
 TEST_F(Loopback, RawSendIsTracedUpToItsFirstNulAndSignals) {
     const char bytes[5] = {'a', 'b', '\0', 'c', 'd'};
-    ResetEvent(event);
-    ASSERT_EQ(MbServiceSend(proxy, 0, bytes, 5), 1);
-    EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(TraceArrives(name + "._default.Send: received 5 bytes (ab).\n"));
-    ASSERT_EQ(MbServicePost(proxy, 0, MbKindRequest, "xyz", 3), 1);
+    ResetEvent(event_);
+    ASSERT_EQ(MbServiceSend(proxy_, 0, bytes, 5), 1);
+    EXPECT_EQ(WaitForSingleObject(event_, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(TraceArrives(name_ + "._default.Send: received 5 bytes (ab).\n"));
+    ASSERT_EQ(MbServicePost(proxy_, 0, MbKindRequest, "xyz", 3), 1);
     EXPECT_TRUE(TraceArrives("._default.Request: received 3 bytes (xyz).\n"));
 }
 
 TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     Held first(MbAtomNewString("one"));
-    EXPECT_EQ(MbSinkServicePostCall(service, first), MbResultOk);
-    EXPECT_EQ(MbSinkServicePostCall(service, Held(MbAtomNewString("two"))), MbResultOk);
+    EXPECT_EQ(MbSinkServicePostCall(service_, first), MbResultOk);
+    EXPECT_EQ(MbSinkServicePostCall(service_, Held(MbAtomNewString("two"))), MbResultOk);
     for (int peek = 0; peek < 2; ++peek) {
         MbItem seen = nullptr;
-        EXPECT_EQ(MbSinkServicePeek(service, &seen), MbReceivedCall);
+        EXPECT_EQ(MbSinkServicePeek(service_, &seen), MbReceivedCall);
         EXPECT_EQ(seen, first.handle);
         MbHandleRelease(seen);
     }
     EXPECT_EQ(Next(), "\"one\"");
     EXPECT_EQ(Next(), "\"two\"");
     EXPECT_TRUE(Empty());
-    EXPECT_EQ(MbSinkServiceTake(service, nullptr), MbResultInvalid);
+    EXPECT_EQ(MbSinkServiceTake(service_, nullptr), MbResultInvalid);
     EXPECT_EQ(MbSinkServicePostCall(nullptr, first), MbResultInvalid);
-    EXPECT_EQ(MbSinkServicePostCall(service, Held(MbBuild("{s:i}", "x", 1))), MbResultFailed) << "a call map needs proc";
+    EXPECT_EQ(MbSinkServicePostCall(service_, Held(MbBuild("{s:i}", "x", 1))), MbResultFailed) << "a call map needs proc";
 }
 
 // A local call to a full queue is refused; one arriving over the transport waits until takes
@@ -155,12 +155,12 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
 TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
     const int32_t limit = CSinkService::kMaxQueuedMessages;
     const int32_t low = CSinkService::kLowQueuedMessages;
-    auto post = [&](int32_t value) { return MbSinkServicePostCall(service, Held(MbAtomNewInt(value))); };
+    auto post = [&](int32_t value) { return MbSinkServicePostCall(service_, Held(MbAtomNewInt(value))); };
     for (int32_t i = 0; i < limit; ++i) ASSERT_EQ(post(i), MbResultOk) << i;
     EXPECT_EQ(post(limit), MbResultFailed) << "a full queue refuses a local call";
     EXPECT_TRUE(TraceArrives("._default.Call: *discarded*, " + std::to_string(limit) + "."));
-    ASSERT_EQ(Call(proxy, limit), 1);
-    ASSERT_EQ(Call(proxy, limit + 1), 1);
+    ASSERT_EQ(Call(proxy_, limit), 1);
+    ASSERT_EQ(Call(proxy_, limit + 1), 1);
     // Both reached the sink request thread, which holds them while it waits for room.
     ASSERT_TRUE(Eventually([&] { return Object()->PendingRequests() == 2; }));
     const std::string held = "._default.Call: " + std::to_string(limit) + ".";
@@ -189,8 +189,8 @@ std::vector<uint8_t> Payload(size_t size) {
 TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
     const std::vector<uint8_t> payload = Payload(4000);
     const std::string line = "._default.Send: received 4000 bytes (x).";
-    auto send = [&] { return MbServiceSend(proxy, 0, payload.data(), static_cast<uint16_t>(payload.size())); };
-    ASSERT_EQ(MbHandleLock(service), MbResultOk);
+    auto send = [&] { return MbServiceSend(proxy_, 0, payload.data(), static_cast<uint16_t>(payload.size())); };
+    ASSERT_EQ(MbHandleLock(service_), MbResultOk);
     long accepted = 0;
     while (accepted < 100000 && send() == 1) ++accepted;
     EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / payload.size()));
@@ -204,7 +204,7 @@ TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
     // A frame read before the pause took effect may still join; thousands would mean no pause.
     EXPECT_LE(Object()->PendingRequests(), heldPending + 64) << "intake stays paused while the thread is held";
     EXPECT_LT(heldPending, 2 * kSinkQueueMessages) << "the held batch and the queue at its limit";
-    ASSERT_EQ(MbHandleUnlock(service), MbResultOk);
+    ASSERT_EQ(MbHandleUnlock(service_), MbResultOk);
     EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted); }, 60000))
         << trace_capture::CountContaining(line) << " of " << accepted;
     ASSERT_TRUE(Eventually([&] { return send() == 1; })) << "the drained window accepts again";
@@ -225,12 +225,12 @@ TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
     while (accepted < 10000 && MbServiceSend(stuck, 0, payload.data(), 65535) == 1) ++accepted;
     EXPECT_LT(accepted, 10000) << "the window filled";
     EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / 65535));
-    for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy, i), 1);
+    for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy_, i), 1);
     // They queue behind the stuck source's 64 MiB on the source request thread, which a
     // sanitized build copies slowly; they do not wait for the stuck receiver.
     for (int32_t i = 0; i < 100; ++i) {
         MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(service, event, &message, 60000), MbReceivedCall);
+        ASSERT_EQ(TakeWithin(service_, event_, &message, 60000), MbReceivedCall);
         ASSERT_EQ(TextOf(Held(message)), std::to_string(i));
     }
     EXPECT_TRUE(TraceArrives("sending refused while the backlog is full"));
@@ -246,21 +246,21 @@ TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
 
 // The sink caches the service it found last; a stale one would be a use after free (sanitizer).
 TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
-    OpenProxy named(MbServiceOpen(source, "svc"));
+    OpenProxy named(MbServiceOpen(source_, "svc"));
     ASSERT_NE(named, nullptr);
-    MbSinkService first = MbSinkServiceOpen(sink, "svc", event);
+    MbSinkService first = MbSinkServiceOpen(sink_, "svc", event_);
     ASSERT_EQ(Call(named, 1), 1);
     EXPECT_EQ(Next(MbReceivedCall, first), "1");
-    MbSinkService second = MbSinkServiceOpen(sink, "SVC", event);
+    MbSinkService second = MbSinkServiceOpen(sink_, "SVC", event_);
     ASSERT_EQ(Call(named, 2), 1);
     EXPECT_EQ(Next(MbReceivedCall, second), "2");
     MbSinkServiceClose(first);
     MbSinkServiceClose(second);
     ASSERT_EQ(Call(named, 3), 1);
     // Handled in order on one stream: once this call arrived, the one for "svc" was handled.
-    ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("marker")), nullptr), 1);
+    ASSERT_EQ(MbServiceCall(proxy_, 0, Held(MbAtomNewString("marker")), nullptr), 1);
     EXPECT_EQ(Next(), "\"marker\"");
-    OpenService third(MbSinkServiceOpen(sink, "svc", event));
+    OpenService third(MbSinkServiceOpen(sink_, "svc", event_));
     ASSERT_EQ(Call(named, 4), 1);
     EXPECT_EQ(Next(MbReceivedCall, third), "4") << "the call for a closed service went nowhere";
 }
@@ -269,82 +269,82 @@ TEST_F(Loopback, MessagesFollowAServiceReplacedOrClosedUnderTheSameName) {
 // disconnection would make the peer forget the live link.
 TEST_F(Loopback, AClosedAndReopenedLinkEndsUpConnected) {
     for (int round = 0; round < 20; ++round) {
-        MbSource first = MbSinkOpenSource(sink, name.c_str());
+        MbSource first = MbSinkOpenSource(sink_, name_.c_str());
         ASSERT_NE(first, nullptr);
         MbSourceClose(first);
-        MbSource second = MbSinkOpenSource(sink, name.c_str());
+        MbSource second = MbSinkOpenSource(sink_, name_.c_str());
         ASSERT_NE(second, nullptr);
         // Wait until the second link's connection update arrived, then everything before it too.
-        ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == (MbPeerLocal | MbPeerRemote); }));
-        MbSource probe = MbSourceOpen(name.c_str());
+        ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink_, name_.c_str()) == (MbPeerLocal | MbPeerRemote); }));
+        MbSource probe = MbSourceOpen(name_.c_str());
         MbService probeProxy = MbServiceOpen(probe, "");
         ASSERT_EQ(Call(probeProxy, round), 1);
         EXPECT_EQ(Next(), std::to_string(round));
-        EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), static_cast<uint32_t>(MbPeerLocal | MbPeerRemote));
+        EXPECT_EQ(MbSinkGetPeerFlags(sink_, name_.c_str()), static_cast<uint32_t>(MbPeerLocal | MbPeerRemote));
         MbServiceClose(probeProxy);
         MbSourceClose(probe);
         MbSourceClose(second);
-        ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == 0; }));
+        ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink_, name_.c_str()) == 0; }));
     }
 }
 
 TEST_F(Loopback, ClosingALinkDeliversItsQueueThenTheDisconnection) {
-    MbSource link = MbSinkOpenSource(sink, name.c_str());
+    MbSource link = MbSinkOpenSource(sink_, name_.c_str());
     MbService linkProxy = MbServiceOpen(link, "");
     for (int i = 0; i < 3; ++i) ASSERT_EQ(MbServiceCall(linkProxy, 0, Held(MbAtomNewString("queued")), nullptr), 1);
     MbServiceClose(linkProxy);
     EXPECT_EQ(MbSourceClose(link), 1);
-    const std::string disconnected = "._default.Update: {\"" + name + "\":False}.";
+    const std::string disconnected = "._default.Update: {\"" + name_ + "\":False}.";
     ASSERT_TRUE(TraceArrives(disconnected));
     EXPECT_EQ(TraceOrder({{".Call: \"queued\"", "call"}, {disconnected, "disconnected"}}),
               (std::vector<std::string>{"call", "call", "call", "disconnected"}));
-    EXPECT_EQ(MbSinkGetPeerFlags(sink, name.c_str()), 0u) << "no link is left either way";
+    EXPECT_EQ(MbSinkGetPeerFlags(sink_, name_.c_str()), 0u) << "no link is left either way";
 }
 
 // The source request thread takes the source's lock before it sends: while the test holds it,
 // the queued tests wait, and a close, however often repeated, only marks the link. It is
 // withdrawn once, after the tests went out over it.
 TEST_F(Loopback, ALinkClosedTwiceIsWithdrawnOnceAfterItsQueue) {
-    MbSource link = MbSinkOpenSource(sink, name.c_str());
+    MbSource link = MbSinkOpenSource(sink_, name_.c_str());
     ASSERT_NE(link, nullptr);
     CSource* object = static_cast<CSource*>(static_cast<CRefCount*>(link));
     const uint32_t linked = MbPeerLocal | MbPeerRemote;
-    ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == linked && object->PendingRequests() == 0; }));
+    ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink_, name_.c_str()) == linked && object->PendingRequests() == 0; }));
     ASSERT_EQ(MbHandleAddRef(link), MbResultOk);  // one reference for each close
     ASSERT_EQ(MbHandleLock(link), MbResultOk);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(MbSourceTest(link), 1);
     for (int close = 1; close <= 2; ++close) {
         EXPECT_EQ(MbSourceClose(link), 1) << close;
-        EXPECT_EQ(PeerFlagsElsewhere(name), linked) << close;
+        EXPECT_EQ(PeerFlagsElsewhere(name_), linked) << close;
         EXPECT_EQ(object->PendingRequests(), 3u) << "no disconnection notice queued by close " << close;
     }
     ASSERT_EQ(MbHandleUnlock(link), MbResultOk);
-    const std::string disconnected = name + ": '" + name + "' disconnected (PID=";
+    const std::string disconnected = name_ + ": '" + name_ + "' disconnected (PID=";
     ASSERT_TRUE(TraceArrives(disconnected));
-    EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink, name.c_str()) == 0; }));
-    EXPECT_EQ(TraceOrder({{name + ": was tested.", "test"}, {disconnected, "disconnected"}, {"closed connection", "closed"}}),
+    EXPECT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink_, name_.c_str()) == 0; }));
+    EXPECT_EQ(TraceOrder({{name_ + ": was tested.", "test"}, {disconnected, "disconnected"}, {"closed connection", "closed"}}),
               (std::vector<std::string>{"test", "test", "test", "disconnected"}));
 }
 
 TEST_F(Loopback, HandlesOfTheWrongKindOrClosedAreRefused) {
     MbItem message = nullptr;
-    EXPECT_EQ(MbServiceSend(sink, 0, "x", 1), 0) << "a sink is no service proxy";
-    EXPECT_EQ(MbSinkServiceTake(source, &message), MbResultInvalid);
-    EXPECT_EQ(MbSourceTest(proxy), 0);
-    EXPECT_EQ(MbSinkClose(service), 0);
-    EXPECT_EQ(MbSinkServiceOpen(source, "x", nullptr), nullptr);
+    EXPECT_EQ(MbServiceSend(sink_, 0, "x", 1), 0) << "a sink is no service proxy";
+    EXPECT_EQ(MbSinkServiceTake(source_, &message), MbResultInvalid);
+    EXPECT_EQ(MbSourceTest(proxy_), 0);
+    EXPECT_EQ(MbSinkClose(service_), 0);
+    EXPECT_EQ(MbSinkServiceOpen(source_, "x", nullptr), nullptr);
     Held atom(MbAtomNewInt(1));
     EXPECT_EQ(MbServiceCall(atom, 0, atom, nullptr), 0);
 
-    MbSource closed = MbSourceOpen(name.c_str());
+    MbSource closed = MbSourceOpen(name_.c_str());
     EXPECT_EQ(MbSourceClose(closed), 1);
     trace_capture::Clear();
     EXPECT_EQ(MbServiceOpen(closed, ""), nullptr);
     EXPECT_EQ(MbSourceClose(closed), 0);
     int local = 0;
-    EXPECT_EQ(MbServiceCall(proxy, 0, atom, &local), 0) << "an argument that is no live item";
+    EXPECT_EQ(MbServiceCall(proxy_, 0, atom, &local), 0) << "an argument that is no live item";
     EXPECT_EQ(trace_capture::CountContaining("attempt to reference an unknown object at"), 3u);
-    EXPECT_EQ(MbServiceCall(proxy, 0, atom, nullptr), 1) << "the live objects are untouched";
+    EXPECT_EQ(MbServiceCall(proxy_, 0, atom, nullptr), 1) << "the live objects are untouched";
     EXPECT_EQ(Next(), "1");
 }
 
@@ -371,16 +371,16 @@ TEST_F(TraceLines, LinesOfEverySizeArriveWholeInOneCall) {
 // Messages through two sources keep their posting order; every message holds a sink reference
 // until handled; a closed service gives back its own.
 TEST_F(Loopback, MessagesKeepTheirOrderAcrossSourcesAndGiveBackTheirSinkReferences) {
-    MbSinkService other = MbSinkServiceOpen(sink, "other", event);
+    MbSinkService other = MbSinkServiceOpen(sink_, "other", event_);
     ASSERT_NE(other, nullptr);
-    MbService otherProxy = MbServiceOpen(source, "other");
+    MbService otherProxy = MbServiceOpen(source_, "other");
     ASSERT_NE(otherProxy, nullptr);
-    MbSource second = MbSourceOpen(name.c_str());
+    MbSource second = MbSourceOpen(name_.c_str());
     MbService secondProxy = MbServiceOpen(second, "");
-    const MbService through[] = {proxy, otherProxy, secondProxy};
+    const MbService through[] = {proxy_, otherProxy, secondProxy};
     const uint16_t withOther = Object()->RefCount();
     for (int i = 0; i < 200; ++i) ASSERT_EQ(Call(through[i % 3], i), 1);
-    for (int i = 0; i < 200; ++i) ASSERT_EQ(Next(MbReceivedCall, i % 3 == 1 ? other : service), std::to_string(i));
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(Next(MbReceivedCall, i % 3 == 1 ? other : service_), std::to_string(i));
     ASSERT_TRUE(Eventually([&] { return Object()->RefCount() == withOther; }));
     MbServiceClose(secondProxy);
     MbSourceClose(second);
@@ -421,12 +421,12 @@ void GateCallback(const char* text, uint32_t category) {
 TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
     CSink* object = Object();
     MbTracerSet(&GateCallback);
-    MbSinkService gone = MbSinkServiceOpen(sink, "gone", nullptr);
-    OpenProxy goneProxy(MbServiceOpen(source, "gone"));
+    MbSinkService gone = MbSinkServiceOpen(sink_, "gone", nullptr);
+    OpenProxy goneProxy(MbServiceOpen(source_, "gone"));
     ASSERT_NE(goneProxy, nullptr);
     // Hold the sink thread at Call 0, so that Calls 1 to 3 wait for it as one batch.
     gGate.holdAt.store(0);
-    ASSERT_EQ(Call(proxy, 0), 1);
+    ASSERT_EQ(Call(proxy_, 0), 1);
     ASSERT_TRUE(Eventually([] { return gGate.holding.load(); }));
     gGate.holdAt.store(1);
     for (int value = 1; value <= 3; ++value) ASSERT_EQ(Call(goneProxy, value), 1);
@@ -445,12 +445,12 @@ TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
 }
 
 TEST_F(Loopback, ClosingAReplacedServiceLeavesItsSuccessorRegistered) {
-    MbSinkService first = MbSinkServiceOpen(sink, "twice", nullptr);
-    MbSinkService second = MbSinkServiceOpen(sink, "twice", event);
+    MbSinkService first = MbSinkServiceOpen(sink_, "twice", nullptr);
+    MbSinkService second = MbSinkServiceOpen(sink_, "twice", event_);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     MbSinkServiceClose(first);
-    MbService twice = MbServiceOpen(source, "twice");
+    MbService twice = MbServiceOpen(source_, "twice");
     ASSERT_EQ(Call(twice, 5), 1);
     EXPECT_EQ(Next(MbReceivedCall, second), "5");
     MbServiceClose(twice);

@@ -66,17 +66,17 @@ class Requests : public LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        handler = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+        handler_ = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
     }
     void TearDown() override {
-        EXPECT_EQ(handler->RefCount(), 1u) << "every request gave its handler reference back";
-        handler.Reset();
+        EXPECT_EQ(handler_->RefCount(), 1u) << "every request gave its handler reference back";
+        handler_.Reset();
         LibraryTest::TearDown();
     }
     bool Post(bool toSink = false, const char* service = "", const void* data = nullptr, uint16_t length = 0) {
-        return PostRequest(toSink, handler.Get(), service, 0, 1, data, length);
+        return PostRequest(toSink, handler_.Get(), service, 0, 1, data, length);
     }
-    CRef<CRecordingHandler> handler;
+    CRef<CRecordingHandler> handler_;
 };
 
 // A request thread object of the test's own, started.
@@ -84,14 +84,14 @@ class RequestThread : public Requests {
 protected:
     void SetUp() override {
         Requests::SetUp();
-        thread = new CRequestThread(&slot);
-        EXPECT_EQ(slot.load(), thread);
-        EXPECT_FALSE(thread->Stop()) << "nothing to stop yet";
-        ASSERT_TRUE(thread->Start());
+        thread_ = new CRequestThread(&slot_);
+        EXPECT_EQ(slot_.load(), thread_);
+        EXPECT_FALSE(thread_->Stop()) << "nothing to stop yet";
+        ASSERT_TRUE(thread_->Start());
     }
-    bool Post() { return thread->Queue().Post(handler.Get(), "", 0, 0, nullptr, 0); }
-    std::atomic<CRequestThread*> slot{nullptr};
-    CRequestThread* thread = nullptr;
+    bool Post() { return thread_->Queue().Post(handler_.Get(), "", 0, 0, nullptr, 0); }
+    std::atomic<CRequestThread*> slot_{nullptr};
+    CRequestThread* thread_ = nullptr;
 };
 
 }  // namespace
@@ -99,35 +99,35 @@ protected:
 TEST_F(Requests, RunInPostingOrderWithTheirOwnCopiesAndEachDrainEndsOnce) {
     for (int drain = 1; drain <= 3; ++drain) {
         ASSERT_TRUE(Post());
-        ASSERT_TRUE(Eventually([&] { return handler->doneCalls.load() == drain; }));
-        EXPECT_EQ(handler->doneThreadId.load(), handler->workerId) << "OnRequestsDone runs on the worker";
+        ASSERT_TRUE(Eventually([&] { return handler_->doneCalls.load() == drain; }));
+        EXPECT_EQ(handler_->doneThreadId.load(), handler_->workerId) << "OnRequestsDone runs on the worker";
     }
-    handler->seen.clear();
+    handler_->seen.clear();
     std::string big(65535, 'z');
     big[0] = 'a';
     big[65534] = 'b';
     char payload[] = "one";
-    ASSERT_TRUE(PostRequest(false, handler.Get(), "svc", 7, 4, payload, 3));
+    ASSERT_TRUE(PostRequest(false, handler_.Get(), "svc", 7, 4, payload, 3));
     payload[0] = 'X';  // the request owns a copy
-    ASSERT_TRUE(PostRequest(false, handler.Get(), nullptr, 0, 1, nullptr, 10));
-    ASSERT_TRUE(PostRequest(false, handler.Get(), "", 1, -2, big.data(), 65535));
-    ASSERT_TRUE(handler->WaitFor(3));
-    EXPECT_TRUE(handler->seen == (std::vector<Seen>{{"svc", 7, 4, "one"}, {"", 0, 1, ""}, {"", 1, -2, big}}));
+    ASSERT_TRUE(PostRequest(false, handler_.Get(), nullptr, 0, 1, nullptr, 10));
+    ASSERT_TRUE(PostRequest(false, handler_.Get(), "", 1, -2, big.data(), 65535));
+    ASSERT_TRUE(handler_->WaitFor(3));
+    EXPECT_TRUE(handler_->seen == (std::vector<Seen>{{"svc", 7, 4, "one"}, {"", 0, 1, ""}, {"", 1, -2, big}}));
 }
 
 // Reference counts are 16-bit: pending requests share one handler reference, so more of them
 // than a count could hold are taken and run; and the count stays exact under concurrent posts.
 TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
     const uint32_t count = 70000;
-    handler->hold.store(true);
+    handler_->hold.store(true);
     ASSERT_TRUE(Post());
-    ASSERT_TRUE(Eventually([&] { return handler->started.load(); }));
+    ASSERT_TRUE(Eventually([&] { return handler_->started.load(); }));
     for (uint32_t i = 1; i < count; ++i) ASSERT_TRUE(Post()) << i;
-    EXPECT_EQ(handler->PendingRequests(), count);
-    EXPECT_EQ(handler->RefCount(), 2) << "the fixture's reference and the pending group's";
-    handler->hold.store(false);
-    ASSERT_TRUE(handler->WaitFor(count, 20000));
-    EXPECT_TRUE(handler->WaitReleased());
+    EXPECT_EQ(handler_->PendingRequests(), count);
+    EXPECT_EQ(handler_->RefCount(), 2) << "the fixture's reference and the pending group's";
+    handler_->hold.store(false);
+    ASSERT_TRUE(handler_->WaitFor(count, 20000));
+    EXPECT_TRUE(handler_->WaitReleased());
 
     const int perThread = 5000;
     auto post = [&] {
@@ -136,8 +136,8 @@ TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
     std::thread other(post);
     post();
     other.join();
-    ASSERT_TRUE(handler->WaitFor(count + 2 * perThread));
-    EXPECT_TRUE(handler->WaitReleased());
+    ASSERT_TRUE(handler_->WaitFor(count + 2 * perThread));
+    EXPECT_TRUE(handler_->WaitReleased());
 }
 
 // A request that throws is traced and dropped; the worker goes on with the next one.
@@ -148,14 +148,14 @@ TEST_F(Requests, AThrowingRequestIsTracedAndTheNextOneRuns) {
     };
     for (const auto& [fail, reason] : failures) {
         trace_capture::Clear();
-        handler->hook = [&, throwNext = true]() mutable {
+        handler_->hook = [&, throwNext = true]() mutable {
             if (std::exchange(throwNext, false)) fail();
         };
-        const size_t before = handler->Runs();
+        const size_t before = handler_->Runs();
         ASSERT_TRUE(Post(true, "first"));
         ASSERT_TRUE(Post(true, "second"));
-        ASSERT_TRUE(handler->WaitFor(before + 1));
-        EXPECT_EQ(handler->seen.back().service, "second");
+        ASSERT_TRUE(handler_->WaitFor(before + 1));
+        EXPECT_EQ(handler_->seen.back().service, "second");
         EXPECT_EQ(trace_capture::Records(),
                   (TraceRecords{{std::string("**Error: a request of recorder dropped: ") + reason + ".\n", 18}}));
     }
@@ -163,36 +163,36 @@ TEST_F(Requests, AThrowingRequestIsTracedAndTheNextOneRuns) {
 
 // Stop refuses a stopped thread and lets what was queued before it run.
 TEST_F(RequestThread, StopRunsWhatWasQueuedBeforeItAndTheObjectRunsAgain) {
-    EXPECT_FALSE(thread->Start());
+    EXPECT_FALSE(thread_->Start());
     // The first request holds the worker until the stop was asked for.
-    handler->hook = [&, first = true]() mutable {
+    handler_->hook = [&, first = true]() mutable {
         if (std::exchange(first, false)) {
             EXPECT_TRUE(Eventually([] { return CRequestThread::CurrentStopping(); }));
         }
     };
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(Post());
     EXPECT_FALSE(CRequestThread::CurrentStopping()) << "not on a worker";
-    EXPECT_TRUE(thread->Stop());
-    EXPECT_EQ(handler->Runs(), 3u);
-    EXPECT_EQ(handler->PendingRequests(), 0u);
-    EXPECT_TRUE(thread->Start()) << "and the thread object runs again";
+    EXPECT_TRUE(thread_->Stop());
+    EXPECT_EQ(handler_->Runs(), 3u);
+    EXPECT_EQ(handler_->PendingRequests(), 0u);
+    EXPECT_TRUE(thread_->Start()) << "and the thread object runs again";
     ASSERT_TRUE(Post());
-    EXPECT_TRUE(handler->WaitFor(4));
-    EXPECT_TRUE(thread->Stop());
-    thread->Release();
-    EXPECT_EQ(slot.load(), nullptr);
+    EXPECT_TRUE(handler_->WaitFor(4));
+    EXPECT_TRUE(thread_->Stop());
+    thread_->Release();
+    EXPECT_EQ(slot_.load(), nullptr);
 }
 
 TEST_F(RequestThread, StopFromTheWorkerItselfGivesUpAfterItsWait) {
-    thread->SetStopWait(20);
+    thread_->SetStopWait(20);
     std::atomic<int> result{-1};
-    handler->hook = [&] { result = thread->Stop() ? 1 : 0; };
+    handler_->hook = [&] { result = thread_->Stop() ? 1 : 0; };
     ASSERT_TRUE(Post());
     ASSERT_TRUE(Eventually([&] { return result.load() != -1; }));
     EXPECT_EQ(result.load(), 0);
     // The worker still holds its own reference: the object goes when the worker ends.
-    thread->Release();
-    EXPECT_TRUE(Eventually([&] { return slot.load() == nullptr; }));
+    thread_->Release();
+    EXPECT_TRUE(Eventually([&] { return slot_.load() == nullptr; }));
 }
 
 TEST(RequestThreads, PostingWithoutTheLibraryQueuesNothing) {
@@ -214,23 +214,23 @@ TEST_F(Requests, AReusedRequestCarriesOnlyItsOwnBytes) {
             ASSERT_TRUE(Post(true, round == 1 ? nullptr : service.c_str(), payload.data(), static_cast<uint16_t>(size)));
             expected.push_back({service, 0, 1, payload});
         }
-        ASSERT_TRUE(handler->WaitFor(expected.size()));
+        ASSERT_TRUE(handler_->WaitFor(expected.size()));
     }
-    EXPECT_TRUE(handler->seen == expected);
+    EXPECT_TRUE(handler_->seen == expected);
 }
 
 // A queue that goes with requests in it runs none of them and gives back what they hold.
 TEST_F(Requests, AQueueDestroyedWithRequestsGivesBackTheirHandlerReferences) {
     CRequestQueue* queue = new CRequestQueue;
     const std::string big(1000, 'b');
-    ASSERT_TRUE(queue->Post(handler.Get(), "x", 0, 1, "abc", 3));
-    ASSERT_TRUE(queue->Post(handler.Get(), nullptr, 0, 1, big.data(), static_cast<uint16_t>(big.size())));
-    EXPECT_EQ(handler->RefCount(), 2u) << "two pending requests share one reference";
+    ASSERT_TRUE(queue->Post(handler_.Get(), "x", 0, 1, "abc", 3));
+    ASSERT_TRUE(queue->Post(handler_.Get(), nullptr, 0, 1, big.data(), static_cast<uint16_t>(big.size())));
+    EXPECT_EQ(handler_->RefCount(), 2u) << "two pending requests share one reference";
     queue->Release();
-    EXPECT_EQ(handler->Runs(), 0u);
-    EXPECT_EQ(handler->PendingRequests(), 0u);
-    EXPECT_EQ(handler->RefCount(), 1u);
-    EXPECT_EQ(handler->doneCalls.load(), 1);
+    EXPECT_EQ(handler_->Runs(), 0u);
+    EXPECT_EQ(handler_->PendingRequests(), 0u);
+    EXPECT_EQ(handler_->RefCount(), 1u);
+    EXPECT_EQ(handler_->doneCalls.load(), 1);
 }
 
 namespace {
@@ -286,7 +286,7 @@ TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
     done.store(true);
     poster.join();
     EXPECT_TRUE(StopRequestThreads());
-    EXPECT_EQ(handler->PendingRequests(), 0u);
+    EXPECT_EQ(handler_->PendingRequests(), 0u);
     EXPECT_TRUE(StartRequestThreads());
 }
 

@@ -35,7 +35,7 @@ protected:
 // Exposes the lock word: 2 once a thread is about to sleep on the lock.
 class CWatchedLock : public CLockable {
 public:
-    uint32_t State() const { return section.state.load(); }
+    uint32_t State() const { return section_.state.load(); }
 };
 
 // Returns the total milliseconds of the only slow-lock report, or -1 when there is none.

@@ -22,18 +22,18 @@ MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsig
 
 void SinkTest::SetUp() {
     LibraryTest::SetUp();
-    name = UniqueName("mt");
-    event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    sink = MbSinkOpen(name.c_str(), event);
-    ASSERT_NE(sink, nullptr);
+    name_ = UniqueName("mt");
+    event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    sink_ = MbSinkOpen(name_.c_str(), event_);
+    ASSERT_NE(sink_, nullptr);
 }
 
 void SinkTest::TearDown() {
-    if (sink != nullptr) {
-        EXPECT_EQ(MbSinkClose(sink), 1);
+    if (sink_ != nullptr) {
+        EXPECT_EQ(MbSinkClose(sink_), 1);
     }
     LibraryTest::TearDown();
-    CloseHandle(event);
+    CloseHandle(event_);
 }
 
 bool SinkTest::TraceArrives(const std::string& needle, unsigned timeoutMs) {
@@ -41,5 +41,5 @@ bool SinkTest::TraceArrives(const std::string& needle, unsigned timeoutMs) {
 }
 
 uint32_t SinkTest::PeerFlagsElsewhere(const std::string& peer) {
-    return std::async(std::launch::async, [&] { return MbSinkGetPeerFlags(sink, peer.c_str()); }).get();
+    return std::async(std::launch::async, [&] { return MbSinkGetPeerFlags(sink_, peer.c_str()); }).get();
 }

@@ -42,7 +42,7 @@ protected:
     // lock, since the sink's lock comes first.
     uint32_t PeerFlagsElsewhere(const std::string& peer);
 
-    std::string name;
-    MbEvent event = nullptr;
-    MbSink sink = nullptr;
+    std::string name_;
+    MbEvent event_ = nullptr;
+    MbSink sink_ = nullptr;
 };

@@ -92,7 +92,7 @@ TEST_F(MbusTool, WatcherEndsOnSigtermOrAfterItsSeconds) {
     EXPECT_EQ(watcher.Wait(), 0);
     EXPECT_EQ(lines.Next(), "<end>");
     EXPECT_FALSE(ListedByTool(watched, pid));
-    EXPECT_EQ(RunTool({"watch", name}).status, 1) << "this process holds that sink name";
+    EXPECT_EQ(RunTool({"watch", name_}).status, 1) << "this process holds that sink name";
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunTool({"watch", watched, "--seconds", "1"}).status, 0);
@@ -100,10 +100,10 @@ TEST_F(MbusTool, WatcherEndsOnSigtermOrAfterItsSeconds) {
 }
 
 TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
-    MbSinkService service = MbSinkServiceOpen(sink, "_default", event);
-    CChildProcess query(MBUS_TOOL_PATH, {"query", name, "", "status", "all", "--timeout", "10000"});
+    MbSinkService service = MbSinkServiceOpen(sink_, "_default", event_);
+    CChildProcess query(MBUS_TOOL_PATH, {"query", name_, "", "status", "all", "--timeout", "10000"});
     MbItem message = nullptr;
-    ASSERT_EQ(TakeWithin(service, event, &message), MbReceivedQuery);
+    ASSERT_EQ(TakeWithin(service, event_, &message), MbReceivedQuery);
     Held held(message), cookie, procedure;
     ASSERT_EQ(MbMapGetNamed(message, "cookie", cookie.Out()), MbResultOk);
     ASSERT_EQ(MbMapGetNamed(message, "proc", procedure.Out()), MbResultOk);
@@ -118,11 +118,11 @@ TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
     EXPECT_EQ(lines.Next(), "<end>");
 
     const auto start = std::chrono::steady_clock::now();
-    const CToolRun unanswered = RunTool({"query", name, "", "status", "--timeout", "300"});
+    const CToolRun unanswered = RunTool({"query", name_, "", "status", "--timeout", "300"});
     EXPECT_EQ(unanswered.status, 1);
     EXPECT_EQ(unanswered.output, "");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-    EXPECT_EQ(TakeWithin(service, event, held.Out()), MbReceivedQuery) << "the query itself arrived";
+    EXPECT_EQ(TakeWithin(service, event_, held.Out()), MbReceivedQuery) << "the query itself arrived";
     MbSinkServiceClose(service);
 }
 
@@ -135,7 +135,7 @@ TEST_F(MbusTool, MissingSinkFailsAndBadUsageIsRefused) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 
     // A message holds at most 65535 bytes: one more is refused, not cut.
-    EXPECT_EQ(RunTool({"send", name, "", std::string(65535, 'x')}).status, 0);
+    EXPECT_EQ(RunTool({"send", name_, "", std::string(65535, 'x')}).status, 0);
     EXPECT_TRUE(TraceArrives("_default.Send: received 65535 bytes (xxx"));
 
     const struct {
@@ -144,25 +144,25 @@ TEST_F(MbusTool, MissingSinkFailsAndBadUsageIsRefused) {
         std::string output;
     } runs[] = {
         {{"test", missing}, 1, "failed: the sink '" + missing + "' did not take the test\n"},
-        {{"test", name}, 0, "ok: the sink '" + name + "' took the test\n"},
+        {{"test", name_}, 0, "ok: the sink '" + name_ + "' took the test\n"},
         {{"send", missing, "", "x"}, 1, ""},
         {{"call", missing, "", "x", "y"}, 1, ""},
-        {{"send", name, "", std::string(65536, 'x')}, 1, ""},
+        {{"send", name_, "", std::string(65536, 'x')}, 1, ""},
         {{}, 2, ""},
         {{"lst"}, 2, ""},
         {{"list", "extra"}, 2, ""},
-        {{"send", name, ""}, 2, ""},
-        {{"send", name, "", "a", "b"}, 2, ""},
-        {{"call", name, ""}, 2, ""},
-        {{"call", name, "", "p", "a", "b"}, 2, ""},
-        {{"query", name, "", "p", "--timeout", "soon"}, 2, ""},
-        {{"query", name, "", "p", "--timeout"}, 2, ""},
-        {{"query", name, "", "p", "--wait", "5"}, 2, ""},
+        {{"send", name_, ""}, 2, ""},
+        {{"send", name_, "", "a", "b"}, 2, ""},
+        {{"call", name_, ""}, 2, ""},
+        {{"call", name_, "", "p", "a", "b"}, 2, ""},
+        {{"query", name_, "", "p", "--timeout", "soon"}, 2, ""},
+        {{"query", name_, "", "p", "--timeout"}, 2, ""},
+        {{"query", name_, "", "p", "--wait", "5"}, 2, ""},
         {{"watch"}, 2, ""},
         {{"watch", "w", "--count", "0"}, 2, ""},
         {{"watch", "w", "--seconds", "-1"}, 2, ""},
         {{"test"}, 2, ""},
-        {{"test", name, "a", "b"}, 2, ""},
+        {{"test", name_, "a", "b"}, 2, ""},
     };
     for (const auto& run : runs) {
         const CToolRun result = RunTool(run.args);
