@@ -170,7 +170,10 @@ BENCHMARK_CAPTURE(MsgpackRender, large, PackLarge);
 using nlohmann::json;
 
 json JsonArg(int i) {
-    return json{{"i", i}, {"r", 2.5}, {"s", "x"}, {"l", std::vector<std::string>(std::begin(kWords), std::end(kWords))},
+    return json{{"i", i},
+                {"r", 2.5},
+                {"s", "x"},
+                {"l", std::vector<std::string>(std::begin(kWords), std::end(kWords))},
                 {"t", kTime}};
 }
 

@@ -113,7 +113,8 @@ public:
         const std::string keep = std::to_string(keepFd >= 0 ? Inherit(keepFd) : -1);
         const std::string number = std::to_string(count);
         std::vector<std::string> words = Command();
-        for (const std::string& word : {std::string("--serve"), mode, reportFd, name, number, keep}) words.push_back(word);
+        for (const std::string& word : {std::string("--serve"), mode, reportFd, name, number, keep})
+            words.push_back(word);
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
@@ -317,7 +318,8 @@ int ServeMbus(const std::string& mode, int reportFd, const char* name, long coun
 class CLink {
 public:
     explicit CLink(const std::string& sink)
-        : source_(MbSourceOpen(sink.c_str())), service_(source_ != nullptr ? MbServiceOpen(source_, kService) : nullptr) {}
+        : source_(MbSourceOpen(sink.c_str())),
+          service_(source_ != nullptr ? MbServiceOpen(source_, kService) : nullptr) {}
     ~CLink() {
         if (service_ != nullptr) MbServiceClose(service_);
         if (source_ != nullptr) MbSourceClose(source_);
@@ -639,8 +641,8 @@ int RunAll(const char* part) {
         PrintArrival(what.c_str(), FanIn(sinkName, incoming, callEvent), kFanInSenders * gFanInCalls);
     }
     if (Wanted(part, "burst")) {
-        const std::string what = "MbServiceCall burst, drained after the receiver held it " +
-                                 std::to_string(kBurstHoldMs / 1000) + " s";
+        const std::string what =
+            "MbServiceCall burst, drained after the receiver held it " + std::to_string(kBurstHoldMs / 1000) + " s";
         PrintArrival(what.c_str(), Burst(sinkName, incoming, callEvent), gBurstCalls);
     }
     if (Wanted(part, "query")) {

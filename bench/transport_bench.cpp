@@ -280,7 +280,8 @@ int main() {
                            Best([&] { return RpcRate(size.seqpacketMessages, size.payload, false); }));
         const double seqpacket = Best([&] { return SeqpacketRate(size.seqpacketMessages, size.payload); });
         peers.emplace_back("raw SOCK_SEQPACKET, one send per message", seqpacket);
-        peers.emplace_back("raw SOCK_STREAM, writev of 64 frames", Best([&] { return StreamRate(size.messages, size.payload); }));
+        peers.emplace_back("raw SOCK_STREAM, writev of 64 frames",
+                           Best([&] { return StreamRate(size.messages, size.payload); }));
 #ifdef MBUS_HAVE_ZMQ
         peers.emplace_back("ZeroMQ ipc PUSH/PULL", Best([&] { return ZmqRate(size.messages, size.payload); }));
 #else

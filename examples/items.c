@@ -25,8 +25,8 @@ static int PrintText(const char* label, MbItem item) {
 static int ReadCount(MbItem message, int32_t* count) {
     MbItem arg = NULL;
     MbItem value = NULL;
-    int ok = MbMapGetNamed(message, "arg", &arg) == MbResultOk &&
-             MbMapGetNamed(arg, "count", &value) == MbResultOk && MbAtomGetInt(value, count) == MbResultOk;
+    int ok = MbMapGetNamed(message, "arg", &arg) == MbResultOk && MbMapGetNamed(arg, "count", &value) == MbResultOk &&
+             MbAtomGetInt(value, count) == MbResultOk;
     MbHandleRelease(value);
     MbHandleRelease(arg);
     return ok;
@@ -51,8 +51,10 @@ int main(void) {
     if (message == NULL || !PrintText("built", message)) failed = 1;
 
     bytes = MbItemToBytes(message);
-    if (bytes == NULL || MbAtomGetBlob(bytes, &data, &length) != MbResultOk) failed = 1;
-    else printf("stored: %u bytes\n", (unsigned)length);
+    if (bytes == NULL || MbAtomGetBlob(bytes, &data, &length) != MbResultOk)
+        failed = 1;
+    else
+        printf("stored: %u bytes\n", (unsigned)length);
 
     loaded = MbItemFromBytes(bytes);
     if (loaded == NULL || !PrintText("loaded", loaded)) failed = 1;

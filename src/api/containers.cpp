@@ -42,7 +42,9 @@ MbResult Lookup(CItem& container, const CContainerKey& key, MbItem* element) {
             *list, [&] { return position <= UINT16_MAX ? list->Get(static_cast<uint16_t>(position)) : nullptr; },
             element);
     }
-    if (CMap* map = container.GetMap()) return FindLocked(*map, [&] { return key.FindIn(*map); }, element);
+    if (CMap* map = container.GetMap())
+        return FindLocked(
+            *map, [&] { return key.FindIn(*map); }, element);
     return MbResultInvalid;
 }
 

@@ -27,7 +27,8 @@ MbItem MakeEntry(const CSinkRecord& record, uint32_t mask) {
     CItemRef entry(MbMapNew());
     if (entry.Get() == nullptr) return nullptr;
     const bool ok =
-        ((mask & MbSinkListFullName) == 0 || SetField(entry.Get(), "FullName", MbAtomNewString(record.fullName.c_str()))) &&
+        ((mask & MbSinkListFullName) == 0 ||
+         SetField(entry.Get(), "FullName", MbAtomNewString(record.fullName.c_str()))) &&
         ((mask & MbSinkListLocal) == 0 || SetField(entry.Get(), "bLocal", MbAtomNewBool(record.local ? 1 : 0))) &&
         ((mask & MbSinkListName) == 0 || SetField(entry.Get(), "Name", MbAtomNewString(record.name.c_str()))) &&
         ((mask & MbSinkListPid) == 0 || SetField(entry.Get(), "PID", MbAtomNewUnsigned(record.pid))) &&

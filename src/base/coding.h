@@ -32,12 +32,24 @@ inline TUnsigned DecodeFixed(const uint8_t* at) {
     return value;
 }
 
-inline void EncodeFixed16(uint8_t* at, uint16_t value) { EncodeFixed(at, value); }
-inline void EncodeFixed32(uint8_t* at, uint32_t value) { EncodeFixed(at, value); }
-inline void EncodeFixed64(uint8_t* at, uint64_t value) { EncodeFixed(at, value); }
-inline uint16_t DecodeFixed16(const uint8_t* at) { return DecodeFixed<uint16_t>(at); }
-inline uint32_t DecodeFixed32(const uint8_t* at) { return DecodeFixed<uint32_t>(at); }
-inline uint64_t DecodeFixed64(const uint8_t* at) { return DecodeFixed<uint64_t>(at); }
+inline void EncodeFixed16(uint8_t* at, uint16_t value) {
+    EncodeFixed(at, value);
+}
+inline void EncodeFixed32(uint8_t* at, uint32_t value) {
+    EncodeFixed(at, value);
+}
+inline void EncodeFixed64(uint8_t* at, uint64_t value) {
+    EncodeFixed(at, value);
+}
+inline uint16_t DecodeFixed16(const uint8_t* at) {
+    return DecodeFixed<uint16_t>(at);
+}
+inline uint32_t DecodeFixed32(const uint8_t* at) {
+    return DecodeFixed<uint32_t>(at);
+}
+inline uint64_t DecodeFixed64(const uint8_t* at) {
+    return DecodeFixed<uint64_t>(at);
+}
 
 constexpr uint64_t JoinHalves(uint32_t low, uint32_t high) {
     return uint64_t{high} << 32 | low;

@@ -20,7 +20,10 @@ public:
     static constexpr char kTypeLetters[] = "?ndbcigrtsuIALM";
     static constexpr uint32_t kTypeCount = 15;
 
-    CAtom() : CReadable(MbTypeNone) { className_ = "CAtom"; cell_.bits = 0; }
+    CAtom() : CReadable(MbTypeNone) {
+        className_ = "CAtom";
+        cell_.bits = 0;
+    }
     ~CAtom() override;
 
     // Setters: release a held CStr, zero the cell, set the type, store the value.

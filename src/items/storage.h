@@ -38,8 +38,8 @@ public:
     // Appends count bytes and returns count; 0 for a null pointer or a zero count (no report),
     // for a stream not open for writing, and for an append that is refused.
     uint16_t WriteBytes(const void* bytes, uint16_t count) {
-        if (writing_ && !failed_ && length_ != 0 && length_ + 1u + count <= capacity_ && length_ + count <= kMaxLength &&
-            bytes != nullptr && count != 0) {
+        if (writing_ && !failed_ && length_ != 0 && length_ + 1u + count <= capacity_ &&
+            length_ + count <= kMaxLength && bytes != nullptr && count != 0) {
             std::memcpy(buffer_ + length_, bytes, count);
             length_ += count;
             buffer_[length_] = 0;

@@ -1,6 +1,7 @@
 // The exported entry points of the library, in the order of the C interface, each with the
 // name the export table publishes it under. MB_EXPORT(name) names a function of mbus.h;
 // MB_EXPORT_AS(text, function) gives the published name and the function separately.
+// clang-format off
 #define MB_EXPORT_LIST(MB_EXPORT, MB_EXPORT_AS)                                                          \
     MB_EXPORT(MbHandleAddRef) MB_EXPORT(MbHandleRelease) MB_EXPORT(MbHandleLock) MB_EXPORT(MbHandleUnlock)  \
     MB_EXPORT(MbMemoryFree) MB_EXPORT_AS("MbBufferFree", MbMemoryFree)                                     \
@@ -38,3 +39,4 @@
     MB_EXPORT_AS("boost::serialization::singleton_module::is_locked", SingletonModuleIsLocked)             \
     MB_EXPORT_AS("boost::serialization::singleton_module::lock", SingletonModuleLock)                      \
     MB_EXPORT_AS("boost::serialization::singleton_module::unlock", SingletonModuleUnlock)
+// clang-format on

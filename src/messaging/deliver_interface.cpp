@@ -36,9 +36,8 @@ void Deliver(RPC_BINDING_HANDLE binding, const char* service, uint32_t flags, ui
 
     uint8_t header[kFrameHeaderSize];
     FrameEncodeHeader(header, flags, kind, static_cast<uint16_t>(serviceLength), data != nullptr, length);
-    iovec parts[3] = {{header, sizeof header},
-                      {const_cast<char*>(service), serviceLength},
-                      {const_cast<uint8_t*>(data), length}};
+    iovec parts[3] = {
+        {header, sizeof header}, {const_cast<char*>(service), serviceLength}, {const_cast<uint8_t*>(data), length}};
 
     // Outside a batch the call is a batch of its own, which leaves the binding's window alone.
     CRpcBatch* batch = CRpcBatch::Current();

@@ -1,8 +1,8 @@
 #include "messaging/delivery.h"
 
 #include <atomic>
-#include <string>
 #include <cstring>
+#include <string>
 
 #include "messaging/deliver_interface.h"
 #include "messaging/sink.h"

@@ -113,7 +113,8 @@ bool CSink::OnConnectionNotice(bool connect, const uint8_t* data, uint16_t lengt
     const CStr* bytes = update->GetAtom()->GetBlob();
     return bytes != nullptr && !bytes->IsEmpty() &&
            fallback->Dispatch(sinkEvent, flags & ~static_cast<uint32_t>(MbControlMask), MbKindUpdate,
-                              reinterpret_cast<const uint8_t*>(bytes->GetString()), static_cast<uint16_t>(bytes->Length()));
+                              reinterpret_cast<const uint8_t*>(bytes->GetString()),
+                              static_cast<uint16_t>(bytes->Length()));
 }
 
 bool CSink::OnTest() {

@@ -88,18 +88,14 @@ uint32_t SinkListMaskNormalise(uint32_t mask) {
 bool SinkListIncludes(const CSinkAnnotation& annotation, uint32_t mask, uint32_t ownPid, uint32_t ownSession) {
     if (annotation.pidCounts && annotation.pid == ownPid && !(mask & MbSinkListSelf)) return false;
     if (!annotation.local) return (mask & MbSinkListNoSession) != 0;
-    return annotation.session == ownSession ? (mask & MbSinkListOwnSession) != 0
-                                            : (mask & MbSinkListOtherSession) != 0;
+    return annotation.session == ownSession ? (mask & MbSinkListOwnSession) != 0 : (mask & MbSinkListOtherSession) != 0;
 }
 
 ESinkEntryForm SinkListEntryForm(uint32_t mask) {
     switch (mask & kFieldBits) {
-    case MbSinkListFullName:
-        return ESinkEntryForm::FullNameText;
-    case MbSinkListName:
-        return ESinkEntryForm::NameText;
-    default:
-        return ESinkEntryForm::Map;
+        case MbSinkListFullName: return ESinkEntryForm::FullNameText;
+        case MbSinkListName: return ESinkEntryForm::NameText;
+        default: return ESinkEntryForm::Map;
     }
 }
 
@@ -110,8 +106,8 @@ std::string SinkAnnotationFormat(const std::string& name, uint32_t processId) {
 RPC_STATUS SinkListCollect(uint32_t mask, uint32_t ownPid, uint32_t ownSession, std::vector<CSinkRecord>* records) {
     mask = SinkListMaskNormalise(mask);
     RPC_EP_INQ_HANDLE inquiry = nullptr;
-    RPC_STATUS status = RpcMgmtEpEltInqBegin(nullptr, RPC_C_EP_MATCH_BY_IF, &Deliver_v1_0_s_ifspec->id,
-                                             RPC_C_VERS_ALL, nullptr, &inquiry);
+    RPC_STATUS status = RpcMgmtEpEltInqBegin(nullptr, RPC_C_EP_MATCH_BY_IF, &Deliver_v1_0_s_ifspec->id, RPC_C_VERS_ALL,
+                                             nullptr, &inquiry);
     if (status != RPC_S_OK) return status;
     RPC_CSTR text = nullptr;
     try {

@@ -82,7 +82,8 @@ CCheckedRef<CItem> CSink::GetPeers() {
     CMap& map = *result->GetMap();
     for (auto& entry : peers_) {
         CCheckedRef<CItem> key = entry.second->GetName();
-        CCheckedRef<CItem> value = Tracked(NewAtomItem(atom_value::Int(static_cast<int32_t>(entry.second->GetFlags()))));
+        CCheckedRef<CItem> value =
+            Tracked(NewAtomItem(atom_value::Int(static_cast<int32_t>(entry.second->GetFlags()))));
         if (key && value) map.Set(key->GetAtom(), value.Get());
     }
     return result;
@@ -99,8 +100,8 @@ bool CSink::SendConnectionNotice(bool connect, CSource* source) {
     if (source == nullptr || name_.empty()) return false;
     const std::vector<uint8_t> notice = EncodeConnectionNotice(GetCurrentProcessId(), name_);
     CCheckedRef<CSource> shared = CCheckedRef<CSource>::Share(source);
-    return shared && shared->Post(nullptr, connect ? MbControlConnect : MbControlDisconnect, MbKindSend,
-                                  notice.data(), static_cast<uint16_t>(notice.size()));
+    return shared && shared->Post(nullptr, connect ? MbControlConnect : MbControlDisconnect, MbKindSend, notice.data(),
+                                  static_cast<uint16_t>(notice.size()));
 }
 
 // The notices of links are queued under the lock, together with the change of the peer's

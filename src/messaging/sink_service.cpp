@@ -156,9 +156,8 @@ bool CSinkService::OnUpdate(CItem* message) {
 
 // A map needs only its head to be taken in: its entries are fetched for the trace line alone,
 // and only when a callback will receive it.
-bool CSinkService::OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head,
-                                   const char* first, const char* firstLabel, const char* second,
-                                   const char* secondLabel) {
+bool CSinkService::OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head, const char* first,
+                                   const char* firstLabel, const char* second, const char* secondLabel) {
     const bool isMap = IsMap(message);
     const bool ok = message != nullptr && (!isMap || HasNamed(*message, head)) && Enqueue(tag, *message);
     CServiceTrace line(sink_.Get(), name_, label);

@@ -74,9 +74,8 @@ private:
     bool AdoptState(CItem& message);
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map
     // must hold `head` and may hold the two optional keys.
-    bool OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head,
-                         const char* first, const char* firstLabel, const char* second, const char* secondLabel)
-        REQUIRES(this);
+    bool OnHeadedMessage(CItem* message, MbResult tag, const char* label, const char* head, const char* first,
+                         const char* firstLabel, const char* second, const char* secondLabel) REQUIRES(this);
     // The event to signal for a message taken in: the service's own, else `fallback`. Called
     // under the lock; the caller signals it after leaving the lock.
     HANDLE SignalTarget(HANDLE fallback) REQUIRES(this);

@@ -49,7 +49,8 @@ bool TraceWarningLine(const char* text) {
 // backlog as its own failed call would have been.
 class CSourceWindow final : public CSendWindow {
 public:
-    explicit CSourceWindow(const void* source) : CSendWindow(CSource::kWindowMessages, CSource::kWindowBytes), source_(source) {}
+    explicit CSourceWindow(const void* source)
+        : CSendWindow(CSource::kWindowMessages, CSource::kWindowBytes), source_(source) {}
 
 private:
     void OnFull() override {
@@ -211,7 +212,7 @@ bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const u
     if (!running_ || !process::Initialised()) {
         window_->Release(1, length);
         return TraceWarningLine(running_ ? "CSource::Request() lock failed."
-                                        : "CSource::Request() called on a closed connection.");
+                                         : "CSource::Request() called on a closed connection.");
     }
     const RPC_STATUS status = GuardedDeliver(running_, service, flags, kind, data, length);
     if (status == RPC_S_OK) return true;

@@ -7,13 +7,10 @@ using mbus::platform::CEvent;
 using mbus::platform::CHandleObject;
 using mbus::platform::CHandleTable;
 
-extern "C" HANDLE CreateEventA(void* attributes, BOOL manualReset, BOOL initialState,
-                               const char* name) noexcept {
-    if (attributes != nullptr || name != nullptr)
-        return nullptr;
+extern "C" HANDLE CreateEventA(void* attributes, BOOL manualReset, BOOL initialState, const char* name) noexcept {
+    if (attributes != nullptr || name != nullptr) return nullptr;
     try {
-        return CHandleTable::Instance().Insert(
-            std::make_shared<CEvent>(manualReset != FALSE, initialState != FALSE));
+        return CHandleTable::Instance().Insert(std::make_shared<CEvent>(manualReset != FALSE, initialState != FALSE));
     } catch (...) {
         return nullptr;
     }

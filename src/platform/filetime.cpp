@@ -43,11 +43,9 @@ bool IsValid(const SYSTEMTIME& time) noexcept {
 }  // namespace
 
 extern "C" BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime) noexcept {
-    if (fileTime == nullptr || systemTime == nullptr)
-        return FALSE;
+    if (fileTime == nullptr || systemTime == nullptr) return FALSE;
     uint64_t ticks = JoinHalves(fileTime->dwLowDateTime, fileTime->dwHighDateTime);
-    if (ticks >> 63)
-        return FALSE;
+    if (ticks >> 63) return FALSE;
     uint64_t milliseconds = ticks / kTicksPerMillisecond;
     uint64_t days = milliseconds / kMillisecondsPerDay;
     uint64_t msOfDay = milliseconds % kMillisecondsPerDay;
@@ -56,20 +54,17 @@ extern "C" BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* syste
     uint64_t dayOfCycle = days % kDaysPer400Years;
     // The last day of a cycle (a leap day) would make a fifth century / fifth year: cap at 3.
     uint64_t centuries = dayOfCycle / kDaysPer100Years;
-    if (centuries == 4)
-        centuries = 3;
+    if (centuries == 4) centuries = 3;
     uint64_t dayOfCentury = dayOfCycle - centuries * kDaysPer100Years;
     uint64_t groups = dayOfCentury / kDaysPer4Years;
     uint64_t dayOfGroup = dayOfCentury % kDaysPer4Years;
     uint64_t years = dayOfGroup / kDaysPerYear;
-    if (years == 4)
-        years = 3;
+    if (years == 4) years = 3;
     unsigned dayOfYear = static_cast<unsigned>(dayOfGroup - years * kDaysPerYear);
     unsigned year = static_cast<unsigned>(kFirstYear + cycles * 400 + centuries * 100 + groups * 4 + years);
 
     unsigned month = 1;
-    while (month < 12 && dayOfYear >= DaysBeforeMonth(year, month + 1))
-        ++month;
+    while (month < 12 && dayOfYear >= DaysBeforeMonth(year, month + 1)) ++month;
 
     systemTime->wYear = static_cast<uint16_t>(year);
     systemTime->wMonth = static_cast<uint16_t>(month);
@@ -83,8 +78,7 @@ extern "C" BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* syste
 }
 
 extern "C" BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime) noexcept {
-    if (systemTime == nullptr || fileTime == nullptr || !IsValid(*systemTime))
-        return FALSE;
+    if (systemTime == nullptr || fileTime == nullptr || !IsValid(*systemTime)) return FALSE;
     uint64_t years = systemTime->wYear - kFirstYear;
     uint64_t days = years * kDaysPerYear + years / 4 - years / 100 + years / 400 +
                     DaysBeforeMonth(systemTime->wYear, systemTime->wMonth) + systemTime->wDay - 1;

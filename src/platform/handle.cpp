@@ -32,8 +32,7 @@ std::shared_ptr<CHandleObject> CHandleTable::Find(HANDLE handle) const {
 std::shared_ptr<CHandleObject> CHandleTable::Remove(HANDLE handle) noexcept {
     std::unique_lock lock(mutex_);
     auto found = objects_.find(Key(handle));
-    if (found == objects_.end())
-        return nullptr;
+    if (found == objects_.end()) return nullptr;
     std::shared_ptr<CHandleObject> object = std::move(found->second);
     objects_.erase(found);
     return object;

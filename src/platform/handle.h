@@ -24,8 +24,7 @@ public:
     CSignal& Signal() noexcept { return signal_; }
 
 protected:
-    CHandleObject(EKind kind, bool manualReset, bool initialState)
-        : kind_(kind), signal_(manualReset, initialState) {}
+    CHandleObject(EKind kind, bool manualReset, bool initialState) : kind_(kind), signal_(manualReset, initialState) {}
 
 private:
     const EKind kind_;
@@ -34,8 +33,7 @@ private:
 
 class CEvent final : public CHandleObject {
 public:
-    CEvent(bool manualReset, bool initialState)
-        : CHandleObject(EKind::Event, manualReset, initialState) {}
+    CEvent(bool manualReset, bool initialState) : CHandleObject(EKind::Event, manualReset, initialState) {}
 };
 
 // Maps handle values to live objects. A handle value is a number, never an address: looking up a
@@ -61,8 +59,7 @@ public:
     bool Visit(HANDLE handle, CHandleObject::EKind kind, Action&& action) const {
         std::shared_lock lock(mutex_);
         auto found = objects_.find(Key(handle));
-        if (found == objects_.end() || found->second->Kind() != kind)
-            return false;
+        if (found == objects_.end() || found->second->Kind() != kind) return false;
         action(*found->second);
         return true;
     }

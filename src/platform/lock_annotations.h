@@ -10,12 +10,24 @@
 #include <sanitizer/tsan_interface.h>
 
 namespace lock_annotations {
-inline void Created(void* lock) { __tsan_mutex_create(lock, __tsan_mutex_write_reentrant); }
-inline void Destroyed(void* lock) { __tsan_mutex_destroy(lock, 0); }
-inline void Locking(void* lock) { __tsan_mutex_pre_lock(lock, 0); }
-inline void Locked(void* lock) { __tsan_mutex_post_lock(lock, 0, 0); }
-inline void Unlocking(void* lock) { __tsan_mutex_pre_unlock(lock, 0); }
-inline void Unlocked(void* lock) { __tsan_mutex_post_unlock(lock, 0); }
+inline void Created(void* lock) {
+    __tsan_mutex_create(lock, __tsan_mutex_write_reentrant);
+}
+inline void Destroyed(void* lock) {
+    __tsan_mutex_destroy(lock, 0);
+}
+inline void Locking(void* lock) {
+    __tsan_mutex_pre_lock(lock, 0);
+}
+inline void Locked(void* lock) {
+    __tsan_mutex_post_lock(lock, 0, 0);
+}
+inline void Unlocking(void* lock) {
+    __tsan_mutex_pre_unlock(lock, 0);
+}
+inline void Unlocked(void* lock) {
+    __tsan_mutex_post_unlock(lock, 0);
+}
 }  // namespace lock_annotations
 
 #else

@@ -56,8 +56,7 @@ constexpr SMessage kMessages[] = {
 
 constexpr bool IsSortedById() {
     for (size_t i = 1; i < std::size(kMessages); ++i) {
-        if (kMessages[i - 1].id >= kMessages[i].id)
-            return false;
+        if (kMessages[i - 1].id >= kMessages[i].id) return false;
     }
     return true;
 }
@@ -79,20 +78,16 @@ bool IsEnglishOrNeutral(DWORD languageId) noexcept {
 
 // The text and its terminator must fit in size bytes; otherwise nothing is written but an empty
 // text, and the result is 0, as for an unknown id.
-extern "C" DWORD FormatMessageA(DWORD flags, const void* /*source*/, DWORD messageId, DWORD languageId,
-                                char* buffer, DWORD size, va_list* /*arguments*/) noexcept {
-    if (buffer == nullptr || size == 0)
-        return 0;
+extern "C" DWORD FormatMessageA(DWORD flags, const void* /*source*/, DWORD messageId, DWORD languageId, char* buffer,
+                                DWORD size, va_list* /*arguments*/) noexcept {
+    if (buffer == nullptr || size == 0) return 0;
     buffer[0] = '\0';
-    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & kAllocateBuffer) != 0 ||
-        !IsEnglishOrNeutral(languageId))
+    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & kAllocateBuffer) != 0 || !IsEnglishOrNeutral(languageId))
         return 0;
     const char* text = FindText(messageId);
-    if (text == nullptr)
-        return 0;
+    if (text == nullptr) return 0;
     size_t length = std::strlen(text);
-    if (length >= size)
-        return 0;
+    if (length >= size) return 0;
     std::memcpy(buffer, text, length + 1);
     return static_cast<DWORD>(length);
 }

@@ -5,8 +5,8 @@
 
 #include <mutex>
 
-#include "base/thread_safety.h"
 #include "base/hold.h"
+#include "base/thread_safety.h"
 
 class CAPABILITY("mutex") CMutex {
 public:

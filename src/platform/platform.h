@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/lock_annotations.h"
 #include "base/thread_safety.h"
+#include "platform/lock_annotations.h"
 
 extern "C" {
 
@@ -52,22 +52,22 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime) noex
 BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime) noexcept;
 
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
-#define FORMAT_MESSAGE_FROM_SYSTEM    0x00001000u
-#define LANG_NEUTRAL                  0x00u
-#define SUBLANG_DEFAULT               0x01u
-#define MAKELANGID(p, s)              ((((DWORD)(s)) << 10) | (DWORD)(p))
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define LANG_NEUTRAL 0x00u
+#define SUBLANG_DEFAULT 0x01u
+#define MAKELANGID(p, s) ((((DWORD)(s)) << 10) | (DWORD)(p))
 
 // System message texts for the statuses the library can produce. Writes at most size bytes
 // including the terminator; returns the text length, 0 for an unknown code.
-DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
-                     char* buffer, DWORD size, va_list* arguments) noexcept;
+DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId, char* buffer, DWORD size,
+                     va_list* arguments) noexcept;
 
 typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
 
 // Starts procedure(parameter) on a new thread named name (cut to 15 characters; may be null).
 // The handle is waitable (signalled when the thread ends) and closed with CloseHandle.
-HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter, size_t stackSize,
-                         const char* name, DWORD* threadId) noexcept;
+HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter, size_t stackSize, const char* name,
+                         DWORD* threadId) noexcept;
 
 }  // extern "C"
 

@@ -16,8 +16,7 @@ namespace {
 
 int MakeEventFd() {
     int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0)
-        throw std::system_error(errno, std::generic_category(), "eventfd");
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
     return fd;
 }
 
@@ -25,8 +24,7 @@ int MakeEventFd() {
 
 CSignal::CSignal(bool manualReset, bool initialState)
     : manualReset_(manualReset), fd_(MakeEventFd()), signalled_(false), mirrored_(false), changes_(0), sleepers_(0) {
-    if (initialState)
-        Set();
+    if (initialState) Set();
 }
 
 CSignal::~CSignal() {
@@ -43,8 +41,7 @@ CSignal::~CSignal() {
 void CSignal::ChangeLocked(bool signalled) noexcept {
     if (signalled) {
         signalled_.store(true);
-        if (mirrored_)
-            RaiseCounter();
+        if (mirrored_) RaiseCounter();
     } else {
         eventfd_t value;
         while (mirrored_ && eventfd_read(fd_, &value) != 0 && errno == EINTR) {
@@ -62,35 +59,27 @@ void CSignal::RaiseCounter() noexcept {
 // the kernel compares the count: either the sleeper's futex sees the new count, or this call
 // sees the sleeper and wakes it.
 void CSignal::Set() noexcept {
-    if (signalled_.load())
-        return;
+    if (signalled_.load()) return;
     {
         CMutexHold lock(mutex_);
-        if (signalled_.load())
-            return;
+        if (signalled_.load()) return;
         ChangeLocked(true);
     }
     changes_.fetch_add(1);
-    if (sleepers_.load() != 0)
-        FutexWake(changes_, INT32_MAX);
+    if (sleepers_.load() != 0) FutexWake(changes_, INT32_MAX);
 }
 
 void CSignal::Reset() noexcept {
-    if (!signalled_.load())
-        return;
+    if (!signalled_.load()) return;
     CMutexHold lock(mutex_);
-    if (signalled_.load())
-        ChangeLocked(false);
+    if (signalled_.load()) ChangeLocked(false);
 }
 
 bool CSignal::TryAcquire() noexcept {
-    if (!signalled_.load())
-        return false;
-    if (manualReset_)
-        return true;
+    if (!signalled_.load()) return false;
+    if (manualReset_) return true;
     CMutexHold lock(mutex_);
-    if (!signalled_.load())
-        return false;
+    if (!signalled_.load()) return false;
     ChangeLocked(false);
     return true;
 }
@@ -99,8 +88,7 @@ int CSignal::Fd() noexcept {
     CMutexHold lock(mutex_);
     if (!mirrored_) {
         mirrored_ = true;
-        if (signalled_.load())
-            RaiseCounter();
+        if (signalled_.load()) RaiseCounter();
     }
     return fd_;
 }

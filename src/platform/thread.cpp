@@ -20,13 +20,11 @@ class CThread final : public CHandleObject {
 public:
     CThread(LPTHREAD_START_ROUTINE procedure, void* parameter, const char* name)
         : CHandleObject(EKind::Thread, true, false), procedure_(procedure), parameter_(parameter) {
-        if (name != nullptr)
-            std::strncpy(name_, name, sizeof name_ - 1);
+        if (name != nullptr) std::strncpy(name_, name, sizeof name_ - 1);
     }
 
     ~CThread() override {
-        if (!started_)
-            return;
+        if (!started_) return;
         if (pthread_equal(thread_, pthread_self()))
             pthread_detach(thread_);
         else
@@ -73,8 +71,7 @@ void* CThread::Run(void* context) {
     auto* self = static_cast<std::shared_ptr<CThread>*>(context);
     CRunningThread running(self);
     CThread& thread = **self;
-    if (thread.name_[0] != '\0')
-        pthread_setname_np(pthread_self(), thread.name_);
+    if (thread.name_[0] != '\0') pthread_setname_np(pthread_self(), thread.name_);
     thread.id_.store(GetCurrentThreadId());
     thread.id_.notify_all();
     thread.procedure_(thread.parameter_);
@@ -91,8 +88,7 @@ size_t StackSize(size_t requested) noexcept {
 
 bool CThread::Start(const std::shared_ptr<CThread>& self, size_t stackSize) noexcept {
     pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-        return false;
+    if (pthread_attr_init(&attributes) != 0) return false;
     auto* reference = new (std::nothrow) std::shared_ptr<CThread>(self);
     bool ok = reference != nullptr &&
               (stackSize == 0 || pthread_attr_setstacksize(&attributes, StackSize(stackSize)) == 0) &&
@@ -112,10 +108,9 @@ bool CThread::Start(const std::shared_ptr<CThread>& self, size_t stackSize) noex
 using mbus::platform::CHandleTable;
 using mbus::platform::CThread;
 
-extern "C" HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter,
-                                    size_t stackSize, const char* name, DWORD* threadId) noexcept {
-    if (procedure == nullptr)
-        return nullptr;
+extern "C" HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* parameter, size_t stackSize,
+                                    const char* name, DWORD* threadId) noexcept {
+    if (procedure == nullptr) return nullptr;
     try {
         auto thread = std::make_shared<CThread>(procedure, parameter, name);
         HANDLE handle = CHandleTable::Instance().Insert(thread);
@@ -123,8 +118,7 @@ extern "C" HANDLE CreateNamedThread(LPTHREAD_START_ROUTINE procedure, void* para
             CHandleTable::Instance().Remove(handle);
             return nullptr;
         }
-        if (threadId != nullptr)
-            *threadId = thread->WaitForId();
+        if (threadId != nullptr) *threadId = thread->WaitForId();
         return handle;
     } catch (...) {
         return nullptr;

@@ -29,8 +29,7 @@ int64_t MonotonicNanos() noexcept {
 // by this check alone. Returns its index, or count when none is signalled.
 DWORD FirstSignalled(const std::shared_ptr<CHandleObject>* objects, DWORD count) noexcept {
     for (DWORD i = 0; i < count; ++i) {
-        if (objects[i]->Signal().TryAcquire())
-            return i;
+        if (objects[i]->Signal().TryAcquire()) return i;
     }
     return count;
 }
@@ -38,7 +37,8 @@ DWORD FirstSignalled(const std::shared_ptr<CHandleObject>* objects, DWORD count)
 // The time left until deadline (never less than zero), or infinite.
 struct CDeadline {
     explicit CDeadline(DWORD milliseconds)
-        : infinite(milliseconds == INFINITE), at(infinite ? 0 : MonotonicNanos() + int64_t{milliseconds} * kNanosPerMilli) {}
+        : infinite(milliseconds == INFINITE),
+          at(infinite ? 0 : MonotonicNanos() + int64_t{milliseconds} * kNanosPerMilli) {}
     int64_t LeftNanos() const noexcept { return infinite ? INT64_MAX : std::max<int64_t>(at - MonotonicNanos(), 0); }
 
     const bool infinite;
@@ -53,13 +53,12 @@ DWORD WaitForOne(CHandleObject& object, DWORD milliseconds) noexcept {
     const CDeadline deadline(milliseconds);
     for (;;) {
         const uint32_t changes = signal.Changes();
-        if (signal.TryAcquire())
-            return WAIT_OBJECT_0;
+        if (signal.TryAcquire()) return WAIT_OBJECT_0;
         const int64_t left = deadline.LeftNanos();
-        if (left == 0)
-            return WAIT_TIMEOUT;
+        if (left == 0) return WAIT_TIMEOUT;
         // Rounded up, so that a sleep never ends before the deadline it was given.
-        signal.Sleep(changes, deadline.infinite ? INFINITE : static_cast<DWORD>((left + kNanosPerMilli - 1) / kNanosPerMilli));
+        signal.Sleep(changes,
+                     deadline.infinite ? INFINITE : static_cast<DWORD>((left + kNanosPerMilli - 1) / kNanosPerMilli));
     }
 }
 
@@ -67,17 +66,15 @@ DWORD WaitForOne(CHandleObject& object, DWORD milliseconds) noexcept {
 // descriptor readable, so it ends the following poll() and no wake-up is lost.
 DWORD WaitForObjects(const std::shared_ptr<CHandleObject>* objects, DWORD count, DWORD milliseconds) {
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS> fds;
-    for (DWORD i = 0; i < count; ++i)
-        fds[i] = pollfd{objects[i]->Signal().Fd(), POLLIN, 0};
+    for (DWORD i = 0; i < count; ++i) fds[i] = pollfd{objects[i]->Signal().Fd(), POLLIN, 0};
     const CDeadline deadline(milliseconds);
     for (;;) {
         DWORD index = FirstSignalled(objects, count);
-        if (index < count)
-            return WAIT_OBJECT_0 + index;
+        if (index < count) return WAIT_OBJECT_0 + index;
         const int64_t left = deadline.LeftNanos();
-        if (left == 0)
-            return WAIT_TIMEOUT;
-        const timespec remaining{static_cast<time_t>(left / kNanosPerSecond), static_cast<long>(left % kNanosPerSecond)};
+        if (left == 0) return WAIT_TIMEOUT;
+        const timespec remaining{static_cast<time_t>(left / kNanosPerSecond),
+                                 static_cast<long>(left % kNanosPerSecond)};
         if (ppoll(fds.data(), count, deadline.infinite ? nullptr : &remaining, nullptr) < 0 && errno != EINTR)
             return WAIT_FAILED;
     }
@@ -85,22 +82,17 @@ DWORD WaitForObjects(const std::shared_ptr<CHandleObject>* objects, DWORD count,
 
 }  // namespace
 
-extern "C" DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                                        DWORD milliseconds) noexcept {
-    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr || waitAll != FALSE)
-        return WAIT_FAILED;
-    if (count == 1)
-        return WaitForSingleObject(handles[0], milliseconds);
+extern "C" DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) noexcept {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr || waitAll != FALSE) return WAIT_FAILED;
+    if (count == 1) return WaitForSingleObject(handles[0], milliseconds);
     try {
         std::array<std::shared_ptr<CHandleObject>, MAXIMUM_WAIT_OBJECTS> objects;
         for (DWORD i = 0; i < count; ++i) {
             objects[i] = CHandleTable::Instance().Find(handles[i]);
-            if (!objects[i])
-                return WAIT_FAILED;
+            if (!objects[i]) return WAIT_FAILED;
             // One object may appear only once in a list.
             for (DWORD j = 0; j < i; ++j) {
-                if (objects[j] == objects[i])
-                    return WAIT_FAILED;
+                if (objects[j] == objects[i]) return WAIT_FAILED;
             }
         }
         return WaitForObjects(objects.data(), count, milliseconds);

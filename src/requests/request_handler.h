@@ -15,8 +15,7 @@ public:
     virtual void OnRequestsDone() {}
     // Runs one request on the worker thread. service is never null (empty when none was
     // given); data is never null (length 0 when there is none).
-    virtual bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
-                         uint16_t length) = 0;
+    virtual bool Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) = 0;
     // Called on the worker thread after the last of consecutive requests for this handler in a
     // batch ran, while that request still holds its reference; does nothing by default.
     virtual void OnBatchDone() {}

@@ -33,8 +33,8 @@ void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
     limitBytes_ = bytes;
 }
 
-bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                         const void* data, uint16_t length, bool adoptReference, bool* full) {
+bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
+                         uint16_t length, bool adoptReference, bool* full) {
     if (full != nullptr) *full = false;
     CRequest* request = Spare();
     if (request == nullptr) return false;

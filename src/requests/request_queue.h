@@ -35,8 +35,8 @@ public:
     // to the handler; with adoptReference the queue takes that reference over once the request
     // is queued (on false the caller keeps it). *full, when given, tells whether the queue has
     // reached its limit with this request.
-    bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-              const void* data, uint16_t length, bool adoptReference = false, bool* full = nullptr);
+    bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
+              uint16_t length, bool adoptReference = false, bool* full = nullptr);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
     // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
     // capacity across calls. True when a poster was told that the queue was full since the

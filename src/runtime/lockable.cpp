@@ -24,8 +24,7 @@ void CLockable::SetTickSource(TickSource source) {
     tickSource.store(source, std::memory_order_relaxed);
 }
 
-CLockable::CLockable() noexcept
-    : className_("CLockable"), lockTick_(0), ownerThreadId_(0), lockName_(nullptr) {
+CLockable::CLockable() noexcept : className_("CLockable"), lockTick_(0), ownerThreadId_(0), lockName_(nullptr) {
     InitializeCriticalSection(&section_);
 }
 
@@ -50,8 +49,8 @@ void CLockable::Unlock() NO_THREAD_SAFETY_ANALYSIS {
     LeaveCriticalSection(&section_);
     if (held > kSlowLockMs && !writingSlowLockReport) {
         writingSlowLockReport = true;
-        DiagnosticLine("Lock by thread %04u (0x%04X) held for more than 100 ms. (%u ms. total).\n",
-                       thread, thread, held);
+        DiagnosticLine("Lock by thread %04u (0x%04X) held for more than 100 ms. (%u ms. total).\n", thread, thread,
+                       held);
         writingSlowLockReport = false;
     }
 }

@@ -3,8 +3,8 @@
 // own the lock.
 #pragma once
 
-#include "platform/platform.h"
 #include "base/hold.h"
+#include "platform/platform.h"
 
 class CTracer;
 

@@ -313,7 +313,8 @@ void VisitObjectBlocks(void (*visit)(const void* block, size_t bytes, void* cont
                 const uintptr_t base = ((&slot - slabRoot) << kLeafShift) | (unit << kSlabShift);
                 const auto* slab = reinterpret_cast<const CSlab*>(base);
                 const char* first = reinterpret_cast<const char*>(base) + kHeaderBytes;
-                for (uint32_t i = 0; i < slab->blockCount; ++i) visit(first + size_t{i} * slab->blockBytes, slab->blockBytes, context);
+                for (uint32_t i = 0; i < slab->blockCount; ++i)
+                    visit(first + size_t{i} * slab->blockBytes, slab->blockBytes, context);
             }
         }
     }

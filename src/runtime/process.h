@@ -15,9 +15,15 @@ extern std::atomic<CUserTracer*> userTracer;
 extern std::atomic<CTracker*> tracker;
 extern std::atomic<CRPCManager*> rpcManager;
 
-inline CUserTracer* UserTracer() { return userTracer.load(std::memory_order_acquire); }
-inline CTracker* Tracker() { return tracker.load(std::memory_order_acquire); }
+inline CUserTracer* UserTracer() {
+    return userTracer.load(std::memory_order_acquire);
+}
+inline CTracker* Tracker() {
+    return tracker.load(std::memory_order_acquire);
+}
 // The manager's existence marks the library as initialised.
-inline bool Initialised() { return rpcManager.load(std::memory_order_acquire) != nullptr; }
+inline bool Initialised() {
+    return rpcManager.load(std::memory_order_acquire) != nullptr;
+}
 
 }  // namespace process

@@ -34,8 +34,8 @@ uint16_t CRefCount::Release() {
     }
     do {
         if (previous == 0) return 0;
-    } while (!refCount_.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1),
-                                             std::memory_order_acq_rel, std::memory_order_relaxed));
+    } while (!refCount_.compare_exchange_weak(previous, static_cast<uint16_t>(previous - 1), std::memory_order_acq_rel,
+                                              std::memory_order_relaxed));
     if (previous == 1) OnFinalRelease();
     return previous;
 }

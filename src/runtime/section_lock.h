@@ -4,8 +4,8 @@
 // std::mutex; a contended lock spins briefly, then sleeps. CHold holds it.
 #pragma once
 
-#include "platform/platform.h"
 #include "base/hold.h"
+#include "platform/platform.h"
 
 class CAPABILITY("mutex") CSectionLock {
 public:

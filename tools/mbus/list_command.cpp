@@ -31,8 +31,8 @@ int ListCommand(const CArgs& args) {
     if (!args.empty()) return kExitUsage;
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
-    const uint32_t mask = MbSinkListFullName | MbSinkListPid | MbSinkListNoSession | MbSinkListOwnSession |
-                          MbSinkListOtherSession;
+    const uint32_t mask =
+        MbSinkListFullName | MbSinkListPid | MbSinkListNoSession | MbSinkListOwnSession | MbSinkListOtherSession;
     MbItem list = nullptr;
     const MbResult result = MbSinkListEx(mask, &list);
     if (result == MbNothingReceived) return kExitOk;

@@ -23,7 +23,7 @@ struct CCommand {
 };
 
 const CCommand kCommands[] = {
-    {"list", ListCommand}, {"send", SendCommand}, {"call", CallCommand},
+    {"list", ListCommand},   {"send", SendCommand},   {"call", CallCommand},
     {"query", QueryCommand}, {"watch", WatchCommand}, {"test", TestCommand},
 };
 

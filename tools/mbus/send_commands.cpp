@@ -31,7 +31,8 @@ MbItem AwaitReply(MbSinkService service, MbEvent event, unsigned long timeoutMs,
         if (code == MbReceivedReply) return message;
         if (message != nullptr) MbHandleRelease(message);
         if (code != MbNothingReceived) continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return nullptr;
         WaitForSingleObject(event, static_cast<DWORD>(std::min(left.count(), kFailureCheckMs)));
     }
@@ -88,8 +89,8 @@ int QueryCommand(const CArgs& arguments) {
         if (replies.Get() == nullptr) {
             std::fprintf(stderr, "mbus: cannot open the sink '%s' for the reply\n", ownName.c_str());
         } else if (QueueMessage(args[0], args[1], [&](MbSource, MbService proxy) {
-                       return MbServiceQueryCookie(proxy, 0, items.procedure.Get(), items.argument.Get(),
-                                                   replies.Get(), cookie, 0) != 0;
+                       return MbServiceQueryCookie(proxy, 0, items.procedure.Get(), items.argument.Get(), replies.Get(),
+                                                   cookie, 0) != 0;
                    })) {
             CItemRef reply(AwaitReply(replies.Get(), event, timeoutMs, failuresBefore));
             if (reply.Get() != nullptr) {
@@ -112,9 +113,10 @@ int TestCommand(const CArgs& args) {
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
     const bool toService = args.size() == 2;
-    const int result = SendAndConfirm(library, args[0], toService ? args[1] : "", [&](MbSource source, MbService proxy) {
-        return (toService ? MbServiceTest(proxy) : MbSourceTest(source)) != 0;
-    });
+    const int result =
+        SendAndConfirm(library, args[0], toService ? args[1] : "", [&](MbSource source, MbService proxy) {
+            return (toService ? MbServiceTest(proxy) : MbSourceTest(source)) != 0;
+        });
     PrintLine(result == kExitOk ? "ok: the sink '" + args[0] + "' took the test"
                                 : "failed: the sink '" + args[0] + "' did not take the test");
     return result;

@@ -4,12 +4,12 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <strings.h>
 
 #include "tool.h"
 
@@ -94,7 +94,8 @@ void OnTracedLine(const std::string& sinkName, const std::string& line, CWatchOu
 // Waits until `event` is signalled, a signal in `signals` arrives or `deadline` passes: true for the event.
 bool WaitForEvent(MbEvent event, int signals, std::chrono::steady_clock::time_point deadline) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd fds[2] = {{EventGetFd(event), POLLIN, 0}, {signals, POLLIN, 0}};
         const int ready = poll(fds, 2, left.count() > 60000 ? 60000 : static_cast<int>(left.count()));
@@ -120,8 +121,10 @@ int Watch(const std::string& name, const CArgs& serviceNames, unsigned long coun
         if (opened) services.emplace_back(sink.Get(), "_default", event);
         for (const std::string& serviceName : serviceNames) {
             bool twice = false;
-            for (const CWatchedService& service : services) twice |= strcasecmp(service.name.c_str(), serviceName.c_str()) == 0;
-            if (opened && !twice) opened = services.emplace_back(sink.Get(), serviceName, event).handle.Get() != nullptr;
+            for (const CWatchedService& service : services)
+                twice |= strcasecmp(service.name.c_str(), serviceName.c_str()) == 0;
+            if (opened && !twice)
+                opened = services.emplace_back(sink.Get(), serviceName, event).handle.Get() != nullptr;
         }
         if (!opened) {
             std::fprintf(stderr, "mbus: cannot open the sink '%s' (is the name in use?)\n", name.c_str());

@@ -36,8 +36,7 @@ CRpcBatch* CRpcBatch::Current() {
 
 void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iovec* parts, int count,
                        const std::shared_ptr<CSendWindow>& window, size_t cost) {
-    auto it = std::find_if(pending_.begin(), pending_.end(),
-                           [&](const CPending& p) { return p.channel == channel; });
+    auto it = std::find_if(pending_.begin(), pending_.end(), [&](const CPending& p) { return p.channel == channel; });
     if (it == pending_.end()) {
         pending_.push_back(CPending{channel, {}, {}});
         it = pending_.end() - 1;

@@ -110,8 +110,7 @@ RPC_STATUS RpcBindingFree(RPC_BINDING_HANDLE* binding) {
     return RPC_S_OK;
 }
 
-RPC_STATUS RpcBindingInqPeerCredentials(RPC_BINDING_HANDLE callBinding, uint32_t* pid, uint32_t* uid,
-                                        uint32_t* gid) {
+RPC_STATUS RpcBindingInqPeerCredentials(RPC_BINDING_HANDLE callBinding, uint32_t* pid, uint32_t* uid, uint32_t* gid) {
     if (callBinding == nullptr) return RPC_S_INVALID_BINDING;
     if (callBinding->channel) return RPC_S_WRONG_KIND_OF_BINDING;
     if (pid) *pid = callBinding->peerPid;

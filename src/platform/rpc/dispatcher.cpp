@@ -28,10 +28,10 @@ struct CDispatcher::CListener {
 
 struct CDispatcher::CConnection {
     int fd;
-    CRpcBinding binding;   // the call binding handed to the manager routine
-    std::string service;   // NUL-terminated copy of the current frame's service
+    CRpcBinding binding;  // the call binding handed to the manager routine
+    std::string service;  // NUL-terminated copy of the current frame's service
     std::unique_ptr<uint8_t[]> buffer{new uint8_t[kReadBufferSize]};
-    size_t used = 0;       // bytes in buffer not yet run
+    size_t used = 0;  // bytes in buffer not yet run
 };
 
 // The connections wait in an epoll set of their own, which is itself one of the descriptors the

@@ -64,9 +64,9 @@ private:
     // intake once more).
     void Resume();
 
-    int epoll_ = -1;        // the wake-up, the listeners and, unless paused, connections_ set
+    int epoll_ = -1;          // the wake-up, the listeners and, unless paused, connections_ set
     int connectionSet_ = -1;  // epoll of the connections
-    int wake_ = -1;  // eventfd; written to stop and to resume
+    int wake_ = -1;           // eventfd; written to stop and to resume
     std::atomic<bool> stopping_{false};
     std::atomic<bool> pauseAsked_{false};
     std::atomic<bool> resumeAsked_{false};

@@ -69,8 +69,8 @@ RPC_STATUS RpcEpRegisterNoReplaceA(RPC_IF_HANDLE ifSpec, RPC_BINDING_VECTOR* bin
                                    const char* annotation) {
     if (RPC_STATUS status = CheckVectors(ifSpec, bindingVector, uuidVector)) return status;
     try {
-        const std::string name = EndpointMapUuidText(ifSpec->id.Uuid) + "/" +
-                                 EndpointMapEscape(annotation ? annotation : "");
+        const std::string name =
+            EndpointMapUuidText(ifSpec->id.Uuid) + "/" + EndpointMapEscape(annotation ? annotation : "");
         CAbstractAddress address;
         if (!address.Set(kEndpointMapPrefix, name)) return RPC_S_STRING_TOO_LONG;
         CEndpointMapState& state = State();

@@ -32,8 +32,8 @@ bool ReadHex(std::string_view text, size_t* at, int count, uint64_t* value) {
 std::string EndpointMapUuidText(const UUID& uuid) {
     char text[kUuidTextSize + 1];
     std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", uuid.Data1, uuid.Data2,
-                  uuid.Data3, uuid.Data4[0], uuid.Data4[1], uuid.Data4[2], uuid.Data4[3], uuid.Data4[4],
-                  uuid.Data4[5], uuid.Data4[6], uuid.Data4[7]);
+                  uuid.Data3, uuid.Data4[0], uuid.Data4[1], uuid.Data4[2], uuid.Data4[3], uuid.Data4[4], uuid.Data4[5],
+                  uuid.Data4[6], uuid.Data4[7]);
     return text;
 }
 

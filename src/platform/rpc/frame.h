@@ -21,7 +21,7 @@ constexpr size_t kFrameHeaderSize = 20;
 constexpr uint32_t kFrameMaxSize = kFrameHeaderSize + 0xFFFFu + 0xFFFFu;
 
 struct CFrameView {
-    uint32_t size;             // whole frame in bytes
+    uint32_t size;  // whole frame in bytes
     uint32_t flags;
     uint16_t kind;
     std::string_view service;  // points into the parsed bytes

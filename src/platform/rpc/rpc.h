@@ -93,8 +93,8 @@ constexpr unsigned long RPC_C_VERS_ALL = 1;
 // manager entry vector (no default manager is compiled in); registering the same interface
 // again with the same vector succeeds and changes nothing. maxCalls is accepted and ignored:
 // one dispatcher thread runs every call.
-RPC_STATUS RpcServerRegisterIfEx(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, RPC_MGR_EPV* mgrEpv,
-                                 unsigned int flags, unsigned int maxCalls, RPC_IF_CALLBACK_FN callback);
+RPC_STATUS RpcServerRegisterIfEx(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, RPC_MGR_EPV* mgrEpv, unsigned int flags,
+                                 unsigned int maxCalls, RPC_IF_CALLBACK_FN callback);
 // Binds and listens on the endpoint; the same endpoint again in this process succeeds, one bound
 // by another process gives RPC_S_DUPLICATE_ENDPOINT.
 RPC_STATUS RpcServerUseProtseqEpA(const char* protseq, unsigned int maxCalls, const char* endpoint,
@@ -104,13 +104,12 @@ RPC_STATUS RpcBindingVectorFree(RPC_BINDING_VECTOR** bindingVector);
 // Withdraws the interface. When no interface is left the endpoints are closed (their names are
 // free on return), connections are closed and, with waitForCallsToComplete, the call in progress
 // is waited for; called from inside a manager routine it never waits (that call is its caller).
-RPC_STATUS RpcServerUnregisterIf(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid,
-                                 unsigned int waitForCallsToComplete);
+RPC_STATUS RpcServerUnregisterIf(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, unsigned int waitForCallsToComplete);
 
 // Endpoint map: one entry per registration call, holding the interface and the annotation
 // (at most 59 bytes once escaped); entries of a process vanish with it.
-RPC_STATUS RpcEpRegisterNoReplaceA(RPC_IF_HANDLE ifSpec, RPC_BINDING_VECTOR* bindingVector,
-                                   UUID_VECTOR* uuidVector, const char* annotation);
+RPC_STATUS RpcEpRegisterNoReplaceA(RPC_IF_HANDLE ifSpec, RPC_BINDING_VECTOR* bindingVector, UUID_VECTOR* uuidVector,
+                                   const char* annotation);
 RPC_STATUS RpcEpUnregister(RPC_IF_HANDLE ifSpec, RPC_BINDING_VECTOR* bindingVector, UUID_VECTOR* uuidVector);
 // epBinding must be null (the machine's map); inquiryType RPC_C_EP_ALL_ELTS or RPC_C_EP_MATCH_BY_IF;
 // versions are not recorded, so every versOption matches every version.
@@ -149,5 +148,4 @@ bool RpcClientDrain(uint32_t milliseconds);
 
 // Linux extra: the credentials (SO_PEERCRED) of the process behind a call binding, as handed to
 // a manager routine. Any out pointer may be null.
-RPC_STATUS RpcBindingInqPeerCredentials(RPC_BINDING_HANDLE callBinding, uint32_t* pid, uint32_t* uid,
-                                        uint32_t* gid);
+RPC_STATUS RpcBindingInqPeerCredentials(RPC_BINDING_HANDLE callBinding, uint32_t* pid, uint32_t* uid, uint32_t* gid);

@@ -32,8 +32,8 @@ RPC_STATUS DispatcherLocked(CServerState& server, std::shared_ptr<CDispatcher>* 
 
 }  // namespace
 
-RPC_STATUS RpcServerRegisterIfEx(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, RPC_MGR_EPV* mgrEpv,
-                                 unsigned int flags, unsigned int, RPC_IF_CALLBACK_FN callback) {
+RPC_STATUS RpcServerRegisterIfEx(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, RPC_MGR_EPV* mgrEpv, unsigned int flags,
+                                 unsigned int, RPC_IF_CALLBACK_FN callback) {
     if (ifSpec == nullptr || mgrEpv == nullptr || !(flags & RPC_IF_AUTOLISTEN)) return RPC_S_INVALID_ARG;
     if (mgrTypeUuid != nullptr) return RPC_S_INVALID_ARG;
     CServerState& server = Server();
@@ -46,7 +46,7 @@ RPC_STATUS RpcServerRegisterIfEx(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, 
     }
     if (dispatcher->Interface() != nullptr) {
         return dispatcher->Interface() == ifSpec && dispatcher->ManagerEpv() == mgrEpv ? RPC_S_OK
-                                                                                        : RPC_S_TYPE_ALREADY_REGISTERED;
+                                                                                       : RPC_S_TYPE_ALREADY_REGISTERED;
     }
     dispatcher->SetInterface(ifSpec, mgrEpv, callback);
     return dispatcher->Start() ? RPC_S_OK : RPC_S_OUT_OF_MEMORY;

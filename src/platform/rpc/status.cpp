@@ -4,13 +4,10 @@
 
 RPC_STATUS RpcStatusFromConnectErrno(int error) {
     switch (error) {
-    case ENOENT:
-    case ECONNREFUSED:
-        return RPC_S_SERVER_UNAVAILABLE;
-    case EAGAIN:
-        return RPC_S_SERVER_TOO_BUSY;
-    default:
-        return RPC_S_CALL_FAILED_DNE;
+        case ENOENT:
+        case ECONNREFUSED: return RPC_S_SERVER_UNAVAILABLE;
+        case EAGAIN: return RPC_S_SERVER_TOO_BUSY;
+        default: return RPC_S_CALL_FAILED_DNE;
     }
 }
 
