@@ -197,16 +197,16 @@ TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(send(), 0) << "a full window keeps refusing";
     EXPECT_EQ(trace_capture::CountContaining("sending refused while the backlog is full"), 1u) << "one per episode";
     // The window fills while the dispatcher may still be reading what the socket holds: the
-    // queue is looked at once it reached its byte limit.
-    ASSERT_TRUE(Eventually([&] { return Object()->PendingRequests() >= kSinkQueueBytes / payload.size(); }));
+    // queue is looked at once the dispatcher has paused its intake.
+    ASSERT_TRUE(Eventually([] { return RpcServerIntakePaused(); })) << "a full sink queue pauses intake";
     const uint32_t heldPending = Object()->PendingRequests();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    // A frame read before the pause took effect may still join; thousands would mean no pause.
-    EXPECT_LE(Object()->PendingRequests(), heldPending + 64) << "intake stays paused while the thread is held";
+    EXPECT_GE(heldPending, kSinkQueueBytes / payload.size()) << "the queue reached its byte limit";
     EXPECT_LT(heldPending, 2 * kSinkQueueMessages) << "the held batch and the queue at its limit";
+    EXPECT_TRUE(RpcServerIntakePaused()) << "intake stays paused while the thread is held";
     ASSERT_EQ(MbHandleUnlock(service_), MbResultOk);
     EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted); }, 60000))
         << trace_capture::CountContaining(line) << " of " << accepted;
+    EXPECT_FALSE(RpcServerIntakePaused()) << "taking the queue resumed intake";
     ASSERT_TRUE(Eventually([&] { return send() == 1; })) << "the drained window accepts again";
     EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted) + 1; }));
 }

@@ -43,6 +43,8 @@ public:
     void PauseIntake() { pauseAsked_.store(true); }
     // Any thread: ends a pause (or the one asked for next) at the dispatcher's next turn.
     void ResumeIntake();
+    // Whether intake is paused now; from any thread.
+    bool IntakePaused() const { return paused_.load(); }
 
 private:
     struct CListener;
@@ -70,9 +72,10 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> pauseAsked_{false};
     std::atomic<bool> resumeAsked_{false};
-    // Dispatcher thread only: whether intake is paused, and the connection whose read frames
-    // were not all run when it paused (null when none).
-    bool paused_ = false;
+    // Whether intake is paused: written by the dispatcher thread only, read by IntakePaused.
+    std::atomic<bool> paused_{false};
+    // Dispatcher thread only: the connection whose read frames were not all run when intake
+    // paused (null when none).
     bool listening_ = true;  // connectionSet_ is in epoll_
     CConnection* stalled_ = nullptr;
     RPC_IF_HANDLE interface_ = nullptr;

@@ -134,8 +134,10 @@ RPC_STATUS RpcBindingFree(RPC_BINDING_HANDLE* binding);
 // RpcServerPauseIntake: once it returns, the dispatcher reads no more of any connection (the
 // senders' writes then wait in their sockets) until some thread calls RpcServerResumeIntake.
 // Nothing already read is dropped: the frames after the pausing call run on resume, in order.
+// RpcServerIntakePaused tells whether the dispatcher reads nothing now.
 void RpcServerPauseIntake();
 void RpcServerResumeIntake();
+bool RpcServerIntakePaused();
 
 // Linux extras for the client side. A binding may carry its sender's send window (see
 // CSendWindow): frames of batched calls on it settle the window's reservations. RpcClientDrain

@@ -123,6 +123,11 @@ void RpcServerResumeIntake() {
     if (std::shared_ptr<CDispatcher> dispatcher = CurrentDispatcher()) dispatcher->ResumeIntake();
 }
 
+bool RpcServerIntakePaused() {
+    std::shared_ptr<CDispatcher> dispatcher = CurrentDispatcher();
+    return dispatcher && dispatcher->IntakePaused();
+}
+
 RPC_STATUS RpcServerUnregisterIf(RPC_IF_HANDLE ifSpec, const UUID* mgrTypeUuid, unsigned int waitForCallsToComplete) {
     if (mgrTypeUuid != nullptr) return RPC_S_INVALID_ARG;
     std::shared_ptr<CDispatcher> dispatcher;
