@@ -258,6 +258,11 @@ void CSinkService::Detach() {
     if (sink_ && !name_.empty()) sink_->RemoveService(name_.c_str(), this);
 }
 
+bool CSinkService::WaitingForRoom() {
+    ScopedLock hold(*this);
+    return roomWanted_;
+}
+
 CCheckedRef<CItem> CSinkService::GetState() {
     ScopedLock hold(*this);
     return state_.Clone();

@@ -47,6 +47,9 @@ public:
     bool PostCall(CItem* item);
     // Leaves the sink's registry; a message waiting for room is then queued at once.
     void Detach();
+    // Whether the sink request thread found this queue full and waits for it to drain to the
+    // low mark.
+    bool WaitingForRoom();
     // The live state map with a reference for the caller; empty when it could not be made.
     CCheckedRef<CItem> GetState();
     // The service's name, and its sink's name ("" without a sink); "" stands for no name.

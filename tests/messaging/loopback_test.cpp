@@ -163,6 +163,7 @@ TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
     ASSERT_EQ(Call(proxy_, limit + 1), 1);
     // Both reached the sink request thread, which holds them while it waits for room.
     ASSERT_TRUE(Eventually([&] { return Object()->PendingRequests() == 2; }));
+    ASSERT_TRUE(Eventually([&] { return Object()->FindService("_default")->WaitingForRoom(); }));
     const std::string held = "._default.Call: " + std::to_string(limit) + ".";
     for (int32_t expected = 0; expected < limit - low - 1; ++expected) ASSERT_EQ(Next(), std::to_string(expected));
     EXPECT_EQ(trace_capture::CountContaining(held), 0u) << "waits for room while above the low mark";

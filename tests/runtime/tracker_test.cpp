@@ -1,4 +1,6 @@
 // The tracker's set and the handle checks of the exported functions.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -11,6 +13,8 @@
 #include "runtime/process.h"
 #include "runtime/ref_count.h"
 #include "runtime/tracker.h"
+#include "support/thread_probe.h"
+#include "support/thread_probe.h"
 #include "support/trace_capture.h"
 
 using Handles = LibraryTest;
@@ -91,12 +95,15 @@ TEST_F(Handles, LockOnOneThreadBlocksAnotherUntilUnlock) {
     EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
 
     std::atomic<bool> locked{false};
+    std::atomic<pid_t> otherId{0};
     std::thread other([&] {
+        otherId = gettid();
         EXPECT_EQ(MbHandleLock(object.Get()), 0u);
         locked = true;
         EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
     });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return otherId.load() != 0; }));
+    ASSERT_TRUE(WaitsIn(otherId.load(), SYS_futex)) << "the other thread waits for the lock";
     EXPECT_FALSE(locked.load());
     EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
     other.join();
