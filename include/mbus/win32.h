@@ -31,7 +31,9 @@ MB_API BOOL   ResetEvent(HANDLE event) MB_NOEXCEPT;
 MB_API DWORD  WaitForSingleObject(HANDLE handle, DWORD milliseconds) MB_NOEXCEPT;
 MB_API DWORD  WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) MB_NOEXCEPT;
 MB_API BOOL   CloseHandle(HANDLE handle) MB_NOEXCEPT;
-/* Linux extra: a descriptor that polls readable while the event is signalled */
+/* Linux extra: a descriptor that polls readable while the event is signalled (ResetEvent, or a
+   wait that takes an auto-reset event, clears it); one per event, owned by the event. Poll it,
+   never read or close it: a read fails and changes nothing. */
 MB_API int    EventGetFd(HANDLE event) MB_NOEXCEPT;
 
 #ifdef __cplusplus

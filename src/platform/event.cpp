@@ -29,6 +29,6 @@ extern "C" BOOL ResetEvent(HANDLE event) noexcept {
 extern "C" int EventGetFd(HANDLE event) noexcept {
     int fd = -1;
     CHandleTable::Instance().Visit(event, CHandleObject::EKind::Event,
-                                   [&fd](CHandleObject& object) { fd = object.Signal().Fd(); });
+                                   [&fd](CHandleObject& object) { fd = object.Signal().PollFd(); });
     return fd;
 }

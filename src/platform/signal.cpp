@@ -1,6 +1,7 @@
 // CSignal: a flag, the futex word its waiters sleep on, and an eventfd for pollers.
 #include "platform/signal.h"
 
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ CSignal::CSignal(bool manualReset, bool initialState)
 }
 
 CSignal::~CSignal() {
+    CMutexHold lock(mutex_);
+    if (pollFd_ >= 0) close(pollFd_);
     close(fd_);
 }
 
@@ -84,13 +87,33 @@ bool CSignal::TryAcquire() noexcept {
     return true;
 }
 
+void CSignal::MirrorLocked() noexcept {
+    if (mirrored_) return;
+    mirrored_ = true;
+    if (signalled_.load()) RaiseCounter();
+}
+
 int CSignal::Fd() noexcept {
     CMutexHold lock(mutex_);
-    if (!mirrored_) {
-        mirrored_ = true;
-        if (signalled_.load()) RaiseCounter();
-    }
+    MirrorLocked();
     return fd_;
+}
+
+// Level-triggered: the instance reports the eventfd for as long as its counter is set.
+int CSignal::PollFd() noexcept {
+    CMutexHold lock(mutex_);
+    if (pollFd_ >= 0) return pollFd_;
+    MirrorLocked();
+    const int fd = epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0) return -1;
+    epoll_event watched{};
+    watched.events = EPOLLIN;
+    if (epoll_ctl(fd, EPOLL_CTL_ADD, fd_, &watched) != 0) {
+        close(fd);
+        return -1;
+    }
+    pollFd_ = fd;
+    return pollFd_;
 }
 
 void CSignal::Sleep(uint32_t changes, DWORD milliseconds) noexcept {

@@ -37,6 +37,10 @@ public:
     bool IsSignalled() const noexcept { return signalled_.load(); }
     // Readable while signalled, from this call on; callers poll it and never read from it.
     int Fd() noexcept;
+    // The descriptor applications get: an epoll instance watching Fd(), so it polls readable
+    // exactly when Fd() does, while a read() from it fails (EINVAL) and changes nothing. -1 when
+    // it cannot be made.
+    int PollFd() noexcept;
 
     // Sleeping until the next Set(): read Changes() before a TryAcquire() that failed, then
     // Sleep() with it; the sleep ends at once when a Set() came in between, else at the next
@@ -50,12 +54,15 @@ private:
     std::atomic<bool> signalled_;
     // Whether the eventfd mirrors the flag; guarded by mutex_.
     bool mirrored_ GUARDED_BY(mutex_);
+    // PollFd's epoll instance, -1 until made; guarded by mutex_.
+    int pollFd_ GUARDED_BY(mutex_) = -1;
     std::atomic<uint32_t> changes_;
     // Threads inside Sleep(); a Set() without any makes no futex call.
     std::atomic<uint32_t> sleepers_;
     CMutex mutex_;
 
     void ChangeLocked(bool signalled) noexcept REQUIRES(mutex_);
+    void MirrorLocked() noexcept REQUIRES(mutex_);
     // Makes the descriptor readable; under mutex_, with the counter at 0.
     void RaiseCounter() noexcept REQUIRES(mutex_);
 };

@@ -1,6 +1,7 @@
 // Events and the waits on them: reset semantics, the descriptor, list order, concurrency.
 #include <gtest/gtest.h>
 
+#include "platform/handle.h"
 #include "platform/platform.h"
 #include "support/thread_probe.h"
 
@@ -59,6 +60,16 @@ TEST(Event, ResetSemanticsShowOnTheDescriptor) {
     }
 }
 
+// The event's own eventfd, behind the descriptor applications get.
+int EventFdOf(HANDLE event) {
+    int fd = -1;
+    mbus::platform::CHandleTable::Instance().Visit(event, mbus::platform::CHandleObject::EKind::Event,
+                                                   [&fd](mbus::platform::CHandleObject& object) {
+                                                       fd = object.Signal().Fd();
+                                                   });
+    return fd;
+}
+
 // However many threads set an event, its eventfd was written once.
 TEST(Event, SettingASignalledEventWritesNothing) {
     CEvents events({FALSE});
@@ -69,8 +80,26 @@ TEST(Event, SettingASignalledEventWritesNothing) {
         });
     for (auto& setter : setters) setter.join();
     eventfd_t writes = 0;
-    ASSERT_EQ(eventfd_read(EventGetFd(events[0]), &writes), 0);
+    ASSERT_EQ(eventfd_read(EventFdOf(events[0]), &writes), 0);
     EXPECT_EQ(writes, 1u);
+}
+
+// An application that reads from the descriptor it polls changes nothing: the read fails, the
+// descriptor stays readable while the event is signalled, and a reset still clears it.
+TEST(Event, ReadingThePolledDescriptorIsHarmless) {
+    CEvents events({TRUE});
+    ASSERT_TRUE(SetEvent(events[0]));
+    const int fd = EventGetFd(events[0]);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(EventGetFd(events[0]), fd) << "one descriptor per event";
+    uint64_t value = 0;
+    EXPECT_EQ(read(fd, &value, sizeof value), -1);
+    EXPECT_TRUE(PollsReadable(events[0]));
+    EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_OBJECT_0);
+    ASSERT_TRUE(ResetEvent(events[0]));
+    EXPECT_FALSE(PollsReadable(events[0]));
+    ASSERT_TRUE(SetEvent(events[0]));
+    EXPECT_TRUE(PollsReadable(events[0]));
 }
 
 TEST(Event, BadArgumentsAndStaleHandlesAreRefused) {
