@@ -148,7 +148,7 @@ TEST_F(Requests, AThrowingRequestIsTracedAndTheNextOneRuns) {
     };
     for (const auto& [fail, reason] : failures) {
         trace_capture::Clear();
-        handler_->hook = [&, throwNext = true]() mutable {
+        handler_->hook = [&fail = fail, throwNext = true]() mutable {
             if (std::exchange(throwNext, false)) fail();
         };
         const size_t before = handler_->Runs();
