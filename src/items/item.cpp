@@ -1,22 +1,15 @@
 #include "items/item.h"
 
 #include <new>
+#include <utility>
 
 #include "items/tree_walk.h"
-#include "runtime/tracker.h"
-
-CItem::~CItem() {
-    CheckedRelease(child_);
-}
 
 CRef<CItem> CItem::NewWith(uint32_t kind, CStorable* child) {
-    if (child == nullptr) return CRef<CItem>();
+    CCheckedRef<CStorable> held = CCheckedRef<CStorable>::Adopt(child);
+    if (!held) return CRef<CItem>();
     CRef<CItem> item = CRef<CItem>::Adopt(new (std::nothrow) CItem);
-    if (item) {
-        item->AdoptChild(kind, child);
-    } else {
-        child->Release();
-    }
+    if (item) item->AdoptChild(kind, std::move(held));
     return item;
 }
 
@@ -39,24 +32,17 @@ CRef<CItem> CItem::WrapAtom(CAtom* atom) {
 }
 
 void CItem::SetChild(uint32_t kind, CStorable* child) {
-    CheckedAddRef(child);
-    CStorable* old = child_;
-    child_ = child;
-    type_ = kind;
-    CheckedRelease(old);
+    AdoptChild(kind, CCheckedRef<CStorable>::Share(child));
 }
 
-void CItem::AdoptChild(uint32_t kind, CStorable* child) {
-    CStorable* old = child_;
-    child_ = child;
+// The old child goes after the new one is in place, so the wrapper never shows a released one.
+void CItem::AdoptChild(uint32_t kind, CCheckedRef<CStorable> child) {
+    CCheckedRef<CStorable> old = std::exchange(child_, std::move(child));
     type_ = kind;
-    CheckedRelease(old);
 }
 
 void CItem::DropChild() {
-    CStorable* old = child_;
-    child_ = nullptr;
-    CheckedRelease(old);
+    child_.Reset();
 }
 
 uint32_t CItem::ValueType() const {

@@ -16,7 +16,6 @@
 class CItem final : public CReadable {
 public:
     CItem() : CReadable(MbTypeItem) { className_ = "CItem"; }
-    ~CItem() override;
 
     // New wrappers around a new child: a None atom, an empty list, an empty map. The result
     // holds the caller's one reference; it is empty when an allocation failed.
@@ -27,14 +26,15 @@ public:
     static CRef<CItem> WrapAtom(CAtom* atom);
 
     // The child when the kind matches (no new reference), else null.
-    CAtom* GetAtom() const { return type_ == MbTypeAtom ? static_cast<CAtom*>(child_) : nullptr; }
-    CList* GetList() const { return type_ == MbTypeList ? static_cast<CList*>(child_) : nullptr; }
-    CMap* GetMap() const { return type_ == MbTypeMap ? static_cast<CMap*>(child_) : nullptr; }
-    // Take a reference to the new child, release the old one, set the kind.
+    CAtom* GetAtom() const { return type_ == MbTypeAtom ? static_cast<CAtom*>(child_.Get()) : nullptr; }
+    CList* GetList() const { return type_ == MbTypeList ? static_cast<CList*>(child_.Get()) : nullptr; }
+    CMap* GetMap() const { return type_ == MbTypeMap ? static_cast<CMap*>(child_.Get()) : nullptr; }
+    // Take a reference to the new child, release the old one, set the kind. A child the
+    // tracker does not know (released meanwhile) leaves the wrapper without one.
     void SetAtom(CAtom* atom) { SetChild(MbTypeAtom, (atom)); }
     void SetList(CList* list) { SetChild(MbTypeList, (list)); }
     void SetMap(CMap* map) { SetChild(MbTypeMap, (map)); }
-    CStorable* Child() const { return child_; }
+    CStorable* Child() const { return child_.Get(); }
 
     // The type code the exported functions report: the atom's type (1 to 10) for an Atom item
     // with a child, else the kind (11 to 14).
@@ -54,10 +54,11 @@ private:
     static CRef<CItem> NewWith(uint32_t kind, CStorable* child);
     void SetChild(uint32_t kind, CStorable* child);
     // As SetChild, but takes over the caller's reference to a new child.
-    void AdoptChild(uint32_t kind, CStorable* child);
+    void AdoptChild(uint32_t kind, CCheckedRef<CStorable> child);
     // Releases the child (if any) and leaves the wrapper without one; the kind stays.
     void DropChild();
 
-    // One reference while the kind is Atom, List or Map; null otherwise.
-    CStorable* child_ = nullptr;
+    // Null while the kind is Item; also null under another kind after DropChild, or when the
+    // child given could not be held.
+    CCheckedRef<CStorable> child_;
 };

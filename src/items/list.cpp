@@ -5,18 +5,6 @@
 #include "items/item.h"
 #include "items/tree_walk.h"
 #include "runtime/reports.h"
-#include "runtime/tracker.h"
-
-namespace {
-void ReleaseAll(const std::vector<CItem*>& elements) {
-    for (CItem* element : elements) CheckedRelease(element);
-}
-}  // namespace
-
-// At count zero no other thread can reach the list, so its elements are released unlocked.
-CList::~CList() {
-    ReleaseAll(elements_);
-}
 
 uint16_t CList::Count() {
     ScopedLock hold(*this);
@@ -31,7 +19,7 @@ uint16_t CList::MadeCount() {
 CItem* CList::Get(uint16_t index) {
     ScopedLock hold(*this);
     if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return nullptr;
-    return elements_[index];
+    return elements_[index].Get();
 }
 
 bool CList::MakeUpTo(size_t count) {
@@ -42,9 +30,9 @@ bool CList::MakeUpTo(size_t count) {
         return false;
     }
     while (elements_.size() < count) {
-        CItem* element = new (std::nothrow) CItem;
-        if (element == nullptr) return false;
-        elements_.push_back(element);
+        CCheckedRef<CItem> element = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+        if (!element) return false;
+        elements_.push_back(std::move(element));
         --unmade_;
     }
     return true;
@@ -54,7 +42,8 @@ bool CList::MakeUpTo(size_t count) {
 // elements before the position are made first; those behind it stay unmade.
 bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
     uint16_t position = kAppend;
-    if (element != nullptr) {
+    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(element);
+    if (held) {
         ScopedLock hold(*this);
         const size_t count = elements_.size() + unmade_;
         const bool fits = index == kAppend || (count != 0 && index < count);
@@ -64,8 +53,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
                 if (!MakeUpTo(at)) throw std::bad_alloc();
                 const size_t made = elements_.size();
                 if (made == elements_.capacity()) elements_.reserve(made + (made / 2 > 1 ? made / 2 : 1));
-                elements_.insert(elements_.begin() + static_cast<ptrdiff_t>(at), element);
-                CheckedAddRef(element);
+                elements_.insert(elements_.begin() + static_cast<ptrdiff_t>(at), std::move(held));
                 position = static_cast<uint16_t>(at);
             } catch (const std::bad_alloc&) {
                 ReportError("failed to allocate list buffer during insert");
@@ -76,45 +64,38 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
     return position != kAppend;
 }
 
+// The old element is released after unlocking, with the reference the call took if it failed.
 bool CList::Set(uint16_t index, CItem* element) {
-    if (element == nullptr) return false;
+    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(element);
+    if (!held) return false;
     ScopedLock hold(*this);
     if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return false;
-    CItem* old = elements_[index];
-    elements_[index] = element;
-    CheckedAddRef(element);
-    CheckedRelease(old);
+    std::swap(elements_[index], held);
     return true;
 }
 
 // Unmade elements are all alike: removing one of them shortens the tail.
 void CList::Remove(uint16_t index) {
-    CItem* removed = nullptr;
-    {
-        ScopedLock hold(*this);
-        if (index >= elements_.size()) {
-            if (index < elements_.size() + unmade_) --unmade_;
-            return;
-        }
-        removed = elements_[index];
-        elements_.erase(elements_.begin() + index);
+    CCheckedRef<CItem> removed;
+    ScopedLock hold(*this);
+    if (index >= elements_.size()) {
+        if (index < elements_.size() + unmade_) --unmade_;
+        return;
     }
-    CheckedRelease(removed);
+    removed = std::move(elements_[index]);
+    elements_.erase(elements_.begin() + index);
 }
 
 void CList::Clear() {
     ReplaceElements({}, 0);
 }
 
-void CList::ReplaceElements(std::vector<CItem*>&& elements, uint32_t unmade) {
-    std::vector<CItem*> old;
-    {
-        ScopedLock hold(*this);
-        old.swap(elements_);
-        elements_.swap(elements);
-        unmade_ = unmade;
-    }
-    ReleaseAll(old);
+void CList::ReplaceElements(std::vector<CCheckedRef<CItem>>&& elements, uint32_t unmade) {
+    std::vector<CCheckedRef<CItem>> old;
+    ScopedLock hold(*this);
+    old.swap(elements_);
+    elements_.swap(elements);
+    unmade_ = unmade;
 }
 
 uint16_t CList::Render(CStorage& stream, bool bare) {

@@ -7,21 +7,6 @@
 #include "items/key_order.h"
 #include "items/tree_walk.h"
 #include "runtime/reports.h"
-#include "runtime/tracker.h"
-
-namespace {
-void ReleaseAll(const std::vector<CMap::Entry>& entries) {
-    for (const CMap::Entry& entry : entries) {
-        CheckedRelease(entry.key);
-        CheckedRelease(entry.value);
-    }
-}
-}  // namespace
-
-// At count zero no other thread can reach the map, so its entries are released unlocked.
-CMap::~CMap() {
-    ReleaseAll(entries_);
-}
 
 // Position of the first entry whose key is not less than the probe; call under the lock.
 template <class Probe>
@@ -44,21 +29,17 @@ CItem* CMap::Find(const Probe& probe) {
     ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
     if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return nullptr;
-    return entries_[at].value;
+    return entries_[at].value.Get();
 }
 
 template <class Probe>
 void CMap::RemoveMatching(const Probe& probe) {
-    Entry removed{};
-    {
-        ScopedLock hold(*this);
-        const size_t at = LowerBound(probe);
-        if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return;
-        removed = entries_[at];
-        entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(at));
-    }
-    CheckedRelease(removed.key);
-    CheckedRelease(removed.value);
+    HeldEntry removed;
+    ScopedLock hold(*this);
+    const size_t at = LowerBound(probe);
+    if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return;
+    removed = std::move(entries_[at]);
+    entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(at));
 }
 
 uint16_t CMap::Count() {
@@ -76,14 +57,14 @@ CItem* CMap::GetNamed(const char* text) {
 
 CAtom* CMap::KeyAt(uint16_t position) {
     ScopedLock hold(*this);
-    return position < entries_.size() ? entries_[position].key : nullptr;
+    return position < entries_.size() ? entries_[position].key.Get() : nullptr;
 }
 
 bool CMap::EntryAt(uint16_t position, CAtom** key, CItem** value) {
     ScopedLock hold(*this);
     if (position >= entries_.size()) return false;
-    *key = entries_[position].key;
-    *value = entries_[position].value;
+    *key = entries_[position].key.Get();
+    *value = entries_[position].value.Get();
     return true;
 }
 
@@ -93,30 +74,24 @@ bool CMap::Set(CAtom* key, CItem* value) {
         Remove(key);
         return true;
     }
-    Entry old{};
-    {
-        ScopedLock hold(*this);
-        const CKeyView probe = CKeyView::Of(*key);
-        const size_t at = LowerBound(probe);
-        if (at < entries_.size() && CompareKeys(probe, CKeyView::Of(*entries_[at].key)) == 0) {
-            old = entries_[at];
-            entries_[at] = Entry{key, value};
-        } else {
-            if (entries_.size() >= kMaxCount) return false;
-            try {
-                const size_t count = entries_.size();
-                if (count == entries_.capacity()) entries_.reserve(count + (count / 2 > 1 ? count / 2 : 1));
-                entries_.insert(entries_.begin() + static_cast<ptrdiff_t>(at), Entry{key, value});
-            } catch (const std::bad_alloc&) {
-                ReportError("failed to allocate map buffer during set");
-                return false;
-            }
-        }
+    HeldEntry entry{CCheckedRef<CAtom>::Share(key), CCheckedRef<CItem>::Share(value)};
+    if (!entry.key || !entry.value) return false;
+    ScopedLock hold(*this);
+    const CKeyView probe = CKeyView::Of(*key);
+    const size_t at = LowerBound(probe);
+    if (at < entries_.size() && CompareKeys(probe, CKeyView::Of(*entries_[at].key)) == 0) {
+        std::swap(entries_[at], entry);
+        return true;
     }
-    CheckedAddRef(key);
-    CheckedAddRef(value);
-    CheckedRelease(old.key);
-    CheckedRelease(old.value);
+    if (entries_.size() >= kMaxCount) return false;
+    try {
+        const size_t count = entries_.size();
+        if (count == entries_.capacity()) entries_.reserve(count + (count / 2 > 1 ? count / 2 : 1));
+        entries_.insert(entries_.begin() + static_cast<ptrdiff_t>(at), std::move(entry));
+    } catch (const std::bad_alloc&) {
+        ReportError("failed to allocate map buffer during set");
+        return false;
+    }
     return true;
 }
 
@@ -125,12 +100,10 @@ bool CMap::SetNamed(const char* text, CItem* value) {
         RemoveNamed(text);
         return true;
     }
-    CAtom* key = new (std::nothrow) CAtom;
-    if (key == nullptr) return false;
+    CRef<CAtom> key = CRef<CAtom>::Adopt(new (std::nothrow) CAtom);
+    if (!key) return false;
     key->SetString(text);
-    const bool done = Set(key, value);
-    key->Release();
-    return done;
+    return Set(key.Get(), value);
 }
 
 void CMap::Remove(const CAtom* key) {
@@ -145,14 +118,11 @@ void CMap::Clear() {
     ReplaceEntries({});
 }
 
-void CMap::ReplaceEntries(std::vector<Entry>&& entries) {
-    std::vector<Entry> old;
-    {
-        ScopedLock hold(*this);
-        old.swap(entries_);
-        entries_.swap(entries);
-    }
-    ReleaseAll(old);
+void CMap::ReplaceEntries(std::vector<HeldEntry>&& entries) {
+    std::vector<HeldEntry> old;
+    ScopedLock hold(*this);
+    old.swap(entries_);
+    entries_.swap(entries);
 }
 
 uint16_t CMap::Render(CStorage& stream, bool bare) {

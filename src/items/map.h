@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "items/storable.h"
+#include "runtime/ref_count.h"
 
 class CAtom;
 class CItem;
@@ -17,13 +18,19 @@ class CMap final : public CStorable {
 public:
     static constexpr uint32_t kMaxCount = 65535;
 
+    // A key and its value, as the walkers see them (no references).
     struct Entry {
         CAtom* key;
         CItem* value;
     };
+    // An entry as the map holds it: one reference to each.
+    struct HeldEntry {
+        CCheckedRef<CAtom> key;
+        CCheckedRef<CItem> value;
+        Entry View() const { return Entry{key.Get(), value.Get()}; }
+    };
 
     CMap() { className_ = "CMap"; }
-    ~CMap() override;
 
     uint16_t Count();
     // The value under the key (no new reference), or null; a null key gives null.
@@ -63,7 +70,8 @@ private:
     template <class Probe>
     void RemoveMatching(const Probe& probe);
     // Installs new entries under the lock and releases the old ones after unlocking.
-    void ReplaceEntries(std::vector<Entry>&& entries) EXCLUDES(this);
+    void ReplaceEntries(std::vector<HeldEntry>&& entries) EXCLUDES(this);
 
-    std::vector<Entry> entries_;
+    // As CList's elements: entries taken out are released after unlocking.
+    std::vector<HeldEntry> entries_;
 };

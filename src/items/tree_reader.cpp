@@ -27,7 +27,6 @@
 #include "items/storage.h"
 #include "items/tree_walk.h"
 #include "runtime/reports.h"
-#include "runtime/tracker.h"
 
 namespace {
 
@@ -46,26 +45,17 @@ void ReportUnknownLetter(uint8_t letter) {
     ReportItemError("unknown item type read from storage (0x%02X)", letter);
 }
 
-bool KeyLess(const CMap::Entry& a, const CMap::Entry& b) {
+bool KeyLess(const CMap::HeldEntry& a, const CMap::HeldEntry& b) {
     return CompareKeys(CKeyView::Of(*a.key), CKeyView::Of(*b.key)) < 0;
 }
 
 // Sorts entries read in stream order into key order and keeps the first of equal keys,
 // releasing the later ones. Entries stored by a writer are sorted already.
-void SortKeepingFirst(std::vector<CMap::Entry>& entries) {
-    const auto strictlyIncreasing = [](const CMap::Entry& a, const CMap::Entry& b) { return !KeyLess(a, b); };
-    if (std::adjacent_find(entries.begin(), entries.end(), strictlyIncreasing) == entries.end()) return;
+void SortKeepingFirst(std::vector<CMap::HeldEntry>& entries) {
+    const auto notIncreasing = [](const CMap::HeldEntry& a, const CMap::HeldEntry& b) { return !KeyLess(a, b); };
+    if (std::adjacent_find(entries.begin(), entries.end(), notIncreasing) == entries.end()) return;
     std::stable_sort(entries.begin(), entries.end(), KeyLess);
-    size_t kept = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (kept != 0 && !KeyLess(entries[kept - 1], entries[i])) {
-            CheckedRelease(entries[i].key);
-            CheckedRelease(entries[i].value);
-        } else {
-            entries[kept++] = entries[i];
-        }
-    }
-    entries.resize(kept);
+    entries.erase(std::unique(entries.begin(), entries.end(), notIncreasing), entries.end());
 }
 
 }  // namespace
@@ -73,8 +63,6 @@ void SortKeepingFirst(std::vector<CMap::Entry>& entries) {
 class CTreeReader {
 public:
     explicit CTreeReader(CStorage& stream) : stream_(stream), start_(stream.Cursor()) {}
-    // Releases what frames still hold when an exception ended the read.
-    ~CTreeReader();
 
     void Item(CItem& item);
     // The caller's own list or map: its content is replaced under its lock.
@@ -96,8 +84,8 @@ private:
         uint32_t remaining;
         // A list's unmade elements, behind its elements.
         uint32_t unmade;
-        std::vector<CItem*> elements;
-        std::vector<CMap::Entry> entries;
+        std::vector<CCheckedRef<CItem>> elements;
+        std::vector<CMap::HeldEntry> entries;
     };
 
     void Enter(CStorable& container, bool isMap);
@@ -117,16 +105,6 @@ private:
     bool rootIsCaller_ = false;
     std::vector<Frame> frames_;
 };
-
-CTreeReader::~CTreeReader() {
-    for (Frame& frame : frames_) {
-        for (CItem* element : frame.elements) CheckedRelease(element);
-        for (const CMap::Entry& entry : frame.entries) {
-            CheckedRelease(entry.key);
-            CheckedRelease(entry.value);
-        }
-    }
-}
 
 // A count of 0, or fewer than 2 bytes, empties the container at once.
 void CTreeReader::Enter(CStorable& container, bool isMap) {
@@ -177,20 +155,20 @@ void CTreeReader::Item(CItem& item) {
         case 'A': {
             CAtom* atom = new (std::nothrow) CAtom;
             if (atom == nullptr) return ReportError("failed to create new atom");
-            item.AdoptChild(MbTypeAtom, atom);
+            item.AdoptChild(MbTypeAtom, CCheckedRef<CStorable>::Adopt(atom));
             atom->Read(stream_);
             return;
         }
         case 'L': {
             CList* list = new (std::nothrow) CList;
             if (list == nullptr) return ReportError("failed to create new list");
-            item.AdoptChild(MbTypeList, list);
+            item.AdoptChild(MbTypeList, CCheckedRef<CStorable>::Adopt(list));
             return Enter(*list, false);
         }
         case 'M': {
             CMap* map = new (std::nothrow) CMap;
             if (map == nullptr) return ReportError("failed to create new map");
-            item.AdoptChild(MbTypeMap, map);
+            item.AdoptChild(MbTypeMap, CCheckedRef<CStorable>::Adopt(map));
             return Enter(*map, true);
         }
         default: ReportUnknownLetter(letter);
@@ -226,38 +204,35 @@ void CTreeReader::NextElements(Frame& frame) {
 // Makes and reads one element of the top frame; an element whose wrapper cannot be made is
 // skipped. The element's own read may enter a new frame, which invalidates `frame`.
 void CTreeReader::NextElement(Frame& frame) {
-    CItem* element = new (std::nothrow) CItem;
-    if (element == nullptr) return;
+    CCheckedRef<CItem> element = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+    if (!element) return;
+    CItem& read = *element;
     try {
-        frame.elements.push_back(element);
+        frame.elements.push_back(std::move(element));
     } catch (const std::bad_alloc&) {
-        CheckedRelease(element);
         ReportError("failed to allocate list while reading storage");
         frame.remaining = 0;
         return;
     }
-    Item(*element);
+    Item(read);
 }
 
 void CTreeReader::NextEntry(Frame& frame) {
-    CAtom* key = new (std::nothrow) CAtom;
-    if (key == nullptr) return ReportError("failed to allocate key while reading map storage");
-    CItem* value = new (std::nothrow) CItem;
-    if (value == nullptr) {
-        CheckedRelease(key);
-        return ReportError("failed to allocate value while reading map storage");
-    }
+    CMap::HeldEntry entry{CCheckedRef<CAtom>::Adopt(new (std::nothrow) CAtom), {}};
+    if (!entry.key) return ReportError("failed to allocate key while reading map storage");
+    entry.value = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+    if (!entry.value) return ReportError("failed to allocate value while reading map storage");
+    CAtom& key = *entry.key;
+    CItem& value = *entry.value;
     try {
-        frame.entries.push_back(CMap::Entry{key, value});
+        frame.entries.push_back(std::move(entry));
     } catch (const std::bad_alloc&) {
-        CheckedRelease(key);
-        CheckedRelease(value);
         ReportError("failed to allocate map while reading storage");
         frame.remaining = 0;
         return;
     }
-    key->Read(stream_);
-    Item(*value);
+    key.Read(stream_);
+    Item(value);
 }
 
 // The elements the top frame announces beyond the last byte, as many as the limit leaves. The

@@ -78,15 +78,16 @@ void CTreeWalker<TVisitor, N>::Walk() {
         visitor.Next(index);
         if (frame.isMap) {
             Entries entries;
-            for (std::size_t i = 0; i < N; ++i) entries[i] = static_cast<CMap*>(frame.containers[i])->entries_[index];
+            for (std::size_t i = 0; i < N; ++i)
+                entries[i] = static_cast<CMap*>(frame.containers[i])->entries_[index].View();
             visitor.Entry(entries);
             continue;
         }
         Elements elements;
         bool made = false;
         for (std::size_t i = 0; i < N; ++i) {
-            const std::vector<CItem*>& held = static_cast<CList*>(frame.containers[i])->elements_;
-            elements[i] = index < held.size() ? held[index] : nullptr;
+            const auto& held = static_cast<CList*>(frame.containers[i])->elements_;
+            elements[i] = index < held.size() ? held[index].Get() : nullptr;
             made = made || elements[i] != nullptr;
         }
         if (made) {

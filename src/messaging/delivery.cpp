@@ -35,18 +35,17 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     if (kind > kLastKind) return;
     const CUserCount::CUse use(serving);
     CCheckedRef<CSink> sink = CCheckedRef<CSink>::Share(processSink.load());
-    if (!sink) return;
+    if (!sink || !process::Initialised()) return;
     // The queued request takes over this reference; a message that is not queued gives it back.
     // A sink request queue that this message filled holds off the transport: the senders' writes
     // wait in their sockets until the sink request thread takes the queue (ResumeIntake).
-    bool queued = false;
+    CSink* target = sink.Get();
+    CRef<CRequestHandler> reference = std::move(sink);
     bool full = false;
-    if (process::Initialised()) {
-        queued = PostRequest(true, sink.Get(), service, flags, kind, data, length, true, &full);
-        if (!queued) ReportError("failed to allocate a request for an incoming message");
-        if (full) RpcServerPauseIntake();
+    if (!PostRequest(true, target, service, flags, kind, data, length, &reference, &full)) {
+        ReportError("failed to allocate a request for an incoming message");
     }
-    if (queued) sink.Detach();
+    if (full) RpcServerPauseIntake();
 }
 
 Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};

@@ -9,8 +9,8 @@ namespace {
 const uint8_t kEmpty[1] = {0};
 }
 
-bool CRequest::Assign(CRequestHandler* target, bool adoptReference, const char* service, uint32_t requestFlags,
-                      int32_t requestKind, const void* data, uint16_t dataBytes) {
+bool CRequest::Assign(CRequestHandler* target, CRef<CRequestHandler>* handOver, const char* service,
+                      uint32_t requestFlags, int32_t requestKind, const void* data, uint16_t dataBytes) {
     const size_t textLength = service != nullptr ? std::strlen(service) : 0;
     // The service name travels with a 16-bit length; longer text is cut.
     const uint16_t nameLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
@@ -34,11 +34,16 @@ bool CRequest::Assign(CRequestHandler* target, bool adoptReference, const char* 
     flags_ = requestFlags;
     kind_ = requestKind;
     if (target != nullptr) {
-        // The first pending request keeps the handler's reference for the group; an adopted
-        // reference that is not needed for that goes back at once.
+        // The first pending request keeps a reference for the group (Clear gives it back); a
+        // handed-over reference that is not needed for that goes back at once.
         const bool first = target->pendingRequests_.fetch_add(1, std::memory_order_acq_rel) == 0;
-        if (first && !adoptReference) target->AddRef();
-        if (!first && adoptReference) target->Release();
+        if (handOver == nullptr) {
+            if (first) target->AddRef();
+        } else if (first) {
+            handOver->Detach();
+        } else {
+            handOver->Reset();
+        }
         handler_ = target;
     }
     return true;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "runtime/ref_count.h"
+
 class CRequestHandler;
 
 class CRequest {
@@ -19,11 +21,12 @@ public:
 
     // Fills an empty request. service: null-terminated text or null; data may be null. Counts
     // the request in the handler's pending requests; the first of them takes a reference to the
-    // handler, which the poster must hold one to (with adoptReference, the poster's reference is
-    // taken over: kept for the group or given back). False, with the request left empty and no
-    // reference taken, when the payload found no memory.
-    bool Assign(CRequestHandler* handler, bool adoptReference, const char* service, uint32_t flags, int32_t kind,
-                const void* data, uint16_t length);
+    // handler for the group, which the poster must hold one to. With handOver (a holder of that
+    // reference) the group takes the poster's reference instead, or it is given back: the
+    // holder is empty afterwards. False, with the request left empty and nothing taken, when
+    // the payload found no memory.
+    bool Assign(CRequestHandler* handler, CRef<CRequestHandler>* handOver, const char* service, uint32_t flags,
+                int32_t kind, const void* data, uint16_t length);
     // Runs the handler's Request; false when the request has no handler.
     bool Process();
     CRequestHandler* Handler() const { return handler_; }

@@ -34,11 +34,11 @@ void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
 }
 
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
-                         uint16_t length, bool adoptReference, bool* full) {
+                         uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     if (full != nullptr) *full = false;
     CRequest* request = Spare();
     if (request == nullptr) return false;
-    if (!request->Assign(handler, adoptReference, service, flags, kind, data, length)) {
+    if (!request->Assign(handler, handOver, service, flags, kind, data, length)) {
         delete request;
         return false;
     }
@@ -53,8 +53,8 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
         }
         wake = WakeLocked();
     } catch (const std::bad_alloc&) {
-        // Deleting the request gives its count back; an adopted reference stays the caller's.
-        if (adoptReference && handler != nullptr) handler->AddRef();
+        // Deleting the request gives its count back; a handed-over reference stays the caller's.
+        if (handOver != nullptr) *handOver = CRef<CRequestHandler>::Share(handler);
         delete request;
         return false;
     }

@@ -32,11 +32,11 @@ public:
     ~CRequestQueue() override;
 
     // Queues a request; false when it could not be made or queued. The caller holds a reference
-    // to the handler; with adoptReference the queue takes that reference over once the request
-    // is queued (on false the caller keeps it). *full, when given, tells whether the queue has
-    // reached its limit with this request.
+    // to the handler; given handOver, a holder of that reference, the queue takes it over once
+    // the request is queued (on false the holder keeps it). *full, when given, tells whether the
+    // queue has reached its limit with this request.
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
-              uint16_t length, bool adoptReference = false, bool* full = nullptr);
+              uint16_t length, CRef<CRequestHandler>* handOver = nullptr, bool* full = nullptr);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
     // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
     // capacity across calls. True when a poster was told that the queue was full since the

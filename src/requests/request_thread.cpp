@@ -80,11 +80,12 @@ bool CRequestThread::Start() {
     if (threadHandle_ != nullptr) return false;
     stopRequested_.store(false);
     // The worker holds its own reference, so the object outlives a worker that Stop gave up on.
-    AddRef();
+    CRef<CRequestThread> worker = CRef<CRequestThread>::Share(this);
     DWORD threadId = 0;
-    threadHandle_ = CreateNamedThread(&CRequestThread::ThreadProc, this, 0, lockName_, &threadId);
-    if (threadHandle_ == nullptr) Release();
-    return threadHandle_ != nullptr;
+    threadHandle_ = CreateNamedThread(&CRequestThread::ThreadProc, worker.Get(), 0, lockName_, &threadId);
+    if (threadHandle_ == nullptr) return false;
+    worker.Detach();
+    return true;
 }
 
 // The handle is closed outside the lock, by the Stop that took it out of threadHandle.
@@ -109,12 +110,11 @@ bool CRequestThread::Stop() {
 }
 
 DWORD CRequestThread::ThreadProc(void* parameter) {
-    if (parameter != nullptr) {
-        auto* thread = static_cast<CRequestThread*>(parameter);
-        tCurrentThread = thread;
+    const CRef<CRequestThread> thread = CRef<CRequestThread>::Adopt(static_cast<CRequestThread*>(parameter));
+    if (thread) {
+        tCurrentThread = thread.Get();
         thread->Run();
         tCurrentThread = nullptr;
-        thread->Release();
     }
     return 0;
 }

@@ -24,11 +24,10 @@ bool StopThread(CThreadSlot& slot) {
     return thread == nullptr || thread->Stop();
 }
 
+// The slot holds the reference the thread object was made with.
 void ReleaseThread(CThreadSlot& slot) {
-    CRequestThread* thread = slot.thread.exchange(nullptr);
-    if (thread == nullptr) return;
-    slot.posting.AwaitNone();
-    thread->Release();
+    const CRef<CRequestThread> thread = CRef<CRequestThread>::Adopt(slot.thread.exchange(nullptr));
+    if (thread) slot.posting.AwaitNone();
 }
 
 void StopAndReleaseBoth() {
@@ -41,15 +40,13 @@ void StopAndReleaseBoth() {
 }  // namespace
 
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                 const void* data, uint16_t length, bool adoptReference, bool* full) {
+                 const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
     const CUserCount::CUse use(slot.posting);
     CRequestThread* thread = slot.thread.load();
     bool posted = true;
     if (thread != nullptr) {
-        posted = thread->Queue().Post(handler, service, flags, kind, data, length, adoptReference, full);
-    } else if (adoptReference && handler != nullptr) {
-        handler->Release();
+        posted = thread->Queue().Post(handler, service, flags, kind, data, length, handOver, full);
     }
     return posted;
 }

@@ -12,11 +12,11 @@ class CRequestHandler;
 // anything when that thread does not exist (the library is not initialised); false when the
 // request could not be queued. The caller holds a counted reference to the handler, a live
 // tracked object, while it posts.
-// With adoptReference a true result means that the caller's reference was taken over: by the
-// queued request (CRequestQueue::Post), or given back at once when there is no thread. *full,
-// when given, tells whether the queue reached its limit with this request.
+// Given handOver, a holder of that reference, the queued request takes it over (the holder is
+// left empty); when nothing was queued the holder keeps it. *full, when given, tells whether
+// the queue reached its limit with this request.
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                 const void* data, uint16_t length, bool adoptReference = false, bool* full = nullptr);
+                 const void* data, uint16_t length, CRef<CRequestHandler>* handOver = nullptr, bool* full = nullptr);
 
 // Whether the source request thread exists (PostRequest queues for real). Library start and
 // end never run concurrently with posting.

@@ -97,6 +97,9 @@ public:
     static CRef Adopt(T* object) { return CRef(object); }
     static CRef Share(T* object) { return object != nullptr && Count::Add(object) ? CRef(object) : CRef(); }
     CRef(CRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    // Takes over the reference of a holder of a derived class, however that one counted it.
+    template <class U, class UCount>
+    CRef(CRef<U, UCount>&& other) noexcept : object_(other.Detach()) {}
     CRef& operator=(CRef&& other) noexcept {
         if (this != &other) Reset(std::exchange(other.object_, nullptr));
         return *this;
