@@ -1,8 +1,12 @@
-"""Python and C processes on one bus: the C demo receiver answering a Python sender, and the
-`mbus` tool sending to, querying, watching and listing a Python sink. The C side prints the
-library's text form of what it got, which is compared with mbus.text of the expected value."""
+"""Processes on one bus: the C demo receiver answering a Python sender; the `mbus` tool
+sending to, querying, watching and listing a Python sink; the Python examples talking to each
+other. The C side prints the library's text form of what it got, which is compared with
+mbus.text of the expected value."""
+import pathlib
 import subprocess
+import sys
 import threading
+import time
 
 import pytest
 
@@ -87,3 +91,22 @@ def test_c_tool_watches_python_advise_and_update(library):
     assert status == 0, lines
     assert lines == ["control State " + mbus.text({"mode": "heat", "when": mbus.Cookie(7)}),
                      "control State " + mbus.text({"fan": True, "mode": "heat", "when": mbus.Cookie(7)})]
+
+
+@pytest.mark.parametrize("receiver", ["receiver.py", "asyncio_receiver.py"])
+def test_python_examples_talk_across_processes(library, receiver):
+    examples = pathlib.Path(__file__).parents[1] / "examples"
+    process = start(sys.executable, str(examples / receiver))
+    try:
+        deadline = time.monotonic() + 10
+        while "thermostat" not in [info.name for info in mbus.sinks()] and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert finish(start(sys.executable, str(examples / "sender.py"))) == (
+            0, ["temperature: {'celsius': 21.5, 'unit': 'C'}"])
+        status, lines = finish(process)
+    finally:
+        process.kill()
+        process.wait()
+    assert status == 0
+    assert [line for line in lines if line != "tick"] == [
+        "call setpoint 21.5", "query temperature None", "call stop None", "state: {'fan': True, 'mode': 'heat'}"]
