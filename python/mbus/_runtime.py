@@ -120,26 +120,34 @@ class Holder:
             self._finalizer = weakref.finalize(self, _close, serial, run, release, self._handle)
             _open[serial] = self._finalizer
         self._children = {}
+        self._children_lock = threading.RLock()
         self._parent = parent
         self._key = serial if key is None else key
         if parent is not None:
-            parent._children[self._key] = self
+            with parent._children_lock:
+                parent._children[self._key] = self
 
     @property
     def closed(self):
         return not self._finalizer.alive
 
     def close(self):
-        for child in reversed(list(self._children.values())):
+        with self._children_lock:
+            children = list(self._children.values())
+        for child in reversed(children):
             child.close()
-        if self._parent is not None and self._parent._children.get(self._key) is self:
-            del self._parent._children[self._key]
+        if self._parent is not None:
+            with self._parent._children_lock:
+                if self._parent._children.get(self._key) is self:
+                    del self._parent._children[self._key]
         self._finalizer()
 
-    def _open_child(self, key):
-        """The open child under key, or None."""
-        child = self._children.get(key)
-        return child if child is not None and not child.closed else None
+    def _child(self, key, make):
+        """The open child under key; make() opens it when there is none. One at a time, since
+        opening a second service of one name would replace the first."""
+        with self._children_lock:
+            child = self._children.get(key)
+            return child if child is not None and not child.closed else make()
 
     def _live(self):
         """The handle; ValueError once closed."""

@@ -129,7 +129,7 @@ class Sink(Holder):
         with an event of its own on first use."""
         name = name or _DEFAULT
         key = ("service", name.lower())
-        return self._open_child(key) or SinkService(self, name, key)
+        return self._child(key, lambda: SinkService(self, name, key))
 
     def source(self, name, *, session=False):
         """A link to another sink that announces this sink to it (it sees this one as a

@@ -51,7 +51,7 @@ class Source(Holder):
     def service(self, name=""):
         """The proxy of the named service of the linked sink ("" is its default service)."""
         key = ("service", name.lower())
-        return self._open_child(key) or Service(self, name, key)
+        return self._child(key, lambda: Service(self, name, key))
 
     @property
     def pid(self):
