@@ -1,5 +1,6 @@
 """Shared fixtures: the build under test, a second ctypes view of its library for building
-items the C way, and sinks with names no other run uses."""
+items the C way, and sinks with names no other run uses. The package comes from PYTHONPATH:
+the one staged in a build (<build>/python), or python/ with MBUS_LIBRARY naming the library."""
 import ctypes
 import itertools
 import os
@@ -7,12 +8,11 @@ import pathlib
 
 import pytest
 
-BUILD = pathlib.Path(os.environ.get("MBUS_BUILD_DIR", pathlib.Path(__file__).parents[2] / "build" / "release"))
-if "MBUS_LIBRARY" not in os.environ and (BUILD / "libmbus.so").exists():
-    os.environ["MBUS_LIBRARY"] = str(BUILD / "libmbus.so")
+import mbus
+from mbus._lib import lib
 
-import mbus  # noqa: E402  (after MBUS_LIBRARY is known)
-from mbus._lib import lib  # noqa: E402
+# The build whose programs (the C demo receiver, the mbus tool) the tests run.
+BUILD = pathlib.Path(os.environ.get("MBUS_BUILD_DIR", pathlib.Path(__file__).parents[2] / "build" / "release"))
 
 _names = itertools.count()
 
