@@ -32,6 +32,9 @@ def _text(out, letter, data):
     out += letter
     out += _COUNT.pack(len(data))
     out += data
+    # Strings are what can make a tree large: stop before a list of them fills memory.
+    if len(out) > LIMIT:
+        raise ValueError("the stored form exceeds 65,535 bytes")
 
 
 def _int(out, value):
@@ -66,20 +69,12 @@ _BASES = (bool, Unsigned, Cookie, int, float, str, bytes, bytearray, memoryview,
 
 
 def _atom_writer(value):
-    writer = _ATOM_WRITERS.get(type(value))
-    if writer is None:
+    """The writer of value's atom form, or None when value is no atom."""
+    writer = _ATOM_WRITERS.get(value.__class__)
+    if writer is None and not isinstance(value, (dict, list, tuple)):
         base = next((base for base in _BASES if isinstance(value, base)), None)
-        if base is None:
-            return None
-        writer = _ATOM_WRITERS[base]
+        writer = _ATOM_WRITERS.get(base)
     return writer
-
-
-def _write_key(out, key):
-    writer = _atom_writer(key)
-    if writer is None:
-        raise ValueError(f"a map key is an atom, not {type(key).__name__}")
-    writer(out, key)
 
 
 def _count(value):
@@ -88,49 +83,43 @@ def _count(value):
     return _COUNT.pack(len(value))
 
 
-def _entries(out, mapping):
-    """The values of a map, each after its key has been written."""
-    for key, value in mapping.items():
-        _write_key(out, key)
-        yield value
-
-
 def encode(value):
     """(stored bytes, whether a map of two or more entries is in the tree) of a Python value."""
     out = bytearray(HEADER)
-    pending = [iter((value,))]
-    # The containers being written, outermost first (the root's slot holds None), and as a set.
-    open_ids = [None]
-    open_set = set()
+    # The containers being written, innermost last: (their elements or entries, is a map, id).
+    frames = [(iter((value,)), False, None)]
+    open_ids = set()
     multi_entry_map = False
-    while pending:
-        if len(out) > LIMIT:
-            raise ValueError("the stored form exceeds 65,535 bytes")
-        try:
-            value = next(pending[-1])
-        except StopIteration:
-            pending.pop()
-            open_set.discard(open_ids.pop())
-            continue
-        writer = _atom_writer(value)
-        if writer is not None:
-            out += b"A"
-            writer(out, value)
-            continue
-        if isinstance(value, dict):
-            out += b"M" + _count(value)
-            multi_entry_map = multi_entry_map or len(value) > 1
-            children = _entries(out, value)
-        elif isinstance(value, (list, tuple)):
-            out += b"L" + _count(value)
-            children = iter(value)
+    while frames:
+        elements, is_map, container_id = frames[-1]
+        for element in elements:
+            if is_map:
+                key, element = element
+                writer = _atom_writer(key)
+                if writer is None:
+                    raise ValueError(f"a map key is an atom, not {type(key).__name__}")
+                writer(out, key)
+            writer = _atom_writer(element)
+            if writer is not None:
+                out += b"A"
+                writer(out, element)
+                continue
+            if isinstance(element, dict):
+                out += b"M" + _count(element)
+                multi_entry_map = multi_entry_map or len(element) > 1
+                frames.append((iter(element.items()), True, id(element)))
+            elif isinstance(element, (list, tuple)):
+                out += b"L" + _count(element)
+                frames.append((iter(element), False, id(element)))
+            else:
+                raise TypeError(f"{type(element).__name__} has no item form")
+            if id(element) in open_ids:
+                raise ValueError("a list or dict that contains itself has no item form")
+            open_ids.add(id(element))
+            break
         else:
-            raise TypeError(f"{type(value).__name__} has no item form")
-        if id(value) in open_set:
-            raise ValueError("a list or dict that contains itself has no item form")
-        pending.append(children)
-        open_ids.append(id(value))
-        open_set.add(id(value))
+            frames.pop()
+            open_ids.discard(container_id)
     if len(out) > LIMIT:
         raise ValueError(f"the stored form of {len(out)} bytes exceeds 65,535")
     return bytes(out), multi_entry_map
@@ -142,14 +131,22 @@ def _fixed(layout, convert):
     return read
 
 
-def _string(convert):
-    def read(data, pos):
-        (length,) = _COUNT.unpack_from(data, pos)
-        start = pos + 2
-        if start + length > len(data):
-            raise ValueError("the stored form ends inside a string")
-        return convert(data[start:start + length]), start + length
-    return read
+def _string_end(data, pos):
+    """The end of the string form at pos, checked against the data."""
+    end = pos + 2 + (data[pos] | data[pos + 1] << 8)
+    if end > len(data):
+        raise ValueError("the stored form ends inside a string")
+    return end
+
+
+def _read_str(data, pos):
+    end = _string_end(data, pos)
+    return data[pos + 2:end].decode("utf-8", "surrogateescape"), end
+
+
+def _read_blob(data, pos):
+    end = _string_end(data, pos)
+    return data[pos + 2:end], end
 
 
 _ATOM_READERS = {
@@ -162,8 +159,8 @@ _ATOM_READERS = {
     ord("r"): _fixed(_REAL, float),
     ord("g"): _fixed(_TIME, lambda ms: milliseconds_to_time(ms, False)),
     ord("t"): _fixed(_TIME, lambda ms: milliseconds_to_time(ms, True)),
-    ord("s"): _string(lambda raw: raw.decode("utf-8", "surrogateescape")),
-    ord("d"): _string(bytes),
+    ord("s"): _read_str,
+    ord("d"): _read_blob,
 }
 
 
