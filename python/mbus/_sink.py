@@ -227,6 +227,16 @@ class SinkService(Holder):
         while (message := self.receive(timeout)) is not None:
             yield message
 
+    def drain(self):
+        """Every queued message, taken after clearing the signal of fileno(): what a loop that
+        watches the descriptor calls when it polls readable."""
+        self._live()
+        lib.ResetEvent(self._event)
+        messages = []
+        while (message := self.take()) is not None:
+            messages.append(message)
+        return messages
+
     async def areceive(self, timeout=None):
         """As receive, awaiting the service's descriptor in the running event loop."""
         loop = asyncio.get_running_loop()

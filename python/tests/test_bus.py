@@ -4,6 +4,7 @@ use of handles."""
 import asyncio
 import gc
 import logging
+import select
 import threading
 import time
 
@@ -111,6 +112,20 @@ def test_event_loop_awaits_messages_without_a_thread(control):
 
     first, rest = asyncio.run(scenario())
     assert (first.procedure, first.argument, rest) == ("late", 1, ["local"])
+
+
+def test_descriptor_polls_readable_while_messages_wait(control):
+    service, proxy = control
+    descriptor = service.fileno()
+    assert select.select([descriptor], [], [], 0)[0] == []
+    proxy.call("a")
+    proxy.call("b")
+    assert select.select([descriptor], [], [], 5)[0] == [descriptor]
+    messages = service.drain()
+    while len(messages) < 2 and select.select([descriptor], [], [], 5)[0]:
+        messages += service.drain()
+    assert [message.procedure for message in messages] == ["a", "b"]
+    assert select.select([descriptor], [], [], 0)[0] == []
 
 
 def test_trace_hook_feeds_logging(caplog, sink, control):
