@@ -3,6 +3,7 @@
 import asyncio
 import ctypes
 import functools
+import os
 import threading
 import time
 import weakref
@@ -41,8 +42,8 @@ def new_event():
     return event
 
 
-def _release_with_event(close, event, handle):
-    close(handle)
+def _close_service(event, handle):
+    lib.MbSinkServiceClose(handle)
     lib.CloseHandle(event)
 
 
@@ -105,28 +106,27 @@ class Sink(Holder):
     def __init__(self, name=None, *, session=False):
         global _process_sink
         encoded = None if name is None else name_bytes(name, "sink")
-        event = new_event()
 
         def open_sink():
-            handle = lib.MbSinkOpenEx(encoded, event, OPTION_SESSION if session else 0)
+            handle = lib.MbSinkOpenEx(encoded, None, OPTION_SESSION if session else 0)
             if not handle:
                 raise MbusError("MbSinkOpenEx", "null",
                                 f"cannot open the sink {name!r}: another process holds the name, "
                                 "this process has a sink open, or the name is not 1 to 31 bytes")
             return handle
 
-        try:
-            super().__init__(open_sink, functools.partial(_release_with_event, lib.MbSinkClose, event))
-        except BaseException:
-            lib.CloseHandle(event)
-            raise
-        self.name = name
-        self._event = event
+        super().__init__(open_sink, lib.MbSinkClose)
+        self.name = f"#{os.getpid()}" if name is None else name
         _process_sink = weakref.ref(self)
+        # Opening a service replaces the one of that name, with what is queued in it: the
+        # default service is replaced now, before anything can arrive for it. Every service
+        # signals an event of its own, so the sink needs none.
+        self.service()
 
     def service(self, name=_DEFAULT):
         """The service of that name (case-insensitive; "" is the default service), opened
-        with an event of its own on first use."""
+        with an event of its own on first use. Messages for a service that is not open yet
+        are not kept."""
         name = name or _DEFAULT
         key = ("service", name.lower())
         return self._child(key, lambda: SinkService(self, name, key))
@@ -149,10 +149,10 @@ class Sink(Holder):
             return read_item(item)
 
     def fileno(self):
-        """A descriptor that polls readable while the sink's event is signalled: for messages
-        of the built-in default service and connection notices."""
-        self._live()
-        return lib.EventGetFd(self._event)
+        """The default service's descriptor: readable while a message for it waits, or an
+        update of its state, which maps each sink that linked to this one to True, and to
+        False once it unlinked."""
+        return self.service().fileno()
 
     def replies(self):
         """The service that receives the replies to this process's queries."""
@@ -183,7 +183,7 @@ class SinkService(Holder):
             return handle
 
         try:
-            super().__init__(open_service, functools.partial(_release_with_event, lib.MbSinkServiceClose, event),
+            super().__init__(open_service, functools.partial(_close_service, event),
                              parent=sink, key=key)
         except BaseException:
             lib.CloseHandle(event)
