@@ -35,7 +35,7 @@ def _trace(text, category):
     else:
         level = logging.DEBUG
     if logger.isEnabledFor(level):
-        logger.log(level, "%s", text.decode("utf-8", "replace").rstrip("\n"))
+        logger.log(level, "%s", text.decode("utf-8", "replace").rstrip())
 
 
 # Kept for the library's whole run: the library calls it from its own threads.

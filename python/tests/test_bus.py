@@ -84,6 +84,9 @@ def test_listing_and_peers(sink):
     other = unique_name("peer")
     sink.source(other)
     assert sink.peers == {other: 2}  # linked from here, not announced by the other side
+    itself = sink.source(sink.name)  # announces this sink to itself
+    assert eventually(lambda: itself.pid == os.getpid())
+    assert sink.peers == {other: 2, sink.name: 6} and sink.service().state == {sink.name: True}
 
 
 def test_session_and_unnamed_sinks(library):
@@ -130,14 +133,18 @@ def test_descriptor_polls_readable_while_messages_wait(control):
 def test_trace_hook_feeds_logging(caplog, sink, control):
     service, proxy = control
     with caplog.at_level(logging.DEBUG, logger="mbus"):
+        proxy.send(b"ab\0cd")
+        proxy.test()
         proxy.call("traced", 1)
         service.receive(5)
         with mbus.Source(unique_name("absent")) as nowhere:
             nowhere.service().call("lost")
             eventually(lambda: any(record.levelno == logging.ERROR for record in caplog.records))
     lines = [(record.levelno, record.getMessage()) for record in caplog.records]
-    assert (logging.DEBUG, f'{sink.name}.control.Call: "traced", 1.') in lines
-    assert any(level == logging.ERROR and "RPC Exception 0x000006BA" in text for level, text in lines)
+    assert {(logging.DEBUG, f'{sink.name}.control.Send: received 5 bytes (ab).'),
+            (logging.DEBUG, f"{sink.name}: was tested."),
+            (logging.DEBUG, f'{sink.name}.control.Call: "traced", 1.')} <= set(lines)
+    assert (logging.ERROR, "** RPC Exception 0x000006BA: in CSource::Request().\nThe RPC server is unavailable.") in lines
 
 
 def rss_kib():
