@@ -40,8 +40,10 @@ def _trace(text, category):
 
 # Kept for the library's whole run: the library calls it from its own threads.
 _trace_callback = TraceCallback(_trace)
+_no_callback = TraceCallback()
 
 _lock = threading.RLock()
+_tracing = True
 _contexts = 0
 _run = 0  # counts the library's runs; 0 before the first
 _running = False
@@ -57,10 +59,22 @@ def ensure():
         if not _running:
             if not lib.MbLibraryInit():
                 raise MbusError("MbLibraryInit", 0)
-            lib.MbTracerSet(_trace_callback)
+            lib.MbTracerSet(_trace_callback if _tracing else _no_callback)
             _running = True
             _run += 1
         return _run
+
+
+def trace_to_logging(enabled=True):
+    """Whether the library's trace goes to the logger "mbus", as it does unless turned off.
+    Each trace line costs the library's thread a call into Python, and every message handled
+    brings one: a process that sends and takes many thousands of messages a second may turn
+    the trace off, and no longer hears of lost messages."""
+    global _tracing
+    with _lock:
+        _tracing = enabled
+        if _running:
+            lib.MbTracerSet(_trace_callback if enabled else _no_callback)
 
 
 def _stop():

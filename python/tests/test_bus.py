@@ -133,6 +133,10 @@ def test_descriptor_polls_readable_while_messages_wait(control):
 def test_trace_hook_feeds_logging(caplog, sink, control):
     service, proxy = control
     with caplog.at_level(logging.DEBUG, logger="mbus"):
+        mbus.trace_to_logging(False)
+        proxy.call("untraced")
+        assert service.receive(5).procedure == "untraced" and caplog.records == []
+        mbus.trace_to_logging(True)
         proxy.send(b"ab\0cd")
         proxy.test()
         proxy.call("traced", 1)
