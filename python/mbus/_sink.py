@@ -194,7 +194,8 @@ class SinkService(Holder):
         self._replies_lock = threading.Lock()
 
     def take(self):
-        """The oldest queued message, removed from the queue, or None."""
+        """The oldest queued message, removed from the queue, or None. A message whose item has
+        no Python value (damaged on the way) is removed all the same and raises ValueError."""
         out = ctypes.c_void_p()
         code = lib.MbSinkServiceTake(self._live(), ctypes.byref(out))
         if code == NOTHING_RECEIVED:
@@ -272,7 +273,9 @@ class SinkService(Holder):
 
     @property
     def state(self):
-        """The state map as a dict: what advises set and updates merged."""
+        """The state map as a dict: what advises set and updates merged. Read whole in one
+        call, while the map is locked; MbusError once updates made it larger than a stored
+        tree holds (65,535 bytes)."""
         out = ctypes.c_void_p()
         code = lib.MbSinkServiceGetState(self._live(), ctypes.byref(out))
         if code != RESULT_OK:
@@ -282,7 +285,7 @@ class SinkService(Holder):
 
     def fileno(self):
         """A descriptor that polls readable while the service's event is signalled: after a
-        message arrived, until a wait or ResetEvent takes the signal."""
+        message arrived, until wait, drain or areceive takes the signal."""
         self._live()
         return lib.EventGetFd(self._event)
 

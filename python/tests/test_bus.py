@@ -75,6 +75,12 @@ def test_state_advise_replaces_update_merges(control):
     proxy.call("sync")  # queued after the state messages: its arrival means they were handled
     assert service.receive(5).procedure == "sync"
     assert service.state == {"fan": True, "mode": "cool", "zone": mbus.Unsigned(3)}
+    for part in range(3):  # merged into more than a stored tree holds
+        proxy.update({f"{part}-{i}": "x" * 20 for i in range(1000)})
+    proxy.call("sync")
+    assert service.receive(5).procedure == "sync"
+    with pytest.raises(mbus.MbusError, match=r"MbItemToBytes failed \(result null\)"):
+        service.state
 
 
 def test_listing_and_peers(sink):
