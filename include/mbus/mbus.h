@@ -11,11 +11,17 @@
 #define MB_API
 #endif
 
-#ifdef __cplusplus
+/* Every function returns normally: nothing is thrown across this interface. */
+#if defined(__cplusplus) && __cplusplus >= 201103L
 #define MB_NOEXCEPT noexcept
-extern "C" {
+#elif defined(__cplusplus)
+#define MB_NOEXCEPT throw()
 #else
 #define MB_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
 #endif
 
 typedef void*    MbHandle;        /* any library object */

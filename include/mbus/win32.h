@@ -8,21 +8,39 @@
 extern "C" {
 #endif
 
-typedef void*    HANDLE;
-typedef int      BOOL;          /* TRUE 1, FALSE 0 */
+/* Each name is declared only when no earlier header declared it as a macro; an earlier typedef
+   of the same type is no conflict in C11 and C++. */
+#ifndef HANDLE
+typedef void* HANDLE;
+#endif
+#ifndef BOOL
+typedef int BOOL; /* TRUE 1, FALSE 0 */
+#endif
+#ifndef DWORD
 typedef uint32_t DWORD;
+#endif
+#ifndef SYSTEMTIME
 typedef MbSystemTime SYSTEMTIME;
+#endif
 
 #ifndef TRUE
-#define TRUE  1
+#define TRUE 1
 #endif
 #ifndef FALSE
 #define FALSE 0
 #endif
-#define INFINITE      0xFFFFFFFFu
+#ifndef INFINITE
+#define INFINITE 0xFFFFFFFFu
+#endif
+#ifndef WAIT_OBJECT_0
 #define WAIT_OBJECT_0 0u
-#define WAIT_TIMEOUT  258u
-#define WAIT_FAILED   0xFFFFFFFFu
+#endif
+#ifndef WAIT_TIMEOUT
+#define WAIT_TIMEOUT 258u
+#endif
+#ifndef WAIT_FAILED
+#define WAIT_FAILED 0xFFFFFFFFu
+#endif
 
 /* attributes and name must be NULL */
 MB_API HANDLE CreateEventA(void* attributes, BOOL manualReset, BOOL initialState, const char* name) MB_NOEXCEPT;
