@@ -475,8 +475,9 @@ MB_API MbBool   MbSinkTestPeers(MbSink sink) MB_NOEXCEPT;
 MB_API MbSource MbSinkOpenSource(MbSink sink, const char* name) MB_NOEXCEPT;
 /* As MbSourceOpenEx, for a source that announces this sink to the other side: the peer sink
    gets this sink's name (and pid) in an update of its default service's state,
-   {"<this sink>": True}, and False when the source closes. Lets the other side link back and
-   MbSourceGetPid learn its pid. Closed with MbSourceClose. */
+   {"<this sink>": True}, and False when the source closes. Lets the other side link back;
+   once both have, each side's MbSourceGetPid gives the other's pid. Closed with
+   MbSourceClose. */
 MB_API MbSource MbSinkOpenSourceEx(MbSink sink, const char* name, uint32_t options) MB_NOEXCEPT;
 /* MbSinkConnectEx with options 0. */
 MB_API MbBool   MbSinkConnect(MbSink sink, const char* name, MbSource* source) MB_NOEXCEPT;
@@ -541,8 +542,9 @@ MB_API MbBool   MbSourceClose(MbSource source) MB_NOEXCEPT;
 /* Queues a test message to the sink, which traces "<sink>: was tested.". 1 when queued; a
    missing sink shows as a lost message in the trace, not here. */
 MB_API MbBool   MbSourceTest(MbSource source) MB_NOEXCEPT;
-/* The pid of the process behind the sink, once that sink has announced itself to this process
-   (MbSinkOpenSource on its side); 0 until then. */
+/* The pid of the process behind the sink, for a source opened with MbSinkOpenSource once that
+   sink has announced a source of its own to this one (MbSinkOpenSource on its side); 0 until
+   then, and always for a source from MbSourceOpen. */
 MB_API uint32_t MbSourceGetPid(MbSource source) MB_NOEXCEPT;
 
 /* ==== The sending side: service proxies and sending =======================================
