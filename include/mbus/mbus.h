@@ -215,8 +215,9 @@ MB_API MbResult MbBufferFree(void* buffer) MB_NOEXCEPT;
    nothing before MbLibraryInit, and MbLibraryTerm removes it. The callback runs on library
    threads too: see MbTraceCallback. Same as MbTracerSetEx(callback, 0). */
 MB_API void     MbTracerSet(MbTraceCallback callback) MB_NOEXCEPT;
-/* MbTracerSet with options: MbTraceBlankSeparator ends each line with a blank instead of a
-   newline. */
+/* MbTracerSet with options: with MbTraceBlankSeparator the library's reports and notices end
+   their lines with a blank instead of a newline; the lines of received messages
+   ("SINK.SERVICE.Call: ...") and the system text of a lost message keep their line ends. */
 MB_API void     MbTracerSetEx(MbTraceCallback callback, uint32_t options) MB_NOEXCEPT;
 /* Starts the library: the object tracker, the tracer and the two request threads. Call it
    before any other function: until then creators return NULL. Returns 1 on success,
