@@ -121,11 +121,11 @@ int Receiver(const Args& args) {
         if (finishing && MillisSince(quietSince) >= kQuietMs) break;
         pollfd ready[2] = {{hold ? -1 : EventGetFd(event), POLLIN, 0}, {commands.Fd(), POLLIN, 0}};
         poll(ready, 2, kPollMs);
-        while (const std::optional<std::string> command = commands.Next(0)) {
-            if (*command == "drain" && hold) {
+        for (std::string command; (command = commands.Next(0)) != "<time-out>" && command != "<end>";) {
+            if (command == "drain" && hold) {
                 hold = false;
                 Say("drained taken=%ld", tallies.TakeAll(service));
-            } else if (*command == "finish") {
+            } else if (command == "finish") {
                 finishing = true;
                 quietSince = Clock::now();
             }
