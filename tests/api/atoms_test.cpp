@@ -1,20 +1,46 @@
 // Library start and end, item creators, and atom getters and setters through the C interface.
 #include <cstring>
 
+#include "runtime/reports.h"
 #include "support/item_handles.h"
 
-TEST(Lifetime, TermWithoutInitIsHarmlessAndInitTermRepeat) {
+// Term without Init is harmless and periods repeat. Objects of another period are refused, also
+// once no period runs; a tracer set outside a period has no effect.
+TEST(Lifetime, PeriodsRepeatAndKeepTheirObjectsAndTracersApart) {
     EXPECT_EQ(MbVersionGet(), 82u) << "answered without init";
     MbLibraryTerm();
     MbLibraryTerm();
     EXPECT_FALSE(process::Initialised());
     EXPECT_EQ(MbHandleRelease(reinterpret_cast<void*>(0x1000)), 3u);
+    trace_capture::Clear();
+    MbTracerSet(&trace_capture::Callback);
+    CCountable* early = new CCountable;  // made before Init: never tracked
+    CCountable* first = nullptr;
     for (int period = 0; period < 3; ++period) {
         ASSERT_EQ(MbLibraryInit(), 1);
         EXPECT_TRUE(process::Initialised());
+        if (period == 0) {
+            ReportError("not delivered");
+            EXPECT_TRUE(trace_capture::Records().empty()) << "a tracer set before Init";
+            first = new CCountable;
+        }
+        if (period == 1) {
+            MbTracerSet(&trace_capture::Callback);
+            EXPECT_EQ(MbHandleAddRef(early), 3u);
+            EXPECT_EQ(MbHandleRelease(first), 3u);
+            EXPECT_EQ(UnknownHandleWarnings(), 2u);
+            MbTracerSet(nullptr);
+        }
         MbLibraryTerm();
         EXPECT_FALSE(process::Initialised());
     }
+    trace_capture::Clear();
+    MbTracerSet(&trace_capture::Callback);  // after Term: no user tracer, no effect, no crash
+    ReportError("dropped");
+    EXPECT_TRUE(trace_capture::Records().empty());
+    early->Release();
+    first->Release();
+    EXPECT_EQ(MbHandleRelease(first), 3u) << "no tracker after Term: refused, no crash";
 }
 
 // A second init keeps the handles and the installed callback; items are refused once terminated.

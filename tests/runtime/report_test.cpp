@@ -83,15 +83,3 @@ TEST_F(Reports, CallbackThatReinstallsItselfDoesNotDeadlockOtherThreads) {
     other.join();
     EXPECT_EQ(trace_capture::Records().size(), 400u);
 }
-
-TEST(ReportsWithoutLibrary, TracerSetBeforeInitHasNoEffect) {
-    trace_capture::Clear();
-    MbTracerSet(&trace_capture::Callback);
-    ASSERT_EQ(MbLibraryInit(), 1);
-    ReportError("not delivered");
-    EXPECT_TRUE(trace_capture::Records().empty());
-    MbLibraryTerm();
-    MbTracerSet(&trace_capture::Callback);  // after Term: no user tracer, no effect, no crash
-    ReportError("dropped");
-    EXPECT_TRUE(trace_capture::Records().empty());
-}
