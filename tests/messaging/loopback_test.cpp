@@ -66,8 +66,6 @@ protected:
     MbService proxy_ = nullptr;
 };
 
-}  // namespace
-
 TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
     Held procedure(MbAtomNewString("start"));
     EXPECT_EQ(MbServiceCall(proxy_, 0, Held(MbAtomNewReal(1.5)), nullptr), 0) << "a Real is no procedure";
@@ -168,7 +166,6 @@ TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
     EXPECT_TRUE(Empty());
 }
 
-namespace {
 // A payload that the Send trace line shows as "x".
 std::vector<uint8_t> Payload(size_t size) {
     std::vector<uint8_t> bytes(size, 'y');
@@ -176,7 +173,6 @@ std::vector<uint8_t> Payload(size_t size) {
     bytes[1] = 0;
     return bytes;
 }
-}  // namespace
 
 // A saturated sink thread (held on the service's lock) holds off the transport: its queue stops
 // growing at its limit, the sender's frames wait in the socket and then in the source's backlog,
@@ -384,8 +380,6 @@ TEST_F(Loopback, MessagesKeepTheirOrderAcrossSourcesAndGiveBackTheirSinkReferenc
         << "the closed service went, and with it its reference to the sink";
 }
 
-namespace {
-
 // Holds the sink request thread inside the trace line of a chosen Call until released.
 struct CGate {
     std::atomic<int> holdAt{-1};  // the value of the Call to hold at
@@ -408,8 +402,6 @@ void GateCallback(const char* text, uint32_t category) {
     gGate.holding.store(false);
     gGate.release.store(false);
 }
-
-}  // namespace
 
 // Messages of a batch the sink thread already took still follow the registry.
 TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
@@ -437,3 +429,5 @@ TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
     EXPECT_EQ(gGate.closedServiceLines.load(), 0) << "Calls 2 and 3 reached the closed service";
     MbTracerSet(&trace_capture::Callback);
 }
+
+}  // namespace

@@ -61,7 +61,6 @@ void LockUnchecked(CLockable& object) NO_THREAD_SAFETY_ANALYSIS {
 void UnlockUnchecked(CLockable& object) NO_THREAD_SAFETY_ANALYSIS {
     object.Unlock();
 }
-}  // namespace
 
 TEST_F(Locks, DescribeNamesAddressClassAndCount) {
     CLockable plain;
@@ -112,12 +111,10 @@ TEST_F(Locks, UnlockFromAnotherThreadIsRefusedAndTheLockStaysHeld) {
     EXPECT_TRUE(acquired.load());
 }
 
-namespace {
 void SlowCallback(const char* text, uint32_t category) {
     tTicks += 120;
     trace_capture::Callback(text, category);
 }
-}  // namespace
 
 TEST_F(Locks, AlwaysSlowCallbackReportsItselfOnlyOnce) {
     MbTracerSet(&SlowCallback);
@@ -127,3 +124,5 @@ TEST_F(Locks, AlwaysSlowCallbackReportsItselfOnlyOnce) {
     EXPECT_EQ(records[0].text, "**Error: slow.\n");
     EXPECT_NE(records[1].text.find(kSlow), std::string::npos);
 }
+
+}  // namespace

@@ -14,7 +14,6 @@ std::string Pointer(const void* p) {
     std::snprintf(text, sizeof text, "%p", p);
     return text;
 }
-}  // namespace
 
 // Long pieces are not cut.
 TEST_F(Reports, ErrorAndWarningArriveWholeWithTheirCategories) {
@@ -67,12 +66,10 @@ TEST_F(Reports, NullCallbackDropsAndBlankOptionLeavesReportsAlone) {
     EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: kept.\n", 18}}));
 }
 
-namespace {
 void ReenteringCallback(const char* text, uint32_t category) {
     MbTracerSet(&ReenteringCallback);
     trace_capture::Callback(text, category);
 }
-}  // namespace
 
 TEST_F(Reports, CallbackThatReinstallsItselfDoesNotDeadlockOtherThreads) {
     MbTracerSet(&ReenteringCallback);
@@ -83,3 +80,5 @@ TEST_F(Reports, CallbackThatReinstallsItselfDoesNotDeadlockOtherThreads) {
     other.join();
     EXPECT_EQ(trace_capture::Records().size(), 400u);
 }
+
+}  // namespace
