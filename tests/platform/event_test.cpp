@@ -158,23 +158,35 @@ TEST(Wait, BadListsFailAndConsumeNothing) {
     EXPECT_EQ(WaitForMultipleObjects(64, handles.data(), FALSE, 0), WAIT_OBJECT_0 + 63);
 }
 
+// Ends waiters that a lost wake-up left asleep, after a failure: every change of an event wakes
+// its sleepers, and a reset first makes a signalled event change again.
+void Rouse(const CEvents& events, const std::atomic<int>& ended, int waiters) {
+    while (ended < waiters) {
+        for (HANDLE event : events) {
+            ResetEvent(event);
+            SetEvent(event);
+        }
+        std::this_thread::yield();
+    }
+}
+
 // Sets coalesce, but a set after the consumer's last look must wake it. The consumer waits
 // without a time-out, so a lost wake-up leaves it asleep for good.
 TEST(WaitStress, ProducerConsumerLosesNoWakeUp) {
     constexpr int kItems = 200000;
     CEvents events({FALSE});
-    std::atomic<int> pending{0}, taken{0};
+    std::atomic<int> pending{0}, taken{0}, ended{0};
     std::thread consumer([&] {
         while (taken < kItems && WaitForSingleObject(events[0], INFINITE) == WAIT_OBJECT_0) taken += pending.exchange(0);
+        ended = 1;
     });
     for (int i = 0; i < kItems; ++i) {
         pending.fetch_add(1);
         SetEvent(events[0]);
     }
     EXPECT_TRUE(Eventually([&] { return taken == kItems; }, 60000)) << "a wake-up was lost: taken " << taken.load();
-    taken = kItems;  // a consumer left asleep ends at the next change of the event
-    ResetEvent(events[0]);
-    SetEvent(events[0]);
+    taken = kItems;
+    Rouse(events, ended, 1);
     consumer.join();
 }
 
@@ -186,7 +198,7 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
     for (bool alone : {true, false}) {
         SCOPED_TRACE(alone ? "waits for the work event alone" : "waits for work or stop");
         CEvents events({FALSE, FALSE, TRUE});  // work, done, stop
-        std::atomic<int> wakeUps{0}, stopped{0};
+        std::atomic<int> wakeUps{0}, stopped{0}, ended{0};
         std::atomic<bool> stopping{false};
         std::vector<std::thread> consumers;
         for (int i = 0; i < 3; ++i)
@@ -201,19 +213,19 @@ TEST(WaitStress, EachSignalWakesExactlyOneOfSeveralWaiters) {
                 }
                 stopped += result == WAIT_OBJECT_0 + (alone ? 0 : 1);
                 if (alone) SetEvent(events[1]);
+                ++ended;
             });
         int acknowledged = 0;
         while (acknowledged < kRounds && SetEvent(events[0]) && WaitForSingleObject(events[1], 10000) == WAIT_OBJECT_0)
             ++acknowledged;
         EXPECT_EQ(acknowledged, kRounds);
         stopping = true;
-        // Reset first: a work event left signalled by a lost wake-up changes again and wakes.
         for (int i = 0; alone && i < 3; ++i) {
-            ResetEvent(events[0]);
             SetEvent(events[0]);
             EXPECT_EQ(WaitForSingleObject(events[1], 10000), WAIT_OBJECT_0);
         }
         SetEvent(events[2]);
+        if (::testing::Test::HasFailure()) Rouse(events, ended, 3);
         for (auto& consumer : consumers) consumer.join();
         // A surplus wake-up before the stop shows here, one after it as a consumer gone early.
         EXPECT_EQ(wakeUps.load(), kRounds);
