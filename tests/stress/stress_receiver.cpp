@@ -102,9 +102,10 @@ int Receiver(const Args& args) {
     MbSink sink = MbSinkOpen(args[0].c_str(), nullptr);
     MbSinkService service = sink != nullptr ? MbSinkServiceOpen(sink, kService, event) : nullptr;
     if (service == nullptr) return 1;
-    // The event's descriptor is made on first use: made before "ready", it is among the
-    // descriptors that the driver counts from then on.
-    const int eventFd = EventGetFd(event);
+    // The event's descriptor is made on first use: a receiver that takes makes it before "ready",
+    // so that it is among the descriptors that the driver counts from then on. A holding one
+    // leaves its event without one, as a program that never waits for it would.
+    if (!hold) EventGetFd(event);
     Say("ready");
     CTallies tallies;
     CLineReader commands(STDIN_FILENO);
@@ -122,7 +123,7 @@ int Receiver(const Args& args) {
         traces = TraceLines();
         quietSince = std::max(quietSince, tallies.Last());
         if (finishing && MillisSince(quietSince) >= kQuietMs) break;
-        pollfd ready[2] = {{hold ? -1 : eventFd, POLLIN, 0}, {commands.Fd(), POLLIN, 0}};
+        pollfd ready[2] = {{hold ? -1 : EventGetFd(event), POLLIN, 0}, {commands.Fd(), POLLIN, 0}};
         poll(ready, 2, kPollMs);
         for (std::string command; (command = commands.Next(0)) != "<time-out>" && command != "<end>";) {
             if (command == "drain" && hold) {
