@@ -1,20 +1,46 @@
 // Library start and end, item creators, and atom getters and setters through the C interface.
 #include <cstring>
 
+#include "runtime/reports.h"
 #include "support/item_handles.h"
 
-TEST(Lifetime, TermWithoutInitIsHarmlessAndInitTermRepeat) {
+// Term without Init is harmless and periods repeat. Objects of another period are refused, also
+// once no period runs; a tracer set outside a period has no effect.
+TEST(Lifetime, PeriodsRepeatAndKeepTheirObjectsAndTracersApart) {
     EXPECT_EQ(MbVersionGet(), 82u) << "answered without init";
     MbLibraryTerm();
     MbLibraryTerm();
     EXPECT_FALSE(process::Initialised());
     EXPECT_EQ(MbHandleRelease(reinterpret_cast<void*>(0x1000)), 3u);
+    trace_capture::Clear();
+    MbTracerSet(&trace_capture::Callback);
+    CCountable* early = new CCountable;  // made before Init: never tracked
+    CCountable* first = nullptr;
     for (int period = 0; period < 3; ++period) {
         ASSERT_EQ(MbLibraryInit(), 1);
         EXPECT_TRUE(process::Initialised());
+        if (period == 0) {
+            ReportError("not delivered");
+            EXPECT_TRUE(trace_capture::Records().empty()) << "a tracer set before Init";
+            first = new CCountable;
+        }
+        if (period == 1) {
+            MbTracerSet(&trace_capture::Callback);
+            EXPECT_EQ(MbHandleAddRef(early), 3u);
+            EXPECT_EQ(MbHandleRelease(first), 3u);
+            EXPECT_EQ(UnknownHandleWarnings(), 2u);
+            MbTracerSet(nullptr);
+        }
         MbLibraryTerm();
         EXPECT_FALSE(process::Initialised());
     }
+    trace_capture::Clear();
+    MbTracerSet(&trace_capture::Callback);  // after Term: no user tracer, no effect, no crash
+    ReportError("dropped");
+    EXPECT_TRUE(trace_capture::Records().empty());
+    early->Release();
+    first->Release();
+    EXPECT_EQ(MbHandleRelease(first), 3u) << "no tracker after Term: refused, no crash";
 }
 
 // A second init keeps the handles and the installed callback; items are refused once terminated.
@@ -56,9 +82,11 @@ TEST_F(ItemApi, EachCreatorGivesItsTypeAndOneReference) {
 }
 
 // Blob lengths use their low 16 bits; copies never pass the caller's size and return 5 when cut.
+// A String longer than 65,535 bytes is kept whole; 16-bit lengths saturate; storing is refused.
 TEST_F(ItemApi, BytesOutOfStringsAndBlobs) {
     const char bytes[] = "a\0cdef";
-    Held blob(MbAtomNewBlob(bytes, 0x30003)), text(MbAtomNewString("abcdef"));
+    const std::string longText(70000, 'q');
+    Held blob(MbAtomNewBlob(bytes, 0x30003)), text(MbAtomNewString("abcdef")), item(MbAtomNewString(longText.c_str()));
     Outs o;
     const auto junk = [&] { return static_cast<char*>(std::memset(o.buffer, '#', sizeof o.buffer)); };
     const auto is = [&](const char* expected, size_t length) { return std::string(o.buffer, length) == std::string(expected, length); };
@@ -75,19 +103,10 @@ TEST_F(ItemApi, BytesOutOfStringsAndBlobs) {
         {"DupBlob", MbAtomDupBlob(blob, &o.owned, &o.n), 0, std::string(static_cast<char*>(o.owned), o.n) == std::string(bytes, 6)},
         {"free the copy", MbMemoryFree(o.copy), 0, true},
         {"free the duplicate", MbMemoryFree(o.owned), 0, Refs(blob) == 1u},
-    });
-}
-
-// A String longer than 65,535 bytes is kept whole; 16-bit lengths saturate; storing is refused.
-TEST_F(ItemApi, TextsBeyond16BitLengths) {
-    const std::string longText(70000, 'q');
-    Held item(MbAtomNewString(longText.c_str()));
-    Outs o;
-    ExpectResults({
-        {"GetString", MbAtomGetString(item, &o.s, &o.n), 0, o.n == 65535 && std::strlen(o.s) == longText.size()},
-        {"CopyString", MbAtomCopyString(item, o.buffer, &(o.n = 0), sizeof o.buffer), 5, o.n == 65535},
-        {"DupString", MbAtomDupString(item, &o.copy, &(o.n = 0)), 0, std::strlen(o.copy) == longText.size() && o.n == 65535},
-        {"free the copy", MbMemoryFree(o.copy), 0, MbItemToBytes(item) == nullptr},
+        {"GetString long", MbAtomGetString(item, &o.s, &o.n), 0, o.n == 65535 && std::strlen(o.s) == longText.size()},
+        {"CopyString long", MbAtomCopyString(item, o.buffer, &(o.n = 0), sizeof o.buffer), 5, o.n == 65535},
+        {"DupString long", MbAtomDupString(item, &o.copy, &(o.n = 0)), 0, std::strlen(o.copy) == longText.size() && o.n == 65535},
+        {"free the long copy", MbMemoryFree(o.copy), 0, MbItemToBytes(item) == nullptr},
     });
 }
 

@@ -44,8 +44,6 @@ const AtomCase kAtoms[] = {
     {Typed(200, 0), "", "(unknown atom type 0xC8)"},
 };
 
-}  // namespace
-
 class AtomTest : public ItemTest {};
 
 // A stored form reads back into an atom of another type, taking exactly its bytes; unknown codes
@@ -98,8 +96,6 @@ TEST_F(AtomTest, ReadsOfOddInput) {
     EXPECT_EQ(nothing.GetInt(), 3);
 }
 
-namespace {
-
 // The converted value, or nullopt when the conversion is refused.
 template <class T, bool (CAtom::*To)(T*) const>
 std::optional<double> As(const CAtom& atom) {
@@ -113,8 +109,6 @@ struct Conversion {
 };
 const Conversion kToInt{"Int", &As<int32_t, &CAtom::ToInt>}, kToUnsigned{"Unsigned", &As<uint32_t, &CAtom::ToUnsigned>};
 const Conversion kToBool{"Bool", &As<int32_t, &CAtom::ToBool>}, kToReal{"Real", &As<double, &CAtom::ToReal>};
-
-}  // namespace
 
 // Reals round halves away from zero into range; Bool keeps its own value; other types refuse.
 TEST_F(AtomTest, ConversionBoundaries) {
@@ -204,3 +198,5 @@ TEST_F(AtomTest, SettersFreeTheHeldString) {
         EXPECT_EQ(next.get(), blob);
     }
 }
+
+}  // namespace

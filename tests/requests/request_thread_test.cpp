@@ -94,8 +94,6 @@ protected:
     CRequestThread* thread_ = nullptr;
 };
 
-}  // namespace
-
 TEST_F(Requests, RunInPostingOrderWithTheirOwnCopiesAndEachDrainEndsOnce) {
     for (int drain = 1; drain <= 3; ++drain) {
         ASSERT_TRUE(Post());
@@ -233,7 +231,6 @@ TEST_F(Requests, AQueueDestroyedWithRequestsGivesBackTheirHandlerReferences) {
     EXPECT_EQ(handler_->doneCalls.load(), 1);
 }
 
-namespace {
 // Records the order of requests and batch ends, and what was pending at each batch end.
 class CBatchWatcher : public CRequestHandler {
 public:
@@ -247,7 +244,6 @@ public:
     std::string tag;
     std::vector<std::string>* log;
 };
-}  // namespace
 
 // Once per run of consecutive requests, while the run's last request still counts as pending.
 TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
@@ -290,12 +286,10 @@ TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
     EXPECT_TRUE(StartRequestThreads());
 }
 
-namespace {
 std::atomic<DWORD> gTicks{0};
 DWORD TestTicks() noexcept {
     return gTicks.load();
 }
-}  // namespace
 
 // Spares follow the largest batch of the current and the last period, between the floor and
 // the cap, and each one is reused before anything new is made.
@@ -331,3 +325,5 @@ TEST(RequestQueue, SparesFollowRecentDemand) {
     cycle(CRequestQueue::kMaxSpares + 3);
     EXPECT_EQ(queue->Spares(), CRequestQueue::kMaxSpares);
 }
+
+}  // namespace

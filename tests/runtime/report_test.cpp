@@ -14,7 +14,6 @@ std::string Pointer(const void* p) {
     std::snprintf(text, sizeof text, "%p", p);
     return text;
 }
-}  // namespace
 
 // Long pieces are not cut.
 TEST_F(Reports, ErrorAndWarningArriveWholeWithTheirCategories) {
@@ -67,12 +66,10 @@ TEST_F(Reports, NullCallbackDropsAndBlankOptionLeavesReportsAlone) {
     EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: kept.\n", 18}}));
 }
 
-namespace {
 void ReenteringCallback(const char* text, uint32_t category) {
     MbTracerSet(&ReenteringCallback);
     trace_capture::Callback(text, category);
 }
-}  // namespace
 
 TEST_F(Reports, CallbackThatReinstallsItselfDoesNotDeadlockOtherThreads) {
     MbTracerSet(&ReenteringCallback);
@@ -84,14 +81,4 @@ TEST_F(Reports, CallbackThatReinstallsItselfDoesNotDeadlockOtherThreads) {
     EXPECT_EQ(trace_capture::Records().size(), 400u);
 }
 
-TEST(ReportsWithoutLibrary, TracerSetBeforeInitHasNoEffect) {
-    trace_capture::Clear();
-    MbTracerSet(&trace_capture::Callback);
-    ASSERT_EQ(MbLibraryInit(), 1);
-    ReportError("not delivered");
-    EXPECT_TRUE(trace_capture::Records().empty());
-    MbLibraryTerm();
-    MbTracerSet(&trace_capture::Callback);  // after Term: no user tracer, no effect, no crash
-    ReportError("dropped");
-    EXPECT_TRUE(trace_capture::Records().empty());
-}
+}  // namespace

@@ -102,6 +102,10 @@ int Receiver(const Args& args) {
     MbSink sink = MbSinkOpen(args[0].c_str(), nullptr);
     MbSinkService service = sink != nullptr ? MbSinkServiceOpen(sink, kService, event) : nullptr;
     if (service == nullptr) return 1;
+    // The event's descriptor is made on first use: a receiver that takes makes it before "ready",
+    // so that it is among the descriptors that the driver counts from then on. A holding one
+    // leaves its event without one, as a program that never waits for it would.
+    if (!hold) EventGetFd(event);
     Say("ready");
     CTallies tallies;
     CLineReader commands(STDIN_FILENO);
@@ -121,11 +125,11 @@ int Receiver(const Args& args) {
         if (finishing && MillisSince(quietSince) >= kQuietMs) break;
         pollfd ready[2] = {{hold ? -1 : EventGetFd(event), POLLIN, 0}, {commands.Fd(), POLLIN, 0}};
         poll(ready, 2, kPollMs);
-        while (const std::optional<std::string> command = commands.Next(0)) {
-            if (*command == "drain" && hold) {
+        for (std::string command; (command = commands.Next(0)) != "<time-out>" && command != "<end>";) {
+            if (command == "drain" && hold) {
                 hold = false;
                 Say("drained taken=%ld", tallies.TakeAll(service));
-            } else if (*command == "finish") {
+            } else if (command == "finish") {
                 finishing = true;
                 quietSince = Clock::now();
             }

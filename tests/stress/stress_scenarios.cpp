@@ -1,28 +1,34 @@
 // The driver: runs the named scenarios ("all" for every one), each between real processes, each
 // printing one line of figures and one line per failed expectation. Returns 0 when all passed,
 // 1 when one failed, 2 for an unknown name.
+#include <signal.h>
+
 #include <memory>
 
 #include "stress/stress.h"
-#include "stress/stress_role.h"
+#include "support/child_process.h"
 
 namespace stress {
 
 namespace {
 
+// The driver's handle on one process of a scenario: this program run again in a role, its
+// standard input and output on pipes. Destroying the handle kills (SIGKILL) and reaps it.
+class CRole : public CChildProcess {
+public:
+    explicit CRole(const Args& args) : CChildProcess("/proc/self/exe", args, true), output_(Output()) {}
+    std::string Await(const std::string& word, long timeoutMs) { return output_.Await(word, timeoutMs); }
+
+private:
+    CLineReader output_;
+};
+
 // Sizes of the scenarios.
-constexpr int kFanInSenders = 8;
-constexpr long kFanInCalls = 100000;
-constexpr long kBurstCalls = 300000;
-constexpr long kHoldMs = 3000;
-constexpr int kSteadySenders = 2;
-constexpr long kSteadyCalls = 100000;
+constexpr int kFanInSenders = 8, kSteadySenders = 2;
+constexpr long kFanInCalls = 100000, kBurstCalls = 300000, kSteadyCalls = 100000, kReconnectCalls = 1000;
+constexpr long kHostileCheckCalls = 100, kGoneCalls = 20000, kHoldMs = 3000, kKillAfterMs = 500;
 constexpr long kEndlessCalls = 100000000;  // more than a killed sender gets to send
-constexpr long kKillAfterMs = 500;
-constexpr long kDeadSinkMs = 500;  // the sender calls a killed receiver this long before a new one opens
-constexpr long kReconnectCalls = 1000;
-constexpr long kHostileCheckCalls = 100;
-constexpr long kGoneCalls = 20000;
+constexpr long kDeadSinkMs = 500;          // the sender calls a killed receiver this long before a new one opens
 
 // Bounds the library is held to.
 constexpr long kRssToleranceKb = 8 * 1024;  // a sender's RSS growth while its calls are refused
@@ -32,8 +38,7 @@ constexpr long kTermBoundMs = 10000;  // MbLibraryTerm after the receiver was ki
 constexpr long kSettleMs = 5000;      // for a receiver's descriptors to return to their count
 
 // How long the driver waits for a role to start, and for it to report.
-constexpr long kStartMs = 10000;
-constexpr long kReportMs = 60000;
+constexpr long kStartMs = 10000, kReportMs = 60000;
 
 // Unique per run and at most 31 characters: "st" + pid + "-" + tag.
 std::string SinkName(const char* tag) {
@@ -304,13 +309,8 @@ constexpr struct {
     const char* name;
     std::string (*run)(CScene&);
 } kScenarios[] = {
-    {"fan-in", &FanIn},
-    {"burst", &Burst},
-    {"never-take", &NeverTake},
-    {"kill-sender", &KillSender},
-    {"kill-receiver", &KillReceiver},
-    {"hostile", &Hostile},
-    {"gone", &Gone},
+    {"fan-in", &FanIn},           {"burst", &Burst},     {"never-take", &NeverTake}, {"kill-sender", &KillSender},
+    {"kill-receiver", &KillReceiver}, {"hostile", &Hostile}, {"gone", &Gone},
 };
 
 }  // namespace

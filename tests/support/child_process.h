@@ -13,39 +13,57 @@
 
 #include "support/eventually.h"
 
-// The program run with the given arguments, its standard output readable through Output();
-// killed and reaped at the latest on destruction.
+// The program run with the given arguments, its standard output readable through Output() and,
+// when asked for, its standard input a pipe that Tell() writes to; killed and reaped at the
+// latest on destruction.
 class CChildProcess {
 public:
-    CChildProcess(const char* program, const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
+    CChildProcess(const char* program, const std::vector<std::string>& args, bool input = false) {
+        // The pipes close on exec: a child keeps only the ends it got as its standard input and
+        // output, so no other child holds a pipe open.
+        int in[2] = {-1, -1}, out[2] = {-1, -1};
         std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        if ((!input || pipe2(in, O_CLOEXEC) == 0) && pipe2(out, O_CLOEXEC) == 0) {
+            if (input) posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+            posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+            if (posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        }
         posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        output_ = fdopen(out[0], "r");
+        for (const int end : {in[0], out[1]}) {
+            if (end >= 0) close(end);
+        }
+        input_ = in[1];
+        output_ = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
     }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
     ~CChildProcess() {
         Kill();
+        if (input_ >= 0) close(input_);
         if (output_ != nullptr) std::fclose(output_);
     }
     pid_t Pid() const { return pid_; }
     FILE* Output() const { return output_; }
+    // Writes one line to its standard input.
+    void Tell(const std::string& line) {
+        const std::string text = line + "\n";
+        [[maybe_unused]] const ssize_t written = write(input_, text.data(), text.size());
+    }
+    void Signal(int signal) {
+        if (pid_ != 0) kill(pid_, signal);
+    }
     void Kill() {
         if (pid_ == 0) return;
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
     }
-    // Waits up to timeoutMs for the child to end by itself: its exit status, or -1.
+    // Waits up to timeoutMs for the child to end by itself: its exit status, or -1 (also when a
+    // signal ended it).
     int Wait(unsigned timeoutMs = 5000) {
         int status = 0;
         if (pid_ == 0 || !Eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs)) return -1;
@@ -55,5 +73,6 @@ public:
 
 private:
     pid_t pid_ = 0;
+    int input_ = -1;
     FILE* output_ = nullptr;
 };

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <future>
 
 std::string UniqueName(const char* prefix) {
     return std::string(prefix) + std::to_string(getpid());
@@ -38,8 +37,4 @@ void SinkTest::TearDown() {
 
 bool SinkTest::TraceArrives(const std::string& needle, unsigned timeoutMs) {
     return Eventually([&] { return trace_capture::CountContaining(needle) > 0; }, timeoutMs);
-}
-
-uint32_t SinkTest::PeerFlagsElsewhere(const std::string& peer) {
-    return std::async(std::launch::async, [&] { return MbSinkGetPeerFlags(sink_, peer.c_str()); }).get();
 }

@@ -38,9 +38,6 @@ protected:
     void TearDown() override;
     // Waits until a trace line containing `needle` arrived.
     bool TraceArrives(const std::string& needle, unsigned timeoutMs = 5000);
-    // The sink's flags for a peer, read on a thread of its own: for a caller that holds a source's
-    // lock, since the sink's lock comes first.
-    uint32_t PeerFlagsElsewhere(const std::string& peer);
 
     std::string name_;
     MbEvent event_ = nullptr;
