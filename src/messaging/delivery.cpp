@@ -37,7 +37,9 @@ CRefusedPeers refusedPeers;
 RPC_STATUS AdmitAllowedUsers(RPC_IF_HANDLE, void* context) {
     uint32_t pid = 0;
     uint32_t uid = 0;
-    RpcBindingInqPeerCredentials(static_cast<RPC_BINDING_HANDLE>(context), &pid, &uid, nullptr);
+    if (RpcBindingInqPeerCredentials(static_cast<RPC_BINDING_HANDLE>(context), &pid, &uid, nullptr) != RPC_S_OK) {
+        return RPC_S_ACCESS_DENIED;
+    }
     if (RpcServerPeerAllowed(uid)) return RPC_S_OK;
     const CUserCount::CUse use(serving);
     if (processSink.load() != nullptr && refusedPeers.FirstRefusal(pid, uid)) {

@@ -2,7 +2,6 @@
 
 #include "base/coding.h"
 #include "platform/mutex.h"
-#include "platform/rpc/status.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -10,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace {
 
