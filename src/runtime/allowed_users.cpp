@@ -3,26 +3,14 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/decimal.h"
 #include "runtime/reports.h"
 
 namespace {
 
-constexpr uint32_t kNoUser = 0xFFFFFFFFu;
-
 // The entries the last read ignored. Written by MbLibraryInit only, which runs alongside no
 // other call.
 std::vector<std::string> ignoredEntries;
-
-// The user id an entry spells, or kNoUser.
-uint32_t UserIdOf(std::string_view entry) {
-    uint64_t value = 0;
-    for (char digit : entry) {
-        if (digit < '0' || digit > '9') return kNoUser;
-        value = value * 10 + static_cast<uint64_t>(digit - '0');
-        if (value >= kNoUser) return kNoUser;
-    }
-    return static_cast<uint32_t>(value);
-}
 
 }  // namespace
 
@@ -38,7 +26,7 @@ CPeerAllowance ParseAllowedUsers(const char* text, std::vector<std::string>* ign
         entry = entry.substr(first, entry.find_last_not_of(" \t") - first + 1);
         if (entry == "*") {
             allowance.everyone = true;
-        } else if (const uint32_t user = UserIdOf(entry); user != kNoUser) {
+        } else if (uint32_t user = 0; ParseDecimal32(entry, &user)) {
             allowance.users.push_back(user);
         } else {
             ignored->emplace_back(entry);

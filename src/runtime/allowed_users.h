@@ -8,8 +8,8 @@
 
 #include "platform/rpc/peer_access.h"
 
-// Blanks around an entry and empty entries are skipped. An entry that is neither "*" nor a
-// decimal user id up to 4294967294 (no sign; (uid_t)-1 names no user) is ignored and added to
+// Blanks around an entry and empty entries are skipped. An entry that is neither "*" nor a user
+// id (1 to 10 decimal digits up to 4294967294; (uid_t)-1 names no user) is ignored and added to
 // *ignored. A null text allows nobody.
 CPeerAllowance ParseAllowedUsers(const char* text, std::vector<std::string>* ignored);
 // Makes MBUS_ALLOW_USERS this process's server allowance; called by MbLibraryInit.
