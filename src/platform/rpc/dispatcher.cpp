@@ -199,7 +199,11 @@ void CDispatcher::Accept(CListener* listener) {
     }
 }
 
+// The registration goes before the descriptor: closing it ends the registration only with the
+// last descriptor of the socket, and a child being started holds a copy until its exec, during
+// which the set would still report the deleted connection.
 void CDispatcher::Drop(CConnection* connection) {
+    epoll_ctl(connectionSet_, EPOLL_CTL_DEL, connection->fd, nullptr);
     CloseDescriptor(connection->fd);
     delete connection;
 }
