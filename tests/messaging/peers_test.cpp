@@ -1,5 +1,6 @@
 // Messaging between this process and a peer process started for the test.
 #include "support/child_process.h"
+#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
 
 namespace {
@@ -20,7 +21,7 @@ protected:
         peerName_ = UniqueName("mp");
         receiver_ = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName_});
         ASSERT_NE(receiver_->Pid(), 0);
-        ASSERT_EQ(receiver_->Output().Next(), "ready");
+        ASSERT_EQ(CLineReader(receiver_->Output()).Next(), "ready");
         ASSERT_TRUE(Listed(peerName_, receiver_->Pid()));
     }
     // Asks the receiver to link back to our sink, or to quit.

@@ -8,8 +8,8 @@ namespace {
 
 // The status with which a peer started on endpoint registered it.
 RPC_STATUS PeerStatus(const CChildProcess& peer) {
-    const std::optional<std::string> line = peer.Output().Next();
-    return line ? std::strtol(line->c_str(), nullptr, 10) : -1;
+    long status = -1;
+    return peer.Output() != nullptr && std::fscanf(peer.Output(), "%ld", &status) == 1 ? status : -1;
 }
 
 }  // namespace

@@ -11,11 +11,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "support/line_reader.h"
 
 namespace stress {
 
@@ -38,6 +37,21 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // Writes one line to standard output at once.
 void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Pause(long ms);
+
+// Whole lines read from a descriptor, never waiting past the time asked for.
+class CLineReader {
+public:
+    explicit CLineReader(int fd) : fd_(fd) {}
+    int Fd() const { return fd_; }
+    bool Closed() const { return closed_ && buffer_.find('\n') == std::string::npos; }
+    // The next line without its newline; nothing on time-out or at the end of the input.
+    std::optional<std::string> Next(long timeoutMs);
+
+private:
+    int fd_;
+    std::string buffer_;
+    bool closed_ = false;
+};
 
 // The library in a role process. When traced, a callback counts the trace lines, echoes the
 // first few to standard error and keeps the first; without a callback the library formats none.

@@ -1,6 +1,9 @@
 // What every process of the program shares: clocks, report fields, /proc figures, output lines,
 // and the library with its trace counter.
+#include <poll.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -65,6 +68,24 @@ void Say(const char* format, ...) {
 
 void Pause(long ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::optional<std::string> CLineReader::Next(long timeoutMs) {
+    const Clock::time_point start = Clock::now();
+    size_t end;
+    while ((end = buffer_.find('\n')) == std::string::npos) {
+        pollfd readable{fd_, POLLIN, 0};
+        if (closed_ || poll(&readable, 1, static_cast<int>(std::max(0L, timeoutMs - MillisSince(start)))) <= 0) {
+            return std::nullopt;
+        }
+        char chunk[4096];
+        const ssize_t got = read(fd_, chunk, sizeof chunk);
+        if (got > 0) buffer_.append(chunk, static_cast<size_t>(got));
+        closed_ = got == 0 || (got < 0 && errno != EINTR);
+    }
+    std::string line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    return line;
 }
 
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "stress/stress.h"
-#include "support/child_process.h"
+#include "stress/stress_role.h"
 
 namespace stress {
 
@@ -62,16 +62,6 @@ struct CFlow {
     }
 };
 
-// The first line of a role's output that starts with `word` (earlier lines are dropped), waiting
-// at most timeoutMs; "" when none came.
-std::string Await(CChildProcess& role, const std::string& word, long timeoutMs) {
-    const Clock::time_point start = Clock::now();
-    while (const std::optional<std::string> line = role.Output().Next(timeoutMs - MillisSince(start))) {
-        if (line->compare(0, word.size(), word) == 0) return *line;
-    }
-    return "";
-}
-
 // The processes of a scenario and its failed expectations.
 class CScene {
 public:
@@ -79,17 +69,17 @@ public:
     // ignores it); false when one did not start.
     bool Start(const std::vector<Args>& group, const char* what = "every process starts") {
         const size_t first = roles_.size();
-        for (const Args& args : group) roles_.push_back(std::make_unique<CChildProcess>("/proc/self/exe", args, true));
+        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>(args));
         bool ready = true;
-        for (size_t i = first; i < roles_.size(); ++i) ready = !Await(*roles_[i], "ready", kStartMs).empty() && ready;
+        for (size_t i = first; i < roles_.size(); ++i) ready = !roles_[i]->Await("ready", kStartMs).empty() && ready;
         for (size_t i = first; i < roles_.size(); ++i) roles_[i]->Tell("go");
         return Expect(ready, what);
     }
-    CChildProcess& operator[](size_t i) { return *roles_[i]; }
+    CRole& operator[](size_t i) { return *roles_[i]; }
     // The "report" lines of the roles from `first` on.
     std::vector<std::string> Reports(size_t first) {
         std::vector<std::string> reports;
-        for (size_t i = first; i < roles_.size(); ++i) reports.push_back(Await(*roles_[i], "report", kReportMs));
+        for (size_t i = first; i < roles_.size(); ++i) reports.push_back(roles_[i]->Await("report", kReportMs));
         return reports;
     }
     bool Expect(bool ok, const std::string& what) {
@@ -98,15 +88,15 @@ public:
     }
     // The report of role i once it ended by itself, expected to have reported and exited 0.
     std::string Ended(size_t i, const char* what) {
-        const std::string report = Await(*roles_[i], "report", kReportMs);
+        const std::string report = roles_[i]->Await("report", kReportMs);
         Expect(!report.empty() && roles_[i]->Wait(kStartMs) == 0, what);
         return report;
     }
     // Finishes a receiver and holds its report against the senders' (accepted=, refusals=),
     // whose ids run from firstId: every accepted call arrives once and in order.
-    CFlow Flow(CChildProcess& receiver, const std::vector<std::string>& reports, int firstId = 0, long long foreign = 0) {
+    CFlow Flow(CRole& receiver, const std::vector<std::string>& reports, int firstId = 0, long long foreign = 0) {
         receiver.Tell("finish");
-        CFlow flow{Await(receiver, "report", kReportMs)};
+        CFlow flow{receiver.Await("report", kReportMs)};
         for (size_t i = 0; i < reports.size(); ++i) {
             const std::string n = std::to_string(firstId + static_cast<int>(i));
             const long long accepted = Field(reports[i], "accepted");
@@ -131,7 +121,7 @@ public:
     std::vector<std::string> failures;
 
 private:
-    std::vector<std::unique_ptr<CChildProcess>> roles_;
+    std::vector<std::unique_ptr<CRole>> roles_;
 };
 
 // 1. Many senders into one service of a receiver that takes as fast as it can.
@@ -150,7 +140,7 @@ std::string FanIn(CScene& scene) {
 std::string Burst(CScene& scene) {
     const std::string name = SinkName("burst");
     if (!scene.Start({{"receiver", name, "hold"}})) return "not run";
-    CChildProcess& receiver = scene[0];
+    CRole& receiver = scene[0];
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
     if (!scene.Start({SenderArgs(name, 0, kBurstCalls)})) return "not run";
     Pause(kHoldMs);
@@ -158,7 +148,7 @@ std::string Burst(CScene& scene) {
     Pause(200);
     const long growth = StatusKb(receiver.Pid(), "VmRSS") - rssBefore;
     receiver.Tell("drain");
-    const long long held = Field(Await(receiver, "drained", kReportMs), "taken");
+    const long long held = Field(receiver.Await("drained", kReportMs), "taken");
     scene[1].Signal(SIGCONT);
     const std::vector<std::string> reports = scene.Reports(1);
     const CFlow flow = scene.Flow(receiver, reports);
@@ -178,10 +168,10 @@ std::string NeverTake(CScene& scene) {
         !scene.Start({SenderArgs(stuck, 0, 0, "split", flowing)})) {
         return "not run";
     }
-    const std::string phase = Await(scene[2], "phase", kReportMs);
+    const std::string phase = scene[2].Await("phase", kReportMs);
     scene[0].Signal(SIGKILL);
     const Clock::time_point killed = Clock::now();
-    const std::string report = Await(scene[2], "report", kReportMs);
+    const std::string report = scene[2].Await("report", kReportMs);
     const long endMs = MillisSince(killed);
     const int exit = scene[2].Wait(kStartMs);
     const CFlow flow = scene.Flow(scene[1], {phase}, 1);
@@ -207,7 +197,7 @@ std::string NeverTake(CScene& scene) {
 std::string KillSender(CScene& scene) {
     const std::string name = SinkName("ks");
     if (!scene.Start({{"receiver", name}})) return "not run";
-    CChildProcess& receiver = scene[0];
+    CRole& receiver = scene[0];
     const int fdsBefore = OpenDescriptors(receiver.Pid());
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
     std::vector<Args> senders = Senders(name, kSteadySenders, kSteadyCalls);
@@ -215,7 +205,7 @@ std::string KillSender(CScene& scene) {
     if (!scene.Start(senders)) return "not run";
     Pause(kKillAfterMs);
     const int fdsDuring = OpenDescriptors(receiver.Pid());
-    CChildProcess& killed = scene[1 + kSteadySenders];
+    CRole& killed = scene[1 + kSteadySenders];
     killed.Signal(SIGKILL);
     killed.Wait(kStartMs);
     std::vector<std::string> reports = scene.Reports(1);
@@ -267,7 +257,7 @@ std::string KillReceiver(CScene& scene) {
 std::string Hostile(CScene& scene) {
     const std::string name = SinkName("ho");
     if (!scene.Start({{"receiver", name, "traced"}}) || !scene.Start({{"hostile", name}})) return "not run";
-    const std::string attack = Await(scene[1], "report", kReportMs);
+    const std::string attack = scene[1].Await("report", kReportMs);
     scene.Start({SenderArgs(name, 0, kHostileCheckCalls)});
     const long long lying = Field(attack, "lying"), queueable = Field(attack, "queueable");
     const CFlow flow = scene.Flow(scene[0], scene.Reports(2), 0, queueable);

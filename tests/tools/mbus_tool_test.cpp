@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "support/child_process.h"
+#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
 
 namespace {
@@ -18,7 +19,8 @@ CToolRun RunTool(const std::vector<std::string>& args, unsigned timeoutMs = 1000
     const int status = tool.Wait(timeoutMs);
     if (status < 0) tool.Kill();
     std::string output;
-    while (const std::optional<std::string> line = tool.Output().Next(0)) output += *line + "\n";
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, tool.Output())) > 0;) output.append(buffer, got);
     return {status, output};
 }
 
@@ -26,6 +28,18 @@ bool ListedByTool(const std::string& sinkName, pid_t pid) {
     const CToolRun list = RunTool({"list"});
     return list.status == 0 && list.output.find(sinkName + "\t" + std::to_string(pid) + "\n") != std::string::npos;
 }
+
+// A source bound to a sink and one service proxy of it, both closed at the end of the scope.
+struct CProxy {
+    CProxy(const std::string& sink, const char* name)
+        : source(MbSourceOpen(sink.c_str())), service(MbServiceOpen(source, name)) {}
+    ~CProxy() {
+        MbServiceClose(service);
+        MbSourceClose(source);
+    }
+    MbSource source;
+    MbService service;
+};
 
 using MbusTool = SinkTest;
 
@@ -35,7 +49,7 @@ using MbusTool = SinkTest;
 TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     const std::string watched = UniqueName("tw");
     CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched, "Extra", "--count", "7", "--seconds", "30"});
-    CLineReader& lines = watcher.Output();
+    CLineReader lines(watcher.Output());
     ASSERT_EQ(lines.Next(), "watching " + watched);
     EXPECT_TRUE(ListedByTool(watched, watcher.Pid()));
 
@@ -55,29 +69,28 @@ TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
 
     // Kinds the tool does not send: an advise only replaces the state map, which the watcher shows.
     {
-        OpenSource source(MbSourceOpen(watched.c_str()));
-        OpenProxy proxy(MbServiceOpen(source, "EXTRA"));
-        ASSERT_EQ(MbServiceAdvise(proxy, 0, Held(MbBuild("{s:i}", "mode", 3))), 1);
+        const CProxy proxy(watched, "EXTRA");
+        ASSERT_EQ(MbServiceAdvise(proxy.service, 0, Held(MbBuild("{s:i}", "mode", 3))), 1);
         EXPECT_EQ(lines.Next(), "Extra State {\"mode\":3}");
-        ASSERT_EQ(MbServicePost(proxy, 0, MbKindRequest, "raw", 3), 1);
+        ASSERT_EQ(MbServicePost(proxy.service, 0, MbKindRequest, "raw", 3), 1);
         EXPECT_EQ(lines.Next(), "Extra Request received 3 bytes (raw).");
-        ASSERT_EQ(MbServiceReply(proxy, 0, nullptr, Held(MbAtomNewCookie(1, 2)), Held(MbAtomNewInt(5))), 1);
+        ASSERT_EQ(MbServiceReply(proxy.service, 0, nullptr, Held(MbAtomNewCookie(1, 2)), Held(MbAtomNewInt(5))), 1);
         EXPECT_EQ(lines.Next(), "Extra ReceivedReply {\"cookie\":00000002-00000001, \"result\":5}");
     }
     EXPECT_EQ(watcher.Wait(), 0);
-    EXPECT_TRUE(lines.Ends()) << "no line beyond the count";
+    EXPECT_EQ(lines.Next(), "<end>") << "no line beyond the count";
     EXPECT_FALSE(ListedByTool(watched, watcher.Pid())) << "the sink was closed";
 }
 
 TEST_F(MbusTool, WatcherEndsOnSigtermOrAfterItsSeconds) {
     const std::string watched = UniqueName("tw");
     CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched});
-    CLineReader& lines = watcher.Output();
+    CLineReader lines(watcher.Output());
     ASSERT_EQ(lines.Next(), "watching " + watched);
     const pid_t pid = watcher.Pid();
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(watcher.Wait(), 0);
-    EXPECT_TRUE(lines.Ends());
+    EXPECT_EQ(lines.Next(), "<end>");
     EXPECT_FALSE(ListedByTool(watched, pid));
     EXPECT_EQ(RunTool({"watch", name_}).status, 1) << "this process holds that sink name";
 
@@ -97,13 +110,12 @@ TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
     EXPECT_EQ(TextOf(message), "{\"arg\":\"all\", \"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"service\":\"reply\", "
                                "\"source\":\"mbus-query-" + std::to_string(query.Pid()) + "\"}");
 
-    OpenSource source(MbSourceOpen(("mbus-query-" + std::to_string(query.Pid())).c_str()));
-    OpenProxy back(MbServiceOpen(source, "reply"));
-    ASSERT_EQ(MbServiceReply(back, 0, procedure, cookie, Held(MbBuild("{s:i}", "answer", 42))), 1);
+    const CProxy back("mbus-query-" + std::to_string(query.Pid()), "reply");
+    ASSERT_EQ(MbServiceReply(back.service, 0, procedure, cookie, Held(MbBuild("{s:i}", "answer", 42))), 1);
     EXPECT_EQ(query.Wait(), 0);
-    CLineReader& lines = query.Output();
+    CLineReader lines(query.Output());
     EXPECT_EQ(lines.Next(), "{\"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"result\":{\"answer\":42}}");
-    EXPECT_TRUE(lines.Ends());
+    EXPECT_EQ(lines.Next(), "<end>");
 
     const auto start = std::chrono::steady_clock::now();
     const CToolRun unanswered = RunTool({"query", name_, "", "status", "--timeout", "300"});
