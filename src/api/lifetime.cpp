@@ -6,6 +6,7 @@
 #include "messaging/source.h"
 #include "platform/rpc/rpc.h"
 #include "requests/request_threads.h"
+#include "runtime/allowed_users.h"
 #include "runtime/process.h"
 #include "runtime/rpc_manager.h"
 #include "runtime/tracer.h"
@@ -33,6 +34,7 @@ extern "C" MbBool MbLibraryInit(void) noexcept {
         if (process::userTracer.load() == nullptr) process::userTracer.store(new CUserTracer);
         if (process::tracker.load() == nullptr) process::tracker.store(new CTracker);
         process::rpcManager.store(new CRPCManager);
+        ReadAllowedUsers();
         if (StartRequestThreads(&RunSourceBatch, &ResumeDelivery)) return 1;
         DestroyProcessObjects();
         return 0;

@@ -5,9 +5,12 @@
 #include <string>
 
 #include "messaging/deliver_interface.h"
+#include "messaging/refused_peers.h"
 #include "messaging/sink.h"
 #include "messaging/sink_listing.h"
+#include "platform/rpc/peer_access.h"
 #include "requests/request_threads.h"
+#include "runtime/allowed_users.h"
 #include "runtime/process.h"
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
@@ -26,8 +29,26 @@ std::atomic<CSink*> processSink{nullptr};
 // Server routines running now: each counts itself before it reads processSink.
 CUserCount serving;
 
-RPC_STATUS AcceptEveryCaller(RPC_IF_HANDLE, void*) {
-    return RPC_S_OK;
+CRefusedPeers refusedPeers;
+
+// Serves the processes of this process's user, of root and of the users MBUS_ALLOW_USERS names;
+// any other connection is refused, and traced the first time its process is refused. Counted as
+// a server routine, so that the trace cannot outlive the process objects.
+RPC_STATUS AdmitAllowedUsers(RPC_IF_HANDLE, void* context) {
+    uint32_t pid = 0;
+    uint32_t uid = 0;
+    if (RpcBindingInqPeerCredentials(static_cast<RPC_BINDING_HANDLE>(context), &pid, &uid, nullptr) != RPC_S_OK) {
+        return RPC_S_ACCESS_DENIED;
+    }
+    if (RpcServerPeerAllowed(uid)) return RPC_S_OK;
+    const CUserCount::CUse use(serving);
+    if (processSink.load() != nullptr && refusedPeers.FirstRefusal(pid, uid)) {
+        ReportWarningText(
+            "delivery refused to process %u of user %u, which is not the sink's user, root or in "
+            "MBUS_ALLOW_USERS",
+            pid, uid);
+    }
+    return RPC_S_ACCESS_DENIED;
 }
 
 void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint16_t kind, const uint8_t* data,
@@ -78,10 +99,11 @@ bool RegisterEndpoint(CSink* sink) {
     if (length == 0 || length > kMaxEndpointLength) return false;
     if (RpcServerRegisterIfEx(Deliver_v1_0_s_ifspec, nullptr, &managerEntries,
                               RPC_IF_AUTOLISTEN | RPC_IF_ALLOW_LOCAL_ONLY, kInterfaceMaxCalls,
-                              &AcceptEveryCaller) != RPC_S_OK) {
+                              &AdmitAllowedUsers) != RPC_S_OK) {
         return false;
     }
     processSink.store(sink, std::memory_order_release);
+    ReportIgnoredAllowedUsers();
     bool ok = RpcServerUseProtseqEpA("ncalrpc", kProtseqMaxCalls, name, nullptr) == RPC_S_OK;
     RPC_BINDING_VECTOR* bindings = nullptr;
     bool mapped = false;

@@ -1,5 +1,6 @@
 // The delivery interface's server side: registering the process sink's endpoint, withdrawing
-// it, and the routine that takes every incoming message to the sink request thread.
+// it, admitting the connections of the users allowed to deliver, and the routine that takes every
+// incoming message to the sink request thread.
 #pragma once
 
 #include "base/thread_safety.h"

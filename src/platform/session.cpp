@@ -1,28 +1,19 @@
 // ProcessIdToSessionId from /proc/PID/sessionid.
 #include "platform/session.h"
 
+#include "base/decimal.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 
 namespace mbus::platform {
 
-static constexpr uint64_t kNoSession = 4294967295u;
-
 bool ParseSessionId(const char* text, size_t length, DWORD* sessionId) noexcept {
     if (length > 0 && text[length - 1] == '\n') --length;
-    if (length == 0 || length > 10) return false;
-    uint64_t value = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-    }
-    if (value >= kNoSession) return false;
-    *sessionId = static_cast<DWORD>(value);
-    return true;
+    return ParseDecimal32(std::string_view(text, length), sessionId);
 }
 
 }  // namespace mbus::platform

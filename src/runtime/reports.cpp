@@ -13,8 +13,17 @@ void ReportError(const char* text) {
 }
 
 void ReportWarning(const char* text, const void* address) {
+    ReportWarningText("%s %p", text, address);
+}
+
+void ReportWarningText(const char* format, ...) {
     CStrTracer out(trace::kWarningReport);
-    out.Printf("**Warning: %s %p.", text, address);
+    out.Print("**Warning: ");
+    va_list arguments;
+    va_start(arguments, format);
+    out.VPrintfAt(trace::kWarningReport, format, arguments);
+    va_end(arguments);
+    out.Print(".");
     out.PrintLine(nullptr);
     out.Flush();
 }

@@ -1,8 +1,15 @@
 // The frame format and its parser, and a live server that drops malformed clients only.
 #include "platform/rpc/frame.h"
+#include "support/eventually.h"
 #include "support/rpc_test_support.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -126,4 +133,36 @@ TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
     }
     EXPECT_EQ(next, 500u);  // so "first" came once
     EXPECT_FALSE(good.ClosedByServer(0)) << "its frames all ran, and its connection stays";
+}
+
+// A process started while the server drops a connection holds a copy of its socket until its
+// exec; a forked child that never execs stands for it. The server must not hear of the dropped
+// connection again (it would serve a deleted one).
+TEST(FrameServer, AConnectionDroppedWhileAChildHoldsItsSocketIsNotServedAgain) {
+    ClearCalls();
+    const std::string endpoint = TestEndpoint("cc");
+    CTestServer server;
+    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
+    const std::vector<uint8_t> frame = Frame("s", {});
+    auto client = std::make_unique<CRawClient>(endpoint);
+    ASSERT_TRUE(client->Write(frame.data(), frame.size()));
+    ASSERT_EQ(WaitForCalls(1).size(), 1u) << "accepted and watched";
+    struct CCopies {
+        const pid_t pid = fork();
+        ~CCopies() {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    } copies;
+    if (copies.pid == 0) {
+        close(client->Fd());  // the client's end closes with the parent's
+        pause();
+        _exit(0);
+    }
+    const auto open = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = open();
+    client.reset();
+    ASSERT_TRUE(Eventually([&] { return open() == before - 2; })) << "the server closed its end as well";
+    ASSERT_TRUE(CRawClient(endpoint).Write(frame.data(), frame.size()));
+    EXPECT_EQ(WaitForCalls(2).size(), 2u);
 }

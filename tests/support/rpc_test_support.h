@@ -73,6 +73,7 @@ public:
     CRawClient(const CRawClient&) = delete;
     CRawClient& operator=(const CRawClient&) = delete;
     bool Connected() const { return connected_; }
+    int Fd() const { return fd_; }
     bool Write(const uint8_t* bytes, size_t size);
     // Whether the server closed the connection within the timeout.
     bool ClosedByServer(int timeoutMs = 3000);

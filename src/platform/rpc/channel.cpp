@@ -1,6 +1,7 @@
 #include "platform/rpc/channel.h"
 
 #include "platform/rpc/flusher.h"
+#include "platform/rpc/peer_access.h"
 #include "platform/rpc/socket.h"
 #include "platform/rpc/status.h"
 
@@ -109,6 +110,10 @@ RPC_STATUS CClientChannel::ConnectLocked() {
         const int error = errno;
         CloseDescriptor(fd);
         return RpcStatusFromConnectErrno(error);
+    }
+    if (const RPC_STATUS verdict = RpcAwaitVerdict(fd, connectTimeoutMs_)) {
+        CloseDescriptor(fd);
+        return verdict;
     }
     fd_ = fd;
     return RPC_S_OK;

@@ -43,7 +43,8 @@ struct CFrames {
 
 class CClientChannel : public std::enable_shared_from_this<CClientChannel> {
 public:
-    // A connect to a full listen backlog that makes no progress for this long fails.
+    // A connect to a full listen backlog that makes no progress for this long fails, and so does
+    // one whose server's verdict (see peer_access.h) does not come within it.
     static constexpr uint32_t kConnectTimeoutMs = 5000;
 
     // The channel for an endpoint, shared while anyone holds it. Makes no connection.

@@ -1,6 +1,7 @@
 #include "platform/rpc/dispatcher.h"
 
 #include "platform/rpc/frame.h"
+#include "platform/rpc/peer_access.h"
 #include "platform/rpc/socket.h"
 
 #include <sys/epoll.h>
@@ -171,29 +172,38 @@ void CDispatcher::Accept(CListener* listener) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             return;
         }
-        auto connection = std::make_unique<CConnection>();
-        connection->fd = fd;
+        // A peer whose credentials cannot be read cannot be told apart from root: it is closed.
         ucred credentials{};
         socklen_t size = sizeof credentials;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
-            connection->binding.peerPid = static_cast<uint32_t>(credentials.pid);
-            connection->binding.peerUid = credentials.uid;
-            connection->binding.peerGid = credentials.gid;
-        }
-        connection->binding.endpoint = listener->endpoint;
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.ptr = connection.get();
-        if ((callback_ && callback_(interface_, &connection->binding) != RPC_S_OK) ||
-            epoll_ctl(connectionSet_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
             CloseDescriptor(fd);
             continue;
         }
+        auto connection = std::make_unique<CConnection>();
+        connection->fd = fd;
+        connection->binding.peerPid = static_cast<uint32_t>(credentials.pid);
+        connection->binding.peerUid = credentials.uid;
+        connection->binding.peerGid = credentials.gid;
+        connection->binding.endpoint = listener->endpoint;
+        const RPC_STATUS verdict = callback_ ? callback_(interface_, &connection->binding) : RPC_S_OK;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.ptr = connection.get();
+        if (verdict != RPC_S_OK || epoll_ctl(connectionSet_, EPOLL_CTL_ADD, fd, &event) != 0) {
+            if (verdict != RPC_S_OK) RpcSendVerdict(fd, verdict);
+            CloseDescriptor(fd);
+            continue;
+        }
+        if (RpcVerdictAwaited(credentials.uid, geteuid())) RpcSendVerdict(fd, RPC_S_OK);
         connections_.insert(connection.release());
     }
 }
 
+// The registration goes before the descriptor: closing it ends the registration only with the
+// last descriptor of the socket, and a child being started holds a copy until its exec, during
+// which the set would still report the deleted connection.
 void CDispatcher::Drop(CConnection* connection) {
+    epoll_ctl(connectionSet_, EPOLL_CTL_DEL, connection->fd, nullptr);
     CloseDescriptor(connection->fd);
     delete connection;
 }

@@ -1,8 +1,10 @@
 // The server side of the runtime: the process's listening endpoints and the one dispatcher
 // thread that accepts connections, reads their frames and runs each call, in arrival order per
-// connection. A malformed frame closes its connection (none of that connection's later bytes
-// are run); every other connection is served on. Intake can be paused by a call in progress
-// and resumed from any thread (flow control): while paused, no connection is read.
+// connection. The interface's callback admits or refuses each connection before a byte of it is
+// read; a refused one is told why and closed. A malformed frame closes its connection (none of
+// that connection's later bytes are run); every other connection is served on. Intake can be
+// paused by a call in progress and resumed from any thread (flow control): while paused, no
+// connection is read.
 #pragma once
 
 #include "platform/rpc/binding.h"

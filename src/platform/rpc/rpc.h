@@ -55,11 +55,13 @@ struct RPC_INTERFACE {
 };
 typedef const RPC_INTERFACE* RPC_IF_HANDLE;
 typedef void RPC_MGR_EPV;
-// Called once per accepted connection with the call binding as context; a status other than
-// RPC_S_OK refuses the connection.
+// Called once per accepted connection with the call binding as context, before any of its bytes
+// is read; a status other than RPC_S_OK refuses the connection, and is the verdict its client
+// gets (see peer_access.h).
 typedef RPC_STATUS (*RPC_IF_CALLBACK_FN)(RPC_IF_HANDLE interfaceHandle, void* context);
 
 constexpr RPC_STATUS RPC_S_OK = 0;
+constexpr RPC_STATUS RPC_S_ACCESS_DENIED = 5;
 constexpr RPC_STATUS RPC_S_OUT_OF_MEMORY = 14;
 constexpr RPC_STATUS RPC_S_INVALID_ARG = 87;
 constexpr RPC_STATUS RPC_S_INVALID_STRING_BINDING = 1700;

@@ -18,6 +18,7 @@ private:
 };
 
 // connect(2): no listener → RPC_S_SERVER_UNAVAILABLE; backlog full → RPC_S_SERVER_TOO_BUSY.
+// A server that refuses the connection gives its own status instead (see peer_access.h).
 RPC_STATUS RpcStatusFromConnectErrno(int error);
 // send(2): peer gone → RPC_S_CALL_FAILED; anything else → RPC_S_CALL_FAILED_DNE.
 RPC_STATUS RpcStatusFromSendErrno(int error);

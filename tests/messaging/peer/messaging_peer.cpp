@@ -4,12 +4,18 @@
 //                                  "connect" (arg: a sink name) opens a source back to it,
 //                                  "quit" ends the process. Ends by itself after 30 s.
 //   messaging_peer garbage NAME    posts undecodable payloads of every item kind to NAME.
+//   messaging_peer send NAME N     sends N calls to NAME, each in a library lifetime of its
+//                                  own; prints its trace lines, then "sent".
+// "as UID" before the mode runs the peer as that user (and group), dropped to before anything else.
 #include <mbus/mbus.h>
 #include <mbus/win32.h>
 
+#include <grp.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -96,14 +102,50 @@ int Garbage(const char* name) {
     return 0;
 }
 
-// The peer's own trace lines go to stderr, where a failing test shows them.
+// The peer's own trace lines go to stderr, where a failing test shows them; a sender's go to
+// stdout, where the test reads them.
+FILE* traceOut = stderr;
 void PrintTrace(const char* text, uint32_t) {
-    std::fprintf(stderr, "peer: %s", text);
+    std::fprintf(traceOut, "peer: %s", text);
+}
+
+// Each call in a library lifetime of its own, whose end waits for the call's batch and so for
+// its report: one connection attempt per call.
+int Send(const char* name, int count) {
+    traceOut = stdout;
+    for (int i = 0; i < count; ++i) {
+        if (MbLibraryInit() != 1) return 2;
+        MbTracerSet(&PrintTrace);
+        MbSource source = MbSourceOpen(name);
+        MbService proxy = MbServiceOpen(source, "");
+        MbItem text = MbAtomNewString("hi");
+        const bool queued = MbServiceCall(proxy, 0, text, nullptr) == 1;
+        MbHandleRelease(text);
+        MbServiceClose(proxy);
+        MbSourceClose(source);
+        MbLibraryTerm();
+        if (!queued) return 2;
+    }
+    std::printf("sent\n");
+    return 0;
+}
+
+// A process that changed its user is not dumpable, which the leak checker of a sanitized build
+// needs at exit.
+bool BecomeUser(const char* uid) {
+    const uid_t user = static_cast<uid_t>(std::strtoul(uid, nullptr, 10));
+    return setgroups(0, nullptr) == 0 && setgid(user) == 0 && setuid(user) == 0 && prctl(PR_SET_DUMPABLE, 1) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "as") == 0) {
+        if (!BecomeUser(argv[2])) return 3;
+        argc -= 2;
+        argv += 2;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "send") == 0) return Send(argv[2], std::atoi(argv[3]));
     if (argc != 3 || MbLibraryInit() != 1) return 2;
     MbTracerSet(&PrintTrace);
     const int status = std::strcmp(argv[1], "receiver") == 0 ? Receiver(argv[2])
