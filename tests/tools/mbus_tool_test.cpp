@@ -322,3 +322,23 @@ TEST_F(MbusTool, BadInputIsRefusedWithAReason) {
         EXPECT_NE(result.err.find(run.err), std::string::npos) << what << ": " << result.err;
     }
 }
+
+// The help, the man page and the completion know the same commands.
+TEST_F(MbusTool, ManPageAndCompletionKnowEveryCommand) {
+    const std::string help = RunTool({"--help"}).out;
+    const std::string manual = FileText(MBUS_SOURCE_DIR "/tools/mbus.1");
+    const std::string completion = FileText(MBUS_SOURCE_DIR "/tools/mbus.bash-completion");
+    std::istringstream lines(help.substr(help.find("commands:\n") + 10));
+    int commands = 0;
+    for (std::string command; lines >> command && command != "'mbus"; lines.ignore(1000, '\n'), ++commands) {
+        EXPECT_NE(manual.find(".B " + command + "\n"), std::string::npos) << command;
+        EXPECT_NE(completion.find(" " + command + " "), std::string::npos) << command;
+    }
+    EXPECT_EQ(commands, 11);
+    CChildProcess bash("/bin/bash", {"-c", "source " MBUS_SOURCE_DIR "/tools/mbus.bash-completion; COMP_WORDS=(mbus wa); "
+                                     "COMP_CWORD=1; _mbus; echo \"${COMPREPLY[@]}\"; COMP_WORDS=(mbus watch x --j); "
+                                     "COMP_CWORD=3; _mbus; echo \"${COMPREPLY[@]}\""});
+    CLineReader completed(bash.Output());
+    EXPECT_EQ(completed.Next(), "watch");
+    EXPECT_EQ(completed.Next(), "--json");
+}
