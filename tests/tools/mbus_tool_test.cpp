@@ -68,11 +68,11 @@ TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
         std::string line;
     } steps[] = {
         {{"send", watched, "", "hello"}, "_default Send received 5 bytes (hello)."},
-        {{"send", watched, "extra", "a b"}, "Extra Send received 3 bytes (a b)."},
+        {{"send", watched, "extra", "--", "-a b"}, "Extra Send received 4 bytes (-a b)."},
         {{"call", watched, "extra", "ping"}, "Extra ReceivedCall \"ping\""},
         {{"call", watched, "_default", "ping", "arg 1"}, "_default ReceivedCall {\"arg\":\"arg 1\", \"proc\":\"ping\"}"},
-        {{"call", watched, "", "set", "-f", "{s:r,s:s}", "value", "21.5", "unit", "C", "--timeout", "5000"},
-         "_default ReceivedCall {\"arg\":{\"unit\":\"C\", \"value\":21.5}, \"proc\":\"set\"}"},
+        {{"call", watched, "", "set", "-f", "{s:r,s:s}", "value", "21.5", "unit", "-h", "--timeout", "5000"},
+         "_default ReceivedCall {\"arg\":{\"unit\":\"-h\", \"value\":21.5}, \"proc\":\"set\"}"},
         {{"advise", watched, "extra", "mode", "3", "k", "v"}, "Extra State {\"k\":\"v\", \"mode\":\"3\"}"},
         {{"update", watched, "EXTRA", "-f", "{s:i,s:b}", "n", "5", "k", "true"}, "Extra State {\"k\":True, \"mode\":\"3\", \"n\":5}"},
         {{"advise", watched, "extra"}, "Extra State {}"},
@@ -200,6 +200,11 @@ TEST_F(MbusTool, EncodeWritesStoredBytesThatDecodeShowsAsTextAndJson) {
     EXPECT_EQ(RunTool({"decode", "-", "--json"}, encoded.out).out,
               "{\"b\":\"Af8=\",\"c\":\"00000001-00000002\",\"g\":\"2024-05-01T12:00:00.500Z\",\"list\":[true,null,-5,"
               "4294967295],\"t\":\"1601-01-01T00:00:00.001\",\"value\":21.5}\n");
+
+    // A text form beyond the library's 65,535 bytes cannot be made: such an item shows as JSON.
+    std::vector<std::string> ints = {"encode", "[" + std::string(10000, 'i') + "]"};
+    ints.resize(10002, "-2147483648");
+    EXPECT_EQ(RunTool({"decode"}, RunTool(ints).out).out.substr(0, 25), "[-2147483648,-2147483648,");
 
     // JSON escapes what it must; bytes that are no UTF-8 become \udcXX; keys become strings.
     const struct {

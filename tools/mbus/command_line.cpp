@@ -39,8 +39,23 @@ bool IsOption(const std::string& word) {
     return word.size() > 1 && word[0] == '-' && std::isdigit(static_cast<unsigned char>(word[1])) == 0;
 }
 
-bool IsHelp(const std::string& word) {
-    return word == "-h" || word == "--help";
+// Reads the option args[*at] and the value it takes (moving *at past it) into `line`, or tells
+// `fail` what is wrong with it.
+template <class Fail>
+void ReadOption(const CCommand& command, const CArgs& args, size_t* at, CCommandLine* line, const Fail& fail) {
+    const std::string& word = args[*at];
+    const auto option = std::find_if(command.options.begin(), command.options.end(),
+                                     [&](const COption& known) { return word == known.name; });
+    if (option == command.options.end()) return fail("unknown option '" + word + "' for " + command.name);
+    if (line->Has(option->name)) fail("option " + word + " is given twice");
+    if (option->value != nullptr && ++*at == args.size()) return fail("option " + word + " needs " + option->value);
+    const std::string value = option->value != nullptr ? args[*at] : "";
+    unsigned long number = 0;
+    if (option->maximum != 0 && !ParseNumber(value, option->minimum, option->maximum, &number)) {
+        fail("option " + word + " takes a number from " + std::to_string(option->minimum) + " to " +
+             std::to_string(option->maximum) + ", not '" + value + "'");
+    }
+    line->options[option->name] = value;
 }
 
 // The registry's endpoint names hold 1 to 31 characters, session suffix included.
@@ -70,70 +85,69 @@ std::string UsageLine(const CCommand& command) {
     return line;
 }
 
+// The words a format takes are its values whatever they look like, so the help is seen only
+// among the options, and a usage error does not hide a help asked for later on the line.
 bool ParseCommandLine(const CCommand& command, const CArgs& args, CCommandLine* line, std::string* error) {
     *line = CCommandLine();
+    std::string problem;
     const auto fail = [&](const std::string& what) {
+        if (problem.empty()) problem = what;
+    };
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const bool positional = optionsEnded || !IsOption(word);
+        if (!positional && (word == "-h" || word == "--help")) {
+            line->help = true;
+            continue;
+        }
+        const bool leading = positional && command.format == CFormatUse::kLeading && !line->format;
+        if (leading || (!positional && word == "-f" && command.format == CFormatUse::kOption)) {
+            if (line->format) fail("-f is given twice");
+            if (!leading && ++i == args.size()) {
+                fail("-f needs a FORMAT");
+                break;
+            }
+            line->format = args[i];
+            std::string formatError;
+            const size_t count = FormatValueCount(*line->format, &formatError).value_or(0);
+            const size_t given = std::min(count, args.size() - i - 1);
+            if (!formatError.empty()) fail(formatError);
+            if (given < count) {
+                fail("format '" + *line->format + "' takes " + std::to_string(count) + " values, not " +
+                     std::to_string(given));
+            }
+            line->values.assign(args.begin() + static_cast<long>(i + 1),
+                                args.begin() + static_cast<long>(i + 1 + given));
+            i += given;
+        } else if (positional) {
+            line->args.push_back(word);
+        } else if (word == "--") {
+            optionsEnded = true;
+        } else {
+            ReadOption(command, args, &i, line, fail);
+        }
+    }
+    if (line->help) return true;
+    const auto failNow = [&](const std::string& what) {
         *error = what;
         return false;
     };
-    // Every word after the first "--" is positional.
-    const auto dashes = std::find(args.begin(), args.end(), "--");
-    const size_t dashesAt = static_cast<size_t>(dashes - args.begin());
-    if (std::any_of(args.begin(), dashes, IsHelp)) {
-        line->help = true;
-        return true;
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (i == dashesAt) continue;
-        const bool positional = i > dashesAt || !IsOption(word);
-        const bool leading = positional && command.format == CFormatUse::kLeading && !line->format;
-        if (leading || (!positional && word == "-f" && command.format == CFormatUse::kOption)) {
-            if (line->format) return fail("-f is given twice");
-            if (!leading && ++i == args.size()) return fail("-f needs a FORMAT");
-            line->format = args[i];
-            const std::optional<size_t> count = FormatValueCount(*line->format, error);
-            if (!count) return false;
-            if (args.size() - i - 1 < *count) {
-                return fail("format '" + *line->format + "' takes " + std::to_string(*count) + " values, not " +
-                            std::to_string(args.size() - i - 1));
-            }
-            line->values.assign(args.begin() + static_cast<long>(i) + 1,
-                                args.begin() + static_cast<long>(i + 1 + *count));
-            i += *count;
-            continue;
-        }
-        if (positional) {
-            line->args.push_back(word);
-            continue;
-        }
-        const auto option = std::find_if(command.options.begin(), command.options.end(),
-                                         [&](const COption& known) { return word == known.name; });
-        if (option == command.options.end()) return fail("unknown option '" + word + "' for " + command.name);
-        if (line->Has(option->name)) return fail("option " + word + " is given twice");
-        if (option->value != nullptr && ++i == args.size()) return fail("option " + word + " needs " + option->value);
-        const std::string value = option->value != nullptr ? args[i] : "";
-        unsigned long number = 0;
-        if (option->maximum != 0 && !ParseNumber(value, option->minimum, option->maximum, &number)) {
-            return fail("option " + word + " takes a number from " + std::to_string(option->minimum) + " to " +
-                        std::to_string(option->maximum) + ", not '" + value + "'");
-        }
-        line->options[option->name] = value;
-    }
-    if (command.format == CFormatUse::kLeading && !line->format) return fail("missing FORMAT");
+    if (!problem.empty()) return failNow(problem);
+    if (command.format == CFormatUse::kLeading && !line->format) return failNow("missing FORMAT");
     const std::vector<CArgument> arguments = Arguments(command);
     const size_t required = static_cast<size_t>(std::count_if(
         arguments.begin(), arguments.end(), [](const CArgument& argument) { return !argument.optional; }));
     const bool repeats = !arguments.empty() && arguments.back().repeats;
-    if (line->args.size() < required) return fail("missing " + arguments[line->args.size()].name);
+    if (line->args.size() < required) return failNow("missing " + arguments[line->args.size()].name);
     if (!repeats && line->args.size() > arguments.size()) {
-        return fail("unexpected argument '" + line->args[arguments.size()] + "'");
+        return failNow("unexpected argument '" + line->args[arguments.size()] + "'");
     }
     for (size_t i = 0; i < line->args.size(); ++i) {
         const std::string& name = arguments[std::min(i, arguments.size() - 1)].name;
         const std::string& value = line->args[i];
         if ((name == "SINK" || name == "NAME") && (value.empty() || value.size() > kMaxSinkName)) {
-            return fail("a sink name has 1 to 31 characters; '" + value + "' has " + std::to_string(value.size()));
+            return failNow("a sink name has 1 to 31 characters; '" + value + "' has " + std::to_string(value.size()));
         }
     }
     return true;

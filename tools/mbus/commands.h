@@ -48,9 +48,11 @@ struct CCommand {
 // Every command, in the order the help lists them.
 const std::vector<CCommand>& Commands();
 
-// Reads `args` (the words after the command's name) into `line`: false, with what was wrong in
-// `error`, for an unknown option, a bad number, a format value missing or the wrong count of
-// arguments. -h or --help anywhere before "--" sets `help` and skips the other checks.
+// Reads `args` (the words after the command's name) into `line`: false, with the first thing
+// that was wrong in `error`, for an unknown option, a bad number, a format value missing or the
+// wrong count of arguments. -h or --help among the options sets `help` and skips the checks.
+// Words that begin with '-' are options (but negative numbers), up to a "--"; a format takes
+// the words after it as its values, whatever they are.
 bool ParseCommandLine(const CCommand& command, const CArgs& args, CCommandLine* line, std::string* error);
 
 // "mbus NAME ARGUMENTS [OPTIONS]", as the help and usage errors print it.
