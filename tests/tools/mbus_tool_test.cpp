@@ -195,8 +195,7 @@ TEST_F(MbusTool, EncodeWritesStoredBytesThatDecodeShowsAsTextAndJson) {
                                       "2024-05-01T12:00:00.5Z", "b", "\x01\xff"});
     ASSERT_EQ(encoded.status, 0) << encoded.err;
     EXPECT_EQ(encoded.out, StoredBytes(built));
-    const CToolRun text = RunTool({"decode"}, encoded.out);
-    EXPECT_EQ(text.out, TextOf(built) + "\n");
+    EXPECT_EQ(RunTool({"decode"}, encoded.out).out, TextOf(built) + "\n");
     EXPECT_EQ(RunTool({"decode", "-", "--json"}, encoded.out).out,
               "{\"b\":\"Af8=\",\"c\":\"00000001-00000002\",\"g\":\"2024-05-01T12:00:00.500Z\",\"list\":[true,null,-5,"
               "4294967295],\"t\":\"1601-01-01T00:00:00.001\",\"value\":21.5}\n");
@@ -211,17 +210,15 @@ TEST_F(MbusTool, EncodeWritesStoredBytesThatDecodeShowsAsTextAndJson) {
         std::vector<std::string> encode;
         std::string json;
     } rows[] = {
-        {{"s", "\xff\"\\\n\x01\xc3\xa9"}, "\"\\udcff\\\"\\\\\\n\\u0001\xc3\xa9\""},
-        {{"[r,r,r,r,r]", "nan", "-inf", "0.1", "0.30000000000000004", "1e300"},
+        {{"encode", "s", "\xff\"\\\n\x01\xc3\xa9"}, "\"\\udcff\\\"\\\\\\n\\u0001\xc3\xa9\""},
+        {{"encode", "[r,r,r,r,r]", "nan", "-inf", "0.1", "0.30000000000000004", "1e300"},
          "[\"NaN\",\"-Infinity\",0.1,0.30000000000000004,1e+300]"},
-        {{"{i:s,u:N,b:b}", "5", "a", "6", "0", "false"}, "{\"false\":false,\"5\":\"a\",\"6\":null}"},
-        {{"[c,g,B,s]", "4294967298", "-1", "", ""}, "[\"00000001-00000002\",-1,\"\",\"\"]"},
-        {{"[[[[[[[[[[[[[[[[i]]]]]]]]]]]]]]]]", "0"}, "[[[[[[[[[[[[[[[[0]]]]]]]]]]]]]]]]"},
+        {{"encode", "{i:s,u:N,b:b}", "5", "a", "6", "0", "false"}, "{\"false\":false,\"5\":\"a\",\"6\":null}"},
+        {{"encode", "[c,g,B,s]", "4294967298", "-1", "", ""}, "[\"00000001-00000002\",-1,\"\",\"\"]"},
+        {{"encode", "[[[[[[[[[[[[[[[[i]]]]]]]]]]]]]]]]", "0"}, "[[[[[[[[[[[[[[[[0]]]]]]]]]]]]]]]]"},
     };
     for (const auto& row : rows) {
-        std::vector<std::string> args = {"encode"};
-        args.insert(args.end(), row.encode.begin(), row.encode.end());
-        const CToolRun bytes = RunTool(args);
+        const CToolRun bytes = RunTool(row.encode);
         EXPECT_EQ(bytes.status, 0) << row.json << bytes.err;
         EXPECT_EQ(RunTool({"decode", "--json"}, bytes.out).out, row.json + "\n");
     }
@@ -246,7 +243,7 @@ TEST_F(MbusTool, ListShowsWhoRunsEachSink) {
 // Misuse exits 2 naming what was wrong, failures 1; neither prints on stdout (but test's verdict).
 TEST_F(MbusTool, BadInputIsRefusedWithAReason) {
     const std::string missing = UniqueName("none");
-    std::string stored = StoredBytes(Held(MbBuild("[s]", "abc")));
+    const std::string stored = StoredBytes(Held(MbBuild("[s]", "abc")));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunTool({"query", missing, "", "x", "--timeout", "60000"}).status, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "a missing sink fails at once";
