@@ -1,53 +1,75 @@
-// `mbus list`: the sinks registered on this machine, one "NAME<tab>PID" line each.
-#include <cstdio>
+// `mbus list`: the sinks registered on this machine, with the user that runs each one.
+#include <pwd.h>
+#include <sys/stat.h>
 
+#include "commands.h"
+#include "json.h"
 #include "tool.h"
 
 namespace {
 
-// The String under `key` of a listing entry, or "".
-std::string TextField(MbItem entry, const char* key) {
-    MbItem field = nullptr;
-    if (MbMapGetNamed(entry, key, &field) != MbResultOk) return "";
-    CItemRef held(field);
-    const char* text = nullptr;
-    uint16_t length = 0;
-    return MbAtomGetString(field, &text, &length) == MbResultOk ? std::string(text, length) : "";
-}
+// The field under `key` of a listing entry (null when it has none), released with the holder.
+struct CField {
+    CField(MbItem entry, const char* key) { MbMapGetNamed(entry, key, item.Out()); }
+    std::string Text() const { return StringOf(item.Get()); }
+    uint32_t Number() const {
+        uint32_t value = 0;
+        MbAtomGetUnsigned(item.Get(), &value);
+        return value;
+    }
+    bool Flag() const {
+        int32_t value = 0;
+        MbAtomGetBool(item.Get(), &value);
+        return value != 0;
+    }
+    CItemRef item;
+};
 
-// The Unsigned under `key` of a listing entry, or 0.
-uint32_t NumberField(MbItem entry, const char* key) {
-    MbItem field = nullptr;
-    if (MbMapGetNamed(entry, key, &field) != MbResultOk) return 0;
-    CItemRef held(field);
-    uint32_t value = 0;
-    return MbAtomGetUnsigned(field, &value) == MbResultOk ? value : 0;
+// The name of the user that owns /proc/PID, else the uid; "?" when it cannot be read (the
+// process ended, or /proc hides it).
+std::string ProcessOwner(uint32_t pid) {
+    struct stat info {};
+    if (pid == 0 || stat(("/proc/" + std::to_string(pid)).c_str(), &info) != 0) return "?";
+    passwd entry{};
+    passwd* found = nullptr;
+    char names[4096];
+    if (getpwuid_r(info.st_uid, &entry, names, sizeof names, &found) == 0 && found != nullptr) return found->pw_name;
+    return std::to_string(info.st_uid);
 }
 
 }  // namespace
 
-// The full name (with any session suffix) is the one a source binds to. Every session is listed.
-int ListCommand(const CArgs& args) {
-    if (!args.empty()) return kExitUsage;
+// Every session is listed. The full name (with any session suffix) is the one a source binds to.
+int ListCommand(const CCommandLine& line) {
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
-    const uint32_t mask =
-        MbSinkListFullName | MbSinkListPid | MbSinkListNoSession | MbSinkListOwnSession | MbSinkListOtherSession;
-    MbItem list = nullptr;
-    const MbResult result = MbSinkListEx(mask, &list);
-    if (result == MbNothingReceived) return kExitOk;
-    if (result != MbResultOk) {
-        std::fprintf(stderr, "mbus: the sinks cannot be listed (result %u)\n", result);
-        return kExitFailed;
+    const uint32_t mask = MbSinkListFullName | MbSinkListLocal | MbSinkListName | MbSinkListPid | MbSinkListSession |
+                          MbSinkListNoSession | MbSinkListOwnSession | MbSinkListOtherSession;
+    const bool json = line.Has("--json");
+    CItemRef list;
+    const MbResult result = MbSinkListEx(mask, list.Out());
+    if (result == MbNothingReceived) {
+        if (json) PrintLine("[]");
+        return kExitOk;
     }
-    CItemRef held(list);
+    if (result != MbResultOk) return Failure("the sinks cannot be listed (result " + std::to_string(result) + ")");
     uint16_t count = 0;
-    MbItemGetCount(list, &count);
+    MbItemGetCount(list.Get(), &count);
     for (uint16_t position = 0; position < count; ++position) {
-        MbItem entry = nullptr;
-        if (MbItemGetAt(list, position, &entry) != MbResultOk) continue;
-        CItemRef heldEntry(entry);
-        PrintLine(TextField(entry, "FullName") + "\t" + std::to_string(NumberField(entry, "PID")));
+        CItemRef entry;
+        MbItemGetAt(list.Get(), position, entry.Out());
+        const uint32_t pid = CField(entry.Get(), "PID").Number();
+        const std::string user = ProcessOwner(pid);
+        if (json) {
+            CItemRef name(MbAtomNewString(user.c_str()));
+            MbMapSetNamed(entry.Get(), "User", name.Get());
+            continue;
+        }
+        const bool session = CField(entry.Get(), "bLocal").Flag();
+        PrintLine(CField(entry.Get(), "FullName").Text() + "\t" + CField(entry.Get(), "Name").Text() + "\t" +
+                  (session ? std::to_string(CField(entry.Get(), "SessionID").Number()) : "-") + "\t" +
+                  std::to_string(pid) + "\t" + user);
     }
+    if (json) PrintLine(ItemJson(list.Get()));
     return kExitOk;
 }

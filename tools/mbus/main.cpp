@@ -1,41 +1,51 @@
 // `mbus`: looks at and pokes the message bus of this machine from the command line.
 #include <cstdio>
-#include <cstring>
 
+#include "commands.h"
 #include "tool.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: mbus list\n"
-    "       mbus send SINK SERVICE TEXT\n"
-    "       mbus call SINK SERVICE PROC [ARG]\n"
-    "       mbus query SINK SERVICE PROC [ARG] [--timeout MS]\n"
-    "       mbus watch NAME [SERVICE...] [--count N] [--seconds S]\n"
-    "       mbus test SINK [SERVICE]\n"
-    "SERVICE \"\" or _default is the default service. watch prints \"watching NAME\" once its sink\n"
-    "is open, then one line per message: SERVICE ReceivedCall|ReceivedQuery|ReceivedReply|State|\n"
-    "Send|Request TEXT. Exit status: 0 success, 1 failure, 2 bad usage.\n";
+const CCommand* FindCommand(const std::string& name) {
+    for (const CCommand& command : Commands()) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
 
-struct CCommand {
-    const char* name;
-    int (*run)(const CArgs& args);
-};
-
-const CCommand kCommands[] = {
-    {"list", ListCommand},   {"send", SendCommand},   {"call", CallCommand},
-    {"query", QueryCommand}, {"watch", WatchCommand}, {"test", TestCommand},
-};
+int RunCommand(const CCommand& command, const CArgs& args) {
+    CCommandLine line;
+    std::string error;
+    int result = kExitUsage;
+    if (!ParseCommandLine(command, args, &line, &error)) {
+        UsageError(error);
+    } else if (line.help) {
+        std::fputs(CommandHelp(command).c_str(), stdout);
+        return kExitOk;
+    } else {
+        result = command.run(line);
+    }
+    if (result == kExitUsage) {
+        std::fprintf(stderr, "usage: %s\nRun 'mbus %s --help' for more.\n", UsageLine(command).c_str(), command.name);
+    }
+    return result;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int result = kExitUsage;
-    if (argc >= 2) {
-        for (const CCommand& command : kCommands) {
-            if (std::strcmp(argv[1], command.name) == 0) result = command.run(CArgs(argv + 2, argv + argc));
-        }
+    const CArgs words(argv + 1, argv + argc);
+    if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) {
+        std::fputs(GlobalHelp().c_str(), stdout);
+        return kExitOk;
     }
-    if (result == kExitUsage) std::fputs(kUsage, stderr);
-    return result;
+    if (!words.empty() && words[0] == "--version") {
+        std::printf("mbus %s (library version %u)\n", MBUS_VERSION, MbVersionGet());
+        return kExitOk;
+    }
+    const CCommand* command = words.empty() ? nullptr : FindCommand(words[0]);
+    if (command != nullptr) return RunCommand(*command, CArgs(words.begin() + 1, words.end()));
+    UsageError(words.empty() ? "no command given" : "unknown command '" + words[0] + "'");
+    std::fputs("Run 'mbus --help' for the commands.\n", stderr);
+    return kExitUsage;
 }

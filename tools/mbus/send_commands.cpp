@@ -1,123 +1,107 @@
-// The commands that send to another process's sink: send, call, query and test.
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-
+// The commands that send one message to another process's sink and wait until it went out:
+// send, call, reply, advise, update and test.
+#include "commands.h"
 #include "tool.h"
+#include "values.h"
 
 namespace {
 
-// The procedure and, when given, the argument of a call or query, as String items.
-struct CCallItems {
-    explicit CCallItems(const CArgs& args)
-        : procedure(MbAtomNewString(args[2].c_str())),
-          argument(args.size() > 3 ? MbAtomNewString(args[3].c_str()) : nullptr) {}
-    CItemRef procedure;
-    CItemRef argument;
-};
+unsigned long Timeout(const CCommandLine& line) {
+    return line.Number("--timeout", 0);
+}
 
-// A traced delivery failure does not signal the event, so the wait looks for one this often.
-constexpr long kFailureCheckMs = 20;
-
-// Waits up to timeoutMs for a reply on `service`: the reply item, or null on time-out or once a
-// delivery failure was traced after `failuresBefore`. Other messages that turn up are dropped.
-MbItem AwaitReply(MbSinkService service, MbEvent event, unsigned long timeoutMs, unsigned failuresBefore) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (CLibrary::RpcFailures() == failuresBefore) {
-        MbItem message = nullptr;
-        const MbResult code = MbSinkServiceTake(service, &message);
-        if (code == MbReceivedReply) return message;
-        if (message != nullptr) MbHandleRelease(message);
-        if (code != MbNothingReceived) continue;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return nullptr;
-        WaitForSingleObject(event, static_cast<DWORD>(std::min(left.count(), kFailureCheckMs)));
+// The map of an advise or update: the one -f builds, else one of String KEY VALUE pairs.
+bool StateMap(const CCommandLine& line, CItemRef* map) {
+    const CArgs pairs(line.args.begin() + 2, line.args.end());
+    std::string error;
+    if (line.format && !pairs.empty()) {
+        error = "give KEY VALUE pairs or -f, not both";
+    } else if (pairs.size() % 2 != 0) {
+        error = "the KEY '" + pairs.back() + "' has no VALUE";
+    } else if (line.format) {
+        map->Reset(BuildItem(*line.format, line.values, &error));
+    } else {
+        std::string format = "{";
+        for (size_t i = 0; i < pairs.size(); i += 2) format += "s:s ";
+        map->Reset(BuildItem(format + "}", pairs, &error));
     }
-    return nullptr;
+    uint32_t type = MbTypeUnknown;
+    if (error.empty() && (MbItemGetType(map->Get(), &type) != MbResultOk || type != MbTypeMap)) {
+        error = "a state is a map; format '" + *line.format + "' makes none";
+    }
+    if (error.empty()) return true;
+    UsageError(error);
+    return false;
+}
+
+int SendState(const CCommandLine& line, MbBool (*send)(MbService, uint32_t, MbItem)) {
+    CLibrary library;
+    CItemRef map;
+    if (!library.Ready()) return kExitFailed;
+    if (!StateMap(line, &map)) return kExitUsage;
+    return SendAndConfirm(library, line.args[0], line.args[1], Timeout(line), {&map},
+                          [&](MbSource, MbService proxy) { return send(proxy, 0, map.Get()) != 0; });
 }
 
 }  // namespace
 
-int SendCommand(const CArgs& args) {
-    if (args.size() != 3) return kExitUsage;
+int SendCommand(const CCommandLine& line) {
+    const std::string& text = line.args[2];
+    if (text.size() > 65535)
+        return UsageError("a message holds at most 65535 bytes, not " + std::to_string(text.size()));
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
-    const std::string& text = args[2];
-    if (text.size() > 65535) {
-        std::fprintf(stderr, "mbus: a message holds at most 65535 bytes\n");
-        return kExitFailed;
-    }
-    return SendAndConfirm(library, args[0], args[1], [&](MbSource, MbService proxy) {
+    return SendAndConfirm(library, line.args[0], line.args[1], Timeout(line), {}, [&](MbSource, MbService proxy) {
         return MbServiceSend(proxy, 0, text.data(), static_cast<uint16_t>(text.size())) != 0;
     });
 }
 
-int CallCommand(const CArgs& args) {
-    if (args.size() != 3 && args.size() != 4) return kExitUsage;
+int CallCommand(const CCommandLine& line) {
     CLibrary library;
+    CItemRef procedure;
+    CItemRef argument;
     if (!library.Ready()) return kExitFailed;
-    // The items go before SendAndConfirm ends the library.
-    return SendAndConfirm(library, args[0], args[1], [&](MbSource, MbService proxy) {
-        const CCallItems items(args);
-        return MbServiceCall(proxy, 0, items.procedure.Get(), items.argument.Get()) != 0;
-    });
+    if (!GivenWord('s', line.args[2], &procedure) || !GivenItem(line, 3, &argument)) return kExitUsage;
+    return SendAndConfirm(
+        library, line.args[0], line.args[1], Timeout(line), {&procedure, &argument},
+        [&](MbSource, MbService proxy) { return MbServiceCall(proxy, 0, procedure.Get(), argument.Get()) != 0; });
 }
 
-// Opens a sink of its own with a "reply" service, so that the answer has somewhere to go.
-int QueryCommand(const CArgs& arguments) {
-    CArgs args = arguments;
-    std::vector<std::string> options;
-    unsigned long timeoutMs = 5000;
-    if (!ParseOptions(&args, {"--timeout"}, &options) || (args.size() != 3 && args.size() != 4) ||
-        (!options[0].empty() && !ParseNumber(options[0], 0, 86400000, &timeoutMs))) {
+int ReplyCommand(const CCommandLine& line) {
+    CLibrary library;
+    CItemRef cookie;
+    CItemRef procedure;
+    CItemRef result;
+    if (!library.Ready()) return kExitFailed;
+    if (!GivenWord('c', line.args[2], &cookie) ||
+        (line.Has("--proc") && !GivenWord('s', line.Text("--proc"), &procedure)) || !GivenItem(line, 3, &result)) {
         return kExitUsage;
     }
-    CLibrary library;
-    if (!library.Ready()) return kExitFailed;
-    const std::string ownName = "mbus-query-" + std::to_string(getpid());
-    const MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    int result = kExitFailed;
-    {
-        CHeld<MbSinkClose> sink(MbSinkOpen(ownName.c_str(), event));
-        CHeld<MbSinkServiceClose> replies(MbSinkServiceOpen(sink.Get(), "reply", event));
-        CCallItems items(args);
-        const uint32_t cookie = static_cast<uint32_t>(getpid());
-        const unsigned failuresBefore = CLibrary::RpcFailures();
-        if (replies.Get() == nullptr) {
-            std::fprintf(stderr, "mbus: cannot open the sink '%s' for the reply\n", ownName.c_str());
-        } else if (QueueMessage(args[0], args[1], [&](MbSource, MbService proxy) {
-                       return MbServiceQueryCookie(proxy, 0, items.procedure.Get(), items.argument.Get(), replies.Get(),
-                                                   cookie, 0) != 0;
-                   })) {
-            CItemRef reply(AwaitReply(replies.Get(), event, timeoutMs, failuresBefore));
-            if (reply.Get() != nullptr) {
-                PrintLine(ItemText(reply.Get()));
-                result = kExitOk;
-            } else if (CLibrary::RpcFailures() != failuresBefore) {
-                std::fprintf(stderr, "mbus: the sink '%s' could not be reached\n", args[0].c_str());
-            } else {
-                std::fprintf(stderr, "mbus: no reply from '%s' within %lu ms\n", args[0].c_str(), timeoutMs);
-            }
-        }
-    }
-    CloseHandle(event);
-    return result;
+    return SendAndConfirm(library, line.args[0], line.args[1], Timeout(line), {&cookie, &procedure, &result},
+                          [&](MbSource, MbService proxy) {
+                              return MbServiceReply(proxy, 0, procedure.Get(), cookie.Get(), result.Get()) != 0;
+                          });
 }
 
-// The transport reports a failed delivery only by a trace, which SendAndConfirm looks for.
-int TestCommand(const CArgs& args) {
-    if (args.size() != 1 && args.size() != 2) return kExitUsage;
+int AdviseCommand(const CCommandLine& line) {
+    return SendState(line, MbServiceAdvise);
+}
+
+int UpdateCommand(const CCommandLine& line) {
+    return SendState(line, MbServiceUpdate);
+}
+
+// A test message to a sink goes to its default service; the sink traces it and answers nothing.
+int TestCommand(const CCommandLine& line) {
     CLibrary library;
     if (!library.Ready()) return kExitFailed;
-    const bool toService = args.size() == 2;
-    const int result =
-        SendAndConfirm(library, args[0], toService ? args[1] : "", [&](MbSource source, MbService proxy) {
-            return (toService ? MbServiceTest(proxy) : MbSourceTest(source)) != 0;
-        });
-    PrintLine(result == kExitOk ? "ok: the sink '" + args[0] + "' took the test"
-                                : "failed: the sink '" + args[0] + "' did not take the test");
+    const std::string& sink = line.args[0];
+    const bool toService = line.args.size() == 2;
+    const int result = SendAndConfirm(library, sink, toService ? line.args[1] : "", Timeout(line), {},
+                                      [&](MbSource source, MbService proxy) {
+                                          return (toService ? MbServiceTest(proxy) : MbSourceTest(source)) != 0;
+                                      });
+    PrintLine(result == kExitOk ? "ok: the sink '" + sink + "' took the test"
+                                : "failed: the sink '" + sink + "' did not take the test");
     return result;
 }

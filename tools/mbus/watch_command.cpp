@@ -5,26 +5,31 @@
 #include <unistd.h>
 
 #include <strings.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 
+#include "commands.h"
+#include "json.h"
+#include "query_answer.h"
 #include "tool.h"
 
 namespace {
 
-// The message lines of one watch, "SERVICE WHAT TEXT", at most `limit` of them. Lines come from the
-// main loop and from the trace callback on the library's thread; the last one allowed wakes the loop.
+// The message lines of one watch, at most `limit` of them: "SERVICE KIND TEXT", or one JSON
+// object each. Lines come from the main loop and from the trace callback on the library's
+// thread; the last one allowed wakes the loop.
 class CWatchOutput {
 public:
-    CWatchOutput(unsigned long limit, MbEvent wake) : limit_(limit), wake_(wake) {}
-    void Print(const std::string& service, const char* what, const std::string& text) {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (printed_ == limit_) return;
-        PrintLine(service + " " + what + " " + text);
-        if (++printed_ == limit_) SetEvent(wake_);
+    CWatchOutput(unsigned long limit, bool json, MbEvent wake) : limit_(limit), json_(json), wake_(wake) {}
+    void PrintItem(const std::string& service, const char* kind, MbItem message) {
+        Print(service, kind, ShowItem(message, json_));
+    }
+    void PrintText(const std::string& service, const char* kind, const std::string& text) {
+        Print(service, kind, json_ ? JsonString(text) : text);
     }
     bool Done() {
         std::lock_guard<std::mutex> guard(lock_);
@@ -32,21 +37,36 @@ public:
     }
 
 private:
+    void Print(const std::string& service, const char* kind, const std::string& message) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (printed_ == limit_) return;
+        PrintLine(json_ ? "{\"service\":" + JsonString(service) + ",\"kind\":\"" + kind + "\",\"message\":" + message +
+                              "}"
+                        : service + " " + kind + " " + message);
+        if (++printed_ == limit_) SetEvent(wake_);
+    }
+
     std::mutex lock_;
     unsigned long printed_ = 0;
     const unsigned long limit_;
+    const bool json_;
     const MbEvent wake_;
 };
 
-// One opened service and the text of its state map as last printed.
+// One opened service and its state map as last seen, as JSON (which keeps every value exactly).
 struct CWatchedService {
     CWatchedService(MbSink sink, const std::string& serviceName, MbEvent event)
-        : name(serviceName), handle(MbSinkServiceOpen(sink, serviceName.c_str(), event)), state(StateText()) {}
-    std::string StateText() const {
-        MbItem map = nullptr;
-        if (MbSinkServiceGetState(handle.Get(), &map) != MbResultOk) return "";
-        CItemRef held(map);
-        return ItemText(map);
+        : name(serviceName), handle(MbSinkServiceOpen(sink, serviceName.c_str(), event)) {
+        CItemRef atOpening(ChangedState());  // is no change
+    }
+    // The state map when an advise or update changed it since the last call, else null.
+    MbItem ChangedState() {
+        CItemRef map;
+        if (MbSinkServiceGetState(handle.Get(), map.Out()) != MbResultOk) return nullptr;
+        std::string json = ItemJson(map.Get());
+        if (json == state) return nullptr;
+        state = std::move(json);
+        return map.Release();
     }
     const std::string name;
     CHeld<MbSinkServiceClose> handle;
@@ -62,19 +82,19 @@ const char* ReceiveCodeName(MbResult code) {
     }
 }
 
-// Prints the queued messages of `service`, then its state map when an advise or update changed it.
-void Drain(CWatchedService& service, CWatchOutput& output) {
-    for (;;) {
-        MbItem message = nullptr;
-        const MbResult code = MbSinkServiceTake(service.handle.Get(), &message);
+// Prints the queued messages of `service` (answering queries with `replyCommand` when there is
+// one), then its state map when an advise or update changed it. Messages beyond the line limit
+// stay queued.
+void Drain(CWatchedService& service, CWatchOutput& output, const std::string& replyCommand) {
+    while (!output.Done()) {
+        CItemRef message;
+        const MbResult code = MbSinkServiceTake(service.handle.Get(), message.Out());
         if (code == MbNothingReceived || code == MbResultInvalid) break;
-        CItemRef held(message);
-        output.Print(service.name, ReceiveCodeName(code), ItemText(message));
+        output.PrintItem(service.name, ReceiveCodeName(code), message.Get());
+        if (code == MbReceivedQuery && !replyCommand.empty()) AnswerQuery(message.Get(), replyCommand);
     }
-    const std::string state = service.StateText();
-    if (state == service.state) return;
-    service.state = state;
-    output.Print(service.name, "State", state);
+    CItemRef state(service.ChangedState());
+    if (state.Get() != nullptr) output.PrintItem(service.name, "State", state.Get());
 }
 
 // Raw messages are not kept by the library, only traced as "SINK.SERVICE.Send: received ..." (or
@@ -86,7 +106,7 @@ void OnTracedLine(const std::string& sinkName, const std::string& line, CWatchOu
         const std::string marker = std::string(".") + kind + ": ";
         const size_t at = line.find(marker + "received ", prefix.size());
         if (at == std::string::npos) continue;
-        output.Print(line.substr(prefix.size(), at - prefix.size()), kind, line.substr(at + marker.size()));
+        output.PrintText(line.substr(prefix.size(), at - prefix.size()), kind, line.substr(at + marker.size()));
         return;
     }
 }
@@ -108,66 +128,53 @@ bool WaitForEvent(MbEvent event, int signals, std::chrono::steady_clock::time_po
     }
 }
 
-int Watch(const std::string& name, const CArgs& serviceNames, unsigned long count, unsigned long seconds, int signals) {
-    CLibrary library;
-    if (!library.Ready()) return kExitFailed;
-    const MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    int result = kExitOk;
-    {
-        CHeld<MbSinkClose> sink(MbSinkOpen(name.c_str(), event));
-        CWatchOutput output(count, event);
-        std::deque<CWatchedService> services;
-        bool opened = sink.Get() != nullptr;
-        if (opened) services.emplace_back(sink.Get(), "_default", event);
-        for (const std::string& serviceName : serviceNames) {
-            bool twice = false;
-            for (const CWatchedService& service : services)
-                twice |= strcasecmp(service.name.c_str(), serviceName.c_str()) == 0;
-            if (opened && !twice)
-                opened = services.emplace_back(sink.Get(), serviceName, event).handle.Get() != nullptr;
-        }
-        if (!opened) {
-            std::fprintf(stderr, "mbus: cannot open the sink '%s' (is the name in use?)\n", name.c_str());
-            result = kExitFailed;
-        } else {
-            CLibrary::SetLineListener([&](const std::string& line) { OnTracedLine(name, line, output); });
-            PrintLine("watching " + name);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-            do {
-                for (CWatchedService& service : services) Drain(service, output);
-            } while (!output.Done() && WaitForEvent(event, signals, deadline));
-            CLibrary::SetLineListener(nullptr);
+int Watch(const CCommandLine& line, int signals, MbEvent event) {
+    const std::string& name = line.args[0];
+    const bool json = line.Has("--json");
+    // 100,000,000 s, the largest --seconds, stands for no limit.
+    const unsigned long durationMs =
+        std::min(line.Number("--seconds", 100000000) * 1000, line.Number("--timeout", ~0ul));
+    CHeld<MbSinkClose> sink(MbSinkOpen(name.c_str(), event));
+    if (sink.Get() == nullptr) return Failure("cannot open the sink '" + name + "' (is the name in use?)");
+    CWatchOutput output(line.Number("--count", ~0ul), json, event);
+    std::deque<CWatchedService> services;
+    services.emplace_back(sink.Get(), "_default", event);
+    for (auto serviceName = line.args.begin() + 1; serviceName != line.args.end(); ++serviceName) {
+        bool twice = false;
+        for (const CWatchedService& service : services)
+            twice |= strcasecmp(service.name.c_str(), serviceName->c_str()) == 0;
+        if (!twice && services.emplace_back(sink.Get(), *serviceName, event).handle.Get() == nullptr) {
+            return Failure("cannot open the service '" + *serviceName + "'");
         }
     }
-    CloseHandle(event);
-    return result;
+    CLibrary::SetLineListener([&](const std::string& traced) { OnTracedLine(name, traced, output); });
+    PrintLine(json ? "{\"watching\":" + JsonString(name) + "}" : "watching " + name);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(durationMs);
+    do {
+        for (CWatchedService& service : services) Drain(service, output, line.Text("--reply"));
+    } while (!output.Done() && WaitForEvent(event, signals, deadline));
+    CLibrary::SetLineListener(nullptr);
+    return kExitOk;
 }
 
 }  // namespace
 
 // SIGINT and SIGTERM are blocked before the library starts its threads, so that they reach only
 // the signal descriptor the loop waits on, and the watch ends by closing everything in order.
-int WatchCommand(const CArgs& arguments) {
-    CArgs args = arguments;
-    std::vector<std::string> options;
-    unsigned long count = 0;
-    unsigned long seconds = 0;
-    if (!ParseOptions(&args, {"--count", "--seconds"}, &options) || args.empty() ||
-        (!options[0].empty() && !ParseNumber(options[0], 1, 100000000, &count)) ||
-        (!options[1].empty() && !ParseNumber(options[1], 1, 100000000, &seconds))) {
-        return kExitUsage;
-    }
+int WatchCommand(const CCommandLine& line) {
     sigset_t stopping;
     sigemptyset(&stopping);
     sigaddset(&stopping, SIGINT);
     sigaddset(&stopping, SIGTERM);
     const int signals = pthread_sigmask(SIG_BLOCK, &stopping, nullptr) == 0 ? signalfd(-1, &stopping, SFD_CLOEXEC) : -1;
-    if (signals < 0) {
-        std::perror("mbus: signalfd");
-        return kExitFailed;
+    if (signals < 0) return Failure(std::string("cannot take SIGINT and SIGTERM: ") + std::strerror(errno));
+    int result = kExitFailed;
+    {
+        CLibrary library;
+        const MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (library.Ready()) result = Watch(line, signals, event);
+        CloseHandle(event);
     }
-    const int result = Watch(args[0], CArgs(args.begin() + 1, args.end()), options[0].empty() ? ~0ul : count,
-                             options[1].empty() ? 100000000ul : seconds, signals);
     close(signals);
     return result;
 }
