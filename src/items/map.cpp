@@ -74,10 +74,15 @@ bool CMap::Set(CAtom* key, CItem* value) {
         Remove(key);
         return true;
     }
-    HeldEntry entry{CCheckedRef<CAtom>::Share(key), CCheckedRef<CItem>::Share(value)};
+    return Put(HeldEntry{CCheckedRef<CAtom>::Share(key), CCheckedRef<CItem>::Share(value)});
+}
+
+// The parameter outlives the lock: what it holds at the end (a replaced entry, or a refused
+// one) is released after unlocking.
+bool CMap::Put(HeldEntry entry) {
     if (!entry.key || !entry.value) return false;
     ScopedLock hold(*this);
-    const CKeyView probe = CKeyView::Of(*key);
+    const CKeyView probe = CKeyView::Of(*entry.key);
     const size_t at = LowerBound(probe);
     if (at < entries_.size() && CompareKeys(probe, CKeyView::Of(*entries_[at].key)) == 0) {
         std::swap(entries_[at], entry);
@@ -100,10 +105,10 @@ bool CMap::SetNamed(const char* text, CItem* value) {
         RemoveNamed(text);
         return true;
     }
-    CRef<CAtom> key = CRef<CAtom>::Adopt(new (std::nothrow) CAtom);
+    CCheckedRef<CAtom> key = CCheckedRef<CAtom>::Adopt(new (std::nothrow) CAtom);
     if (!key) return false;
     key->SetString(text);
-    return Set(key.Get(), value);
+    return Put(HeldEntry{std::move(key), CCheckedRef<CItem>::Share(value)});
 }
 
 void CMap::Remove(const CAtom* key) {

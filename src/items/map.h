@@ -69,6 +69,8 @@ private:
     CItem* Find(const Probe& probe);
     template <class Probe>
     void RemoveMatching(const Probe& probe);
+    // Set for an entry whose references are held already; false when either is missing.
+    bool Put(HeldEntry entry) EXCLUDES(this);
     // Installs new entries under the lock and releases the old ones after unlocking.
     void ReplaceEntries(std::vector<HeldEntry>&& entries) EXCLUDES(this);
 
