@@ -1,7 +1,8 @@
 // receiver SINK [hold] [traced]: opens SINK with the stress service, prints "ready" and takes
 // the numbered calls {proc: Int seq, arg: {id: Int}}, tallying them per sender id; anything
 // else it takes is foreign. A hold takes nothing until "drain" (which prints "drained taken=N"
-// after its first pass). "finish" reports once nothing has arrived for a while, then ends.
+// after its first pass). "quiet" prints "quiet" once nothing has arrived for a while; "finish"
+// reports then and ends.
 #include <mbus/win32.h>
 #include <poll.h>
 
@@ -109,7 +110,7 @@ int Receiver(const Args& args) {
     Say("ready");
     CTallies tallies;
     CLineReader commands(STDIN_FILENO);
-    bool finishing = false;
+    std::string awaiting;  // "quiet" or "finish" while one waits for the quiet
     long traces = 0;
     Clock::time_point quietSince = Clock::now();
     for (const Clock::time_point start = Clock::now(); !commands.Closed() && MillisSince(start) < kRoleDeadlineMs;) {
@@ -122,15 +123,19 @@ int Receiver(const Args& args) {
         if (traces != TraceLines()) quietSince = Clock::now();
         traces = TraceLines();
         quietSince = std::max(quietSince, tallies.Last());
-        if (finishing && MillisSince(quietSince) >= kQuietMs) break;
+        if (!awaiting.empty() && MillisSince(quietSince) >= kQuietMs) {
+            if (awaiting == "finish") break;
+            Say("quiet");
+            awaiting.clear();
+        }
         pollfd ready[2] = {{hold ? -1 : EventGetFd(event), POLLIN, 0}, {commands.Fd(), POLLIN, 0}};
         poll(ready, 2, kPollMs);
         for (std::string command; (command = commands.Next(0)) != "<time-out>" && command != "<end>";) {
             if (command == "drain" && hold) {
                 hold = false;
                 Say("drained taken=%ld", tallies.TakeAll(service));
-            } else if (command == "finish") {
-                finishing = true;
+            } else if (command == "finish" || command == "quiet") {
+                awaiting = command;
                 quietSince = Clock::now();
             }
         }

@@ -1,6 +1,7 @@
 // sender SINK ID COUNT [MODE [SINK2]]: prints "ready", waits for "go", then makes COUNT calls
 // to SINK numbered 0.., each procedure Int seq and argument {id: Int ID}. By MODE:
-//   (none)  each call is offered until accepted, pausing after a refusal;
+//   (none)  each call is offered until accepted, pausing after a refusal; then prints "sent"
+//           and waits for "end" before it closes;
 //   once    each call is offered once;
 //   again   first calls under ID + 1 until told "again" (the driver replaces the receiver
 //           meanwhile; its figures are reported as before_*), then the COUNT calls;
@@ -149,6 +150,10 @@ int Sender(const Args& args) {
         }
     }
     const long callUs = MicrosSince(start);
+    if (open && mode.empty()) {
+        Say("sent");
+        commands.Await("end", kRoleDeadlineMs);
+    }
     link.Close();
     figures += EndLibrary();
     Say("report%s open=%d accepted=%d refusals=%ld call_us=%ld total_us=%ld first_trace=%s", figures.c_str(), open,
