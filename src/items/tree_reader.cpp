@@ -18,6 +18,7 @@
 // one has the same None key, and of equal keys the first is kept. And a load reports the first
 // damage it finds only (CFirstItemReportOnly).
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "base/coding.h"
@@ -34,10 +35,13 @@ constexpr uint32_t kMissingLimit = 65535;
 constexpr uint32_t kReservedElements = 8;
 
 // The count of leading bytes, up to limit, that are no item letter: each reads as an empty
-// wrapper.
+// wrapper. One memchr per letter, each searching only up to the earliest letter found so far.
 uint32_t UnknownRun(const uint8_t* bytes, uint32_t limit) {
-    uint32_t run = 0;
-    while (run < limit && bytes[run] != 'A' && bytes[run] != 'L' && bytes[run] != 'M') ++run;
+    uint32_t run = limit;
+    for (const uint8_t letter : {'A', 'L', 'M'}) {
+        const void* found = std::memchr(bytes, letter, run);
+        if (found != nullptr) run = static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes);
+    }
     return run;
 }
 
