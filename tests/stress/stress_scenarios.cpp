@@ -1,7 +1,6 @@
 // The driver: runs the named scenarios ("all" for every one), each between real processes, each
 // printing one line of figures and one line per failed expectation. Returns 0 when all passed,
 // 1 when one failed, 2 for an unknown name.
-#include <signal.h>
 
 #include <memory>
 
@@ -14,14 +13,7 @@ namespace {
 
 // The driver's handle on one process of a scenario: this program run again in a role, its
 // standard input and output on pipes. Destroying the handle kills (SIGKILL) and reaps it.
-class CRole : public CChildProcess {
-public:
-    explicit CRole(const Args& args) : CChildProcess("/proc/self/exe", args, true), output_(Output()) {}
-    std::string Await(const std::string& word, long timeoutMs) { return output_.Await(word, timeoutMs); }
-
-private:
-    CLineReader output_;
-};
+using CRole = CChildProcess;
 
 // Sizes of the scenarios.
 constexpr int kFanInSenders = 8, kSteadySenders = 2;
@@ -74,7 +66,7 @@ public:
     // ignores it); false when one did not start.
     bool Start(const std::vector<Args>& group, const char* what = "every process starts") {
         const size_t first = roles_.size();
-        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>(args));
+        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>("/proc/self/exe", args, true));
         bool ready = true;
         for (size_t i = first; i < roles_.size(); ++i) ready = !roles_[i]->Await("ready", kStartMs).empty() && ready;
         for (size_t i = first; i < roles_.size(); ++i) roles_[i]->Tell("go");

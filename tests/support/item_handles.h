@@ -1,18 +1,10 @@
 // Test support for item handles: reference counts, live objects, readers, and rows of checked calls.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <initializer_list>
-#include <string>
-
-#include <gtest/gtest.h>
-#include <mbus/mbus.h>
 
 #include "items/item.h"
 #include "runtime/process.h"
-#include "runtime/ref_count.h"
-#include "runtime/tracker.h"
 #include "support/trace_capture.h"
 
 inline uint16_t Refs(MbHandle handle) {
