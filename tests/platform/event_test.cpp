@@ -2,16 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/handle.h"
-#include "platform/platform.h"
 #include "support/thread_probe.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
 #include <vector>
 
 namespace {

@@ -1,10 +1,6 @@
 // The request queue's sleep: no wake-up is lost between taking a ticket and sleeping on it.
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include <gtest/gtest.h>
 
 #include "platform/wake_word.h"

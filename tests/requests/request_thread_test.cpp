@@ -1,12 +1,9 @@
 // Worker threads: order, payload copies, pending counts, failures, start and stop.
 #include <functional>
 #include <mutex>
-#include <new>
 #include <stdexcept>
 
 #include "requests/request_handler.h"
-#include "requests/request_queue.h"
-#include "requests/request_thread.h"
 #include "requests/request_threads.h"
 #include "support/messaging_fixture.h"
 

@@ -11,7 +11,6 @@
 
 #include <future>
 #include <numeric>
-#include <thread>
 
 namespace {
 

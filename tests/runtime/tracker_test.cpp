@@ -1,11 +1,8 @@
 // The tracker's set and the handle checks of the exported functions.
 #include <unistd.h>
 
-#include <atomic>
 #include <random>
 #include <set>
-#include <thread>
-#include <vector>
 
 #include "support/item_handles.h"
 #include "support/thread_probe.h"
