@@ -93,26 +93,6 @@ TEST_F(StorageTest, MisuseAndShortReadsAreReported) {
     EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 1u);
 }
 
-TEST_F(StorageTest, GrowthRuleGivesExactCapacities) {
-    CStorage stream, large;
-    stream.OpenForAppending();
-    const Bytes bytes(2000, 0xAB);
-    const struct {
-        uint16_t append;
-        uint32_t capacity, step;
-    } steps[] = {{250, 255, 250}, {10, 511, 500}, {300, 1071, 1000}};  // 260 + 1 + 300 > 511: 500 + 561, OR 15
-    for (const auto& step : steps) {
-        EXPECT_EQ(stream.WriteBytes(bytes.data(), step.append), step.append);
-        EXPECT_EQ(stream.Capacity(), step.capacity);
-        EXPECT_EQ(stream.GrowthStep(), step.step);
-    }
-    EXPECT_EQ(stream.Length(), 560u);
-    // A first append larger than the step reserves what it needs.
-    large.OpenForAppending();
-    large.WriteBytes(bytes.data(), 1000);
-    EXPECT_EQ(large.Capacity(), 1007u);
-}
-
 // A refused write fails the stream for good: it takes nothing more and reports no more.
 TEST_F(StorageTest, StreamNeverHoldsMoreThan65535BytesAndStaysFailed) {
     CStorage stream, other;
