@@ -1,16 +1,9 @@
 // Messaging between this process and a peer process started for the test.
 #include "support/child_process.h"
 #include "support/messaging_fixture.h"
+#include "support/rpc_test_support.h"
 
 namespace {
-
-// Whether a sink of that name from that process is listed.
-bool Listed(const std::string& sinkName, pid_t pid) {
-    MbItem list = nullptr;
-    const uint32_t all = MbSinkListNoSession | MbSinkListOwnSession | MbSinkListOtherSession;
-    if (MbSinkListEx(MbSinkListName | MbSinkListPid | all, &list) != MbResultOk) return false;
-    return TextOf(Held(list)).find("{\"Name\":\"" + sinkName + "\", \"PID\":" + std::to_string(pid) + "}") != std::string::npos;
-}
 
 class MessagingPeers : public SinkTest {
 protected:
@@ -21,7 +14,7 @@ protected:
         receiver_ = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName_});
         ASSERT_NE(receiver_->Pid(), 0);
         ASSERT_EQ(receiver_->Next(), "ready");
-        ASSERT_TRUE(Listed(peerName_, receiver_->Pid()));
+        ASSERT_TRUE(SinkListed(peerName_, static_cast<uint32_t>(receiver_->Pid())));
     }
     // Asks the receiver to link back to our sink, or to quit.
     void AskToConnectBack(MbService proxy) {
@@ -68,7 +61,7 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
         return trace_capture::CountContaining("** RPC Exception 0x0000") > 0;
     }));
     EXPECT_GT(trace_capture::CountContaining(": in CSource::Request().\n"), 0u);
-    EXPECT_FALSE(Listed(peerName_, killed)) << "the kernel withdrew the dead process's endpoint";
+    EXPECT_FALSE(SinkListed(peerName_, static_cast<uint32_t>(killed))) << "the kernel withdrew the dead process's endpoint";
     EXPECT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1) << "sending still queues";
 }
 

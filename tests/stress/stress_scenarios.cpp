@@ -220,11 +220,8 @@ std::string KillSender(CScene& scene) {
     std::vector<std::string> reports = scene.Reports(1);
     reports.pop_back();  // the killed one's: none
     for (int id = 0; id < kSteadySenders; ++id) scene[1 + static_cast<size_t>(id)].Wait(kStartMs);
-    int fdsAfter = OpenDescriptors(receiver.Pid());
-    for (const Clock::time_point gone = Clock::now(); fdsAfter != fdsBefore && MillisSince(gone) < kSettleMs;) {
-        Pause(10);
-        fdsAfter = OpenDescriptors(receiver.Pid());
-    }
+    int fdsAfter = -1;
+    Eventually([&] { return (fdsAfter = OpenDescriptors(receiver.Pid())) == fdsBefore; }, kSettleMs);
     const long rssAfter = StatusKb(receiver.Pid(), "VmRSS");
     const CFlow flow = scene.Flow(receiver, reports);
     scene.Expect(flow.sent == kSteadySenders * kSteadyCalls, "every call of the living senders is accepted");
@@ -290,9 +287,7 @@ std::string Hostile(CScene& scene) {
 // traced).
 std::string Gone(CScene& scene) {
     const std::string live = SinkName("live");
-    if (!scene.Start({{"receiver", live}}) || !scene.Start({SenderArgs(live, 0, kGoneCalls, "once")})) {
-        return "not run";
-    }
+    if (!scene.Start({{"receiver", live}}) || !scene.Start({SenderArgs(live, 0, kGoneCalls, "once")})) return "not run";
     const std::string liveReport = scene.Reports(1)[0];
     scene.Start({SenderArgs(SinkName("missing"), 0, kGoneCalls, "once")});
     const std::string report = scene.Ended(2, "the sender reports and ends");
