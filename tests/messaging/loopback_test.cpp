@@ -214,7 +214,8 @@ TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
         for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy_, i), 1);
         // They queue behind the stuck source's 64 MiB on the source request thread, which a
         // sanitized build copies slowly; they do not wait for the stuck receiver.
-        for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(NextText(service_, event_, MbReceivedCall, 60000), std::to_string(i));
+        for (int32_t i = 0; i < 100; ++i)
+            ASSERT_EQ(NextText(service_, event_, MbReceivedCall, 60000), std::to_string(i));
         EXPECT_TRUE(TraceArrives("sending refused while the backlog is full"));
     }
     // The receiver goes: the kept-back messages are lost, each reported (those the socket took

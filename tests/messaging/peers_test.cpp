@@ -61,7 +61,8 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
         return trace_capture::CountContaining("** RPC Exception 0x0000") > 0;
     }));
     EXPECT_GT(trace_capture::CountContaining(": in CSource::Request().\n"), 0u);
-    EXPECT_FALSE(SinkListed(peerName_, static_cast<uint32_t>(killed))) << "the kernel withdrew the dead process's endpoint";
+    EXPECT_FALSE(SinkListed(peerName_, static_cast<uint32_t>(killed)))
+        << "the kernel withdrew the dead process's endpoint";
     EXPECT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1) << "sending still queues";
 }
 
