@@ -138,11 +138,10 @@ TEST_F(ItemApi, SystemTimes) {
 
 // Setters replace any type; a List or Map item drops its container, releasing its elements.
 TEST_F(ItemApi, SettersReplaceAnyTypeAndTurnContainersIntoAtoms) {
-    MbItem item = MbAtomNewString("text"), list = ListOfInts({1}), map = MbMapNew(), element = nullptr;
-    ASSERT_EQ(MbItemGetAt(list, 0, &element), 0u);
-    CList* held = static_cast<CItem*>(list)->GetList();
+    Held item(MbAtomNewString("text")), list(ListOfInts({1})), map(MbMapNew()), element, empty(new CItem);
+    ASSERT_EQ(MbItemGetAt(list, 0, element.Out()), 0u);
+    CList* held = list.Item()->GetList();
     held->AddRef();
-    CItem* empty = new CItem;
     EXPECT_EQ(TypeOf(empty), MbTypeItem);
     ExpectResults({
         {"SetInt", MbAtomSetInt(item, 4), 0, TypeOf(item) == MbTypeInt},
@@ -155,6 +154,4 @@ TEST_F(ItemApi, SettersReplaceAnyTypeAndTurnContainersIntoAtoms) {
     });
     held->Release();
     EXPECT_EQ(Refs(element), 1u) << "the list released its element";
-    empty->Release();
-    for (MbItem handle : {item, list, element, map}) EXPECT_EQ(MbHandleRelease(handle), 0u);
 }

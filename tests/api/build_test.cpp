@@ -22,7 +22,7 @@ TEST_F(Build, FormatsAndTheirResults) {
     const std::string seventeen = std::string(17, '[') + std::string(17, ']');
     const std::string mixed = std::string(8, '[') + std::string(8, '{') + "s:i" + std::string(8, '}');
     Held held(MbAtomNewInt(1));
-    CCountable* notAnItem = new CCountable;
+    const CRef<CCountable> notAnItem = CRef<CCountable>::Adopt(new CCountable);
     const struct {
         const char* what;
         std::function<MbItem()> build;
@@ -53,7 +53,7 @@ TEST_F(Build, FormatsAndTheirResults) {
         {"null format", [] { return MbBuild(nullptr); }, nullptr},
         {"only separators", [] { return MbBuild(" \t,:"); }, nullptr},
         {"invalid LocalTime", [&] { return MbBuild("[i T]", 1, &month13); }, nullptr},
-        {"H of a non-item", [&] { return MbBuild("[H]", notAnItem); }, nullptr},
+        {"H of a non-item", [&] { return MbBuild("[H]", notAnItem.Get()); }, nullptr},
         {"foreign H", [] { return MbBuild("[H]", ForeignHandle()); }, nullptr},
     };
     for (const auto& c : cases) {
@@ -69,7 +69,6 @@ TEST_F(Build, FormatsAndTheirResults) {
     EXPECT_EQ(UnknownHandleWarnings(), 2u) << "the function pointer and the foreign handle";
     EXPECT_EQ(Refs(held), 1u);
     EXPECT_EQ(notAnItem->RefCount(), 1u);
-    notAnItem->Release();
 }
 
 // 64-bit integers and doubles between 32-bit values, past the registers, keep their order.
@@ -102,21 +101,17 @@ TEST_F(Build, EveryValueCodeAndMixedArgumentWidths) {
 // Alone, H returns the handle itself; a map keeps the key item's atom, not the key item.
 TEST_F(Build, HandlesKeepTheirReferences) {
     Held element(MbAtomNewString("shared")), key(MbAtomNewInt(5));
-    MbItem whole = MbBuild("H", element.handle);
-    EXPECT_EQ(whole, element.handle);
-    EXPECT_EQ(Refs(element), 2u);
-    MbHandleRelease(whole);
-    MbItem list = MbBuild("[H s H]", element.handle, "x", element.handle);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(Refs(element), 3u) << "the list holds two, the builder none";
-    MbHandleRelease(list);
-    MbItem map = MbBuild("{H:H}", key.handle, element.handle);
-    ASSERT_NE(map, nullptr);
+    {
+        Held whole(MbBuild("H", element.handle)), list(MbBuild("[H s H]", element.handle, "x", element.handle));
+        EXPECT_EQ(whole.handle, element.handle);
+        ASSERT_NE(list.handle, nullptr);
+        EXPECT_EQ(Refs(element), 4u) << "one for the handle itself, two the list holds, none the builder's";
+    }
+    Held map(MbBuild("{H:H}", key.handle, element.handle));
+    ASSERT_NE(map.handle, nullptr);
     EXPECT_EQ(Refs(key), 1u);
     EXPECT_EQ(key.Item()->GetAtom()->RefCount(), 2u);
     EXPECT_EQ(Refs(element), 2u);
-    MbHandleRelease(map);
-    EXPECT_EQ(Refs(element), 1u);
 }
 
 // A format broken at each position, by a bad code or by ending there.

@@ -1,7 +1,4 @@
 // Lists, maps, comparison, storage and text through the C interface, with reference counts.
-#include <atomic>
-#include <thread>
-#include <utility>
 
 #include "support/item_handles.h"
 
@@ -167,11 +164,10 @@ TEST_F(ItemApi, HostilePayloadsLoadWithALineOrTwoOfTrace) {
     CList& elements = *static_cast<CItem*>(missing.handle)->GetList();
     EXPECT_EQ(MbListAppend(box, missing, nullptr), 0u);
     EXPECT_EQ(elements.MadeCount(), 1) << "the nesting check makes no element";
-    MbItem last = nullptr;
-    ASSERT_EQ(MbItemGetAt(missing, 65534, &last), 0u);
+    Held last;
+    ASSERT_EQ(MbItemGetAt(missing, 65534, last.Out()), 0u);
     EXPECT_EQ(TypeOf(last), MbTypeItem);
     EXPECT_EQ(elements.MadeCount(), 65535);
-    MbHandleRelease(last);
     Held mixed(MbItemFromBytes(Held(MbAtomNewBlob(cases[4].bytes.data(), static_cast<uint32_t>(cases[4].bytes.size())))));
     EXPECT_EQ(TextOf(mixed), "[" + unknown + ", " + unknown + ", 1, " + unknown + ", " + unknown + "]");
 }
@@ -182,9 +178,7 @@ TEST_F(ItemApi, ElementsHandedOutSurviveConcurrentRemoval) {
     std::atomic<bool> stop{false};
     std::thread remover([&] {
         while (!stop.load()) {
-            MbItem element = MbAtomNewString("short-lived");
-            MbListAppend(list, element, nullptr);
-            MbHandleRelease(element);
+            MbListAppend(list, Held(MbAtomNewString("short-lived")), nullptr);
             MbItemRemoveAt(list, 0);
         }
     });

@@ -102,8 +102,8 @@ TEST_F(ItemApi, BadHandlesAreRefusedWithOneWarningEach) {
     Held list(ListOfInts({1})), map(MbBuild("{s:i}", "k", 1)), key(MbAtomNewString("k")), value(MbAtomNewInt(2));
     MbItem released = MbAtomNewInt(1);
     MbHandleRelease(released);
-    CCountable* notAnItem = new CCountable;
-    for (MbItem bad : {ForeignHandle(), released, static_cast<MbItem>(notAnItem)}) {
+    const CRef<CCountable> notAnItem = CRef<CCountable>::Adopt(new CCountable);
+    for (MbItem bad : {ForeignHandle(), released, static_cast<MbItem>(notAnItem.Get())}) {
         trace_capture::Clear();
         Outs o;
         auto& [out, i, flag, type, c, ms, n, s, p, owned, copy, buffer, time] = o;
@@ -140,10 +140,9 @@ TEST_F(ItemApi, BadHandlesAreRefusedWithOneWarningEach) {
         const MbItem made[] = {MbItemToBytes(bad), MbItemFromBytes(bad), MbItemToText(bad, 0)};
         for (const MbItem& item : made) EXPECT_EQ(item, nullptr) << &item - made;
         EXPECT_EQ(MbItemEqual(bad, nullptr), 1);
-        EXPECT_EQ(UnknownHandleWarnings(), bad == notAnItem ? 0 : calls.size() + 4);
+        EXPECT_EQ(UnknownHandleWarnings(), bad == notAnItem.Get() ? 0 : calls.size() + 4);
     }
     EXPECT_EQ(notAnItem->RefCount(), 1u);
-    notAnItem->Release();
     EXPECT_EQ(IntAt(list, 0), 1);
     EXPECT_EQ(MbMapHasNamed(map, "k"), 0u);
     EXPECT_EQ(Refs(value), 1u);

@@ -2,16 +2,10 @@
 // ItemTest comes with the item handles.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <limits>
-#include <string>
-#include <vector>
 
-#include "items/atom.h"
-#include "items/item.h"
 #include "items/item_tree.h"
 #include "items/storage.h"
 #include "items/str.h"

@@ -1,11 +1,9 @@
 // Who may deliver to a sink: its own user, root, and the users MBUS_ALLOW_USERS names. The
 // other users are peer processes that drop to the user nobody, which only root can start.
-#include <algorithm>
 #include <cstdlib>
 
 #include "runtime/allowed_users.h"
 #include "support/child_process.h"
-#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
 
 namespace {
@@ -49,9 +47,8 @@ bool Root() {
 
 // The lines a peer wrote until it ended ("<end>") or stalled ("<time-out>").
 std::vector<std::string> LinesOf(CChildProcess& peer) {
-    CLineReader reader(peer.Output());
     std::vector<std::string> lines;
-    do lines.push_back(reader.Next());
+    do lines.push_back(peer.Next());
     while (lines.back()[0] != '<');
     return lines;
 }
@@ -110,22 +107,17 @@ TEST_P(SinkAccess, NobodyIsServedOnlyWhenAllowedAndARefusedProcessIsTracedOnce) 
               c.admitted ? 0u : 1u);
 
     // What arrived from nobody and from this process's own user, in any order across the two.
-    OpenSource own(MbSourceOpen(name_.c_str()));
-    OpenProxy proxy(MbServiceOpen(own, ""));
-    ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("own")), nullptr), 1);
+    const ProxyTo own(name_);
+    ASSERT_EQ(CallText(own, "own"), 1);
     std::vector<std::string> arrived;
-    for (size_t i = 0; i < kSends - refused + 1; ++i) {
-        MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(service_, event_, &message), MbReceivedCall);
-        arrived.push_back(TextOf(Held(message)));
-    }
+    for (size_t i = 0; i < kSends - refused + 1; ++i) arrived.push_back(NextText(service_, event_));
     std::sort(arrived.begin(), arrived.end());
     std::vector<std::string> expected(kSends - refused, "\"hi\"");
     expected.insert(expected.begin(), "\"own\"");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(arrived, expected);
-    MbItem late = nullptr;
-    EXPECT_EQ(MbSinkServiceTake(service_, &late), MbNothingReceived);
+    Held late;
+    EXPECT_EQ(MbSinkServiceTake(service_, late.Out()), MbNothingReceived);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,10 +132,8 @@ TEST_F(LibraryTest, RootDeliversToTheSinkOfAnotherUser) {
     if (!Root()) GTEST_SKIP() << "only root can run a peer as another user";
     const std::string name = UniqueName("ra");
     CChildProcess receiver(MBUS_MESSAGING_PEER, {"as", kNobody, "receiver", name});
-    ASSERT_EQ(CLineReader(receiver.Output()).Next(), "ready");
-    OpenSource source(MbSourceOpen(name.c_str()));
-    OpenProxy proxy(MbServiceOpen(source, ""));
-    ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("quit")), nullptr), 1);
+    ASSERT_EQ(receiver.Next(), "ready");
+    ASSERT_EQ(CallText(ProxyTo(name), "quit"), 1);
     EXPECT_EQ(receiver.Wait(), 0);
 }
 

@@ -1,5 +1,4 @@
 // Envelopes stored straight into bytes, byte for byte against the same map stored as an item.
-#include <vector>
 
 #include "items/item_handles.h"
 #include "items/storage.h"

@@ -1,8 +1,6 @@
 // End to end inside one process: a source bound to the process's own sink goes the whole road
 // (envelope, source request thread, transport, sink request thread, service).
-#include <atomic>
 #include <future>
-#include <thread>
 
 #include "messaging/sink.h"
 #include "messaging/source.h"
@@ -34,9 +32,7 @@ protected:
     }
     // The text of the next message of `from` (default: the test's service), expecting `code`.
     std::string Next(MbResult code = MbReceivedCall, MbSinkService from = nullptr) {
-        MbItem message = nullptr;
-        EXPECT_EQ(TakeWithin(from != nullptr ? from : service_, event_, &message), code);
-        return TextOf(Held(message));
+        return NextText(from != nullptr ? from : service_, event_, code);
     }
     // Nothing is waiting: messages sent before were all handled.
     bool Empty() {
@@ -81,12 +77,11 @@ TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
     OpenService replies(MbSinkServiceOpen(sink_, "answers", event_));
     Held procedure(MbAtomNewString("temperature"));
     ASSERT_EQ(MbServiceQueryCookie(proxy_, 0, procedure, nullptr, replies, 7, 1), 1);
-    MbItem query = nullptr, cookie = nullptr, reply = nullptr;
-    ASSERT_EQ(TakeWithin(service_, event_, &query), MbReceivedQuery);
-    Held held(query);
+    Held query, cookie, reply;
+    ASSERT_EQ(TakeWithin(service_, event_, query.Out()), MbReceivedQuery);
     EXPECT_EQ(TextOf(query), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"service\":\"answers\", "
                              "\"source\":\"" + name_ + "\"}");
-    ASSERT_EQ(MbMapGetNamed(query, "cookie", &cookie), MbResultOk);
+    ASSERT_EQ(MbMapGetNamed(query, "cookie", cookie.Out()), MbResultOk);
 
     // Answer through a proxy for the named service of the querying sink.
     OpenProxy backProxy(MbServiceOpen(source_, "answers"));
@@ -94,8 +89,8 @@ TEST_F(Loopback, QueryCarriesSourceServiceAndCookieAndReplyComesBack) {
     ASSERT_EQ(MbServiceReply(backProxy, 0, nullptr, cookie, nullptr), 1);
     EXPECT_EQ(MbServiceReply(backProxy, 0, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(Next(MbReceivedReply, replies), "{\"cookie\":00000001-00000007, \"proc\":\"temperature\", \"result\":21.5}");
-    ASSERT_EQ(TakeWithin(replies, event_, &reply), MbReceivedReply);
-    EXPECT_TRUE(MbItemEqual(Held(reply), Held(cookie))) << "a bare cookie comes back whole";
+    ASSERT_EQ(TakeWithin(replies, event_, reply.Out()), MbReceivedReply);
+    EXPECT_TRUE(MbItemEqual(reply, cookie)) << "a bare cookie comes back whole";
     EXPECT_TRUE(TraceArrives(name_ + ".answers.Reply: "));
 }
 
@@ -129,10 +124,9 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     EXPECT_EQ(MbSinkServicePostCall(service_, first), MbResultOk);
     EXPECT_EQ(MbSinkServicePostCall(service_, Held(MbAtomNewString("two"))), MbResultOk);
     for (int peek = 0; peek < 2; ++peek) {
-        MbItem seen = nullptr;
-        EXPECT_EQ(MbSinkServicePeek(service_, &seen), MbReceivedCall);
-        EXPECT_EQ(seen, first.handle);
-        MbHandleRelease(seen);
+        Held seen;
+        EXPECT_EQ(MbSinkServicePeek(service_, seen.Out()), MbReceivedCall);
+        EXPECT_EQ(seen.handle, first.handle);
     }
     EXPECT_EQ(Next(), "\"one\"");
     EXPECT_EQ(Next(), "\"two\"");
@@ -209,25 +203,21 @@ TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
     const std::string stuckName = UniqueName("stuck");
     const int listener = ListenWithoutAccepting(stuckName, 4);  // written frames wait in the socket
     ASSERT_GE(listener, 0);
-    MbSource stuckSource = MbSourceOpen(stuckName.c_str());
-    MbService stuck = MbServiceOpen(stuckSource, "");
-    ASSERT_NE(stuck, nullptr);
     const std::vector<uint8_t> payload = Payload(65535);
     long accepted = 0;
-    while (accepted < 10000 && MbServiceSend(stuck, 0, payload.data(), 65535) == 1) ++accepted;
-    EXPECT_LT(accepted, 10000) << "the window filled";
-    EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / 65535));
-    for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy_, i), 1);
-    // They queue behind the stuck source's 64 MiB on the source request thread, which a
-    // sanitized build copies slowly; they do not wait for the stuck receiver.
-    for (int32_t i = 0; i < 100; ++i) {
-        MbItem message = nullptr;
-        ASSERT_EQ(TakeWithin(service_, event_, &message, 60000), MbReceivedCall);
-        ASSERT_EQ(TextOf(Held(message)), std::to_string(i));
+    {
+        const ProxyTo stuck(stuckName);
+        ASSERT_NE(stuck, nullptr);
+        while (accepted < 10000 && MbServiceSend(stuck, 0, payload.data(), 65535) == 1) ++accepted;
+        EXPECT_LT(accepted, 10000) << "the window filled";
+        EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / 65535));
+        for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy_, i), 1);
+        // They queue behind the stuck source's 64 MiB on the source request thread, which a
+        // sanitized build copies slowly; they do not wait for the stuck receiver.
+        for (int32_t i = 0; i < 100; ++i)
+            ASSERT_EQ(NextText(service_, event_, MbReceivedCall, 60000), std::to_string(i));
+        EXPECT_TRUE(TraceArrives("sending refused while the backlog is full"));
     }
-    EXPECT_TRUE(TraceArrives("sending refused while the backlog is full"));
-    MbServiceClose(stuck);
-    MbSourceClose(stuckSource);
     // The receiver goes: the kept-back messages are lost, each reported (those the socket took
     // count as delivered).
     CloseDescriptor(listener);

@@ -1,17 +1,9 @@
 // Messaging between this process and a peer process started for the test.
 #include "support/child_process.h"
-#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
+#include "support/rpc_test_support.h"
 
 namespace {
-
-// Whether a sink of that name from that process is listed.
-bool Listed(const std::string& sinkName, pid_t pid) {
-    MbItem list = nullptr;
-    const uint32_t all = MbSinkListNoSession | MbSinkListOwnSession | MbSinkListOtherSession;
-    if (MbSinkListEx(MbSinkListName | MbSinkListPid | all, &list) != MbResultOk) return false;
-    return TextOf(Held(list)).find("{\"Name\":\"" + sinkName + "\", \"PID\":" + std::to_string(pid) + "}") != std::string::npos;
-}
 
 class MessagingPeers : public SinkTest {
 protected:
@@ -21,14 +13,13 @@ protected:
         peerName_ = UniqueName("mp");
         receiver_ = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName_});
         ASSERT_NE(receiver_->Pid(), 0);
-        ASSERT_EQ(CLineReader(receiver_->Output()).Next(), "ready");
-        ASSERT_TRUE(Listed(peerName_, receiver_->Pid()));
+        ASSERT_EQ(receiver_->Next(), "ready");
+        ASSERT_TRUE(SinkListed(peerName_, static_cast<uint32_t>(receiver_->Pid())));
     }
     // Asks the receiver to link back to our sink, or to quit.
     void AskToConnectBack(MbService proxy) {
         ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("connect")), Held(MbAtomNewString(name_.c_str()))), 1);
     }
-    void Quit(MbService proxy) { EXPECT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("quit")), nullptr), 1); }
 
     std::string peerName_;
     std::unique_ptr<CChildProcess> receiver_;
@@ -51,18 +42,16 @@ TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
 
     OpenService replies(MbSinkServiceOpen(sink_, "replies", event_));
     ASSERT_EQ(MbServiceQueryCookie(proxy, 0, Held(MbAtomNewString("ping")), nullptr, replies, 1, 2), 1);
-    MbItem reply = nullptr;
-    ASSERT_EQ(TakeWithin(replies, event_, &reply), MbReceivedReply);
-    EXPECT_EQ(TextOf(Held(reply)), "{\"cookie\":00000002-00000001, \"proc\":\"ping\", \"result\":{\"answer\":\"pong\", \"pid\":" +
-                                       std::to_string(receiver_->Pid()) + "}}");
-    Quit(proxy);
+    EXPECT_EQ(NextText(replies, event_, MbReceivedReply),
+              "{\"cookie\":00000002-00000001, \"proc\":\"ping\", \"result\":{\"answer\":\"pong\", \"pid\":" +
+                  std::to_string(receiver_->Pid()) + "}}");
+    EXPECT_EQ(CallText(proxy, "quit"), 1);
     EXPECT_EQ(receiver_->Wait(), 0);
 }
 
 TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
     StartReceiver();
-    OpenSource source(MbSourceOpen(peerName_.c_str()));
-    OpenProxy proxy(MbServiceOpen(source, ""));
+    const ProxyTo proxy(peerName_);
     Held value(MbAtomNewInt(1));
     for (int i = 0; i < 100; ++i) ASSERT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1);
     const pid_t killed = receiver_->Pid();
@@ -72,7 +61,8 @@ TEST_F(MessagingPeers, ReceiverKilledMidStreamIsTracedAndTheSenderCarriesOn) {
         return trace_capture::CountContaining("** RPC Exception 0x0000") > 0;
     }));
     EXPECT_GT(trace_capture::CountContaining(": in CSource::Request().\n"), 0u);
-    EXPECT_FALSE(Listed(peerName_, killed)) << "the kernel withdrew the dead process's endpoint";
+    EXPECT_FALSE(SinkListed(peerName_, static_cast<uint32_t>(killed)))
+        << "the kernel withdrew the dead process's endpoint";
     EXPECT_EQ(MbServiceCall(proxy, 0, value, nullptr), 1) << "sending still queues";
 }
 
@@ -82,8 +72,8 @@ TEST_F(MessagingPeers, HostilePayloadsAreDiscardedAndTheSinkKeepsServing) {
     ASSERT_TRUE(Eventually([] { return trace_capture::CountContaining("*discarded*, ") == 10; }, 10000))
         << trace_capture::CountContaining("*discarded*, ") << " discarded";
     OpenService service(MbSinkServiceOpen(sink_, "_default", event_));
-    MbItem message = nullptr;
-    EXPECT_EQ(MbSinkServiceTake(service, &message), MbNothingReceived);
+    Held message;
+    EXPECT_EQ(MbSinkServiceTake(service, message.Out()), MbNothingReceived);
     EXPECT_EQ(MbSinkServicePostCall(service, Held(MbAtomNewInt(3))), MbResultOk);
 }
 
@@ -96,15 +86,14 @@ TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     EXPECT_EQ(link, nullptr) << "the peer never announced itself: the link is dropped";
     ASSERT_EQ(MbSinkConnect(sink_, peerName_.c_str(), &link), 1);
     ASSERT_NE(link, nullptr) << "and made again";
-    MbService proxy = MbServiceOpen(link, "");
+    OpenProxy proxy(MbServiceOpen(link, ""));
     AskToConnectBack(proxy);
     ASSERT_TRUE(Eventually([&] { return (MbSinkGetPeerFlags(sink_, peerName_.c_str()) & MbPeerRemote) != 0; }))
         << "this process traced: " << ::testing::PrintToString(trace_capture::Records());
     MbSource kept = link;
     EXPECT_EQ(MbSinkConnect(sink_, peerName_.c_str(), &link), 1);
     EXPECT_EQ(link, kept) << "an announced peer keeps its link (a test is queued)";
-    Quit(proxy);
+    EXPECT_EQ(CallText(proxy, "quit"), 1);
     EXPECT_EQ(receiver_->Wait(), 0);
-    MbServiceClose(proxy);
     MbSourceClose(link);
 }

@@ -1,7 +1,6 @@
 // Tick count, thread and process ids, and the login session number.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
 #include "platform/session.h"
 
 #include <sys/wait.h>

@@ -21,27 +21,21 @@ std::string Text(DWORD id, DWORD flags = kFlags, DWORD language = kLanguage, DWO
     return text;
 }
 
-TEST(MessageText, SystemTextsAndEmptyTextForUnknownIds) {
-    // The first, a middle and the last entry of the table, and ids just beside entries.
-    const std::pair<DWORD, const char*> cases[] = {
-        {0, "The operation completed successfully.\r\n"}, {1722, "The RPC server is unavailable.\r\n"},
+// The first, a middle and the last entry of the table, and ids just beside entries; the text and
+// its terminator must fit; only system texts, only in English or neutral language.
+TEST(MessageText, SystemTextsTruncationLanguageAndSource) {
+    const std::string unavailable = "The RPC server is unavailable.\r\n";
+    const DWORD exact = static_cast<DWORD>(unavailable.size() + 1);
+    const struct { DWORD id; std::string text; DWORD flags = kFlags, language = kLanguage, size = 4095; } cases[] = {
+        {0, "The operation completed successfully.\r\n"}, {1722, unavailable},
         {1723, "The RPC server is too busy to complete this operation.\r\n"}, {1761, "The entry is not found.\r\n"},
         {3, ""}, {1699, ""}, {1724, ""}, {1762, ""}, {0xFFFFFFFF, ""},
+        {1722, unavailable, kFlags, kLanguage, exact}, {1722, "", kFlags, kLanguage, exact - 1},
+        {1722, "", kFlags, kLanguage, 0}, {1722, unavailable, kFlags, MAKELANGID(0x09u, 0x01u)},
+        {1722, "", kFlags, MAKELANGID(0x07u, 0x01u)}, {1722, "", FORMAT_MESSAGE_IGNORE_INSERTS},
+        {1722, "", kFlags | 0x100u},  // allocate-buffer is not offered
     };
-    for (const auto& [id, text] : cases) EXPECT_EQ(Text(id), text) << id;
-}
-
-// The text and its terminator must fit; only system texts, only in English or neutral language.
-TEST(MessageText, TruncationLanguageAndSource) {
-    const std::string text = "The RPC server is unavailable.\r\n";
-    const DWORD exact = static_cast<DWORD>(text.size() + 1);
-    EXPECT_EQ(Text(1722, kFlags, kLanguage, exact), text);
-    EXPECT_EQ(Text(1722, kFlags, kLanguage, exact - 1), "");
-    EXPECT_EQ(Text(1722, kFlags, kLanguage, 0), "");
-    EXPECT_EQ(Text(1722, kFlags, MAKELANGID(0x09u, 0x01u)), text);
-    EXPECT_EQ(Text(1722, kFlags, MAKELANGID(0x07u, 0x01u)), "");
-    EXPECT_EQ(Text(1722, FORMAT_MESSAGE_IGNORE_INSERTS), "");
-    EXPECT_EQ(Text(1722, kFlags | 0x100u), "");  // allocate-buffer is not offered
+    for (const auto& c : cases) EXPECT_EQ(Text(c.id, c.flags, c.language, c.size), c.text) << "row " << &c - cases;
 }
 
 }  // namespace

@@ -8,9 +8,6 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
-
 namespace {
 
 // What a started thread saw of itself; it runs until release is set.

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <memory>
 
 namespace {
 

@@ -7,9 +7,9 @@
 namespace {
 
 // The status with which a peer started on endpoint registered it.
-RPC_STATUS PeerStatus(const CChildProcess& peer) {
-    long status = -1;
-    return peer.Output() != nullptr && std::fscanf(peer.Output(), "%ld", &status) == 1 ? status : -1;
+RPC_STATUS PeerStatus(CChildProcess& peer) {
+    const std::string line = peer.Next();
+    return line[0] == '<' ? -1 : std::stol(line);
 }
 
 }  // namespace
@@ -19,7 +19,8 @@ TEST(MultiProcess, EndpointBelongsToOneLiveProcessAndVanishesWithIt) {
     const std::string endpoint = TestEndpoint("mp");
     CTestServer server;
     ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
-    EXPECT_EQ(PeerStatus(CChildProcess(MBUS_RPC_PEER, {endpoint})), RPC_S_DUPLICATE_ENDPOINT);
+    CChildProcess duplicate(MBUS_RPC_PEER, {endpoint});
+    EXPECT_EQ(PeerStatus(duplicate), RPC_S_DUPLICATE_ENDPOINT);
     ASSERT_EQ(server.Stop(), RPC_S_OK);
 
     CChildProcess peer(MBUS_RPC_PEER, {endpoint});

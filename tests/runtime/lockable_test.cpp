@@ -1,10 +1,7 @@
 // Lock ownership checks and slow-lock reports.
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
-#include "runtime/ref_count.h"
 #include "runtime/reports.h"
 #include "runtime/tracer.h"
 #include "support/eventually.h"

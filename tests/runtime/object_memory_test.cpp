@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "runtime/object_memory.h"
 #include "runtime/ref_count.h"
-
 
 // Objects made on one thread and destroyed on another land in the second thread's cache, are
 // reused there, and go back to the allocator when that thread ends (LSan reports what stays).

@@ -1,6 +1,5 @@
 // Report texts and categories as the trace callback receives them.
 #include <cstdio>
-#include <thread>
 
 #include "runtime/reports.h"
 #include "runtime/tracer.h"

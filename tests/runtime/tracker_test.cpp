@@ -1,11 +1,9 @@
 // The tracker's set and the handle checks of the exported functions.
 #include <unistd.h>
 
-#include <atomic>
+#include <deque>
 #include <random>
 #include <set>
-#include <thread>
-#include <vector>
 
 #include "support/item_handles.h"
 #include "support/thread_probe.h"
@@ -36,19 +34,12 @@ TEST(Tracker, AgreesWithAnOrderedSetUnderRandomInsertAndErase) {
 TEST_F(Handles, ObjectsComeAndGoFromTwoThreads) {
     const size_t before = LiveObjects();
     auto churn = [] {
-        std::vector<CCountable*> live;
+        std::deque<CRef<CCountable>> live;
         for (int i = 0; i < 20000; ++i) {
-            live.push_back(new CCountable);
-            if (i % 3 == 0) {
-                live.front()->Release();
-                live.erase(live.begin());
-            }
-            if (live.size() > 64) {
-                for (CCountable* object : live) object->Release();
-                live.clear();
-            }
+            live.push_back(CRef<CCountable>::Adopt(new CCountable));
+            if (i % 3 == 0) live.pop_front();
+            if (live.size() > 64) live.clear();
         }
-        for (CCountable* object : live) object->Release();
     };
     std::thread other(churn);
     churn();
@@ -93,8 +84,7 @@ TEST_F(Handles, LockOnOneThreadBlocksAnotherUntilUnlock) {
         locked = true;
         EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
     });
-    ASSERT_TRUE(Eventually([&] { return otherId.load() != 0; }));
-    ASSERT_TRUE(WaitsIn(otherId.load(), SYS_futex)) << "the other thread waits for the lock";
+    ASSERT_TRUE(WaitsIn(otherId, SYS_futex)) << "the other thread waits for the lock";
     EXPECT_FALSE(locked.load());
     EXPECT_EQ(MbHandleUnlock(object.Get()), 0u);
     other.join();

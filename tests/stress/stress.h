@@ -6,12 +6,8 @@
 
 #include <mbus/mbus.h>
 #include <sys/types.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <string>
 #include <thread>
 #include <vector>
 

@@ -4,9 +4,9 @@
 // after its first pass). "quiet" prints "quiet" once nothing has arrived for a while; "finish"
 // reports then and ends.
 #include <mbus/win32.h>
-#include <poll.h>
 
 #include <map>
+#include <utility>
 
 #include "stress/stress.h"
 
@@ -22,7 +22,7 @@ int32_t IntAt(MbItem map, const char* key) {
     MbItem field = nullptr;
     int32_t value = -1;
     if (MbMapGetNamed(map, key, &field) == MbResultOk && MbAtomGetInt(field, &value) != MbResultOk) value = -1;
-    if (field != nullptr) MbHandleRelease(field);
+    MbHandleRelease(field);
     return value;
 }
 
@@ -69,8 +69,7 @@ public:
             const int32_t id = SenderOf(code, message, &seq);
             if (id >= 0) senders_[id].Count(seq);
             ++(id >= 0 ? received_ : foreign_);
-            if (message != nullptr) MbHandleRelease(message);
-            message = nullptr;
+            MbHandleRelease(std::exchange(message, nullptr));
         }
         if (taken > 0) last_ = Clock::now();
         return taken;

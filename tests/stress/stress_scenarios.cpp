@@ -1,7 +1,6 @@
 // The driver: runs the named scenarios ("all" for every one), each between real processes, each
 // printing one line of figures and one line per failed expectation. Returns 0 when all passed,
 // 1 when one failed, 2 for an unknown name.
-#include <signal.h>
 
 #include <memory>
 
@@ -14,14 +13,7 @@ namespace {
 
 // The driver's handle on one process of a scenario: this program run again in a role, its
 // standard input and output on pipes. Destroying the handle kills (SIGKILL) and reaps it.
-class CRole : public CChildProcess {
-public:
-    explicit CRole(const Args& args) : CChildProcess("/proc/self/exe", args, true), output_(Output()) {}
-    std::string Await(const std::string& word, long timeoutMs) { return output_.Await(word, timeoutMs); }
-
-private:
-    CLineReader output_;
-};
+using CRole = CChildProcess;
 
 // Sizes of the scenarios.
 constexpr int kFanInSenders = 8, kSteadySenders = 2;
@@ -74,7 +66,7 @@ public:
     // ignores it); false when one did not start.
     bool Start(const std::vector<Args>& group, const char* what = "every process starts") {
         const size_t first = roles_.size();
-        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>(args));
+        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>("/proc/self/exe", args, true));
         bool ready = true;
         for (size_t i = first; i < roles_.size(); ++i) ready = !roles_[i]->Await("ready", kStartMs).empty() && ready;
         for (size_t i = first; i < roles_.size(); ++i) roles_[i]->Tell("go");
@@ -228,11 +220,8 @@ std::string KillSender(CScene& scene) {
     std::vector<std::string> reports = scene.Reports(1);
     reports.pop_back();  // the killed one's: none
     for (int id = 0; id < kSteadySenders; ++id) scene[1 + static_cast<size_t>(id)].Wait(kStartMs);
-    int fdsAfter = OpenDescriptors(receiver.Pid());
-    for (const Clock::time_point gone = Clock::now(); fdsAfter != fdsBefore && MillisSince(gone) < kSettleMs;) {
-        Pause(10);
-        fdsAfter = OpenDescriptors(receiver.Pid());
-    }
+    int fdsAfter = -1;
+    Eventually([&] { return (fdsAfter = OpenDescriptors(receiver.Pid())) == fdsBefore; }, kSettleMs);
     const long rssAfter = StatusKb(receiver.Pid(), "VmRSS");
     const CFlow flow = scene.Flow(receiver, reports);
     scene.Expect(flow.sent == kSteadySenders * kSteadyCalls, "every call of the living senders is accepted");
@@ -298,9 +287,7 @@ std::string Hostile(CScene& scene) {
 // traced).
 std::string Gone(CScene& scene) {
     const std::string live = SinkName("live");
-    if (!scene.Start({{"receiver", live}}) || !scene.Start({SenderArgs(live, 0, kGoneCalls, "once")})) {
-        return "not run";
-    }
+    if (!scene.Start({{"receiver", live}}) || !scene.Start({SenderArgs(live, 0, kGoneCalls, "once")})) return "not run";
     const std::string liveReport = scene.Reports(1)[0];
     scene.Start({SenderArgs(SinkName("missing"), 0, kGoneCalls, "once")});
     const std::string report = scene.Ended(2, "the sender reports and ends");

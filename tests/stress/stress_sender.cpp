@@ -47,7 +47,7 @@ public:
     bool Open() const { return service_ != nullptr; }
     // Goes on under another id, its counts from zero.
     void Renumber(int32_t id) {
-        if (argument_ != nullptr) MbHandleRelease(argument_);
+        MbHandleRelease(argument_);
         argument_ = MbBuild("{s:i}", "id", id);
         accepted = 0;
         refusals = 0;
@@ -70,16 +70,13 @@ public:
         }
         return true;
     }
-    // Before the library ends: what is still held afterwards is not released.
+    // Before the library ends: what is still held afterwards is not released. A null handle is
+    // refused without a trace line.
     void Close() {
-        if (service_ != nullptr) MbServiceClose(service_);
-        if (source_ != nullptr) MbSourceClose(source_);
-        for (MbItem item : {procedure_, argument_}) {
-            if (item != nullptr) MbHandleRelease(item);
-        }
-        service_ = nullptr;
-        source_ = nullptr;
-        procedure_ = argument_ = nullptr;
+        MbServiceClose(std::exchange(service_, nullptr));
+        MbSourceClose(std::exchange(source_, nullptr));
+        MbHandleRelease(std::exchange(procedure_, nullptr));
+        MbHandleRelease(std::exchange(argument_, nullptr));
     }
 
     int32_t accepted = 0;

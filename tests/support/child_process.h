@@ -5,17 +5,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <string>
 #include <vector>
 
 #include "support/eventually.h"
+#include "support/line_reader.h"
 
-// The program run with the given arguments, its standard output readable through Output() and,
-// when asked for, its standard input a pipe that Tell() writes to; killed and reaped at the
-// latest on destruction.
+// The program run with the given arguments, its standard output read line by line through Next()
+// and Await() and, when asked for, its standard input a pipe that Tell() writes to; killed and
+// reaped at the latest on destruction.
 class CChildProcess {
 public:
     CChildProcess(const char* program, const std::vector<std::string>& args, bool input = false) {
@@ -37,17 +35,19 @@ public:
             if (end >= 0) close(end);
         }
         input_ = in[1];
-        output_ = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
+        lines_ = CLineReader(out[0]);
     }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
     ~CChildProcess() {
         Kill();
-        if (input_ >= 0) close(input_);
-        if (output_ != nullptr) std::fclose(output_);
+        for (const int end : {input_, lines_.Fd()}) {
+            if (end >= 0) close(end);
+        }
     }
     pid_t Pid() const { return pid_; }
-    FILE* Output() const { return output_; }
+    std::string Next(long timeoutMs = 5000) { return lines_.Next(timeoutMs); }
+    std::string Await(const std::string& word, long timeoutMs) { return lines_.Await(word, timeoutMs); }
     // Writes one line to its standard input.
     void Tell(const std::string& line) {
         const std::string text = line + "\n";
@@ -74,5 +74,5 @@ public:
 private:
     pid_t pid_ = 0;
     int input_ = -1;
-    FILE* output_ = nullptr;
+    CLineReader lines_{-1};
 };

@@ -1,18 +1,10 @@
 // Test support for item handles: reference counts, live objects, readers, and rows of checked calls.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <initializer_list>
-#include <string>
-
-#include <gtest/gtest.h>
-#include <mbus/mbus.h>
 
 #include "items/item.h"
 #include "runtime/process.h"
-#include "runtime/ref_count.h"
-#include "runtime/tracker.h"
 #include "support/trace_capture.h"
 
 inline uint16_t Refs(MbHandle handle) {
@@ -83,30 +75,22 @@ inline std::string BlobText(MbItem blob) {
 
 // The text form of an item without its closing NUL; "" when it has none.
 inline std::string TextOf(MbItem item) {
-    MbItem text = MbItemToText(item, 0);
-    std::string result = BlobText(text);
-    MbHandleRelease(text);
+    const std::string result = BlobText(Held(MbItemToText(item, 0)));
     return !result.empty() && result.back() == '\0' ? result.substr(0, result.size() - 1) : "";
 }
 
-// The Int at a position (GetAt's reference released again), or -999 when there is none.
+// The Int at a position (GetAt's reference released again): -999 when there is none, -998 when
+// it is no Int.
 inline int32_t IntAt(MbItem container, uint16_t position) {
-    MbItem element = nullptr;
+    Held element;
     int32_t value = -999;
-    if (MbItemGetAt(container, position, &element) == 0) {
-        EXPECT_EQ(MbAtomGetInt(element, &value), 0u);
-        MbHandleRelease(element);
-    }
+    if (MbItemGetAt(container, position, element.Out()) == 0 && MbAtomGetInt(element, &value) != 0) value = -998;
     return value;
 }
 
 inline MbItem ListOfInts(std::initializer_list<int32_t> values) {
     MbItem list = MbListNew();
-    for (int32_t value : values) {
-        MbItem element = MbAtomNewInt(value);
-        EXPECT_EQ(MbListAppend(list, element, nullptr), 0u);
-        MbHandleRelease(element);
-    }
+    for (int32_t value : values) EXPECT_EQ(MbListAppend(list, Held(MbAtomNewInt(value)), nullptr), 0u);
     return list;
 }
 

@@ -8,13 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <string>
 
 class CLineReader {
 public:
     explicit CLineReader(int fd) : fd_(fd) {}
-    explicit CLineReader(FILE* output) : fd_(output != nullptr ? fileno(output) : -1) {}
     int Fd() const { return fd_; }
     // The input ended and every whole line of it was read.
     bool Closed() const { return closed_ && pending_.find('\n') == std::string::npos; }

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
-
 std::string UniqueName(const char* prefix) {
     return std::string(prefix) + std::to_string(getpid());
 }
@@ -17,6 +15,12 @@ MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsig
         if (left.count() <= 0) return MbNothingReceived;
         WaitForSingleObject(event, static_cast<DWORD>(left.count()));
     }
+}
+
+std::string NextText(MbSinkService service, MbEvent event, MbResult code, unsigned timeoutMs) {
+    Held message;
+    EXPECT_EQ(TakeWithin(service, event, message.Out(), timeoutMs), code);
+    return TextOf(message);
 }
 
 void SinkTest::SetUp() {

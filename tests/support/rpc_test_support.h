@@ -2,10 +2,8 @@
 #pragma once
 
 #include "messaging/deliver_interface.h"
-#include "platform/rpc/rpc.h"
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>

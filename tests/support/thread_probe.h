@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -21,7 +22,9 @@ inline bool BlockedIn(pid_t tid, long number, const void* firstArgument = nullpt
     return firstArgument == nullptr || std::stoull(first, nullptr, 16) == reinterpret_cast<uintptr_t>(firstArgument);
 }
 
-// Waits until it is; false when it was not within timeoutMs.
-inline bool WaitsIn(pid_t tid, long number, const void* firstArgument = nullptr, unsigned timeoutMs = 5000) {
-    return Eventually([&] { return BlockedIn(tid, number, firstArgument); }, timeoutMs);
+// Waits until the thread has said who it is (a non-zero `tid`) and is blocked so; false when it
+// was not within timeoutMs.
+inline bool WaitsIn(const std::atomic<pid_t>& tid, long number, const void* firstArgument = nullptr,
+                    unsigned timeoutMs = 5000) {
+    return Eventually([&] { return tid.load() != 0 && BlockedIn(tid.load(), number, firstArgument); }, timeoutMs);
 }

@@ -4,12 +4,10 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
 
 #include "support/child_process.h"
-#include "support/line_reader.h"
 #include "support/messaging_fixture.h"
 
 namespace {
@@ -59,8 +57,7 @@ using MbusTool = SinkTest;
 TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     const std::string watched = UniqueName("tw");
     CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched, "Extra", "--count", "10", "--seconds", "30"});
-    CLineReader lines(watcher.Output());
-    ASSERT_EQ(lines.Next(), "watching " + watched);
+    ASSERT_EQ(watcher.Next(), "watching " + watched);
     EXPECT_TRUE(ListedByTool(watched, std::to_string(watcher.Pid())));
 
     const struct {
@@ -81,30 +78,28 @@ TEST_F(MbusTool, WatcherPrintsEachKindOfMessageAndStopsAfterItsCount) {
     };
     for (const auto& step : steps) {
         EXPECT_EQ(RunTool(step.args).status, 0) << step.line;
-        EXPECT_EQ(lines.Next(), step.line);
+        EXPECT_EQ(watcher.Next(), step.line);
     }
     EXPECT_EQ(RunTool({"test", watched, "extra"}).status, 0);
 
     // A kind the tool does not send: raw Request bytes reach the trace, which the watcher shows.
     {
-        const OpenSource source(MbSourceOpen(watched.c_str()));
-        const OpenProxy proxy(MbServiceOpen(source, "EXTRA"));
+        const ProxyTo proxy(watched, "EXTRA");
         ASSERT_EQ(MbServicePost(proxy, 0, MbKindRequest, "raw", 3), 1);
-        EXPECT_EQ(lines.Next(), "Extra Request received 3 bytes (raw).");
+        EXPECT_EQ(watcher.Next(), "Extra Request received 3 bytes (raw).");
     }
     EXPECT_EQ(watcher.Wait(), 0);
-    EXPECT_EQ(lines.Next(), "<end>") << "no line beyond the count";
+    EXPECT_EQ(watcher.Next(), "<end>") << "no line beyond the count";
     EXPECT_FALSE(ListedByTool(watched, std::to_string(watcher.Pid()))) << "the sink was closed";
 }
 
 TEST_F(MbusTool, WatcherEndsOnSigtermOrAfterItsTime) {
     const std::string watched = UniqueName("tw");
     CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched});
-    CLineReader lines(watcher.Output());
-    ASSERT_EQ(lines.Next(), "watching " + watched);
+    ASSERT_EQ(watcher.Next(), "watching " + watched);
     ASSERT_EQ(kill(watcher.Pid(), SIGTERM), 0);
     EXPECT_EQ(watcher.Wait(), 0);
-    EXPECT_EQ(lines.Next(), "<end>");
+    EXPECT_EQ(watcher.Next(), "<end>");
 
     for (const char* limit : {"--seconds", "--timeout"}) {
         const auto start = std::chrono::steady_clock::now();
@@ -120,11 +115,9 @@ TEST_F(MbusTool, WatcherAnswersQueriesWithItsCommandAndWritesJson) {
     const std::string script = "case $1 in text) echo \"$2 $MBUS_QUERY\";; stored) " + std::string(MBUS_TOOL_PATH) +
                                " encode '{s:i}' n 42;; *) exit 3;; esac";
     CChildProcess watcher(MBUS_TOOL_PATH, {"watch", watched, "--json", "--count", "3", "--reply", script});
-    CLineReader lines(watcher.Output());
-    ASSERT_EQ(lines.Next(), "{\"watching\":\"" + watched + "\"}");
+    ASSERT_EQ(watcher.Next(), "{\"watching\":\"" + watched + "\"}");
     const OpenService replies(MbSinkServiceOpen(sink_, "answers", event_));
-    const OpenSource source(MbSourceOpen(watched.c_str()));
-    const OpenProxy proxy(MbServiceOpen(source, ""));
+    const ProxyTo proxy(watched);
     const auto queryJson = [&](const std::string& procedure, const std::string& argument) {
         const std::string arg = argument.empty() ? "{" : "{\"arg\":" + argument + ",";
         return arg + "\"cookie\":\"00000000-00000007\",\"proc\":\"" + procedure + "\",\"service\":\"answers\",\"source\":\"" +
@@ -141,7 +134,7 @@ TEST_F(MbusTool, WatcherAnswersQueriesWithItsCommandAndWritesJson) {
         const Held argument(row.argument.empty() ? nullptr : MbBuild("[i,s]", 1, "a"));
         const Held procedure(MbAtomNewString(row.procedure.c_str()));
         ASSERT_EQ(MbServiceQueryCookie(proxy, 0, procedure, argument, replies, 7, 0), 1);
-        EXPECT_EQ(lines.Next(), "{\"service\":\"_default\",\"kind\":\"ReceivedQuery\",\"message\":" +
+        EXPECT_EQ(watcher.Next(), "{\"service\":\"_default\",\"kind\":\"ReceivedQuery\",\"message\":" +
                                     queryJson(row.procedure, row.argument) + "}");
         Held reply;
         if (row.result.empty()) {
@@ -167,14 +160,12 @@ TEST_F(MbusTool, QueryPrintsTheReplyOrTimesOut) {
         const std::string sinkName = "mbus-query-" + std::to_string(query.Pid());
         EXPECT_EQ(TextOf(message), "{\"arg\":[\"all\", 7], \"cookie\":" + TextOf(cookie) +
                                        ", \"proc\":\"status\", \"service\":\"reply\", \"source\":\"" + sinkName + "\"}");
-        const OpenSource source(MbSourceOpen(sinkName.c_str()));
-        const OpenProxy back(MbServiceOpen(source, "reply"));
+        const ProxyTo back(sinkName, "reply");
         ASSERT_EQ(MbServiceReply(back, 0, procedure, cookie, Held(MbBuild("{s:r}", "answer", 0.5))), 1);
         EXPECT_EQ(query.Wait(), 0);
-        CLineReader lines(query.Output());
-        EXPECT_EQ(lines.Next(), json ? "{\"cookie\":\"" + TextOf(cookie) + "\",\"proc\":\"status\",\"result\":{\"answer\":0.5}}"
+        EXPECT_EQ(query.Next(), json ? "{\"cookie\":\"" + TextOf(cookie) + "\",\"proc\":\"status\",\"result\":{\"answer\":0.5}}"
                                      : "{\"cookie\":" + TextOf(cookie) + ", \"proc\":\"status\", \"result\":{\"answer\":0.5}}");
-        EXPECT_EQ(lines.Next(), "<end>");
+        EXPECT_EQ(query.Next(), "<end>");
     }
     const auto start = std::chrono::steady_clock::now();
     const CToolRun unanswered = RunTool({"query", name_, "", "status", "--timeout", "300"});
@@ -325,7 +316,6 @@ TEST_F(MbusTool, ManPageAndCompletionKnowEveryCommand) {
     CChildProcess bash("/bin/bash", {"-c", "source " MBUS_SOURCE_DIR "/tools/mbus.bash-completion; COMP_WORDS=(mbus wa); "
                                      "COMP_CWORD=1; _mbus; echo \"${COMPREPLY[@]}\"; COMP_WORDS=(mbus watch x --j); "
                                      "COMP_CWORD=3; _mbus; echo \"${COMPREPLY[@]}\""});
-    CLineReader completed(bash.Output());
-    EXPECT_EQ(completed.Next(), "watch");
-    EXPECT_EQ(completed.Next(), "--json");
+    EXPECT_EQ(bash.Next(), "watch");
+    EXPECT_EQ(bash.Next(), "--json");
 }

@@ -7,7 +7,6 @@
 //   messaging_peer send NAME N     sends N calls to NAME, each in a library lifetime of its
 //                                  own; prints its trace lines, then "sent".
 // "as UID" before the mode runs the peer as that user (and group), dropped to before anything else.
-#include <mbus/mbus.h>
 #include <mbus/win32.h>
 
 #include <grp.h>
@@ -42,9 +41,7 @@ void Answer(MbItem query) {
     MbService proxy = MbServiceOpen(back, StringOf(query, "service").c_str());
     MbItem result = MbBuild("{s:s,s:u}", "answer", "pong", "pid", static_cast<unsigned>(getpid()));
     MbServiceReply(proxy, 0, procedure, cookie, result);
-    for (MbItem item : {cookie, procedure, result}) {
-        if (item != nullptr) MbHandleRelease(item);
-    }
+    for (MbItem item : {cookie, procedure, result}) MbHandleRelease(item);
     MbServiceClose(proxy);
     MbSourceClose(back);
 }
@@ -79,9 +76,9 @@ int Receiver(const char* name) {
         if (code == MbReceivedCall && StringOf(message, "proc") == "connect")
             back = LinkBack(sink, StringOf(message, "arg"));
         if (code == MbReceivedCall && StringOf(message) == "quit") running = false;
-        if (message != nullptr) MbHandleRelease(message);
+        MbHandleRelease(message);
     }
-    if (back != nullptr) MbSourceClose(back);
+    MbSourceClose(back);
     MbSinkServiceClose(service);
     MbSinkClose(sink);
     CloseHandle(event);
