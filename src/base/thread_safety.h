@@ -16,5 +16,6 @@
 #define EXCLUDES(...) MBUS_THREAD_ATTRIBUTE(locks_excluded(__VA_ARGS__))
 #define ACQUIRE(...) MBUS_THREAD_ATTRIBUTE(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) MBUS_THREAD_ATTRIBUTE(release_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...) MBUS_THREAD_ATTRIBUTE(try_acquire_capability(__VA_ARGS__))
 #define RETURN_CAPABILITY(lock) MBUS_THREAD_ATTRIBUTE(lock_returned(lock))
 #define NO_THREAD_SAFETY_ANALYSIS MBUS_THREAD_ATTRIBUTE(no_thread_safety_analysis)

@@ -1,6 +1,7 @@
 #include "messaging/service_trace.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "items/item_access.h"
 #include "messaging/sink.h"
@@ -38,7 +39,7 @@ void CServiceTrace::Received(const char* label, unsigned count, const char* text
     line_.Append(": received ");
     line_.Append(number, static_cast<size_t>(end - number));
     line_.Append(" bytes (");
-    line_.Append(text);
+    line_.Append(text, strnlen(text, count));
     line_.Append(").");
 }
 

@@ -21,7 +21,8 @@ public:
     void Named(CItem& map, const char* key, const char* label);
     // The item's text form; nothing for null.
     void Item(CItem* item);
-    // The ".Send" and ".Request" lines: a count and the payload shown up to its first NUL.
+    // The ".Send" and ".Request" lines: a count and the payload of `count` bytes, shown up to
+    // its first NUL.
     void Received(const char* label, unsigned count, const char* text);
     // Ends the line with `last` (when given) and hands it to the user tracer.
     void Finish(const char* last);

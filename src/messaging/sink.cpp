@@ -10,6 +10,7 @@
 #include "messaging/sink_peer.h"
 #include "messaging/source.h"
 #include "messaging/trace_line.h"
+#include "requests/inline_hold.h"
 #include "runtime/tracer.h"
 
 namespace {
@@ -86,6 +87,8 @@ bool CSink::Request(const char* service, uint32_t flags, int32_t kind, const uin
     HANDLE sinkEvent = GetEvent();
     const char* target = service != nullptr && service[0] != '\0' ? service : CSinkService::kDefaultName;
     if (kind != MbKindSend || control == 0) {
+        const CInlineHold inlineHold(this);
+        if (!inlineHold.Ok()) return false;
         CSinkService* found = HoldService(target);
         return found != nullptr && found->Dispatch(sinkEvent, flags, kind, data, length);
     }

@@ -8,6 +8,7 @@
 #include "items/item_tree.h"
 #include "messaging/service_trace.h"
 #include "messaging/sink.h"
+#include "requests/inline_hold.h"
 #include "requests/request_thread.h"
 #include "runtime/tracker.h"
 
@@ -43,8 +44,11 @@ CSinkService::~CSinkService() = default;
 bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8_t* data, uint16_t length) {
     bool ok;
     HANDLE target;
-    const bool hasRoom = IsQueuedKind(kind) && AwaitRoom();
     {
+        const CInlineHold inlineHold(this);
+        if (!inlineHold.Ok()) return false;
+        const bool hasRoom = IsQueuedKind(kind) && AwaitRoom();
+        if (!hasRoom && CRequestThread::InlineDeferred()) return false;
         ScopedLock hold(*this);
         admitted_ = hasRoom;
         dispatchBytes_ = length;
@@ -91,7 +95,9 @@ bool CSinkService::AwaitRoom() {
             if (!AboveLowMarkLocked() || detached_.load()) return true;
             roomWanted_ = true;
         }
-        if (!CRequestThread::OnWorker() || CRequestThread::CurrentStopping()) return false;
+        if (CRequestThread::DeferToWorker() || !CRequestThread::OnWorker() || CRequestThread::CurrentStopping()) {
+            return false;
+        }
         room_.Sleep(ticket, kRoomPollMs);
     }
 }
@@ -135,7 +141,11 @@ bool CSinkService::OnAdvise(CItem* message) {
 bool CSinkService::OnUpdate(CItem* message) {
     bool ok = false;
     if (IsMap(message)) {
-        CMap* current = state_ ? state_->GetMap() : nullptr;
+        // The state is held while its lock is: adopting the message replaces it.
+        const CCheckedRef<CItem> state = state_.Clone();
+        CMap* current = state ? state->GetMap() : nullptr;
+        const CInlineHold inlineHold(current);
+        if (!inlineHold.Ok()) return false;
         if (current == nullptr || current->Count() == 0) {
             ok = AdoptState(*message);
         } else {

@@ -22,6 +22,12 @@ inline void Locking(void* lock) {
 inline void Locked(void* lock) {
     __tsan_mutex_post_lock(lock, 0, 0);
 }
+inline void TryLocking(void* lock) {
+    __tsan_mutex_pre_lock(lock, __tsan_mutex_try_lock);
+}
+inline void TryLocked(void* lock, bool acquired) {
+    __tsan_mutex_post_lock(lock, acquired ? __tsan_mutex_try_lock : __tsan_mutex_try_lock_failed, 0);
+}
 inline void Unlocking(void* lock) {
     __tsan_mutex_pre_unlock(lock, 0);
 }
@@ -37,6 +43,8 @@ inline void Created(void*) {}
 inline void Destroyed(void*) {}
 inline void Locking(void*) {}
 inline void Locked(void*) {}
+inline void TryLocking(void*) {}
+inline void TryLocked(void*, bool) {}
 inline void Unlocking(void*) {}
 inline void Unlocked(void*) {}
 }  // namespace lock_annotations

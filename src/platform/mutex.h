@@ -11,6 +11,7 @@
 class CAPABILITY("mutex") CMutex {
 public:
     void Lock() ACQUIRE() { mutex_.lock(); }
+    bool TryLock() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
     void Unlock() RELEASE() { mutex_.unlock(); }
 
 private:

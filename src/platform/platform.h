@@ -100,6 +100,25 @@ inline void EnterCriticalSection(CRITICAL_SECTION* section) noexcept ACQUIRE(*se
     lock_annotations::Locked(section);
 }
 
+// Enters only when the section is free or already the calling thread's; true when it entered.
+inline bool TryEnterCriticalSection(CRITICAL_SECTION* section) noexcept NO_THREAD_SAFETY_ANALYSIS {
+    const uint32_t self = GetCurrentThreadId();
+    lock_annotations::TryLocking(section);
+    bool entered = true;
+    if (section->owner.load(std::memory_order_relaxed) == self) {
+        ++section->depth;
+    } else {
+        uint32_t expected = 0;
+        entered = section->state.compare_exchange_strong(expected, 1, std::memory_order_acquire);
+        if (entered) {
+            section->owner.store(self, std::memory_order_relaxed);
+            section->depth = 1;
+        }
+    }
+    lock_annotations::TryLocked(section, entered);
+    return entered;
+}
+
 // A thread that does not hold the lock leaves nothing.
 inline void LeaveCriticalSection(CRITICAL_SECTION* section) noexcept RELEASE(*section) NO_THREAD_SAFETY_ANALYSIS {
     if (section->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) return;

@@ -122,6 +122,11 @@ size_t CRequestQueue::Spares() {
 
 // One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop
 // waits again when nothing arrived.
+bool CRequestQueue::Empty() {
+    CSectionHold hold(mutex_);
+    return requests_.empty();
+}
+
 bool CRequestQueue::Wait(uint32_t milliseconds) {
     CSectionHold hold(mutex_);
     if (requests_.empty() && !interrupted_) {

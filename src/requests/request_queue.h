@@ -51,6 +51,8 @@ public:
     // it wakes idle lets an idle queue shrink too.
     void Recycle(std::vector<CRequest*>& batch);
     size_t Spares();
+    // Whether nothing is queued now.
+    bool Empty();
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
     // since the last wait, else sleeps until one of them happens or `milliseconds` pass (a
     // signal may end the sleep sooner). True when requests are queued.

@@ -12,6 +12,12 @@ constexpr DWORD kIdleWakeMs = 10000;
 // The thread object whose worker runs on this thread, or null.
 thread_local CRequestThread* tCurrentThread = nullptr;
 
+// On a thread inside RunInline: whether its request gave itself back to the worker.
+thread_local bool tInlineRun = false;
+thread_local bool tInlineDeferred = false;
+
+const uint8_t kNoData[1] = {0};
+
 // A step of the worker's work, kept from ending the process with what it throws: the reason
 // it failed, null when it did not.
 template <class Step>
@@ -37,10 +43,32 @@ void TraceDropped(const char* what, const char* name, const char* failure) noexc
     } catch (...) {
     }
 }
+
+// Tells the handler that its run of requests ended, kept from throwing like the requests.
+void EndRun(CRequestHandler* handler) noexcept {
+    if (const char* failure = Guarded([handler] { handler->OnBatchDone(); })) {
+        TraceDropped("the batch end", handler->Name(), failure);
+    }
+}
+
 }  // namespace
 
 bool CRequestThread::OnWorker() {
     return tCurrentThread != nullptr;
+}
+
+bool CRequestThread::DeferToWorker() {
+    if (!tInlineRun) return false;
+    tInlineDeferred = true;
+    return true;
+}
+
+bool CRequestThread::InInlineRun() {
+    return tInlineRun;
+}
+
+bool CRequestThread::InlineDeferred() {
+    return tInlineRun && tInlineDeferred;
 }
 
 bool CRequestThread::CurrentStopping() {
@@ -55,11 +83,7 @@ void RunBatch(std::vector<CRequest*>& batch) {
         if (const char* failure = Guarded([request] { request->Process(); })) {
             TraceDropped("a request", handler->Name(), failure);
         }
-        if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) {
-            if (const char* failure = Guarded([handler] { handler->OnBatchDone(); })) {
-                TraceDropped("the batch end", handler->Name(), failure);
-            }
-        }
+        if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) EndRun(handler);
         request->Clear();
     }
 }
@@ -109,6 +133,31 @@ bool CRequestThread::Stop() {
     return ended;
 }
 
+// The lock is left on every path: RunInlineLocked does not throw.
+bool CRequestThread::RunInline(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                               const uint8_t* data, uint16_t length) {
+    if (stopRequested_.load() || !runLock_.TryLock()) return false;
+    const bool ran = RunInlineLocked(handler, service, flags, kind, data, length);
+    runLock_.Unlock();
+    return ran;
+}
+
+// The queue is looked at under the run lock: what is queued after the look is taken by the
+// worker once this request ran, so arrival order holds.
+bool CRequestThread::RunInlineLocked(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                                     const uint8_t* data, uint16_t length) {
+    if (!queue_.Empty()) return false;
+    tInlineRun = true;
+    tInlineDeferred = false;
+    const char* failure = Guarded([=] {
+        handler->Request(service != nullptr ? service : "", flags, kind, data != nullptr ? data : kNoData, length);
+    });
+    tInlineRun = false;
+    if (failure != nullptr) TraceDropped("a request", handler->Name(), failure);
+    EndRun(handler);
+    return !tInlineDeferred;
+}
+
 DWORD CRequestThread::ThreadProc(void* parameter) {
     const CRef<CRequestThread> thread = CRef<CRequestThread>::Adopt(static_cast<CRequestThread*>(parameter));
     if (thread) {
@@ -130,16 +179,19 @@ void CRequestThread::Run() {
             queue_.Recycle(batch);
             continue;
         }
-        bool hadFilled;
         {
-            ScopedLock hold(*this);
-            hadFilled = queue_.TakeAll(batch);
-        }
-        if (hadFilled && onRoom_ != nullptr) onRoom_();
-        // RunBatch keeps each request's throw to itself; a runner that throws around it loses
-        // the rest of its batch, which Recycle empties.
-        if (const char* failure = Guarded([this, &batch] { runner_(batch); })) {
-            TraceDropped("a batch", lockName_ != nullptr ? lockName_ : "a request thread", failure);
+            CMutexHold running(runLock_);
+            bool hadFilled;
+            {
+                ScopedLock hold(*this);
+                hadFilled = queue_.TakeAll(batch);
+            }
+            if (hadFilled && onRoom_ != nullptr) onRoom_();
+            // RunBatch keeps each request's throw to itself; a runner that throws around it
+            // loses the rest of its batch, which Recycle empties.
+            if (const char* failure = Guarded([this, &batch] { runner_(batch); })) {
+                TraceDropped("a batch", lockName_ != nullptr ? lockName_ : "a request thread", failure);
+            }
         }
         queue_.Recycle(batch);
     }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "requests/request_queue.h"
 
 // Runs one batch taken from the queue, in arrival order, emptying each request (CRequest::Clear)
@@ -34,6 +35,21 @@ public:
     // True only when the worker ended within the stop wait; false without a running worker.
     bool Stop();
     CRequestQueue& Queue() { return queue_; }
+    // Runs one request on the calling thread, as the worker would have run it, when the worker
+    // is running, not stopping, not inside a batch and has nothing queued; the worker waits
+    // meanwhile, so requests still run one at a time and in the order they came. False when it
+    // did not run: then the caller queues it. The request may also give itself back before it
+    // had any effect (DeferToWorker), which returns false as well.
+    bool RunInline(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
+                   uint16_t length);
+    // Inside RunInline: the request would have to wait, which only the worker may do. Marks it
+    // to be queued instead and returns true; the request must then return at once. False on
+    // every other thread.
+    static bool DeferToWorker();
+    // Whether the calling thread is inside RunInline.
+    static bool InInlineRun();
+    // Whether the calling thread is inside RunInline and its request was deferred.
+    static bool InlineDeferred();
     // Whether the calling thread is a worker whose Stop was called: a request that waits for
     // room somewhere gives up then. False on every other thread.
     static bool CurrentStopping();
@@ -43,6 +59,8 @@ public:
 private:
     static DWORD ThreadProc(void* parameter);
     void Run();
+    bool RunInlineLocked(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                         const uint8_t* data, uint16_t length) REQUIRES(runLock_);
 
     // Set by Stop, cleared by Start; the worker ends when it finds it set and its queue empty.
     std::atomic<bool> stopRequested_;
@@ -52,4 +70,6 @@ private:
     RoomHook onRoom_;
     DWORD stopWaitMs_ = kStopWaitMs;
     CRequestQueue queue_;
+    // Held by the worker from taking a batch until it ran, and by a RunInline for its request.
+    CMutex runLock_;
 };

@@ -51,6 +51,16 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
     return posted;
 }
 
+bool RunOrPostToSink(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
+                     uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
+    {
+        const CUserCount::CUse use(sinkSlot.posting);
+        CRequestThread* thread = sinkSlot.thread.load();
+        if (thread != nullptr && thread->RunInline(handler, service, flags, kind, data, length)) return true;
+    }
+    return PostRequest(true, handler, service, flags, kind, data, length, handOver, full);
+}
+
 bool RequestThreadsRunning() {
     return sourceSlot.thread.load() != nullptr;
 }

@@ -38,8 +38,18 @@ CLockable::~CLockable() {
 // The object lock is its section under the object's name, which the analysis cannot equate.
 void CLockable::Lock() NO_THREAD_SAFETY_ANALYSIS {
     EnterCriticalSection(&section_);
+    Entered();
+}
+
+void CLockable::Entered() {
     lockTick_ = Ticks();
     ownerThreadId_ = GetCurrentThreadId();
+}
+
+bool CLockable::TryLock() NO_THREAD_SAFETY_ANALYSIS {
+    if (!TryEnterCriticalSection(&section_)) return false;
+    Entered();
+    return true;
 }
 
 void CLockable::Unlock() NO_THREAD_SAFETY_ANALYSIS {

@@ -17,6 +17,8 @@ public:
 
     virtual void Lock() ACQUIRE();
     virtual void Unlock() RELEASE();
+    // Takes the lock only when no other thread holds it; true when it did.
+    bool TryLock() TRY_ACQUIRE(true);
     // One-line self-description for diagnostics: "%p %s" with the address and class name.
     virtual void Describe(CTracer& out);
 
@@ -28,6 +30,9 @@ public:
     const char* LockName() const { return lockName_; }
 
 protected:
+    // Stamps the hold the calling thread has just entered.
+    void Entered();
+
     CRITICAL_SECTION section_;
     // Set by each constructor of the chain, so a finished object names its most derived class.
     const char* className_;

@@ -400,13 +400,16 @@ TEST_F(Loopback, AServiceClosedDuringABatchGetsNoneOfItsLaterMessages) {
     MbSinkService gone = MbSinkServiceOpen(sink_, "gone", nullptr);
     OpenProxy goneProxy(MbServiceOpen(source_, "gone"));
     ASSERT_NE(goneProxy, nullptr);
-    // Hold the sink thread at Call 0, so that Calls 1 to 3 wait for it as one batch.
+    // Hold the sink thread at Call 0, so that Calls 1 to 3 wait for it as one batch. Call 0
+    // finds its service locked, so the transport leaves it to the sink thread, which waits.
     gGate.holdAt.store(0);
+    ASSERT_EQ(MbHandleLock(service_), MbResultOk);
     ASSERT_EQ(Call(proxy_, 0), 1);
-    ASSERT_TRUE(Eventually([] { return gGate.holding.load(); }));
-    gGate.holdAt.store(1);
     for (int value = 1; value <= 3; ++value) ASSERT_EQ(Call(goneProxy, value), 1);
     ASSERT_TRUE(Eventually([&] { return object->PendingRequests() == 4; }));
+    ASSERT_EQ(MbHandleUnlock(service_), MbResultOk);
+    ASSERT_TRUE(Eventually([] { return gGate.holding.load(); }));
+    gGate.holdAt.store(1);
     gGate.release.store(true);
     // Now held at Call 1 of the batch: close its service.
     ASSERT_TRUE(Eventually([] { return gGate.holding.load() && !gGate.release.load(); }));

@@ -117,6 +117,35 @@ TEST_F(Requests, RunInPostingOrderWithTheirOwnCopiesAndEachDrainEndsOnce) {
     EXPECT_TRUE(handler_->seen == (std::vector<Seen>{{"svc", 7, 4, "one"}, {"", 0, 1, ""}, {"", 1, -2, big}}));
 }
 
+// An incoming message runs on the transport's own thread only while the sink thread is idle
+// with nothing queued; else it is queued behind what waits, and so is one that defers itself.
+TEST_F(Requests, AMessageRunsOnTheCallingThreadOnlyWhileTheSinkThreadIsIdle) {
+    const DWORD self = GetCurrentThreadId();
+    const uint8_t bytes[3] = {'a', 'b', 'c'};  // no NUL follows: the request reads only `length`
+    ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "svc", 5, 2, bytes, 3, nullptr, nullptr));
+    EXPECT_EQ(handler_->Runs(), 1u) << "ran before the call returned";
+    EXPECT_EQ(handler_->workerId, self);
+    EXPECT_EQ(handler_->seen[0].data, "abc");
+    handler_->hold.store(true);
+    ASSERT_TRUE(Post(true, "first"));
+    ASSERT_TRUE(Eventually([&] { return handler_->started.load(); }));
+    ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "second", 0, 1, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(handler_->Runs(), 1u) << "queued behind the running request";
+    handler_->hold.store(false);
+    ASSERT_TRUE(handler_->WaitFor(3));
+    EXPECT_NE(handler_->workerId, self);
+    EXPECT_EQ(handler_->seen[2].service, "second");
+    bool deferred = false;
+    handler_->hook = [&] {
+        if (CRequestThread::DeferToWorker()) deferred = CRequestThread::InlineDeferred();
+    };
+    ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "third", 0, 1, nullptr, 0, nullptr, nullptr));
+    EXPECT_TRUE(deferred);
+    ASSERT_TRUE(handler_->WaitFor(5));
+    EXPECT_NE(handler_->workerId, self) << "the deferred request ran again on the worker";
+    EXPECT_FALSE(CRequestThread::InlineDeferred()) << "outside a run";
+}
+
 // Reference counts are 16-bit: pending requests share one handler reference, so more of them
 // than a count could hold are taken and run; and the count stays exact under concurrent posts.
 TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
