@@ -605,9 +605,12 @@ void PrintRatio(const char* what, double mine, double peer, const char* target =
     std::printf("\n");
 }
 
-// part: null for every figure, else "send", "call", "fan-in", "burst", "query" or "peers" alone.
+// part: null for every figure, else a comma-separated list of "send", "call", "fan-in",
+// "burst", "query" and "peers".
 bool Wanted(const char* part, const char* name) {
-    return part == nullptr || std::strcmp(part, name) == 0;
+    if (part == nullptr) return true;
+    const std::string list = std::string(",") + part + ",";
+    return list.find(std::string(",") + name + ",") != std::string::npos;
 }
 
 int RunAll(const char* part) {
