@@ -37,6 +37,8 @@ constexpr uint32_t kReservedElements = 8;
 // The count of leading bytes, up to limit, that are no item letter: each reads as an empty
 // wrapper. One memchr per letter, each searching only up to the earliest letter found so far.
 uint32_t UnknownRun(const uint8_t* bytes, uint32_t limit) {
+    // Most runs are empty: an element's letter comes first.
+    if (limit == 0 || bytes[0] == 'A' || bytes[0] == 'L' || bytes[0] == 'M') return 0;
     uint32_t run = limit;
     for (const uint8_t letter : {'A', 'L', 'M'}) {
         const void* found = std::memchr(bytes, letter, run);
