@@ -87,9 +87,13 @@ bool CSink::Request(const char* service, uint32_t flags, int32_t kind, const uin
     HANDLE sinkEvent = GetEvent();
     const char* target = service != nullptr && service[0] != '\0' ? service : CSinkService::kDefaultName;
     if (kind != MbKindSend || control == 0) {
-        const CInlineHold inlineHold(this);
-        if (!inlineHold.Ok()) return false;
-        CSinkService* found = HoldService(target);
+        CSinkService* found;
+        {
+            // Held for the look-up only, so that no other lock is ever taken under it here.
+            const CInlineHold inlineHold(this);
+            if (!inlineHold.Ok()) return false;
+            found = HoldService(target);
+        }
         return found != nullptr && found->Dispatch(sinkEvent, flags, kind, data, length);
     }
     if (control == MbControlTest) {
