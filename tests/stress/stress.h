@@ -16,13 +16,17 @@
 namespace stress {
 
 using Clock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
 using Args = std::vector<std::string>;
 
 inline constexpr char kService[] = "stress";     // the service every numbered call goes to
 inline constexpr long kRoleDeadlineMs = 120000;  // no role runs longer, whatever it is told
 
-long MillisSince(Clock::time_point start);
-long MicrosSince(Clock::time_point start);
+// The time since start, in milliseconds or the unit given.
+template <class Unit = std::chrono::milliseconds>
+long Since(Clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<Unit>(Clock::now() - start).count());
+}
 // The number after " key=" (or "key=" at the start) in a report line; -1 when absent.
 long long Field(const std::string& line, const std::string& key);
 // A kB figure of /proc/PID/status ("VmRSS", "VmHWM"); pid 0 is this process; -1 when unreadable.
@@ -46,6 +50,5 @@ std::string FirstTrace();  // "" until a whole line came
 int Receiver(const Args& args);
 int Sender(const Args& args);
 int Hostile(const Args& args);
-int RunScenarios(const Args& names);
 
 }  // namespace stress

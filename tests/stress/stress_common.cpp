@@ -12,14 +12,6 @@
 
 namespace stress {
 
-long MillisSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-long MicrosSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
-}
-
 long long Field(const std::string& line, const std::string& key) {
     for (size_t at = line.find(key + "="); at != std::string::npos; at = line.find(key + "=", at + 1)) {
         if (at == 0 || line[at - 1] == ' ') return std::strtoll(line.c_str() + at + key.size() + 1, nullptr, 10);
@@ -100,7 +92,7 @@ bool StartLibrary(const char* role, bool traced) {
 std::string EndLibrary() {
     const Clock::time_point start = Clock::now();
     MbLibraryTerm();
-    return Format(" term_us=%ld traces=%ld hwm_kb=%ld", MicrosSince(start), lines.load(), StatusKb(0, "VmHWM"));
+    return Format(" term_us=%ld traces=%ld hwm_kb=%ld", Since<Micros>(start), lines.load(), StatusKb(0, "VmHWM"));
 }
 
 long TraceLines() {

@@ -112,7 +112,7 @@ int Receiver(const Args& args) {
     std::string awaiting;  // "quiet" or "finish" while one waits for the quiet
     long traces = 0;
     Clock::time_point quietSince = Clock::now();
-    for (const Clock::time_point start = Clock::now(); !commands.Closed() && MillisSince(start) < kRoleDeadlineMs;) {
+    for (const Clock::time_point start = Clock::now(); !commands.Closed() && Since(start) < kRoleDeadlineMs;) {
         // The event is reset before the service is read empty: a message queued after that
         // read signals it again.
         if (!hold) {
@@ -122,7 +122,7 @@ int Receiver(const Args& args) {
         if (traces != TraceLines()) quietSince = Clock::now();
         traces = TraceLines();
         quietSince = std::max(quietSince, tallies.Last());
-        if (!awaiting.empty() && MillisSince(quietSince) >= kQuietMs) {
+        if (!awaiting.empty() && Since(quietSince) >= kQuietMs) {
             if (awaiting == "finish") break;
             Say("quiet");
             awaiting.clear();
