@@ -45,14 +45,6 @@ bool Root() {
     return geteuid() == 0;
 }
 
-// The lines a peer wrote until it ended ("<end>") or stalled ("<time-out>").
-std::vector<std::string> LinesOf(CChildProcess& peer) {
-    std::vector<std::string> lines;
-    do lines.push_back(peer.Next());
-    while (lines.back()[0] != '<');
-    return lines;
-}
-
 size_t Containing(const std::vector<std::string>& lines, const std::string& needle) {
     size_t count = 0;
     for (const std::string& line : lines) count += line.find(needle) != std::string::npos;
@@ -95,7 +87,9 @@ TEST_P(SinkAccess, NobodyIsServedOnlyWhenAllowedAndARefusedProcessIsTracedOnce) 
 
     CChildProcess nobody(MBUS_MESSAGING_PEER, {"as", kNobody, "send", name_, std::to_string(kSends)});
     const pid_t pid = nobody.Pid();
-    const std::vector<std::string> lines = LinesOf(nobody);
+    std::vector<std::string> lines;  // until it ended ("<end>") or stalled ("<time-out>")
+    do lines.push_back(nobody.Next());
+    while (lines.back()[0] != '<');
     ASSERT_EQ(lines.end()[-2], "sent");
     EXPECT_EQ(nobody.Wait(), 0);
     const size_t refused = c.admitted ? 0 : kSends;
