@@ -68,19 +68,16 @@ protected:
         if (!Root()) GTEST_SKIP() << "only root can run a peer as another user";
         setenv("MBUS_ALLOW_USERS", GetParam().allow, 1);
         SinkTest::SetUp();
-        service_ = MbSinkServiceOpen(sink_, "_default", event_);
     }
     void TearDown() override {
         unsetenv("MBUS_ALLOW_USERS");
-        if (!Root()) return;
-        MbSinkServiceClose(service_);
-        SinkTest::TearDown();
+        if (Root()) SinkTest::TearDown();
     }
-    MbSinkService service_ = nullptr;
 };
 
 TEST_P(SinkAccess, NobodyIsServedOnlyWhenAllowedAndARefusedProcessIsTracedOnce) {
     const AccessCase& c = GetParam();
+    const OpenService service(MbSinkServiceOpen(sink_, "_default", event_));
     std::vector<std::string> warnings;
     for (const TraceRecord& record : trace_capture::Records()) warnings.push_back(record.text);
     EXPECT_EQ(warnings, c.warnings);
@@ -104,14 +101,14 @@ TEST_P(SinkAccess, NobodyIsServedOnlyWhenAllowedAndARefusedProcessIsTracedOnce) 
     const ProxyTo own(name_);
     ASSERT_EQ(CallText(own, "own"), 1);
     std::vector<std::string> arrived;
-    for (size_t i = 0; i < kSends - refused + 1; ++i) arrived.push_back(NextText(service_, event_));
+    for (size_t i = 0; i < kSends - refused + 1; ++i) arrived.push_back(NextText(service, event_));
     std::sort(arrived.begin(), arrived.end());
     std::vector<std::string> expected(kSends - refused, "\"hi\"");
     expected.insert(expected.begin(), "\"own\"");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(arrived, expected);
     Held late;
-    EXPECT_EQ(MbSinkServiceTake(service_, late.Out()), MbNothingReceived);
+    EXPECT_EQ(MbSinkServiceTake(service, late.Out()), MbNothingReceived);
 }
 
 INSTANTIATE_TEST_SUITE_P(
