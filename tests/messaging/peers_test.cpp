@@ -16,7 +16,6 @@ protected:
         ASSERT_EQ(receiver_->Next(), "ready");
         ASSERT_TRUE(SinkListed(peerName_, static_cast<uint32_t>(receiver_->Pid())));
     }
-    // Asks the receiver to link back to our sink, or to quit.
     void AskToConnectBack(MbService proxy) {
         ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("connect")), Held(MbAtomNewString(name_.c_str()))), 1);
     }

@@ -127,10 +127,6 @@ inline std::string EndLibrary() {
                   StatusKb(0, "VmHWM"));
 }
 
-inline long TraceLines() {
-    return trace::lines.load();
-}
-
 // The first trace line; "" until a whole line came.
 inline std::string FirstTrace() {
     const std::lock_guard<std::mutex> hold(trace::lock);

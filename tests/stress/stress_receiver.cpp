@@ -119,8 +119,8 @@ int Receiver(const Args& args) {
             WaitForSingleObject(event, 0);
             tallies.TakeAll(service);
         }
-        if (traces != TraceLines()) quietSince = Clock::now();
-        traces = TraceLines();
+        if (traces != trace::lines.load()) quietSince = Clock::now();
+        traces = trace::lines.load();
         quietSince = std::max(quietSince, tallies.Last());
         if (!awaiting.empty() && Since(quietSince) >= kQuietMs) {
             if (awaiting == "finish") break;

@@ -70,7 +70,6 @@ public:
         return Expect(ready, what);
     }
     CChildProcess& operator[](size_t i) { return *roles_[i]; }
-    // The "report" lines of the roles from `first` on.
     std::vector<std::string> Reports(size_t first) {
         std::vector<std::string> reports;
         for (size_t i = first; i < roles_.size(); ++i) reports.push_back(roles_[i]->Await("report", kReportMs));

@@ -97,7 +97,7 @@ std::string UntilAgain(CLink& link, int32_t id, CLineReader& commands, Clock::ti
         if (calls % kCommandStride == 0 && commands.Next(0) == "again") break;
     }
     const std::string figures = Format(" before_accepted=%d before_refusals=%ld longest_call_us=%ld traces_before=%ld",
-                                       link.accepted, link.refusals, link.longestUs, TraceLines());
+                                       link.accepted, link.refusals, link.longestUs, trace::lines.load());
     link.Renumber(id);
     return figures;
 }

@@ -77,7 +77,6 @@ protected:
         LibraryTest::TearDown();
         CloseHandle(event_);
     }
-    // Waits until a trace line containing `needle` arrived.
     bool TraceArrives(const std::string& needle, unsigned timeoutMs = 5000) {
         return Eventually([&] { return trace_capture::CountContaining(needle) > 0; }, timeoutMs);
     }

@@ -168,7 +168,6 @@ public:
     bool Write(const uint8_t* bytes, size_t size) {
         return send(fd_, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
     }
-    // Whether the server closed the connection within the timeout.
     bool ClosedByServer(int timeoutMs = 3000) {
         pollfd descriptor{fd_, POLLIN, 0};
         char byte;
@@ -191,7 +190,6 @@ inline RPC_STATUS DeliverStatus(RPC_BINDING_HANDLE binding, const char* service,
     return RPC_S_OK;
 }
 
-// Whether the endpoint map lists a sink with this full name and process id.
 inline bool SinkListed(const std::string& fullName, uint32_t pid) {
     std::vector<CSinkRecord> records;
     if (SinkListCollect(0x71F, 0, 0, &records) != RPC_S_OK) return false;

@@ -26,7 +26,6 @@ namespace trace_capture {
 inline std::mutex mutex;
 inline TraceRecords records;
 
-// The callback to install with MbTracerSet.
 inline void Callback(const char* text, uint32_t category) {
     std::lock_guard<std::mutex> hold(mutex);
     records.push_back({text, category});
@@ -42,7 +41,6 @@ inline void Clear() {
     records.clear();
 }
 
-// Number of records whose text contains `needle`.
 inline size_t CountContaining(const std::string& needle) {
     std::lock_guard<std::mutex> hold(mutex);
     size_t count = 0;
