@@ -102,11 +102,8 @@ TEST_P(SinkAccess, NobodyIsServedOnlyWhenAllowedAndARefusedProcessIsTracedOnce) 
     ASSERT_EQ(CallText(own, "own"), 1);
     std::vector<std::string> arrived;
     for (size_t i = 0; i < kSends - refused + 1; ++i) arrived.push_back(NextText(service, event_));
-    std::sort(arrived.begin(), arrived.end());
-    std::vector<std::string> expected(kSends - refused, "\"hi\"");
-    expected.insert(expected.begin(), "\"own\"");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(arrived, expected);
+    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), "\"own\""), 1);
+    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), "\"hi\""), static_cast<long>(kSends - refused));
     Held late;
     EXPECT_EQ(MbSinkServiceTake(service, late.Out()), MbNothingReceived);
 }

@@ -331,10 +331,7 @@ TEST_F(TraceLines, LinesOfEverySizeArriveWholeInOneCall) {
         line.Append(text.data(), text.size() / 2);
         line.Append(text.substr(text.size() / 2));
         line.Emit();
-        const std::vector<TraceRecord> records = trace_capture::Records();
-        ASSERT_EQ(records.size(), 1u) << size;
-        EXPECT_EQ(records[0].text, text + "\n") << size;
-        EXPECT_EQ(records[0].category, 16u) << size;
+        EXPECT_EQ(trace_capture::Records(), (TraceRecords{{text + "\n", 16}})) << size;
     }
 }
 

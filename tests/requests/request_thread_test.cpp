@@ -160,7 +160,6 @@ TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
     EXPECT_TRUE(handler_->WaitReleased());
 }
 
-// A request that throws is traced and dropped; the worker goes on with the next one.
 TEST_F(Requests, AThrowingRequestIsTracedAndTheNextOneRuns) {
     const std::pair<std::function<void()>, const char*> failures[] = {
         {[] { throw std::bad_alloc(); }, "out of memory"},

@@ -133,7 +133,6 @@ TEST_F(Transport, EndpointNamesUpToTheAddressLimit) {
     EXPECT_EQ(Indices(1), (std::vector<uint32_t>{5}));
 }
 
-// Unregistering waits for a running call, unless the call itself unregisters.
 TEST_F(Transport, UnregisterWaitsForTheRunningCallUnlessCalledFromIt) {
     std::promise<void> entered, release;
     std::shared_future<void> released = release.get_future().share();

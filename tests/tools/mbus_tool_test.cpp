@@ -297,7 +297,6 @@ TEST_F(MbusTool, BadInputIsRefusedWithAReason) {
     }
 }
 
-// The help, the man page and the completion know the same commands.
 TEST_F(MbusTool, ManPageAndCompletionKnowEveryCommand) {
     const std::string help = RunTool({"--help"}).out;
     const std::string manual = FileText(MBUS_SOURCE_DIR "/tools/mbus.1");
