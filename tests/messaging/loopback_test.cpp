@@ -20,9 +20,8 @@ protected:
         service_ = MbSinkServiceOpen(sink_, "_default", event_);
         ASSERT_NE(service_, nullptr);
         source_ = MbSourceOpen(name_.c_str());
-        ASSERT_NE(source_, nullptr);
         proxy_ = MbServiceOpen(source_, "");
-        ASSERT_NE(proxy_, nullptr);
+        ASSERT_NE(proxy_, nullptr) << "no source, or no proxy";
     }
     void TearDown() override {
         MbServiceClose(proxy_);

@@ -87,7 +87,6 @@ inline void SetCallHook(std::function<void()> hook) {
 // destruction) withdraws them, waiting for a call in progress.
 class CTestServer {
 public:
-    CTestServer() = default;
     ~CTestServer() { Stop(); }
     RPC_STATUS Start(const std::string& endpoint, const char* annotation = nullptr) {
         static Deliver_v1_0_epv_t manager = {RecordingDeliver};
