@@ -43,44 +43,39 @@ struct CCallRecorder {
 };
 
 // Never destroyed: a dispatcher thread may record during static destruction.
-inline CCallRecorder& Recorder() {
-    static CCallRecorder* recorder = new CCallRecorder;
-    return *recorder;
-}
+inline CCallRecorder& gRecorder = *new CCallRecorder;
 
 inline void RecordingDeliver(RPC_BINDING_HANDLE callBinding, const char* service, uint32_t flags, uint16_t kind,
                              const uint8_t* data, uint16_t length) {
-    CCallRecorder& recorder = Recorder();
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> lock(recorder.mutex);
-        hook = recorder.hook;
+        std::lock_guard<std::mutex> lock(gRecorder.mutex);
+        hook = gRecorder.hook;
     }
     if (hook) hook();
     uint32_t pid = 0;
     RpcBindingInqPeerCredentials(callBinding, &pid, nullptr, nullptr);
-    std::lock_guard<std::mutex> lock(recorder.mutex);
-    recorder.calls.push_back(CRecordedCall{service, flags, kind, data == nullptr,
-                                           data ? std::vector<uint8_t>(data, data + length) : std::vector<uint8_t>(),
-                                           pid});
-    recorder.changed.notify_all();
+    std::lock_guard<std::mutex> lock(gRecorder.mutex);
+    gRecorder.calls.push_back(CRecordedCall{service, flags, kind, data == nullptr,
+                                            data ? std::vector<uint8_t>(data, data + length) : std::vector<uint8_t>(),
+                                            pid});
+    gRecorder.changed.notify_all();
 }
 
 inline void ClearCalls() {
-    std::lock_guard<std::mutex> lock(Recorder().mutex);
-    Recorder().calls.clear();
+    std::lock_guard<std::mutex> lock(gRecorder.mutex);
+    gRecorder.calls.clear();
 }
 
 inline std::vector<CRecordedCall> WaitForCalls(size_t count, std::chrono::milliseconds timeout = 5s) {
-    CCallRecorder& recorder = Recorder();
-    std::unique_lock<std::mutex> lock(recorder.mutex);
-    recorder.changed.wait_for(lock, timeout, [&] { return recorder.calls.size() >= count; });
-    return recorder.calls;
+    std::unique_lock<std::mutex> lock(gRecorder.mutex);
+    gRecorder.changed.wait_for(lock, timeout, [&] { return gRecorder.calls.size() >= count; });
+    return gRecorder.calls;
 }
 
 inline void SetCallHook(std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(Recorder().mutex);
-    Recorder().hook = std::move(hook);
+    std::lock_guard<std::mutex> lock(gRecorder.mutex);
+    gRecorder.hook = std::move(hook);
 }
 
 // The delivery interface, endpoint and optional annotation, as a sink registers them; Stop (or
