@@ -110,7 +110,7 @@ TEST_F(Requests, EachDrainEndsOnceOnTheWorker) {
 // with nothing queued; else it is queued behind what waits, and so is one that defers itself.
 TEST_F(Requests, AMessageRunsOnTheCallingThreadOnlyWhileTheSinkThreadIsIdle) {
     const DWORD self = GetCurrentThreadId();
-    const uint8_t bytes[3] = {'a', 'b', 'c'};  // no NUL follows: the request reads only `length`
+    const uint8_t bytes[4] = {'a', 'b', 'c', 'd'};  // the caller's own bytes, no NUL behind the three
     ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "svc", 5, 2, bytes, 3, nullptr, nullptr));
     EXPECT_EQ(handler_->Runs(), 1u) << "ran before the call returned";
     EXPECT_EQ(handler_->workerId, self);
