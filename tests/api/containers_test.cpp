@@ -24,22 +24,21 @@ TEST_F(ItemApi, PositionsCountReferences) {
 
 // On a map, positions are Unsigned keys; on a list, Bool (true is 1), Int and Unsigned keys are.
 TEST_F(ItemApi, PositionsAndKeysAcrossContainerKinds) {
-    MbItem map = MbBuild("{s:i s:i u:i}", "a", 1, "b", 2, 2u, 42), value = MbAtomNewInt(7), key = nullptr;
-    MbItem list = ListOfInts({10, 20, 30}), yes = MbAtomNewBool(5), two = MbAtomNewUnsigned(2), found = nullptr;
-    ASSERT_NE(map, nullptr);
+    Held map(MbBuild("{s:i s:i u:i}", "a", 1, "b", 2, 2u, 42)), value(MbAtomNewInt(7)), key, found;
+    Held list(ListOfInts({10, 20, 30})), yes(MbAtomNewBool(5)), two(MbAtomNewUnsigned(2));
+    ASSERT_NE(map.handle, nullptr);
     EXPECT_EQ(IntAt(map, 2), 42) << "the Unsigned key 2, not the third entry";
     EXPECT_EQ(IntAt(map, 0), -999);
     ExpectResults({
         {"SetAt of a map", MbItemSetAt(map, 0, value), 0, Refs(value) == 2},
-        {"numbers sort before strings", MbMapGetKeyAt(map, 0, &key), 0,
+        {"numbers sort before strings", MbMapGetKeyAt(map, 0, key.Out()), 0,
          TypeOf(key) == MbTypeUnsigned && TextOf(map) == "{0:7, 2:42, \"a\":1, \"b\":2}"},
         {"RemoveAt of a map", MbItemRemoveAt(map, 0), 0, Refs(value) == 1},
         {"Set at true", MbItemSet(list, yes, value), 0, true},
-        {"Get at Unsigned 2", MbItemGet(list, two, &found), 0, Refs(found) == 2 && MbHandleRelease(found) == 0},
+        {"Get at Unsigned 2", MbItemGet(list, two, found.Out()), 0, Refs(found) == 2},
         {"Remove at Unsigned 2", MbItemRemove(list, two), 0, true},
         {"Remove beyond the end", MbItemRemove(list, two), 4, TextOf(list) == "[10, 7]"},
     });
-    for (MbItem item : {map, value, key, list, yes, two}) EXPECT_EQ(MbHandleRelease(item), 0u);
 }
 
 // Set with an equivalent key releases the old value and the old key atom.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# shellcheck disable=SC2086 # flag lists are split on purpose
 # Compiles every C block of the guide against the build tree's headers and library, and runs
 # each whole program. A block opened with "```c" is a program run to completion; "```c
 # background" a program started before the ones that follow and awaited after the next one;
@@ -24,19 +25,15 @@ for source in "$work"/*.c; do
     flags="-std=c11 -Wall -Wextra -Werror -pedantic -I$include"
     case $source in
     *-fragment.c)
-        # shellcheck disable=SC2086
         "$cc" $flags -c "$source" -o "$program.o"
         continue ;;
     esac
-    # shellcheck disable=SC2086
     "$cc" $flags "$source" -o "$program" -L"$libdir" -lmbus -Wl,-rpath,"$libdir"
     case $source in
     *-background.c)
-        # shellcheck disable=SC2086
         "$program" $names &
         waiting="$waiting $!" ;;
     *)
-        # shellcheck disable=SC2086
         "$program" $names
         for pid in $waiting; do wait "$pid"; done
         waiting="" ;;

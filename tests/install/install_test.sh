@@ -1,4 +1,5 @@
 #!/bin/sh
+# shellcheck disable=SC2046,SC2086 # flag lists are split on purpose
 # Installs a build into a temporary prefix, moves the installed tree elsewhere (an install must
 # not depend on where it was made) and uses it as an outside project would: the consumer
 # program built with pkg-config and with find_package(mbus), each run against the installed
@@ -21,7 +22,6 @@ test "$(cd "$libdir" && pwd)" = "$(cd "$pcdir/.." && pwd)"
 unset LD_LIBRARY_PATH
 
 strict="-Wall -Wextra -Werror -pedantic"
-# shellcheck disable=SC2046
 "$cc" -std=c99 $strict "$here/consumer/consumer.c" $(pkg-config --cflags --libs mbus) -o "$work/by-pkg-config"
 LD_LIBRARY_PATH=$libdir "$work/by-pkg-config"
 
@@ -34,10 +34,8 @@ LD_LIBRARY_PATH=$libdir "$work/by-pkg-config"
 
 cflags=$(pkg-config --cflags mbus)
 for variant in "" -DPREDEFINED_AS_MACROS; do
-    # shellcheck disable=SC2086
     "$cc" -std=c11 $strict $variant $cflags "$here/predefined.c" -o "$work/predefined" -L"$libdir" -lmbus
     LD_LIBRARY_PATH=$libdir "$work/predefined"
-    # shellcheck disable=SC2086
     "$cxx" -std=c++98 -x c++ $strict $variant $cflags -fsyntax-only "$here/predefined.c"
 done
 "$cc" -std=c99 $strict -DPREDEFINED_AS_MACROS $cflags -fsyntax-only "$here/predefined.c"

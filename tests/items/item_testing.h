@@ -45,8 +45,12 @@ inline Bytes WithHeader(const Bytes& bytes) {
     return all;
 }
 
-// Every byte a stream holds behind its header (closes the stream).
-inline Bytes BehindHeader(CStorage& stream) {
+// What `write` puts into a fresh writing stream, behind its header.
+template <class Write>
+Bytes Written(Write write) {
+    CStorage stream;
+    stream.OpenForWriting();
+    write(stream);
     stream.Close();
     if (!stream.OpenForReading(false)) return Bytes();
     uint16_t length = 0;
@@ -57,19 +61,13 @@ inline Bytes BehindHeader(CStorage& stream) {
 // The stored form of one object or string (no header).
 template <class T>
 Bytes Stored(T& object) {
-    CStorage stream;
-    stream.OpenForWriting();
-    object.Write(stream);
-    return BehindHeader(stream);
+    return Written([&](CStorage& stream) { object.Write(stream); });
 }
 
 // The text form of one object or string (no header, no NUL).
 template <class T>
 std::string Rendered(T& object, bool bare = false) {
-    CStorage stream;
-    stream.OpenForWriting();
-    object.Render(stream, bare);
-    const Bytes text = BehindHeader(stream);
+    const Bytes text = Written([&](CStorage& stream) { object.Render(stream, bare); });
     return std::string(text.begin(), text.end());
 }
 

@@ -11,18 +11,6 @@
 
 namespace {
 
-// Every function the public header declares.
-std::vector<std::string> DeclaredFunctions() {
-    std::ifstream header(MBUS_SOURCE_DIR "/include/mbus/mbus.h");
-    const std::regex declaration(R"(^MB_API\s+\w+\s+(Mb\w+)\()");
-    std::vector<std::string> names;
-    for (std::string line; std::getline(header, line);) {
-        std::smatch match;
-        if (std::regex_search(line, match, declaration)) names.push_back(match[1]);
-    }
-    return names;
-}
-
 class ExportTable : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -60,7 +48,14 @@ TEST_F(ExportTable, HashesAscendAndEveryDeclaredFunctionResolvesToItsOwnSymbol) 
     for (size_t i = 0; i < kEntries; ++i) EXPECT_NE(entries_[i], nullptr);
     EXPECT_EQ(hash_(""), 2166136261u) << "FNV-1a offset basis";
     EXPECT_EQ(hash_("a"), 0xe40c292cu) << "FNV-1a of one byte";
-    const std::vector<std::string> names = DeclaredFunctions();
+    // Every function the public header declares.
+    std::ifstream header(MBUS_SOURCE_DIR "/include/mbus/mbus.h");
+    const std::regex declaration(R"(^MB_API\s+\w+\s+(Mb\w+)\()");
+    std::vector<std::string> names;
+    for (std::string line; std::getline(header, line);) {
+        std::smatch match;
+        if (std::regex_search(line, match, declaration)) names.push_back(match[1]);
+    }
     ASSERT_EQ(names.size(), 102u);
     for (const std::string& name : names) {
         void* bySymbol = dlsym(library_, name.c_str());

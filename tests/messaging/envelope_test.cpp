@@ -9,15 +9,10 @@ namespace {
 
 using Envelope = LibraryTest;
 
-struct CEntry {
-    const char* key;
-    MbItem item;
-};
-
 // The bytes of the map made with MbMapSetNamed in the given order; "<no bytes>" when refused.
-std::string MapBytes(const std::vector<CEntry>& entries) {
+std::string MapBytes(const std::vector<std::pair<const char*, MbItem>>& entries) {
     Held map(MbMapNew());
-    for (const CEntry& entry : entries) EXPECT_EQ(MbMapSetNamed(map, entry.key, entry.item), MbResultOk);
+    for (const auto& [key, item] : entries) EXPECT_EQ(MbMapSetNamed(map, key, item), MbResultOk);
     return BlobText(Held(MbItemToBytes(map)));
 }
 

@@ -20,9 +20,8 @@ protected:
         service_ = MbSinkServiceOpen(sink_, "_default", event_);
         ASSERT_NE(service_, nullptr);
         source_ = MbSourceOpen(name_.c_str());
-        ASSERT_NE(source_, nullptr);
         proxy_ = MbServiceOpen(source_, "");
-        ASSERT_NE(proxy_, nullptr);
+        ASSERT_NE(proxy_, nullptr) << "no source, or no proxy";
     }
     void TearDown() override {
         MbServiceClose(proxy_);
@@ -33,11 +32,6 @@ protected:
     // The text of the next message of `from` (default: the test's service), expecting `code`.
     std::string Next(MbResult code = MbReceivedCall, MbSinkService from = nullptr) {
         return NextText(from != nullptr ? from : service_, event_, code);
-    }
-    // Nothing is waiting: messages sent before were all handled.
-    bool Empty() {
-        MbItem message = nullptr;
-        return MbSinkServiceTake(service_, &message) == MbNothingReceived && message == nullptr;
     }
     static int Call(MbService to, int32_t value) { return MbServiceCall(to, 0, Held(MbAtomNewInt(value)), nullptr); }
     CSink* Object() { return static_cast<CSink*>(static_cast<CRefCount*>(sink_)); }
@@ -69,7 +63,7 @@ TEST_F(Loopback, CallsArriveAsProcedureOrEnvelopeInOrder) {
     ASSERT_EQ(MbServiceCall(proxy_, 0, procedure, Held(MbAtomNewInt(42))), 1);
     EXPECT_EQ(Next(), "\"start\"");
     EXPECT_EQ(Next(), "{\"arg\":42, \"proc\":\"start\"}");
-    EXPECT_TRUE(Empty());
+    EXPECT_EQ(NextText(service_, event_, MbNothingReceived, 0), "") << "nothing more is waiting";
     EXPECT_TRUE(TraceArrives(name_ + "._default.Call: "));
 }
 
@@ -130,7 +124,7 @@ TEST_F(Loopback, PeekKeepsTakeRemovesAndPostCallNeedsNoTransport) {
     }
     EXPECT_EQ(Next(), "\"one\"");
     EXPECT_EQ(Next(), "\"two\"");
-    EXPECT_TRUE(Empty());
+    EXPECT_EQ(NextText(service_, event_, MbNothingReceived, 0), "") << "nothing more is waiting";
     EXPECT_EQ(MbSinkServiceTake(service_, nullptr), MbResultInvalid);
     EXPECT_EQ(MbSinkServicePostCall(nullptr, first), MbResultInvalid);
     EXPECT_EQ(MbSinkServicePostCall(service_, Held(MbBuild("{s:i}", "x", 1))), MbResultFailed) << "a call map needs proc";
@@ -157,15 +151,7 @@ TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
     ASSERT_EQ(Next(), std::to_string(limit - low - 1));
     EXPECT_TRUE(TraceArrives("._default.Call: " + std::to_string(limit + 1) + "."));
     for (int32_t expected = limit - low; expected <= limit + 1; ++expected) ASSERT_EQ(Next(), std::to_string(expected));
-    EXPECT_TRUE(Empty());
-}
-
-// A payload that the Send trace line shows as "x".
-std::vector<uint8_t> Payload(size_t size) {
-    std::vector<uint8_t> bytes(size, 'y');
-    bytes[0] = 'x';
-    bytes[1] = 0;
-    return bytes;
+    EXPECT_EQ(NextText(service_, event_, MbNothingReceived, 0), "") << "nothing more is waiting";
 }
 
 // A saturated sink thread (held on the service's lock) holds off the transport: its queue stops
@@ -173,8 +159,9 @@ std::vector<uint8_t> Payload(size_t size) {
 // and once the send window is full the sending functions refuse at once, with one warning.
 // Every accepted message arrives once the thread goes on, and the source accepts again.
 TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
-    const std::vector<uint8_t> payload = Payload(4000);
-    const std::string line = "._default.Send: received 4000 bytes (x).";
+    std::vector<uint8_t> payload(4000, 'y');
+    payload[1] = 0;  // the Send trace line shows "y"
+    const std::string line = "._default.Send: received 4000 bytes (y).";
     auto send = [&] { return MbServiceSend(proxy_, 0, payload.data(), static_cast<uint16_t>(payload.size())); };
     ASSERT_EQ(MbHandleLock(service_), MbResultOk);
     long accepted = 0;
@@ -203,7 +190,7 @@ TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
     const std::string stuckName = UniqueName("stuck");
     const int listener = ListenWithoutAccepting(stuckName, 4);  // written frames wait in the socket
     ASSERT_GE(listener, 0);
-    const std::vector<uint8_t> payload = Payload(65535);
+    const std::vector<uint8_t> payload(65535);
     long accepted = 0;
     {
         const ProxyTo stuck(stuckName);
@@ -343,10 +330,7 @@ TEST_F(TraceLines, LinesOfEverySizeArriveWholeInOneCall) {
         line.Append(text.data(), text.size() / 2);
         line.Append(text.substr(text.size() / 2));
         line.Emit();
-        const std::vector<TraceRecord> records = trace_capture::Records();
-        ASSERT_EQ(records.size(), 1u) << size;
-        EXPECT_EQ(records[0].text, text + "\n") << size;
-        EXPECT_EQ(records[0].category, 16u) << size;
+        EXPECT_EQ(trace_capture::Records(), (TraceRecords{{text + "\n", 16}})) << size;
     }
 }
 

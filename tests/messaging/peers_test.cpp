@@ -12,13 +12,8 @@ protected:
     void StartReceiver() {
         peerName_ = UniqueName("mp");
         receiver_ = std::make_unique<CChildProcess>(MBUS_MESSAGING_PEER, std::vector<std::string>{"receiver", peerName_});
-        ASSERT_NE(receiver_->Pid(), 0);
         ASSERT_EQ(receiver_->Next(), "ready");
         ASSERT_TRUE(SinkListed(peerName_, static_cast<uint32_t>(receiver_->Pid())));
-    }
-    // Asks the receiver to link back to our sink, or to quit.
-    void AskToConnectBack(MbService proxy) {
-        ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("connect")), Held(MbAtomNewString(name_.c_str()))), 1);
     }
 
     std::string peerName_;
@@ -33,7 +28,7 @@ TEST_F(MessagingPeers, QueryIsAnsweredAndPeersLinkBothWays) {
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(MbSinkGetPeerFlags(sink_, peerName_.c_str()), static_cast<uint32_t>(MbPeerLocal));
     OpenProxy proxy(MbServiceOpen(source, ""));
-    AskToConnectBack(proxy);
+    ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("connect")), Held(MbAtomNewString(name_.c_str()))), 1);
     ASSERT_TRUE(Eventually([&] { return MbSinkGetPeerFlags(sink_, peerName_.c_str()) == (MbPeerLocal | MbPeerRemote); }));
     EXPECT_TRUE(TraceArrives(name_ + ": '" + peerName_ + "' connected (PID="));
     EXPECT_TRUE(TraceArrives("Remote|Local)."));
@@ -87,7 +82,7 @@ TEST_F(MessagingPeers, ConnectExDropsALinkWhosePeerHasNotAnnouncedItself) {
     ASSERT_EQ(MbSinkConnect(sink_, peerName_.c_str(), &link), 1);
     ASSERT_NE(link, nullptr) << "and made again";
     OpenProxy proxy(MbServiceOpen(link, ""));
-    AskToConnectBack(proxy);
+    ASSERT_EQ(MbServiceCall(proxy, 0, Held(MbAtomNewString("connect")), Held(MbAtomNewString(name_.c_str()))), 1);
     ASSERT_TRUE(Eventually([&] { return (MbSinkGetPeerFlags(sink_, peerName_.c_str()) & MbPeerRemote) != 0; }))
         << "this process traced: " << ::testing::PrintToString(trace_capture::Records());
     MbSource kept = link;

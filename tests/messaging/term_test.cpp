@@ -17,9 +17,7 @@ TEST(MessagingTerm, TermWithdrawsTheEndpointAndLeavesOpenObjectsAlone) {
     leftService = MbSinkServiceOpen(leftSink, "svc", nullptr);
     leftSource = MbSourceOpen(name.c_str());
     leftProxy = MbServiceOpen(leftSource, "svc");
-    MbItem procedure = MbAtomNewInt(1);
-    ASSERT_EQ(MbServiceCall(leftProxy, 0, procedure, nullptr), 1);
-    MbHandleRelease(procedure);
+    ASSERT_EQ(MbServiceCall(leftProxy, 0, Held(MbAtomNewInt(1)), nullptr), 1);
     MbLibraryTerm();
 
     ASSERT_EQ(MbLibraryInit(), 1);

@@ -65,17 +65,8 @@ TEST(Event, ResetSemanticsShowOnTheDescriptorWhateverReadsIt) {
     }
 }
 
-// The event's own eventfd, behind the descriptor applications get.
-int EventFdOf(HANDLE event) {
-    int fd = -1;
-    mbus::platform::CHandleTable::Instance().Visit(event, mbus::platform::CHandleObject::EKind::Event,
-                                                   [&fd](mbus::platform::CHandleObject& object) {
-                                                       fd = object.Signal().Fd();
-                                                   });
-    return fd;
-}
-
-// However many threads set an event, its eventfd was written once.
+// However many threads set an event, its own eventfd (behind the descriptor applications get)
+// was written once.
 TEST(Event, SettingASignalledEventWritesNothing) {
     CEvents events({FALSE});
     std::vector<std::thread> setters;
@@ -84,8 +75,12 @@ TEST(Event, SettingASignalledEventWritesNothing) {
             for (int j = 0; j < 1000; ++j) SetEvent(events[0]);
         });
     for (auto& setter : setters) setter.join();
+    using mbus::platform::CHandleObject;
+    int fd = -1;
+    mbus::platform::CHandleTable::Instance().Visit(events[0], CHandleObject::EKind::Event,
+                                                   [&fd](CHandleObject& object) { fd = object.Signal().Fd(); });
     eventfd_t writes = 0;
-    ASSERT_EQ(eventfd_read(EventFdOf(events[0]), &writes), 0);
+    ASSERT_EQ(eventfd_read(fd, &writes), 0);
     EXPECT_EQ(writes, 1u);
 }
 

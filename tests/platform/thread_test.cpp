@@ -4,9 +4,10 @@
 #include "platform/platform.h"
 #include "support/eventually.h"
 
-#include <dirent.h>
 #include <pthread.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -31,15 +32,6 @@ DWORD ProbeThread(void* parameter) {
     probe->finished.store(true);
     if (exitEarly) pthread_exit(nullptr);
     return 0;
-}
-
-int TaskCount() {
-    int count = 0;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
-        closedir(tasks);
-    }
-    return count;
 }
 
 TEST(Thread, HandleIsSignalledWhenTheThreadEndsAndIsNoEvent) {
@@ -69,9 +61,10 @@ TEST(Thread, ThreadIsReleasedWhetherItsHandleIsClosedBeforeOrAfterItEnds) {
     // A first thread lets runtimes that add a helper thread of their own (ThreadSanitizer
     // does) add it before anything is counted.
     std::thread([] {}).join();
+    const auto tasks = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
     for (size_t stackSize : {size_t{0}, size_t{1}, size_t{70001}}) {
         for (bool closeFirst : {true, false}) {
-            int before = TaskCount();
+            const auto before = tasks();
             SThreadProbe probe;
             probe.exitEarly = stackSize == 1;
             HANDLE thread = CreateNamedThread(&ProbeThread, &probe, stackSize, nullptr, nullptr);
@@ -85,7 +78,7 @@ TEST(Thread, ThreadIsReleasedWhetherItsHandleIsClosedBeforeOrAfterItEnds) {
                 EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
                 EXPECT_TRUE(CloseHandle(thread));
             }
-            EXPECT_TRUE(Eventually([&] { return probe.finished.load() && TaskCount() <= before; }))
+            EXPECT_TRUE(Eventually([&] { return probe.finished.load() && tasks() <= before; }))
                 << stackSize << (closeFirst ? " closed first" : " closed last");
         }
     }

@@ -25,10 +25,14 @@ protected:
         SetCallHook(nullptr);
         EXPECT_EQ(server_.Stop(), RPC_S_OK);
     }
+    // A call whose data of `size` bytes starts with its index, 4 bytes little-endian.
     RPC_STATUS Send(uint32_t index, RPC_BINDING_HANDLE binding = nullptr, uint16_t size = 4) {
-        std::vector<uint8_t> data = IndexData(index);
-        data.resize(size);
+        std::vector<uint8_t> data(std::max<size_t>(size, 4));
+        for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(index >> 8 * i);
         return DeliverStatus(binding ? binding : binding_, "i", 0, 2, data.data(), size);
+    }
+    static uint32_t IndexOf(const std::vector<uint8_t>& data) {
+        return data.size() < 4 ? UINT32_MAX : data[0] | data[1] << 8 | data[2] << 16 | uint32_t{data[3]} << 24;
     }
     // The indices of the calls that arrived, once there are count of them (or the wait ended).
     static std::vector<uint32_t> Indices(size_t count) {
@@ -129,7 +133,6 @@ TEST_F(Transport, EndpointNamesUpToTheAddressLimit) {
     EXPECT_EQ(Indices(1), (std::vector<uint32_t>{5}));
 }
 
-// Unregistering waits for a running call, unless the call itself unregisters.
 TEST_F(Transport, UnregisterWaitsForTheRunningCallUnlessCalledFromIt) {
     std::promise<void> entered, release;
     std::shared_future<void> released = release.get_future().share();

@@ -31,10 +31,14 @@ protected:
     }
 };
 
-// Exposes the lock word: 2 once a thread is about to sleep on the lock.
+// Exposes the lock word (2 once a thread is about to sleep on the lock), and takes and releases
+// the lock the ways the runtime checks must catch or allow (twice on one thread, released by
+// another thread), which the compile-time analysis refuses to see.
 class CWatchedLock : public CLockable {
 public:
     uint32_t State() const { return section_.state.load(); }
+    void LockUnchecked() NO_THREAD_SAFETY_ANALYSIS { Lock(); }
+    void UnlockUnchecked() NO_THREAD_SAFETY_ANALYSIS { Unlock(); }
 };
 
 // Returns the total milliseconds of the only slow-lock report, or -1 when there is none.
@@ -48,15 +52,6 @@ int SlowLockMs() {
         ms = std::atoi(record.text.c_str() + at + 5);
     }
     return ms;
-}
-
-// These tests take and release locks the ways the runtime checks must catch or allow (twice on
-// one thread, released by another thread), which the compile-time analysis refuses to see.
-void LockUnchecked(CLockable& object) NO_THREAD_SAFETY_ANALYSIS {
-    object.Lock();
-}
-void UnlockUnchecked(CLockable& object) NO_THREAD_SAFETY_ANALYSIS {
-    object.Unlock();
 }
 
 TEST_F(Locks, DescribeNamesAddressClassAndCount) {
@@ -73,37 +68,37 @@ TEST_F(Locks, DescribeNamesAddressClassAndCount) {
 }
 
 TEST_F(Locks, SlowHoldIsReportedOnceAndShortOrRestartedHoldsAreNot) {
-    CLockable object;
-    LockUnchecked(object);
+    CWatchedLock object;
+    object.LockUnchecked();
     tTicks += 300;
-    LockUnchecked(object);
-    UnlockUnchecked(object);
-    UnlockUnchecked(object);
+    object.LockUnchecked();
+    object.UnlockUnchecked();
+    object.UnlockUnchecked();
     EXPECT_EQ(SlowLockMs(), -1) << "the inner Lock restarted the clock";
     for (DWORD held : {20u, 150u}) {
-        LockUnchecked(object);
+        object.LockUnchecked();
         tTicks += held;
-        UnlockUnchecked(object);
+        object.UnlockUnchecked();
     }
     EXPECT_EQ(SlowLockMs(), 150);
 }
 
 TEST_F(Locks, UnlockFromAnotherThreadIsRefusedAndTheLockStaysHeld) {
     CWatchedLock object;
-    LockUnchecked(object);
-    std::thread intruder([&] { UnlockUnchecked(object); });
+    object.LockUnchecked();
+    std::thread intruder([&] { object.UnlockUnchecked(); });
     intruder.join();
     EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: Attempt to unlock accross threads.\n", 18}}));
 
     std::atomic<bool> acquired{false};
     std::thread waiter([&] {
-        LockUnchecked(object);
+        object.LockUnchecked();
         acquired = true;
-        UnlockUnchecked(object);
+        object.UnlockUnchecked();
     });
     ASSERT_TRUE(Eventually([&] { return object.State() == 2; })) << "the waiter reached the lock";
     EXPECT_FALSE(acquired.load());
-    UnlockUnchecked(object);
+    object.UnlockUnchecked();
     waiter.join();
     EXPECT_TRUE(acquired.load());
 }

@@ -20,10 +20,6 @@ TEST(ObjectMemoryTest, BlocksMoveBetweenThreadsAndLeaveWithThem) {
         for (CCountable* object : again) object->Release();
     });
     other.join();
-    void* large = AllocateObjectMemory(4096);
-    ASSERT_NE(large, nullptr);
-    std::memset(large, 0, 4096);
-    FreeObjectMemory(large, 4096);
 }
 
 // Every size gets a block it can fill, also when the block was cached by an earlier free of a
@@ -58,6 +54,8 @@ TEST(ObjectMemoryTest, EverySizeGetsAWholeBlockKnownByItsFirstByteOnly) {
     }
     int local = 0;
     void* large = AllocateObjectMemory(4096);
+    ASSERT_NE(large, nullptr);
+    std::memset(large, 0, 4096);
     for (const void* none : {static_cast<const void*>(&local), static_cast<const void*>(large), static_cast<const void*>(nullptr),
                              reinterpret_cast<const void*>(0xFFFF800000000000ull), reinterpret_cast<const void*>(0x10)}) {
         EXPECT_EQ(ObjectBlockBytes(none), 0u) << none;

@@ -8,11 +8,6 @@
 using Reports = LibraryTest;
 
 namespace {
-std::string Pointer(const void* p) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", p);
-    return text;
-}
 
 // Long pieces are not cut.
 TEST_F(Reports, ErrorAndWarningArriveWholeWithTheirCategories) {
@@ -20,7 +15,8 @@ TEST_F(Reports, ErrorAndWarningArriveWholeWithTheirCategories) {
     ReportError(longText.c_str());
     int place = 0;
     ReportWarning("attempt to reference an unknown object at", &place);
-    const std::string warning = "**Warning: attempt to reference an unknown object at " + Pointer(&place) + ".\n";
+    char warning[96];
+    std::snprintf(warning, sizeof warning, "**Warning: attempt to reference an unknown object at %p.\n", &place);
     EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: " + longText + ".\n", 18}, {warning, 17}}));
 }
 

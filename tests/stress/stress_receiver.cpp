@@ -112,17 +112,17 @@ int Receiver(const Args& args) {
     std::string awaiting;  // "quiet" or "finish" while one waits for the quiet
     long traces = 0;
     Clock::time_point quietSince = Clock::now();
-    for (const Clock::time_point start = Clock::now(); !commands.Closed() && MillisSince(start) < kRoleDeadlineMs;) {
+    for (const Clock::time_point start = Clock::now(); !commands.Closed() && Since(start) < kRoleDeadlineMs;) {
         // The event is reset before the service is read empty: a message queued after that
         // read signals it again.
         if (!hold) {
             WaitForSingleObject(event, 0);
             tallies.TakeAll(service);
         }
-        if (traces != TraceLines()) quietSince = Clock::now();
-        traces = TraceLines();
+        if (traces != trace::lines.load()) quietSince = Clock::now();
+        traces = trace::lines.load();
         quietSince = std::max(quietSince, tallies.Last());
-        if (!awaiting.empty() && MillisSince(quietSince) >= kQuietMs) {
+        if (!awaiting.empty() && Since(quietSince) >= kQuietMs) {
             if (awaiting == "finish") break;
             Say("quiet");
             awaiting.clear();

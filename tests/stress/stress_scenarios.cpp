@@ -1,7 +1,8 @@
-// The driver: runs the named scenarios ("all" for every one), each between real processes, each
-// printing one line of figures and one line per failed expectation. Returns 0 when all passed,
-// 1 when one failed, 2 for an unknown name.
-
+// mbus_stress run SCENARIO...   the driver: runs the named scenarios ("all" for every one), each
+//                               between real processes, each printing one line of figures and one
+//                               line per failed expectation; exits 0 when all passed, 1 when one
+//                               failed, 2 for an unknown name
+// mbus_stress ROLE ARGS...      one process of a scenario: receiver, sender or hostile
 #include <memory>
 
 #include "stress/stress.h"
@@ -10,10 +11,6 @@
 namespace stress {
 
 namespace {
-
-// The driver's handle on one process of a scenario: this program run again in a role, its
-// standard input and output on pipes. Destroying the handle kills (SIGKILL) and reaps it.
-using CRole = CChildProcess;
 
 // Sizes of the scenarios.
 constexpr int kFanInSenders = 8, kSteadySenders = 2;
@@ -66,14 +63,13 @@ public:
     // ignores it); false when one did not start.
     bool Start(const std::vector<Args>& group, const char* what = "every process starts") {
         const size_t first = roles_.size();
-        for (const Args& args : group) roles_.push_back(std::make_unique<CRole>("/proc/self/exe", args, true));
+        for (const Args& args : group) roles_.push_back(std::make_unique<CChildProcess>("/proc/self/exe", args, true));
         bool ready = true;
         for (size_t i = first; i < roles_.size(); ++i) ready = !roles_[i]->Await("ready", kStartMs).empty() && ready;
         for (size_t i = first; i < roles_.size(); ++i) roles_[i]->Tell("go");
         return Expect(ready, what);
     }
-    CRole& operator[](size_t i) { return *roles_[i]; }
-    // The "report" lines of the roles from `first` on.
+    CChildProcess& operator[](size_t i) { return *roles_[i]; }
     std::vector<std::string> Reports(size_t first) {
         std::vector<std::string> reports;
         for (size_t i = first; i < roles_.size(); ++i) reports.push_back(roles_[i]->Await("report", kReportMs));
@@ -82,7 +78,7 @@ public:
     // Tells the senders from `first` on to end once they sent all and the receiver has taken
     // everything: a process that ends gives its backlog a bounded time, which a loaded machine
     // can exceed, and what it drops then was not lost while both processes lived.
-    void Settle(CRole& receiver, size_t first) {
+    void Settle(CChildProcess& receiver, size_t first) {
         for (size_t i = first; i < roles_.size(); ++i) roles_[i]->Await("sent", kReportMs);
         receiver.Tell("quiet");
         receiver.Await("quiet", kReportMs);
@@ -100,7 +96,8 @@ public:
     }
     // Finishes a receiver and holds its report against the senders' (accepted=, refusals=),
     // whose ids run from firstId: every accepted call arrives once and in order.
-    CFlow Flow(CRole& receiver, const std::vector<std::string>& reports, int firstId = 0, long long foreign = 0) {
+    CFlow Flow(CChildProcess& receiver, const std::vector<std::string>& reports, int firstId = 0,
+               long long foreign = 0) {
         receiver.Tell("finish");
         CFlow flow{receiver.Await("report", kReportMs)};
         for (size_t i = 0; i < reports.size(); ++i) {
@@ -127,7 +124,7 @@ public:
     std::vector<std::string> failures;
 
 private:
-    std::vector<std::unique_ptr<CRole>> roles_;
+    std::vector<std::unique_ptr<CChildProcess>> roles_;
 };
 
 // 1. Many senders into one service of a receiver that takes as fast as it can.
@@ -147,7 +144,7 @@ std::string FanIn(CScene& scene) {
 std::string Burst(CScene& scene) {
     const std::string name = SinkName("burst");
     if (!scene.Start({{"receiver", name, "hold"}})) return "not run";
-    CRole& receiver = scene[0];
+    CChildProcess& receiver = scene[0];
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
     if (!scene.Start({SenderArgs(name, 0, kBurstCalls)})) return "not run";
     Pause(kHoldMs);
@@ -180,7 +177,7 @@ std::string NeverTake(CScene& scene) {
     scene[0].Signal(SIGKILL);
     const Clock::time_point killed = Clock::now();
     const std::string report = scene[2].Await("report", kReportMs);
-    const long endMs = MillisSince(killed);
+    const long endMs = Since(killed);
     const int exit = scene[2].Wait(kStartMs);
     const CFlow flow = scene.Flow(scene[1], {phase}, 1);
     const long long rssGrowth = Field(phase, "rss_after_kb") - Field(phase, "rss_before_kb");
@@ -205,7 +202,7 @@ std::string NeverTake(CScene& scene) {
 std::string KillSender(CScene& scene) {
     const std::string name = SinkName("ks");
     if (!scene.Start({{"receiver", name}})) return "not run";
-    CRole& receiver = scene[0];
+    CChildProcess& receiver = scene[0];
     const int fdsBefore = OpenDescriptors(receiver.Pid());
     const long rssBefore = StatusKb(receiver.Pid(), "VmRSS");
     std::vector<Args> senders = Senders(name, kSteadySenders, kSteadyCalls);
@@ -213,7 +210,7 @@ std::string KillSender(CScene& scene) {
     if (!scene.Start(senders)) return "not run";
     Pause(kKillAfterMs);
     const int fdsDuring = OpenDescriptors(receiver.Pid());
-    CRole& killed = scene[1 + kSteadySenders];
+    CChildProcess& killed = scene[1 + kSteadySenders];
     killed.Signal(SIGKILL);
     killed.Wait(kStartMs);
     scene.Settle(receiver, 1);
@@ -313,8 +310,6 @@ constexpr struct {
     {"kill-receiver", &KillReceiver}, {"hostile", &Hostile}, {"gone", &Gone},
 };
 
-}  // namespace
-
 int RunScenarios(const Args& names) {
     // A role that died leaves its input pipe without a reader: the write fails instead.
     signal(SIGPIPE, SIG_IGN);
@@ -334,4 +329,16 @@ int RunScenarios(const Args& names) {
     return status;
 }
 
+}  // namespace
 }  // namespace stress
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 2;
+    const stress::Args args(argv + 2, argv + argc);
+    const std::string verb = argv[1];
+    if (verb == "run") return stress::RunScenarios(args);
+    if (verb == "receiver") return stress::Receiver(args);
+    if (verb == "sender") return stress::Sender(args);
+    if (verb == "hostile") return stress::Hostile(args);
+    return 2;
+}

@@ -57,7 +57,7 @@ public:
         const Clock::time_point start = Clock::now();
         MbAtomSetInt(procedure_, accepted);
         const bool ok = MbServiceCall(service_, 0, procedure_, argument_) == 1;
-        longestUs = std::max(longestUs, MicrosSince(start));
+        longestUs = std::max(longestUs, Since<Micros>(start));
         accepted += ok;
         refusals += !ok;
         return ok;
@@ -97,7 +97,7 @@ std::string UntilAgain(CLink& link, int32_t id, CLineReader& commands, Clock::ti
         if (calls % kCommandStride == 0 && commands.Next(0) == "again") break;
     }
     const std::string figures = Format(" before_accepted=%d before_refusals=%ld longest_call_us=%ld traces_before=%ld",
-                                       link.accepted, link.refusals, link.longestUs, TraceLines());
+                                       link.accepted, link.refusals, link.longestUs, trace::lines.load());
     link.Renumber(id);
     return figures;
 }
@@ -105,16 +105,16 @@ std::string UntilAgain(CLink& link, int32_t id, CLineReader& commands, Clock::ti
 void Split(CLink& stuck, int32_t id, const std::string& flowingSink) {
     CLink flowing(flowingSink, id + 1);
     const Clock::time_point start = Clock::now();
-    while (MillisSince(start) < kFirstRefusalWaitMs && stuck.Offer()) {
+    while (Since(start) < kFirstRefusalWaitMs && stuck.Offer()) {
     }
-    const long firstRefusalMs = MillisSince(start), rssBefore = StatusKb(0, "VmRSS"), refused = stuck.refusals;
+    const long firstRefusalMs = Since(start), rssBefore = StatusKb(0, "VmRSS"), refused = stuck.refusals;
     const long longestBefore = std::exchange(stuck.longestUs, 0), acceptedBefore = stuck.accepted;
     long calls = 0, tailCalls = 0, tailRefusals = 0;
-    for (const Clock::time_point phase = Clock::now(); refused > 0 && MillisSince(phase) < kPhaseMs; ++calls) {
-        const bool tail = MillisSince(phase) >= kPhaseMs - kTailMs, accepted = stuck.Offer();
+    for (const Clock::time_point phase = Clock::now(); refused > 0 && Since(phase) < kPhaseMs; ++calls) {
+        const bool tail = Since(phase) >= kPhaseMs - kTailMs, accepted = stuck.Offer();
         tailCalls += tail;
         tailRefusals += tail && !accepted;
-        if (flowing.accepted + flowing.refusals < MillisSince(phase) * kFlowingCallsPerMs) flowing.Offer();
+        if (flowing.accepted + flowing.refusals < Since(phase) * kFlowingCallsPerMs) flowing.Offer();
     }
     Say("phase first_refusal_ms=%ld refused=%d accepted_before=%ld phase_ms=%ld calls=%ld phase_refusals=%ld "
         "tail_ms=%ld tail_calls=%ld tail_refusals=%ld longest_before_us=%ld longest_us=%ld accepted=%d refusals=%ld "
@@ -146,7 +146,7 @@ int Sender(const Args& args) {
             break;
         }
     }
-    const long callUs = MicrosSince(start);
+    const long callUs = Since<Micros>(start);
     if (open && mode.empty()) {
         Say("sent");
         commands.Await("end", kRoleDeadlineMs);
@@ -154,7 +154,7 @@ int Sender(const Args& args) {
     link.Close();
     figures += EndLibrary();
     Say("report%s open=%d accepted=%d refusals=%ld call_us=%ld total_us=%ld first_trace=%s", figures.c_str(), open,
-        link.accepted, link.refusals, callUs, MicrosSince(start), FirstTrace().c_str());
+        link.accepted, link.refusals, callUs, Since<Micros>(start), FirstTrace().c_str());
     return 0;
 }
 

@@ -48,7 +48,6 @@ public:
     pid_t Pid() const { return pid_; }
     std::string Next(long timeoutMs = 5000) { return lines_.Next(timeoutMs); }
     std::string Await(const std::string& word, long timeoutMs) { return lines_.Await(word, timeoutMs); }
-    // Writes one line to its standard input.
     void Tell(const std::string& line) {
         const std::string text = line + "\n";
         [[maybe_unused]] const ssize_t written = write(input_, text.data(), text.size());

@@ -1,6 +1,8 @@
 // Test support for messaging: a library with a uniquely named sink, and waits for what arrives.
 #pragma once
 
+#include <unistd.h>
+
 #include "support/eventually.h"
 #include "support/item_handles.h"
 
@@ -36,20 +38,48 @@ inline int CallText(MbService proxy, const char* procedure) {
 }
 
 // A unique sink name for this process: prefix + pid, at most 31 characters.
-std::string UniqueName(const char* prefix);
+inline std::string UniqueName(const char* prefix) {
+    return std::string(prefix) + std::to_string(getpid());
+}
 
 // Takes the next message on `service` within timeoutMs: the receive code (9 on time-out).
-MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsigned timeoutMs = 5000);
+inline MbResult TakeWithin(MbSinkService service, MbEvent event, MbItem* message, unsigned timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const MbResult code = MbSinkServiceTake(service, message);
+        if (code != MbNothingReceived) return code;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return MbNothingReceived;
+        WaitForSingleObject(event, static_cast<DWORD>(left.count()));
+    }
+}
+
 // The text of the message taken so, expecting `code`.
-std::string NextText(MbSinkService service, MbEvent event, MbResult code = MbReceivedCall, unsigned timeoutMs = 5000);
+inline std::string NextText(MbSinkService service, MbEvent event, MbResult code = MbReceivedCall,
+                            unsigned timeoutMs = 5000) {
+    Held message;
+    EXPECT_EQ(TakeWithin(service, event, message.Out(), timeoutMs), code);
+    return TextOf(message);
+}
 
 // Library + one registered sink ("_default" service) with an auto-reset event.
 class SinkTest : public LibraryTest {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-    // Waits until a trace line containing `needle` arrived.
-    bool TraceArrives(const std::string& needle, unsigned timeoutMs = 5000);
+    void SetUp() override {
+        LibraryTest::SetUp();
+        name_ = UniqueName("mt");
+        event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        sink_ = MbSinkOpen(name_.c_str(), event_);
+        ASSERT_NE(sink_, nullptr);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(sink_ == nullptr || MbSinkClose(sink_) == 1);
+        LibraryTest::TearDown();
+        CloseHandle(event_);
+    }
+    bool TraceArrives(const std::string& needle, unsigned timeoutMs = 5000) {
+        return Eventually([&] { return trace_capture::CountContaining(needle) > 0; }, timeoutMs);
+    }
 
     std::string name_;
     MbEvent event_ = nullptr;

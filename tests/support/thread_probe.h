@@ -12,19 +12,16 @@
 
 #include "support/eventually.h"
 
-// Whether thread `tid` of this process is blocked in system call `number`, with `firstArgument`
-// as its first argument when one is given.
-inline bool BlockedIn(pid_t tid, long number, const void* firstArgument = nullptr) {
-    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    long seen = -1;
-    std::string first;
-    if (!(file >> seen >> first) || seen != number) return false;
-    return firstArgument == nullptr || std::stoull(first, nullptr, 16) == reinterpret_cast<uintptr_t>(firstArgument);
-}
-
-// Waits until the thread has said who it is (a non-zero `tid`) and is blocked so; false when it
-// was not within timeoutMs.
+// Waits until the thread has said who it is (a non-zero `tid`) and is blocked in system call
+// `number`, with `firstArgument` as its first argument when one is given; false when it was not
+// within timeoutMs.
 inline bool WaitsIn(const std::atomic<pid_t>& tid, long number, const void* firstArgument = nullptr,
                     unsigned timeoutMs = 5000) {
-    return Eventually([&] { return tid.load() != 0 && BlockedIn(tid.load(), number, firstArgument); }, timeoutMs);
+    return Eventually([&] {
+        std::ifstream file("/proc/self/task/" + std::to_string(tid.load()) + "/syscall");
+        long seen = -1;
+        std::string first;
+        if (tid.load() == 0 || !(file >> seen >> first) || seen != number) return false;
+        return firstArgument == nullptr || std::stoull(first, nullptr, 16) == reinterpret_cast<uintptr_t>(firstArgument);
+    }, timeoutMs);
 }

@@ -45,10 +45,6 @@ bool ListedByTool(const std::string& sinkName, const std::string& pid, std::stri
     return list.status == 0 && ("\n" + list.out).find("\n" + line) != std::string::npos;
 }
 
-std::string StoredBytes(MbItem item) {
-    return BlobText(Held(MbItemToBytes(item)));
-}
-
 using MbusTool = SinkTest;
 
 }  // namespace
@@ -185,7 +181,7 @@ TEST_F(MbusTool, EncodeWritesStoredBytesThatDecodeShowsAsTextAndJson) {
                                       "-5", "4294967295", "c", "00000001-00000002", "t", "1", "g",
                                       "2024-05-01T12:00:00.5Z", "b", "\x01\xff"});
     ASSERT_EQ(encoded.status, 0) << encoded.err;
-    EXPECT_EQ(encoded.out, StoredBytes(built));
+    EXPECT_EQ(encoded.out, BlobText(Held(MbItemToBytes(built))));
     EXPECT_EQ(RunTool({"decode"}, encoded.out).out, TextOf(built) + "\n");
     EXPECT_EQ(RunTool({"decode", "-", "--json"}, encoded.out).out,
               "{\"b\":\"Af8=\",\"c\":\"00000001-00000002\",\"g\":\"2024-05-01T12:00:00.500Z\",\"list\":[true,null,-5,"
@@ -234,7 +230,7 @@ TEST_F(MbusTool, ListShowsWhoRunsEachSink) {
 // Misuse exits 2 naming what was wrong, failures 1; neither prints on stdout (but test's verdict).
 TEST_F(MbusTool, BadInputIsRefusedWithAReason) {
     const std::string missing = UniqueName("none");
-    const std::string stored = StoredBytes(Held(MbBuild("[s]", "abc")));
+    const std::string stored = BlobText(Held(MbItemToBytes(Held(MbBuild("[s]", "abc")))));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunTool({"query", missing, "", "x", "--timeout", "60000"}).status, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "a missing sink fails at once";
@@ -301,7 +297,6 @@ TEST_F(MbusTool, BadInputIsRefusedWithAReason) {
     }
 }
 
-// The help, the man page and the completion know the same commands.
 TEST_F(MbusTool, ManPageAndCompletionKnowEveryCommand) {
     const std::string help = RunTool({"--help"}).out;
     const std::string manual = FileText(MBUS_SOURCE_DIR "/tools/mbus.1");

@@ -46,14 +46,6 @@ void Answer(MbItem query) {
     MbSourceClose(back);
 }
 
-// Opens the link back to the named sink and says how that went: the linked sink's trace shows
-// only a notice that arrived, not a link that was never tried.
-MbSource LinkBack(MbSink sink, const std::string& name) {
-    MbSource link = MbSinkOpenSource(sink, name.c_str());
-    std::fprintf(stderr, "peer: link back to %s %s\n", name.c_str(), link != nullptr ? "opened" : "FAILED");
-    return link;
-}
-
 int Receiver(const char* name) {
     MbEvent event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     MbSink sink = MbSinkOpen(name, event);
@@ -73,8 +65,13 @@ int Receiver(const char* name) {
             continue;
         }
         if (code == MbReceivedQuery) Answer(message);
-        if (code == MbReceivedCall && StringOf(message, "proc") == "connect")
-            back = LinkBack(sink, StringOf(message, "arg"));
+        // A link back says how it went: the linked sink's trace shows only a notice that arrived,
+        // not a link that was never tried.
+        if (code == MbReceivedCall && StringOf(message, "proc") == "connect") {
+            const std::string to = StringOf(message, "arg");
+            back = MbSinkOpenSource(sink, to.c_str());
+            std::fprintf(stderr, "peer: link back to %s %s\n", to.c_str(), back != nullptr ? "opened" : "FAILED");
+        }
         if (code == MbReceivedCall && StringOf(message) == "quit") running = false;
         MbHandleRelease(message);
     }

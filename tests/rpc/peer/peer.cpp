@@ -7,10 +7,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: peer ENDPOINT\n");
-        return 2;
-    }
+    if (argc != 2) return 2;
     const std::string annotation = std::string(argv[1]) + " #" + std::to_string(getpid());
     CTestServer server;
     const RPC_STATUS status = server.Start(argv[1], annotation.c_str());
