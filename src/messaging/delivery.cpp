@@ -57,16 +57,18 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     const CUserCount::CUse use(serving);
     CCheckedRef<CSink> sink = CCheckedRef<CSink>::Share(processSink.load());
     if (!sink || !process::Initialised()) return;
-    // A message to a service runs here at once when the sink request thread is idle with
-    // nothing queued; otherwise the queued request takes over this reference (one not queued
-    // gives it back). Control messages change peer records and always go to the thread.
+    // A message to a service that came alone runs here at once when the sink request thread
+    // is idle with nothing queued: it saves that thread's wake-up. Frames read together go to
+    // the thread, so that reading and handling a stream overlap. The queued request takes over
+    // this reference (one not queued gives it back). Control messages change peer records and
+    // always go to the thread.
     // A sink request queue that this message filled holds off the transport: the senders' writes
     // wait in their sockets until the sink request thread takes the queue (ResumeIntake).
     CSink* target = sink.Get();
     CRef<CRequestHandler> reference = std::move(sink);
     bool full = false;
     const bool control = kind == MbKindSend && (flags & MbControlMask) != 0;
-    const bool taken = control ? PostRequest(true, target, service, flags, kind, data, length, &reference, &full)
+    const bool taken = control || !RpcServerCallCameAlone() ? PostRequest(true, target, service, flags, kind, data, length, &reference, &full)
                                : RunOrPostToSink(target, service, flags, kind, data, length, &reference, &full);
     if (!taken) {
         ReportError("failed to allocate a request for an incoming message");

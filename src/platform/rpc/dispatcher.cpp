@@ -20,6 +20,9 @@ constexpr size_t kReadBufferSize = 256 * 1024;
 constexpr int kReadsPerTurn = 8;
 constexpr int kListenBacklog = 128;
 
+// Set by RunFrames for the manager routine it calls (RpcServerCallCameAlone).
+thread_local bool tCallCameAlone = false;
+
 }  // namespace
 
 struct CDispatcher::CListener {
@@ -261,6 +264,10 @@ void CDispatcher::Serve(CConnection* connection) {
     }
 }
 
+bool RpcServerCallCameAlone() {
+    return tCallCameAlone;
+}
+
 // Runs every whole frame in the buffer, until a call pauses intake, and keeps the rest. False
 // when the connection must be closed (a malformed frame).
 bool CDispatcher::RunFrames(CConnection* connection) {
@@ -272,6 +279,7 @@ bool CDispatcher::RunFrames(CConnection* connection) {
         if (result == EFrameParse::Malformed) return false;
         if (result == EFrameParse::Incomplete) break;
         offset += frame.size;
+        tCallCameAlone = offset == connection->used;
         connection->service.assign(frame.service);
         const CRpcCall call{connection->service.c_str(), frame.flags, frame.kind, frame.data, frame.length};
         try {

@@ -140,6 +140,9 @@ RPC_STATUS RpcBindingFree(RPC_BINDING_HANDLE* binding);
 void RpcServerPauseIntake();
 void RpcServerResumeIntake();
 bool RpcServerIntakePaused();
+// Inside a manager routine: whether its frame came alone, no other byte of its connection read
+// behind it. A frame read with others is part of a stream that more likely goes on.
+bool RpcServerCallCameAlone();
 
 // Linux extras for the client side. A binding may carry its sender's send window (see
 // CSendWindow): frames of batched calls on it settle the window's reservations. RpcClientDrain
