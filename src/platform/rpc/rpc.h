@@ -140,8 +140,8 @@ RPC_STATUS RpcBindingFree(RPC_BINDING_HANDLE* binding);
 void RpcServerPauseIntake();
 void RpcServerResumeIntake();
 bool RpcServerIntakePaused();
-// Inside a manager routine: whether its frame came alone, no other byte of its connection read
-// behind it. A frame read with others is part of a stream that more likely goes on.
+// Inside a manager routine: whether its frame is the last thing read from its connection, with
+// no byte behind it. A frame that has more behind it is part of a stream that goes on.
 bool RpcServerCallCameAlone();
 
 // Linux extras for the client side. A binding may carry its sender's send window (see
