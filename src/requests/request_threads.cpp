@@ -39,26 +39,30 @@ void StopAndReleaseBoth() {
 
 }  // namespace
 
+namespace {
+
+// Queues on a thread found in its slot by a post that counts itself there; true without a thread.
+bool PostTo(CRequestThread* thread, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+            const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
+    return thread == nullptr || thread->Queue().Post(handler, service, flags, kind, data, length, handOver, full);
+}
+
+}  // namespace
+
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
     const CUserCount::CUse use(slot.posting);
-    CRequestThread* thread = slot.thread.load();
-    bool posted = true;
-    if (thread != nullptr) {
-        posted = thread->Queue().Post(handler, service, flags, kind, data, length, handOver, full);
-    }
-    return posted;
+    return PostTo(slot.thread.load(), handler, service, flags, kind, data, length, handOver, full);
 }
 
+// One use of the slot covers both the inline run and the post that may follow it.
 bool RunOrPostToSink(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
                      uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
-    {
-        const CUserCount::CUse use(sinkSlot.posting);
-        CRequestThread* thread = sinkSlot.thread.load();
-        if (thread != nullptr && thread->RunInline(handler, service, flags, kind, data, length)) return true;
-    }
-    return PostRequest(true, handler, service, flags, kind, data, length, handOver, full);
+    const CUserCount::CUse use(sinkSlot.posting);
+    CRequestThread* thread = sinkSlot.thread.load();
+    if (thread != nullptr && thread->RunInline(handler, service, flags, kind, data, length)) return true;
+    return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
 }
 
 bool RequestThreadsRunning() {
