@@ -69,8 +69,9 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     bool full = false;
     const bool control = kind == MbKindSend && (flags & MbControlMask) != 0;
     const bool mayRunHere = !control && RpcServerCallCameAlone();
-    const bool taken = mayRunHere ? RunOrPostToSink(target, service, flags, kind, data, length, &reference, &full)
-                                  : PostRequest(true, target, service, flags, kind, data, length, &reference, &full);
+    const bool taken = mayRunHere
+                           ? RunOrPostRequest(true, target, service, flags, kind, data, length, &reference, &full)
+                           : PostRequest(true, target, service, flags, kind, data, length, &reference, &full);
     if (!taken) {
         ReportError("failed to allocate a request for an incoming message");
     }

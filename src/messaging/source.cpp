@@ -5,8 +5,10 @@
 #include "messaging/deliver_interface.h"
 #include "messaging/session_name.h"
 #include "messaging/sink.h"
+#include "platform/platform.h"
 #include "platform/rpc/batch.h"
 #include "platform/rpc/status.h"
+#include "requests/inline_hold.h"
 #include "requests/request.h"
 #include "requests/request_thread.h"
 #include "requests/request_threads.h"
@@ -190,11 +192,21 @@ bool CSource::Test() {
     return Post(nullptr, MbControlTest, MbKindSend, nullptr, 0);
 }
 
-// Without a source request thread nothing is queued and the reservation goes back at once.
+bool CSource::FollowsPause() {
+    const uint64_t now = GetMicrosecondCount();
+    return now - lastPost_.exchange(now, std::memory_order_relaxed) >= kPauseMicroseconds;
+}
+
+// Without a source request thread nothing is queued and the reservation goes back at once; a
+// message written here has settled its reservation. Control messages are always queued: a
+// close waits for them as pending requests.
 bool CSource::Post(const char* service, uint32_t flags, int32_t kind, const void* data, uint16_t length) {
     const size_t cost = data != nullptr ? length : 0;
-    if (!window_->Reserve(cost, IsControl(flags, kind))) return false;
-    const bool queued = PostRequest(false, this, service, flags, kind, data, length);
+    const bool control = IsControl(flags, kind);
+    if (!window_->Reserve(cost, control)) return false;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    const bool queued = !control && FollowsPause() ? RunOrPostRequest(false, this, service, flags, kind, bytes, length)
+                                                   : PostRequest(false, this, service, flags, kind, data, length);
     if (!queued || !RequestThreadsRunning()) window_->Release(1, cost);
     return queued;
 }
@@ -203,6 +215,8 @@ bool CSource::Post(const char* service, uint32_t flags, int32_t kind, const void
 // costs no tracer.
 bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
     if (!running_) {
+        const CInlineHold inlineHold(this);
+        if (!inlineHold.Ok()) return false;
         ScopedLock hold(*this);
         running_ = binding_;
     }
@@ -214,12 +228,30 @@ bool CSource::Request(const char* service, uint32_t flags, int32_t kind, const u
         return TraceWarningLine(running_ ? "CSource::Request() lock failed."
                                          : "CSource::Request() called on a closed connection.");
     }
+    if (CRequestThread::InInlineRun()) return RequestNow(service, flags, kind, data, length);
     const RPC_STATUS status = GuardedDeliver(running_, service, flags, kind, data, length);
-    if (status == RPC_S_OK) return true;
+    return status == RPC_S_OK || ReportUngathered(status, length);
+}
+
+bool CSource::ReportUngathered(RPC_STATUS status, uint16_t length) {
     window_->Release(1, length);
     CStrTracer out(trace::kDiagnostic);
     ReportRpcException(kPlace, static_cast<uint32_t>(status), &out);
     out.Flush();
+    return false;
+}
+
+// A gathered frame that failed has its reservation settled already, and is reported as the
+// source request thread's batch (RunSourceBatch) reports it.
+bool CSource::RequestNow(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length) {
+    if (CRpcBatch::Current() != nullptr) return !CRequestThread::DeferToWorker();
+    CRpcBatch now(CSubmitMode::kNowOnly);
+    const RPC_STATUS status = GuardedDeliver(running_, service, flags, kind, data, length);
+    if (status != RPC_S_OK) return ReportUngathered(status, length);
+    const std::vector<CRpcCallFailure> failures = now.End();
+    if (failures.empty()) return true;
+    if (failures.front().status == RPC_S_WOULD_WAIT) return !CRequestThread::DeferToWorker();
+    ReportRpcException(kPlace, static_cast<uint32_t>(failures.front().status), nullptr);
     return false;
 }
 

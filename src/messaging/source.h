@@ -5,6 +5,7 @@
 
 #include <mbus/mbus.h>
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,11 @@ public:
     // function is refused while it is full, until it has drained to seven eighths.
     static constexpr size_t kWindowMessages = 0x40000;
     static constexpr size_t kWindowBytes = 64 << 20;
+    // A message posted at least this long after the source's previous one is written by the
+    // calling thread when the source request thread is idle with nothing queued and the
+    // connection takes it at once. Closer ones are a stream: they are queued, so that the source
+    // request thread writes many of them with one system call.
+    static constexpr uint64_t kPauseMicroseconds = 20;
 
     // sink: the sink that opens this source and owns it (counted reference), or null.
     CSource(const char* sinkName, uint32_t openOptions, CSink* sink);
@@ -56,6 +62,14 @@ public:
     void OnBatchDone() override;
 
 private:
+    // Whether the previous message was posted at least kPauseMicroseconds ago; notes this one.
+    bool FollowsPause();
+    // Request's write on the calling thread, inside an inline run: the frame goes into the
+    // socket (or behind the connection's backlog) now, or the request defers to the worker.
+    bool RequestNow(const char* service, uint32_t flags, int32_t kind, const uint8_t* data, uint16_t length);
+    // A frame that never reached a batch (bad arguments): gives back its reservation and
+    // reports the status; false.
+    bool ReportUngathered(RPC_STATUS status, uint16_t length);
     // The name, or with MbOptionSession the name followed by "(<session>)".
     std::string EndpointName() const;
     // Under the lock: makes the binding to the endpoint; false, without one, when that failed.
@@ -81,6 +95,8 @@ private:
     const CCheckedRef<CSink> owner_;
     // Shared with the frames in flight, which may outlive the source.
     std::shared_ptr<CSendWindow> window_;
+    // When the last message was posted (GetMicrosecondCount).
+    std::atomic<uint64_t> lastPost_{0};
 };
 
 // Runs one batch of source requests with their Deliver calls gathered per endpoint and written

@@ -27,6 +27,12 @@ extern "C" DWORD GetTickCount(void) noexcept {
     return static_cast<DWORD>(milliseconds);
 }
 
+extern "C" uint64_t GetMicrosecondCount(void) noexcept {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+}
+
 extern "C" DWORD FetchCurrentThreadId(void) noexcept {
     static const bool registered = pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild) == 0;
     (void)registered;

@@ -37,6 +37,8 @@ void WakeCriticalSectionWaiter(CRITICAL_SECTION* section) noexcept;
 
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 32 bits.
 DWORD GetTickCount(void) noexcept;
+// Microseconds of the precise CLOCK_MONOTONIC.
+uint64_t GetMicrosecondCount(void) noexcept;
 // Fills the calling thread's cached id (gettid) and returns it.
 DWORD FetchCurrentThreadId(void) noexcept;
 DWORD GetCurrentProcessId(void) noexcept;

@@ -12,8 +12,10 @@ constexpr DWORD kIdleWakeMs = 10000;
 // The thread object whose worker runs on this thread, or null.
 thread_local CRequestThread* tCurrentThread = nullptr;
 
-// On a thread inside RunInline: whether its request gave itself back to the worker.
-thread_local bool tInlineRun = false;
+// On a thread inside RunInline: the thread object whose run lock it holds, and whether its
+// request gave itself back to the worker. A request run inline on the sink thread's behalf may
+// send, and so run inline on the source thread's: the inner run restores both when it ends.
+thread_local CRequestThread* tInlineThread = nullptr;
 thread_local bool tInlineDeferred = false;
 
 const uint8_t kNoData[1] = {0};
@@ -58,17 +60,17 @@ bool CRequestThread::OnWorker() {
 }
 
 bool CRequestThread::DeferToWorker() {
-    if (!tInlineRun) return false;
+    if (tInlineThread == nullptr) return false;
     tInlineDeferred = true;
     return true;
 }
 
 bool CRequestThread::InInlineRun() {
-    return tInlineRun;
+    return tInlineThread != nullptr;
 }
 
 bool CRequestThread::InlineDeferred() {
-    return tInlineRun && tInlineDeferred;
+    return tInlineThread != nullptr && tInlineDeferred;
 }
 
 bool CRequestThread::CurrentStopping() {
@@ -133,10 +135,12 @@ bool CRequestThread::Stop() {
     return ended;
 }
 
-// The lock is left on every path: RunInlineLocked does not throw.
+// The lock is left on every path: RunInlineLocked does not throw. The worker itself, and a
+// thread already inside an inline run for this object (a trace callback that sends), hold the
+// run lock: they queue.
 bool CRequestThread::RunInline(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                                const uint8_t* data, uint16_t length) {
-    if (stopRequested_.load() || !runLock_.TryLock()) return false;
+    if (tCurrentThread == this || tInlineThread == this || stopRequested_.load() || !runLock_.TryLock()) return false;
     const bool ran = RunInlineLocked(handler, service, flags, kind, data, length);
     runLock_.Unlock();
     return ran;
@@ -147,15 +151,19 @@ bool CRequestThread::RunInline(CRequestHandler* handler, const char* service, ui
 bool CRequestThread::RunInlineLocked(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                                      const uint8_t* data, uint16_t length) {
     if (!queue_.Empty()) return false;
-    tInlineRun = true;
+    CRequestThread* const outerThread = tInlineThread;
+    const bool outerDeferred = tInlineDeferred;
+    tInlineThread = this;
     tInlineDeferred = false;
     const char* failure = Guarded([=] {
         handler->Request(service != nullptr ? service : "", flags, kind, data != nullptr ? data : kNoData, length);
     });
-    tInlineRun = false;
+    const bool ran = !tInlineDeferred;
+    tInlineThread = outerThread;
+    tInlineDeferred = outerDeferred;
     if (failure != nullptr) TraceDropped("a request", handler->Name(), failure);
     EndRun(handler);
-    return !tInlineDeferred;
+    return ran;
 }
 
 DWORD CRequestThread::ThreadProc(void* parameter) {

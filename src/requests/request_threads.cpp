@@ -57,10 +57,11 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
 }
 
 // One use of the slot covers both the inline run and the post that may follow it.
-bool RunOrPostToSink(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
-                     uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
-    const CUserCount::CUse use(sinkSlot.posting);
-    CRequestThread* thread = sinkSlot.thread.load();
+bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                      const uint8_t* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
+    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
+    const CUserCount::CUse use(slot.posting);
+    CRequestThread* thread = slot.thread.load();
     if (thread != nullptr && thread->RunInline(handler, service, flags, kind, data, length)) return true;
     return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
 }

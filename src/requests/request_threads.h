@@ -18,12 +18,12 @@ class CRequestHandler;
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length, CRef<CRequestHandler>* handOver = nullptr, bool* full = nullptr);
 
-// Runs an incoming message for the sink handler on the calling thread when the sink request
-// thread is idle with nothing queued (CRequestThread::RunInline), else posts it as
-// PostRequest(true, ...) does. The reference handOver holds stays with the caller when the
-// message ran here.
-bool RunOrPostToSink(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const uint8_t* data,
-                     uint16_t length, CRef<CRequestHandler>* handOver, bool* full);
+// Runs the request on the calling thread when the sink (toSink) or the source request thread is
+// idle with nothing queued (CRequestThread::RunInline), else posts it as PostRequest does. The
+// reference handOver holds stays with the caller when the request ran here.
+bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
+                      const uint8_t* data, uint16_t length, CRef<CRequestHandler>* handOver = nullptr,
+                      bool* full = nullptr);
 // Whether the source request thread exists (PostRequest queues for real). Library start and
 // end never run concurrently with posting.
 bool RequestThreadsRunning();

@@ -346,7 +346,11 @@ TEST_F(Loopback, MessagesKeepTheirOrderAcrossSourcesAndGiveBackTheirSinkReferenc
         ASSERT_NE(otherProxy, nullptr);
         const MbService through[] = {proxy_, otherProxy, secondProxy};
         withOther = Object()->RefCount();
-        for (int i = 0; i < 200; ++i) ASSERT_EQ(Call(through[i % 3], i), 1);
+        // A call after a pause is written by this thread, the calls right behind it are queued.
+        for (int i = 0; i < 200; ++i) {
+            if (i % 5 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            ASSERT_EQ(Call(through[i % 3], i), 1);
+        }
         for (int i = 0; i < 200; ++i) ASSERT_EQ(Next(MbReceivedCall, i % 3 == 1 ? other : service_), std::to_string(i));
         ASSERT_TRUE(Eventually([&] { return Object()->RefCount() == withOther; }));
     }

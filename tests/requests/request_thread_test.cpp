@@ -111,14 +111,14 @@ TEST_F(Requests, EachDrainEndsOnceOnTheWorker) {
 TEST_F(Requests, AMessageRunsOnTheCallingThreadOnlyWhileTheSinkThreadIsIdle) {
     const DWORD self = GetCurrentThreadId();
     const uint8_t bytes[4] = {'a', 'b', 'c', 'd'};  // the caller's own bytes, no NUL behind the three
-    ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "svc", 5, 2, bytes, 3, nullptr, nullptr));
+    ASSERT_TRUE(RunOrPostRequest(true, handler_.Get(), "svc", 5, 2, bytes, 3, nullptr, nullptr));
     EXPECT_EQ(handler_->Runs(), 1u) << "ran before the call returned";
     EXPECT_EQ(handler_->workerId, self);
     EXPECT_EQ(handler_->seen[0].data, "abc");
     handler_->hold.store(true);
     ASSERT_TRUE(Post(true, "first"));
     ASSERT_TRUE(Eventually([&] { return handler_->started.load(); }));
-    ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "second", 0, 1, nullptr, 0, nullptr, nullptr));
+    ASSERT_TRUE(RunOrPostRequest(true, handler_.Get(), "second", 0, 1, nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(handler_->Runs(), 1u) << "queued behind the running request";
     handler_->hold.store(false);
     ASSERT_TRUE(handler_->WaitFor(3));
@@ -128,11 +128,35 @@ TEST_F(Requests, AMessageRunsOnTheCallingThreadOnlyWhileTheSinkThreadIsIdle) {
     handler_->hook = [&] {
         if (CRequestThread::DeferToWorker()) deferred = CRequestThread::InlineDeferred();
     };
-    ASSERT_TRUE(RunOrPostToSink(handler_.Get(), "third", 0, 1, nullptr, 0, nullptr, nullptr));
+    ASSERT_TRUE(RunOrPostRequest(true, handler_.Get(), "third", 0, 1, nullptr, 0, nullptr, nullptr));
     EXPECT_TRUE(deferred);
     ASSERT_TRUE(handler_->WaitFor(5));
     EXPECT_NE(handler_->workerId, self) << "the deferred request ran again on the worker";
     EXPECT_FALSE(CRequestThread::InlineDeferred()) << "outside a run";
+}
+
+// A request run inline may post again: to the thread it runs for, it is queued (this thread
+// holds that thread's run lock); to the other thread, it runs inline too, and the outer run is
+// still inline when that one ends.
+TEST_F(Requests, AnInlineRunThatPostsQueuesOnItsOwnThreadAndRunsInlineOnTheOther) {
+    const DWORD self = GetCurrentThreadId();
+    const CRef<CRecordingHandler> inner = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    int hooked = 0;
+    bool innerRanHere = false, stillInline = false;
+    handler_->hook = [&] {
+        if (hooked++ > 0) return;
+        EXPECT_TRUE(RunOrPostRequest(false, inner.Get(), "out", 0, 1, nullptr, 0));
+        innerRanHere = inner->Runs() == 1 && inner->workerId == self;
+        stillInline = CRequestThread::InInlineRun() && !CRequestThread::InlineDeferred();
+        EXPECT_TRUE(RunOrPostRequest(true, handler_.Get(), "again", 0, 1, nullptr, 0));
+    };
+    ASSERT_TRUE(RunOrPostRequest(true, handler_.Get(), "first", 0, 1, nullptr, 0));
+    EXPECT_TRUE(innerRanHere);
+    EXPECT_TRUE(stillInline);
+    ASSERT_TRUE(handler_->WaitFor(2));
+    EXPECT_EQ(handler_->seen[1].service, "again");
+    EXPECT_NE(handler_->workerId, self) << "queued for the worker";
+    EXPECT_FALSE(CRequestThread::InInlineRun());
 }
 
 // Reference counts are 16-bit: pending requests share one handler reference, so more of them

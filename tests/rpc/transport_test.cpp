@@ -228,3 +228,30 @@ TEST_F(Transport, BatchReportsEachFailedCall) {
     EXPECT_EQ(FailedCalls(batch.End()), (std::vector<size_t>{0, 1, 2}));
     ASSERT_EQ(server_.Start(endpoint_), RPC_S_OK);
 }
+
+// A batch that writes now only never connects and never waits: a frame it cannot write goes
+// nowhere and keeps its reservation, for a batch that may wait; one over a live connection is
+// written and settled at once. A connection the server closed is not made anew either.
+TEST_F(Transport, ANowOnlyBatchWritesOnlyOverALiveConnection) {
+    const auto window = std::make_shared<CSendWindow>(16, 1024);
+    ASSERT_EQ(RpcBindingSetSendWindow(binding_, window), RPC_S_OK);
+    const auto sendNow = [&](uint32_t index) {
+        EXPECT_TRUE(window->Reserve(4, false));
+        CRpcBatch batch(CSubmitMode::kNowOnly);
+        EXPECT_EQ(Send(index), RPC_S_OK);
+        const std::vector<CRpcCallFailure> failures = batch.End();
+        return failures.empty() ? RPC_S_OK : failures.front().status;
+    };
+    for (const bool restart : {false, true}) {
+        ClearCalls();
+        EXPECT_EQ(sendNow(0), RPC_S_WOULD_WAIT) << (restart ? "closed by the server" : "never connected");
+        EXPECT_EQ(window->Frames(), 1u);
+        window->Release(1, 4);
+        ASSERT_EQ(Send(1), RPC_S_OK) << "a call that may wait connects";
+        EXPECT_EQ(sendNow(2), RPC_S_OK);
+        EXPECT_EQ(window->Frames(), 0u);
+        EXPECT_EQ(Indices(2), (std::vector<uint32_t>{1, 2}));
+        ASSERT_EQ(server_.Stop(), RPC_S_OK);
+        ASSERT_EQ(server_.Start(endpoint_), RPC_S_OK);
+    }
+}

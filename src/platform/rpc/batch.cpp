@@ -21,7 +21,7 @@ void Grow(std::vector<T>& vector, size_t need) {
 
 }  // namespace
 
-CRpcBatch::CRpcBatch() {
+CRpcBatch::CRpcBatch(CSubmitMode mode) : mode_(mode) {
     if (tCurrentBatch != nullptr) throw std::logic_error("an RPC batch is already open on this thread");
     tCurrentBatch = this;
 }
@@ -66,7 +66,7 @@ void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iov
 void CRpcBatch::Flush(CPending& pending) {
     if (pending.bytes.empty()) return;
     size_t firstFailed = 0;
-    const RPC_STATUS status = pending.channel->Submit(pending.bytes, pending.frames, &firstFailed);
+    const RPC_STATUS status = pending.channel->Submit(pending.bytes, pending.frames, &firstFailed, mode_);
     for (size_t i = firstFailed; i < pending.frames.marks.size(); ++i) {
         failures_.push_back(CRpcCallFailure{pending.frames.marks[i].call, status});
     }

@@ -4,6 +4,10 @@
 // at once and keeps the rest in its backlog; a buffer that grows past kBatchFlushBytes is
 // handed over at once. Frames keep their call order per endpoint.
 //
+// A batch opened with CSubmitMode::kNowOnly hands its buffers over the same way, but a channel
+// that cannot take them without waiting (no connection yet, its lock held, a connection to
+// make anew) writes nothing of them: End reports each of those calls with RPC_S_WOULD_WAIT.
+//
 // Failures: the frames that went into the socket whole, or into the backlog, count as
 // delivered (a backlog that fails later reports its frames through their windows); every other
 // call of the batch to that endpoint is reported by End, in call order, with its index (the
@@ -31,7 +35,7 @@ class CRpcBatch {
 public:
     // Opens the batch on the calling thread; one batch per thread at a time (a second one
     // throws std::logic_error).
-    CRpcBatch();
+    explicit CRpcBatch(CSubmitMode mode = CSubmitMode::kMayWait);
     // Ends the batch if End was not called. The frames are still written, but failures are
     // then not reported to anyone: callers that care call End.
     ~CRpcBatch();
@@ -63,4 +67,5 @@ private:
     std::vector<CRpcCallFailure> failures_;
     size_t calls_ = 0;
     bool open_ = true;
+    const CSubmitMode mode_;
 };

@@ -124,8 +124,28 @@ void CClientChannel::DisconnectLocked() {
     fd_ = -1;
 }
 
-RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed) {
-    CMutexHold lock(mutex_);
+RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
+                                  CSubmitMode mode) {
+    if (mode == CSubmitMode::kMayWait) {
+        CMutexHold lock(mutex_);
+        return SubmitLocked(bytes, frames, firstFailed, mode);
+    }
+    *firstFailed = 0;
+    if (!mutex_.TryLock()) return RPC_S_WOULD_WAIT;
+    RPC_STATUS status;
+    try {
+        status = SubmitLocked(bytes, frames, firstFailed, mode);
+    } catch (...) {
+        mutex_.Unlock();
+        throw;
+    }
+    mutex_.Unlock();
+    return status;
+}
+
+RPC_STATUS CClientChannel::SubmitLocked(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
+                                        CSubmitMode mode) {
+    const bool mayWait = mode == CSubmitMode::kMayWait;
     *firstFailed = frames.marks.size();
     if (!backlog_.empty()) {
         if (BacklogLocked(bytes, 0, frames, 0)) return RPC_S_OK;
@@ -136,6 +156,10 @@ RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFram
     bool fresh = false;
     RPC_STATUS status = RPC_S_OK;
     if (fd_ < 0) {
+        if (!mayWait) {
+            *firstFailed = 0;
+            return RPC_S_WOULD_WAIT;
+        }
         status = ConnectLocked();
         fresh = true;
     }
@@ -151,6 +175,10 @@ RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFram
             const int error = errno;
             DisconnectLocked();
             if (written == 0 && !fresh && (error == EPIPE || error == ECONNRESET)) {
+                if (!mayWait) {
+                    *firstFailed = 0;
+                    return RPC_S_WOULD_WAIT;
+                }
                 status = ConnectLocked();
                 fresh = true;
             } else {

@@ -41,6 +41,12 @@ struct CFrames {
     void Lose(size_t from, RPC_STATUS status) const;
 };
 
+// How a submit may treat the connection. kMayWait connects when there is none, and may wait for
+// the channel's lock and up to the connect time-out for that. kNowOnly writes only over a live
+// connection whose lock is free, and otherwise returns RPC_S_WOULD_WAIT with nothing written and
+// no window touched.
+enum class CSubmitMode { kMayWait, kNowOnly };
+
 class CClientChannel : public std::enable_shared_from_this<CClientChannel> {
 public:
     // A connect to a full listen backlog that makes no progress for this long fails, and so does
@@ -66,8 +72,9 @@ public:
     // index of the first frame not delivered; the windows of those frames are released too, and
     // the caller reports them. A failed write closes the connection (the next submit makes a new
     // one); a write on a reused connection that the server closed before a byte of it went out
-    // is retried once on a new connection.
-    RPC_STATUS Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed);
+    // is retried once on a new connection (kMayWait; kNowOnly leaves both to a later submit).
+    RPC_STATUS Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
+                      CSubmitMode mode = CSubmitMode::kMayWait);
     // The flusher's turn: writes as much of the backlog as the socket takes. On a failure the
     // connection is closed and every frame of the backlog is lost (its window reports it).
     void FlushBacklog();
@@ -83,6 +90,8 @@ private:
         size_t nextFrame = 0;  // the first frame not written whole
     };
 
+    RPC_STATUS SubmitLocked(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
+                            CSubmitMode mode) REQUIRES(mutex_);
     RPC_STATUS ConnectLocked() REQUIRES(mutex_);
     void DisconnectLocked() REQUIRES(mutex_);
     // Adds `bytes` from `head` on, with the frames from `nextFrame` on, to the backlog, and has

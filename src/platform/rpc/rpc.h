@@ -84,6 +84,9 @@ constexpr RPC_STATUS EPT_S_NOT_REGISTERED = 1753;
 constexpr RPC_STATUS RPC_S_NO_MORE_ELEMENTS = 1772;
 constexpr RPC_STATUS RPC_X_NO_MORE_ENTRIES = 1772;
 constexpr RPC_STATUS RPC_X_NULL_REF_POINTER = 1780;
+// Linux extra: a frame of a batch that writes now only (see CSubmitMode) that could not go out
+// without waiting; nothing of it was written.
+constexpr RPC_STATUS RPC_S_WOULD_WAIT = 10035;
 
 constexpr unsigned int RPC_IF_AUTOLISTEN = 1;
 constexpr unsigned int RPC_IF_ALLOW_LOCAL_ONLY = 32;
