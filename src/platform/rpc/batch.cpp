@@ -1,5 +1,7 @@
 #include "platform/rpc/batch.h"
 
+#include "base/grow.h"
+
 #include <algorithm>
 #include <new>
 #include <stdexcept>
@@ -12,12 +14,6 @@ thread_local CRpcBatch* tCurrentBatch __attribute__((tls_model("initial-exec")))
 // page fault per page written, which dominates the cost of large payloads.
 constexpr size_t kSpareBuffers = 4;
 thread_local std::vector<std::vector<uint8_t>> tSpareBuffers __attribute__((tls_model("initial-exec")));
-
-// Makes room for `need` elements, at least doubling the capacity when it must grow.
-template <class T>
-void Grow(std::vector<T>& vector, size_t need) {
-    if (need > vector.capacity()) vector.reserve(std::max(need, 2 * vector.capacity()));
-}
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "platform/rpc/channel.h"
 
+#include "base/grow.h"
 #include "platform/rpc/flusher.h"
 #include "platform/rpc/peer_access.h"
 #include "platform/rpc/socket.h"
@@ -17,7 +18,8 @@ namespace {
 
 // Backlog chunks written by one system call at most.
 constexpr int kFlushParts = 64;
-// Later submits join the backlog's last chunk while it holds less than this.
+// Backlog chunks are made with room for this many bytes (or a bigger submit), and later submits
+// join the last chunk while they fit in it: its bytes never move.
 constexpr size_t kChunkBytes = 1 << 20;
 
 struct CChannelTable {
@@ -203,16 +205,22 @@ RPC_STATUS CClientChannel::SubmitLocked(const std::vector<uint8_t>& bytes, const
 }
 
 // The bytes are copied, so the caller keeps its buffer for its next batch, into the last chunk
-// while it is small: a backlog costs few allocations however many submits join it.
+// while they fit: a backlog costs few allocations however many submits join it. A new chunk
+// reuses the buffers of the last one written out in this backlog, whose pages are in place.
 bool CClientChannel::BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames,
                                    size_t nextFrame) {
     const bool first = backlog_.empty();
+    const size_t size = bytes.size() - head;
     try {
-        if (first || backlog_.back().bytes.size() >= kChunkBytes) backlog_.emplace_back();
+        if (first || backlog_.back().bytes.size() + size > backlog_.back().bytes.capacity()) {
+            backlog_.push_back(std::move(spare_));
+            spare_ = CChunk();
+            Grow(backlog_.back().bytes, std::max(kChunkBytes, size));
+        }
         CChunk& chunk = backlog_.back();
         const size_t base = chunk.bytes.size();
-        chunk.frames.marks.reserve(chunk.frames.marks.size() + frames.marks.size() - nextFrame);
-        chunk.frames.windows.reserve(chunk.frames.windows.size() + frames.windows.size());
+        Grow(chunk.frames.marks, chunk.frames.marks.size() + frames.marks.size() - nextFrame);
+        Grow(chunk.frames.windows, chunk.frames.windows.size() + frames.windows.size());
         chunk.bytes.insert(chunk.bytes.end(), bytes.begin() + static_cast<ptrdiff_t>(head), bytes.end());
         for (size_t i = nextFrame; i < frames.marks.size(); ++i) {
             CFrameMark mark = frames.marks[i];
@@ -221,11 +229,24 @@ bool CClientChannel::BacklogLocked(const std::vector<uint8_t>& bytes, size_t hea
         }
         for (const auto& window : frames.windows) chunk.frames.windows.push_back(window);
     } catch (const std::bad_alloc&) {
-        if (first) backlog_.clear();
+        // Nothing was added: only a chunk made for these bytes can be left, empty.
+        if (!backlog_.empty() && backlog_.back().bytes.empty()) backlog_.pop_back();
         return false;
     }
     if (first) CFlusher::Instance().Watch(shared_from_this(), fd_);
     return true;
+}
+
+void CClientChannel::RetireFrontLocked() {
+    CChunk& chunk = backlog_.front();
+    if (spare_.bytes.capacity() < chunk.bytes.capacity()) {
+        chunk.bytes.clear();
+        chunk.frames.Clear();
+        chunk.head = 0;
+        chunk.nextFrame = 0;
+        spare_ = std::move(chunk);
+    }
+    backlog_.pop_front();
 }
 
 std::deque<CClientChannel::CChunk> CClientChannel::ClearBacklogLocked() {
@@ -270,10 +291,13 @@ void CClientChannel::FlushBacklog() {
                 const std::vector<CFrameMark>& marks = chunk.frames.marks;
                 while (chunk.nextFrame < marks.size() && marks[chunk.nextFrame].end <= chunk.head) ++chunk.nextFrame;
                 chunk.frames.Release(from, chunk.nextFrame);
-                if (chunk.head == chunk.bytes.size()) backlog_.pop_front();
+                if (chunk.head == chunk.bytes.size()) RetireFrontLocked();
             }
         }
-        if (backlog_.empty() && lost.empty()) CFlusher::Instance().Unwatch(fd_);
+        if (backlog_.empty() && lost.empty()) {
+            CFlusher::Instance().Unwatch(fd_);
+            spare_ = CChunk();
+        }
     }
     Lose(lost, status);
 }

@@ -99,6 +99,8 @@ private:
     // was, when memory ran out.
     bool BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames, size_t nextFrame)
         REQUIRES(mutex_);
+    // Drops the backlog's first chunk, written out; its emptied buffers become the spare.
+    void RetireFrontLocked() REQUIRES(mutex_);
     // Drops the backlog and the connection; returns the chunks, whose frames are lost.
     std::deque<CChunk> ClearBacklogLocked() REQUIRES(mutex_);
     static void Lose(const std::deque<CChunk>& lost, RPC_STATUS status);
@@ -108,4 +110,7 @@ private:
     int fd_ GUARDED_BY(mutex_) = -1;  // guarded by mutex_, as are the backlog and the connect time-out
     uint32_t connectTimeoutMs_ GUARDED_BY(mutex_) = kConnectTimeoutMs;
     std::deque<CChunk> backlog_ GUARDED_BY(mutex_);
+    // The emptied buffers of a chunk written out, for the backlog's next chunk; let go when
+    // the backlog empties, so an idle channel keeps no megabyte.
+    CChunk spare_ GUARDED_BY(mutex_);
 };

@@ -1,0 +1,13 @@
+// Grow: room for more elements in a vector that is appended to again and again.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+// Makes room for `need` elements, at least doubling the capacity when it must grow: reserving
+// the exact need would move the whole vector on every call.
+template <class T>
+void Grow(std::vector<T>& vector, size_t need) {
+    if (need > vector.capacity()) vector.reserve(std::max(need, 2 * vector.capacity()));
+}
