@@ -86,8 +86,9 @@ private:
     // Shared with the calls in flight: a close never frees the handle under a running call.
     boost::shared_ptr<CRpcBinding> binding_;
     // The binding for the current run of this source's requests, taken from `binding` under the
-    // lock by the run's first request. A close waits for pending requests, so the binding cannot
-    // go during a run. Source request thread only, without the lock.
+    // lock by the run's first request. It is a counted copy, so the binding cannot go during a
+    // run, queued or inline. Used under the source request thread's run lock only (its batch or an
+    // inline run), without the source's lock.
     boost::shared_ptr<CRpcBinding> running_;
     const std::string name_;
     uint32_t peerPid_;
