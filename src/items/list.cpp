@@ -30,7 +30,7 @@ bool CList::MakeUpTo(size_t count) {
         return false;
     }
     while (elements_.size() < count) {
-        CCheckedRef<CItem> element = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+        CHeldRef<CItem> element = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
         if (!element) return false;
         elements_.push_back(std::move(element));
         --unmade_;
@@ -42,7 +42,7 @@ bool CList::MakeUpTo(size_t count) {
 // elements before the position are made first; those behind it stay unmade.
 bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
     uint16_t position = kAppend;
-    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(element);
+    CHeldRef<CItem> held = CHeldRef<CItem>::Share(element);
     if (held) {
         ScopedLock hold(*this);
         const size_t count = elements_.size() + unmade_;
@@ -66,7 +66,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
 
 // The old element is released after unlocking, with the reference the call took if it failed.
 bool CList::Set(uint16_t index, CItem* element) {
-    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(element);
+    CHeldRef<CItem> held = CHeldRef<CItem>::Share(element);
     if (!held) return false;
     ScopedLock hold(*this);
     if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return false;
@@ -76,7 +76,7 @@ bool CList::Set(uint16_t index, CItem* element) {
 
 // Unmade elements are all alike: removing one of them shortens the tail.
 void CList::Remove(uint16_t index) {
-    CCheckedRef<CItem> removed;
+    CHeldRef<CItem> removed;
     ScopedLock hold(*this);
     if (index >= elements_.size()) {
         if (index < elements_.size() + unmade_) --unmade_;
@@ -90,8 +90,8 @@ void CList::Clear() {
     ReplaceElements({}, 0);
 }
 
-void CList::ReplaceElements(std::vector<CCheckedRef<CItem>>&& elements, uint32_t unmade) {
-    std::vector<CCheckedRef<CItem>> old;
+void CList::ReplaceElements(std::vector<CHeldRef<CItem>>&& elements, uint32_t unmade) {
+    std::vector<CHeldRef<CItem>> old;
     ScopedLock hold(*this);
     old.swap(elements_);
     elements_.swap(elements);

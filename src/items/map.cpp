@@ -74,7 +74,7 @@ bool CMap::Set(CAtom* key, CItem* value) {
         Remove(key);
         return true;
     }
-    return Put(HeldEntry{CCheckedRef<CAtom>::Share(key), CCheckedRef<CItem>::Share(value)});
+    return Put(HeldEntry{CHeldRef<CAtom>::Share(key), CHeldRef<CItem>::Share(value)});
 }
 
 // The parameter outlives the lock: what it holds at the end (a replaced entry, or a refused
@@ -105,10 +105,10 @@ bool CMap::SetNamed(const char* text, CItem* value) {
         RemoveNamed(text);
         return true;
     }
-    CCheckedRef<CAtom> key = CCheckedRef<CAtom>::Adopt(new (std::nothrow) CAtom);
+    CHeldRef<CAtom> key = CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom);
     if (!key) return false;
     key->SetString(text);
-    return Put(HeldEntry{std::move(key), CCheckedRef<CItem>::Share(value)});
+    return Put(HeldEntry{std::move(key), CHeldRef<CItem>::Share(value)});
 }
 
 void CMap::Remove(const CAtom* key) {

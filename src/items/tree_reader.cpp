@@ -90,7 +90,7 @@ private:
         uint32_t remaining;
         // A list's unmade elements, behind its elements.
         uint32_t unmade;
-        std::vector<CCheckedRef<CItem>> elements;
+        std::vector<CHeldRef<CItem>> elements;
         std::vector<CMap::HeldEntry> entries;
     };
 
@@ -161,20 +161,20 @@ void CTreeReader::Item(CItem& item) {
         case 'A': {
             CAtom* atom = new (std::nothrow) CAtom;
             if (atom == nullptr) return ReportError("failed to create new atom");
-            item.AdoptChild(MbTypeAtom, CCheckedRef<CStorable>::Adopt(atom));
+            item.AdoptChild(MbTypeAtom, CHeldRef<CStorable>::Adopt(atom));
             atom->Read(stream_);
             return;
         }
         case 'L': {
             CList* list = new (std::nothrow) CList;
             if (list == nullptr) return ReportError("failed to create new list");
-            item.AdoptChild(MbTypeList, CCheckedRef<CStorable>::Adopt(list));
+            item.AdoptChild(MbTypeList, CHeldRef<CStorable>::Adopt(list));
             return Enter(*list, false);
         }
         case 'M': {
             CMap* map = new (std::nothrow) CMap;
             if (map == nullptr) return ReportError("failed to create new map");
-            item.AdoptChild(MbTypeMap, CCheckedRef<CStorable>::Adopt(map));
+            item.AdoptChild(MbTypeMap, CHeldRef<CStorable>::Adopt(map));
             return Enter(*map, true);
         }
         default: ReportUnknownLetter(letter);
@@ -210,7 +210,7 @@ void CTreeReader::NextElements(Frame& frame) {
 // Makes and reads one element of the top frame; an element whose wrapper cannot be made is
 // skipped. The element's own read may enter a new frame, which invalidates `frame`.
 void CTreeReader::NextElement(Frame& frame) {
-    CCheckedRef<CItem> element = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+    CHeldRef<CItem> element = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
     if (!element) return;
     CItem& read = *element;
     try {
@@ -224,9 +224,9 @@ void CTreeReader::NextElement(Frame& frame) {
 }
 
 void CTreeReader::NextEntry(Frame& frame) {
-    CMap::HeldEntry entry{CCheckedRef<CAtom>::Adopt(new (std::nothrow) CAtom), {}};
+    CMap::HeldEntry entry{CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom), {}};
     if (!entry.key) return ReportError("failed to allocate key while reading map storage");
-    entry.value = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+    entry.value = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
     if (!entry.value) return ReportError("failed to allocate value while reading map storage");
     CAtom& key = *entry.key;
     CItem& value = *entry.value;
