@@ -171,7 +171,7 @@ bool CAtom::ToUnsigned(uint32_t* out) const {
 bool CAtom::Less(const CAtom* a, const CAtom* b) {
     if (a == b || b == nullptr) return false;
     if (a == nullptr) return true;
-    return CompareKeys(CKeyView::Of(*a), CKeyView::Of(*b)) < 0;
+    return CompareKeys(*a, *b) < 0;
 }
 
 bool CAtom::Equals(const CAtom& a, const CAtom& b) {

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "items/array_growth.h"
 #include "items/item.h"
 #include "items/tree_walk.h"
 #include "runtime/reports.h"
@@ -38,8 +39,7 @@ bool CList::MakeUpTo(size_t count) {
     return true;
 }
 
-// The array grows by half of its capacity, or to the needed size when that is more. Unmade
-// elements before the position are made first; those behind it stay unmade.
+// Unmade elements before the position are made first; those behind it stay unmade.
 bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
     uint16_t position = kAppend;
     CHeldRef<CItem> held = CHeldRef<CItem>::Share(element);
@@ -51,8 +51,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
             const size_t at = index == kAppend ? count : index;
             try {
                 if (!MakeUpTo(at)) throw std::bad_alloc();
-                const size_t made = elements_.size();
-                if (made == elements_.capacity()) elements_.reserve(made + (made / 2 > 1 ? made / 2 : 1));
+                MakeRoomForOne(elements_);
                 elements_.insert(elements_.begin() + static_cast<ptrdiff_t>(at), std::move(held));
                 position = static_cast<uint16_t>(at);
             } catch (const std::bad_alloc&) {

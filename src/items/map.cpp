@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "items/array_growth.h"
 #include "items/atom.h"
 #include "items/item.h"
 #include "items/key_order.h"
@@ -15,7 +16,7 @@ size_t CMap::LowerBound(const Probe& probe) const {
     size_t high = entries_.size();
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
-        if (CompareKeys(CKeyView::Of(*entries_[middle].key), probe) < 0) {
+        if (CompareKeys(*entries_[middle].key, probe) < 0) {
             low = middle + 1;
         } else {
             high = middle;
@@ -28,7 +29,7 @@ template <class Probe>
 CItem* CMap::Find(const Probe& probe) {
     ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
-    if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return nullptr;
+    if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return nullptr;
     return entries_[at].value.Get();
 }
 
@@ -37,7 +38,7 @@ void CMap::RemoveMatching(const Probe& probe) {
     HeldEntry removed;
     ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
-    if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return;
+    if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return;
     removed = std::move(entries_[at]);
     entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(at));
 }
@@ -84,14 +85,13 @@ bool CMap::Put(HeldEntry entry) {
     ScopedLock hold(*this);
     const CKeyView probe = CKeyView::Of(*entry.key);
     const size_t at = LowerBound(probe);
-    if (at < entries_.size() && CompareKeys(probe, CKeyView::Of(*entries_[at].key)) == 0) {
+    if (at < entries_.size() && CompareKeys(*entries_[at].key, probe) == 0) {
         std::swap(entries_[at], entry);
         return true;
     }
     if (entries_.size() >= kMaxCount) return false;
     try {
-        const size_t count = entries_.size();
-        if (count == entries_.capacity()) entries_.reserve(count + (count / 2 > 1 ? count / 2 : 1));
+        MakeRoomForOne(entries_);
         entries_.insert(entries_.begin() + static_cast<ptrdiff_t>(at), std::move(entry));
     } catch (const std::bad_alloc&) {
         ReportError("failed to allocate map buffer during set");

@@ -52,7 +52,7 @@ void ReportUnknownLetter(uint8_t letter) {
 }
 
 bool KeyLess(const CMap::HeldEntry& a, const CMap::HeldEntry& b) {
-    return CompareKeys(CKeyView::Of(*a.key), CKeyView::Of(*b.key)) < 0;
+    return CompareKeys(*a.key, *b.key) < 0;
 }
 
 // Sorts entries read in stream order into key order and keeps the first of equal keys,
