@@ -54,6 +54,15 @@ public:
         }
         return WriteBytesSlow(&byte, 1) == 1;
     }
+    // Appends count bytes for the caller to fill in place when WriteBytes would append them
+    // inline; null otherwise, and then nothing is appended.
+    uint8_t* AppendInPlace(uint32_t count) {
+        if (count == 0 || length_ + count > writeLimit_) return nullptr;
+        uint8_t* at = buffer_ + length_;
+        length_ += count;
+        buffer_[length_] = 0;
+        return at;
+    }
     // Appends the text without its terminator; 0 for a null text.
     uint16_t WriteText(const char* text);
     // Fails the stream because `count` more bytes cannot be held; reports once.

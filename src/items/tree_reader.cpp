@@ -18,6 +18,7 @@
 // one has the same None key, and of equal keys the first is kept. And a load reports the first
 // damage it finds only (CFirstItemReportOnly).
 #include <algorithm>
+#include <boost/container/small_vector.hpp>
 #include <cstring>
 #include <new>
 
@@ -109,7 +110,8 @@ private:
     bool stopped_ = false;
     // The bottom frame is a container the caller passed in (not one the reader made).
     bool rootIsCaller_ = false;
-    std::vector<Frame> frames_;
+    // Trees up to eight containers deep are read without allocating frames.
+    boost::container::small_vector<Frame, 8> frames_;
 };
 
 // A count of 0, or fewer than 2 bytes, empties the container at once.
