@@ -1,8 +1,8 @@
 #include "items/atom.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "base/coding.h"
@@ -171,7 +171,7 @@ bool CAtom::ToUnsigned(uint32_t* out) const {
 bool CAtom::Less(const CAtom* a, const CAtom* b) {
     if (a == b || b == nullptr) return false;
     if (a == nullptr) return true;
-    return CompareKeys(CKeyView::Of(*a), CKeyView::Of(*b)) < 0;
+    return CompareKeys(*a, *b) < 0;
 }
 
 bool CAtom::Equals(const CAtom& a, const CAtom& b) {
@@ -247,10 +247,14 @@ uint16_t CAtom::Write(CStorage& stream) {
 }
 
 uint32_t CAtom::TypeOfLetter(uint8_t letter) {
-    if (letter == 'B') return MbTypeBool;
-    if (letter == 0) return MbTypeUnknown;
-    const void* at = std::memchr(kTypeLetters + 1, letter, kTypeCount - 1);
-    return at == nullptr ? uint32_t{MbTypeUnknown} : static_cast<uint32_t>(static_cast<const char*>(at) - kTypeLetters);
+    // Every byte's type code, from the letters: one load per atom read.
+    static constexpr auto kTypes = [] {
+        std::array<uint8_t, 256> types{};
+        for (uint32_t type = 1; type < kTypeCount; ++type) types[static_cast<uint8_t>(kTypeLetters[type])] = type;
+        types['B'] = MbTypeBool;
+        return types;
+    }();
+    return kTypes[letter];
 }
 
 uint16_t CAtom::Read(CStorage& stream) {

@@ -4,9 +4,14 @@
 #include <utility>
 
 #include "items/tree_walk.h"
+#include "runtime/object_memory.h"
+
+// Node holders (CHeldRef) read a released node's stamp, which only a slab block keeps readable.
+static_assert(sizeof(CItem) <= kLargestSlabBlock && sizeof(CAtom) <= kLargestSlabBlock &&
+              sizeof(CList) <= kLargestSlabBlock && sizeof(CMap) <= kLargestSlabBlock);
 
 CRef<CItem> CItem::NewWith(uint32_t kind, CStorable* child) {
-    CCheckedRef<CStorable> held = CCheckedRef<CStorable>::Adopt(child);
+    CHeldRef<CStorable> held = CHeldRef<CStorable>::Adopt(child);
     if (!held) return CRef<CItem>();
     CRef<CItem> item = CRef<CItem>::Adopt(new (std::nothrow) CItem);
     if (item) item->AdoptChild(kind, std::move(held));
@@ -32,12 +37,12 @@ CRef<CItem> CItem::WrapAtom(CAtom* atom) {
 }
 
 void CItem::SetChild(uint32_t kind, CStorable* child) {
-    AdoptChild(kind, CCheckedRef<CStorable>::Share(child));
+    AdoptChild(kind, CHeldRef<CStorable>::Share(child));
 }
 
 // The old child goes after the new one is in place, so the wrapper never shows a released one.
-void CItem::AdoptChild(uint32_t kind, CCheckedRef<CStorable> child) {
-    CCheckedRef<CStorable> old = std::exchange(child_, std::move(child));
+void CItem::AdoptChild(uint32_t kind, CHeldRef<CStorable> child) {
+    CHeldRef<CStorable> old = std::exchange(child_, std::move(child));
     type_ = kind;
 }
 

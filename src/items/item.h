@@ -54,11 +54,11 @@ private:
     static CRef<CItem> NewWith(uint32_t kind, CStorable* child);
     void SetChild(uint32_t kind, CStorable* child);
     // As SetChild, but takes over the caller's reference to a new child.
-    void AdoptChild(uint32_t kind, CCheckedRef<CStorable> child);
+    void AdoptChild(uint32_t kind, CHeldRef<CStorable> child);
     // Releases the child (if any) and leaves the wrapper without one; the kind stays.
     void DropChild();
 
     // Null while the kind is Item; also null under another kind after DropChild, or when the
     // child given could not be held.
-    CCheckedRef<CStorable> child_;
+    CHeldRef<CStorable> child_;
 };

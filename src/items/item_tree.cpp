@@ -17,39 +17,46 @@ CRef<CItem> NewBlob(const uint8_t* bytes, uint16_t length) {
     return item;
 }
 
+// The stream of one procedure, empty when it cannot be made. Made with new, it lives in a slab
+// block, where the tracker marks it in place instead of in its shared table.
+CRef<CStorage> NewStream() {
+    return CRef<CStorage>::Adopt(new (std::nothrow) CStorage);
+}
+
 }  // namespace
 
 CRef<CItem> StoreItem(CItem& item) {
-    CStorage stream;
-    if (!stream.OpenForWriting()) return CRef<CItem>();
-    item.Write(stream);
-    stream.Close();
-    if (stream.Failed() || !stream.OpenForReading(true)) return CRef<CItem>();
+    CRef<CStorage> stream = NewStream();
+    if (!stream || !stream->OpenForWriting()) return CRef<CItem>();
+    item.Write(*stream);
+    stream->Close();
+    if (stream->Failed() || !stream->OpenForReading(true)) return CRef<CItem>();
     uint16_t length = 0;
-    const uint8_t* bytes = stream.GetContents(&length);
+    const uint8_t* bytes = stream->GetContents(&length);
     return NewBlob(bytes, length);
 }
 
 CRef<CItem> LoadItem(const void* bytes, size_t length) {
     if (bytes == nullptr || length == 0 || length > CStorage::kMaxLength) return CRef<CItem>();
-    CStorage stream;
-    stream.OpenForAppending();
-    const bool whole = stream.WriteBytes(bytes, static_cast<uint16_t>(length)) == length;
-    stream.Close();
-    if (!whole || !stream.OpenForReading(false)) return CRef<CItem>();
+    CRef<CStorage> stream = NewStream();
+    if (!stream) return CRef<CItem>();
+    stream->OpenForAppending();
+    const bool whole = stream->WriteBytes(bytes, static_cast<uint16_t>(length)) == length;
+    stream->Close();
+    if (!whole || !stream->OpenForReading(false)) return CRef<CItem>();
     CRef<CItem> item = CRef<CItem>::Adopt(new (std::nothrow) CItem);
-    if (item) item->Read(stream);
+    if (item) item->Read(*stream);
     return item;
 }
 
 CRef<CItem> RenderItem(CItem& item, bool bare) {
-    CStorage stream;
-    if (!stream.OpenForWriting()) return CRef<CItem>();
-    item.Render(stream, bare);
-    if (!bare && stream.Length() > CStorage::kHeaderSize) stream.WriteByte(0);
-    stream.Close();
-    if (stream.Failed() || !stream.OpenForReading(false)) return CRef<CItem>();
+    CRef<CStorage> stream = NewStream();
+    if (!stream || !stream->OpenForWriting()) return CRef<CItem>();
+    item.Render(*stream, bare);
+    if (!bare && stream->Length() > CStorage::kHeaderSize) stream->WriteByte(0);
+    stream->Close();
+    if (stream->Failed() || !stream->OpenForReading(false)) return CRef<CItem>();
     uint16_t length = 0;
-    const uint8_t* text = stream.PeekRemaining(&length);
+    const uint8_t* text = stream->PeekRemaining(&length);
     return NewBlob(text, length);
 }

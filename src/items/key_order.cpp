@@ -25,20 +25,43 @@ CKeyView Integer(Rank rank, uint64_t value) {
     return view;
 }
 
+// The rank 5 fields of a Blob or String key holding the string.
+struct CBytesKey {
+    uint8_t tier;
+    const uint8_t* bytes;
+    uint32_t length;
+};
+
+CBytesKey BytesKey(const CStr* string) {
+    if (string == nullptr) return CBytesKey{0, nullptr, 0};
+    uint32_t length = 0;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(string->GetString(&length));
+    return CBytesKey{static_cast<uint8_t>(bytes == nullptr ? 1 : 2), bytes, length};
+}
+
 CKeyView Bytes(const CStr* string) {
+    const CBytesKey key = BytesKey(string);
     CKeyView view{};
     view.rank = kBytes;
-    if (string == nullptr) return view;
-    uint32_t length = 0;
-    view.bytes = reinterpret_cast<const uint8_t*>(string->GetString(&length));
-    view.length = length;
-    view.tier = view.bytes == nullptr ? 1 : 2;
+    view.tier = key.tier;
+    view.bytes = key.bytes;
+    view.length = key.length;
     return view;
 }
 
 template <class T>
 int Order(T a, T b) {
     return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+CBytesKey BytesKey(const CKeyView& view) {
+    return CBytesKey{view.tier, view.bytes, view.length};
+}
+
+int CompareBytes(const CBytesKey& a, const CBytesKey& b) {
+    if (a.tier != 2 || b.tier != 2) return Order(a.tier, b.tier);
+    const int order = std::memcmp(a.bytes, b.bytes, a.length < b.length ? a.length : b.length);
+    return order != 0 ? order : Order(a.length, b.length);
 }
 
 }  // namespace
@@ -79,12 +102,18 @@ int CompareKeys(const CKeyView& a, const CKeyView& b) {
         case kNumber:
             if (a.isNaN || b.isNaN) return Order(a.isNaN, b.isNaN);
             return Order(a.number, b.number);
-        case kBytes: {
-            if (a.tier != 2 || b.tier != 2) return Order(a.tier, b.tier);
-            const uint32_t shorter = a.length < b.length ? a.length : b.length;
-            const int order = std::memcmp(a.bytes, b.bytes, shorter);
-            return order != 0 ? order : Order(a.length, b.length);
-        }
+        case kBytes: return CompareBytes(BytesKey(a), BytesKey(b));
         default: return Order(a.integer, b.integer);
     }
+}
+
+int CompareKeys(const CAtom& a, const CKeyView& b) {
+    if (b.rank != kBytes || !CAtom::IsBytes(a.GetType())) return CompareKeys(CKeyView::Of(a), b);
+    return CompareBytes(BytesKey(a.HeldString()), BytesKey(b));
+}
+
+int CompareKeys(const CAtom& a, const CAtom& b) {
+    if (!CAtom::IsBytes(a.GetType()) || !CAtom::IsBytes(b.GetType()))
+        return CompareKeys(CKeyView::Of(a), CKeyView::Of(b));
+    return CompareBytes(BytesKey(a.HeldString()), BytesKey(b.HeldString()));
 }

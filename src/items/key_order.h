@@ -40,3 +40,7 @@ struct CKeyView {
 
 // Negative, zero or positive as a sorts before, with, or after b.
 int CompareKeys(const CKeyView& a, const CKeyView& b);
+// The same order for a key atom against a view, and for two key atoms. Keys of bytes (the map
+// keys of most trees) are compared without making a whole view of each.
+int CompareKeys(const CAtom& a, const CKeyView& b);
+int CompareKeys(const CAtom& a, const CAtom& b);

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "items/array_growth.h"
 #include "items/item.h"
 #include "items/tree_walk.h"
 #include "runtime/reports.h"
@@ -30,7 +31,7 @@ bool CList::MakeUpTo(size_t count) {
         return false;
     }
     while (elements_.size() < count) {
-        CCheckedRef<CItem> element = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+        CHeldRef<CItem> element = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
         if (!element) return false;
         elements_.push_back(std::move(element));
         --unmade_;
@@ -38,11 +39,10 @@ bool CList::MakeUpTo(size_t count) {
     return true;
 }
 
-// The array grows by half of its capacity, or to the needed size when that is more. Unmade
-// elements before the position are made first; those behind it stay unmade.
+// Unmade elements before the position are made first; those behind it stay unmade.
 bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
     uint16_t position = kAppend;
-    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(element);
+    CHeldRef<CItem> held = CHeldRef<CItem>::Share(element);
     if (held) {
         ScopedLock hold(*this);
         const size_t count = elements_.size() + unmade_;
@@ -51,8 +51,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
             const size_t at = index == kAppend ? count : index;
             try {
                 if (!MakeUpTo(at)) throw std::bad_alloc();
-                const size_t made = elements_.size();
-                if (made == elements_.capacity()) elements_.reserve(made + (made / 2 > 1 ? made / 2 : 1));
+                MakeRoomForOne(elements_);
                 elements_.insert(elements_.begin() + static_cast<ptrdiff_t>(at), std::move(held));
                 position = static_cast<uint16_t>(at);
             } catch (const std::bad_alloc&) {
@@ -66,7 +65,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
 
 // The old element is released after unlocking, with the reference the call took if it failed.
 bool CList::Set(uint16_t index, CItem* element) {
-    CCheckedRef<CItem> held = CCheckedRef<CItem>::Share(element);
+    CHeldRef<CItem> held = CHeldRef<CItem>::Share(element);
     if (!held) return false;
     ScopedLock hold(*this);
     if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return false;
@@ -76,7 +75,7 @@ bool CList::Set(uint16_t index, CItem* element) {
 
 // Unmade elements are all alike: removing one of them shortens the tail.
 void CList::Remove(uint16_t index) {
-    CCheckedRef<CItem> removed;
+    CHeldRef<CItem> removed;
     ScopedLock hold(*this);
     if (index >= elements_.size()) {
         if (index < elements_.size() + unmade_) --unmade_;
@@ -90,8 +89,8 @@ void CList::Clear() {
     ReplaceElements({}, 0);
 }
 
-void CList::ReplaceElements(std::vector<CCheckedRef<CItem>>&& elements, uint32_t unmade) {
-    std::vector<CCheckedRef<CItem>> old;
+void CList::ReplaceElements(std::vector<CHeldRef<CItem>>&& elements, uint32_t unmade) {
+    std::vector<CHeldRef<CItem>> old;
     ScopedLock hold(*this);
     old.swap(elements_);
     elements_.swap(elements);

@@ -58,14 +58,14 @@ private:
 
     // Installs a new array and unmade tail under the lock and releases the old elements after
     // unlocking.
-    void ReplaceElements(std::vector<CCheckedRef<CItem>>&& elements, uint32_t unmade) EXCLUDES(this);
+    void ReplaceElements(std::vector<CHeldRef<CItem>>&& elements, uint32_t unmade) EXCLUDES(this);
     // Makes unmade elements until count (at most the whole count) are made; false when memory
     // ran out. Call under the lock.
     bool MakeUpTo(size_t count) REQUIRES(this);
 
     // An operation that takes elements out holds them in a holder declared before its lock, so
     // they (and the trees below them) are released after unlocking.
-    std::vector<CCheckedRef<CItem>> elements_;
+    std::vector<CHeldRef<CItem>> elements_;
     // The unmade empty wrappers behind elements_. Invariant: elements_.size() + unmade_ is at
     // most kMaxCount.
     uint32_t unmade_ = 0;

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <array>
+#include <boost/container/small_vector.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <utility>
-#include <vector>
 
 #include "items/storable.h"
 
@@ -65,5 +65,6 @@ private:
         for (CStorable* container : containers) container->Unlock();
     }
 
-    std::vector<Frame> frames_;
+    // Trees up to eight containers deep are walked without allocating frames.
+    boost::container::small_vector<Frame, 8> frames_;
 };

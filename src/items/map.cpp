@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "items/array_growth.h"
 #include "items/atom.h"
 #include "items/item.h"
 #include "items/key_order.h"
@@ -15,7 +16,7 @@ size_t CMap::LowerBound(const Probe& probe) const {
     size_t high = entries_.size();
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
-        if (CompareKeys(CKeyView::Of(*entries_[middle].key), probe) < 0) {
+        if (CompareKeys(*entries_[middle].key, probe) < 0) {
             low = middle + 1;
         } else {
             high = middle;
@@ -28,7 +29,7 @@ template <class Probe>
 CItem* CMap::Find(const Probe& probe) {
     ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
-    if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return nullptr;
+    if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return nullptr;
     return entries_[at].value.Get();
 }
 
@@ -37,7 +38,7 @@ void CMap::RemoveMatching(const Probe& probe) {
     HeldEntry removed;
     ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
-    if (at == entries_.size() || CompareKeys(probe, CKeyView::Of(*entries_[at].key)) != 0) return;
+    if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return;
     removed = std::move(entries_[at]);
     entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(at));
 }
@@ -74,7 +75,7 @@ bool CMap::Set(CAtom* key, CItem* value) {
         Remove(key);
         return true;
     }
-    return Put(HeldEntry{CCheckedRef<CAtom>::Share(key), CCheckedRef<CItem>::Share(value)});
+    return Put(HeldEntry{CHeldRef<CAtom>::Share(key), CHeldRef<CItem>::Share(value)});
 }
 
 // The parameter outlives the lock: what it holds at the end (a replaced entry, or a refused
@@ -84,14 +85,13 @@ bool CMap::Put(HeldEntry entry) {
     ScopedLock hold(*this);
     const CKeyView probe = CKeyView::Of(*entry.key);
     const size_t at = LowerBound(probe);
-    if (at < entries_.size() && CompareKeys(probe, CKeyView::Of(*entries_[at].key)) == 0) {
+    if (at < entries_.size() && CompareKeys(*entries_[at].key, probe) == 0) {
         std::swap(entries_[at], entry);
         return true;
     }
     if (entries_.size() >= kMaxCount) return false;
     try {
-        const size_t count = entries_.size();
-        if (count == entries_.capacity()) entries_.reserve(count + (count / 2 > 1 ? count / 2 : 1));
+        MakeRoomForOne(entries_);
         entries_.insert(entries_.begin() + static_cast<ptrdiff_t>(at), std::move(entry));
     } catch (const std::bad_alloc&) {
         ReportError("failed to allocate map buffer during set");
@@ -105,10 +105,10 @@ bool CMap::SetNamed(const char* text, CItem* value) {
         RemoveNamed(text);
         return true;
     }
-    CCheckedRef<CAtom> key = CCheckedRef<CAtom>::Adopt(new (std::nothrow) CAtom);
+    CHeldRef<CAtom> key = CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom);
     if (!key) return false;
     key->SetString(text);
-    return Put(HeldEntry{std::move(key), CCheckedRef<CItem>::Share(value)});
+    return Put(HeldEntry{std::move(key), CHeldRef<CItem>::Share(value)});
 }
 
 void CMap::Remove(const CAtom* key) {

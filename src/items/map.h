@@ -25,8 +25,8 @@ public:
     };
     // An entry as the map holds it: one reference to each.
     struct HeldEntry {
-        CCheckedRef<CAtom> key;
-        CCheckedRef<CItem> value;
+        CHeldRef<CAtom> key;
+        CHeldRef<CItem> value;
         Entry View() const { return Entry{key.Get(), value.Get()}; }
     };
 

@@ -36,6 +36,7 @@ bool CStorage::OpenForWriting() {
     writing_ = true;
     if (WriteBytes(header_, kHeaderSize) == kHeaderSize) return true;
     writing_ = false;
+    UpdateWriteLimit();
     ReportError("failed to open storage for writing");
     return false;
 }
@@ -47,6 +48,7 @@ bool CStorage::OpenForAppending() {
     }
     cursor_ = 0;
     writing_ = true;
+    UpdateWriteLimit();
     return true;
 }
 
@@ -73,6 +75,12 @@ void CStorage::Close() {
     reading_ = false;
     writing_ = false;
     cursor_ = 0;
+    UpdateWriteLimit();
+}
+
+void CStorage::UpdateWriteLimit() {
+    const uint32_t room = capacity_ - 1 < kMaxLength ? capacity_ - 1 : kMaxLength;
+    writeLimit_ = writing_ && !failed_ && length_ != 0 ? room : 0;
 }
 
 uint16_t CStorage::WriteBytesSlow(const void* bytes, uint16_t count) {
@@ -97,6 +105,7 @@ uint16_t CStorage::WriteText(const char* text) {
 void CStorage::RefuseOversize(uint64_t count) {
     if (failed_) return;
     failed_ = true;
+    UpdateWriteLimit();
     ReportItemError("storage full: cannot hold %llu more byte(s)", static_cast<unsigned long long>(count));
 }
 
@@ -118,6 +127,7 @@ bool CStorage::Append(const void* bytes, uint32_t count) {
     std::memcpy(buffer_ + length_, bytes, count);
     length_ += count;
     buffer_[length_] = 0;
+    UpdateWriteLimit();
     return true;
 }
 
@@ -130,6 +140,7 @@ bool CStorage::Reserve(uint32_t required) {
     auto* fresh = static_cast<uint8_t*>(std::malloc(grown));
     if (fresh == nullptr) {
         failed_ = true;
+        UpdateWriteLimit();
         ReportItemError("failed to allocate %u byte(s) of storage", grown);
         return false;
     }

@@ -38,8 +38,7 @@ public:
     // Appends count bytes and returns count; 0 for a null pointer or a zero count (no report),
     // for a stream not open for writing, and for an append that is refused.
     uint16_t WriteBytes(const void* bytes, uint16_t count) {
-        if (writing_ && !failed_ && length_ != 0 && length_ + 1u + count <= capacity_ &&
-            length_ + count <= kMaxLength && bytes != nullptr && count != 0) {
+        if (length_ + count <= writeLimit_ && bytes != nullptr && count != 0) {
             std::memcpy(buffer_ + length_, bytes, count);
             length_ += count;
             buffer_[length_] = 0;
@@ -47,7 +46,23 @@ public:
         }
         return WriteBytesSlow(bytes, count);
     }
-    bool WriteByte(uint8_t byte) { return WriteBytes(&byte, 1) == 1; }
+    bool WriteByte(uint8_t byte) {
+        if (length_ < writeLimit_) {
+            buffer_[length_++] = byte;
+            buffer_[length_] = 0;
+            return true;
+        }
+        return WriteBytesSlow(&byte, 1) == 1;
+    }
+    // Appends count bytes for the caller to fill in place when WriteBytes would append them
+    // inline; null otherwise, and then nothing is appended.
+    uint8_t* AppendInPlace(uint32_t count) {
+        if (count == 0 || length_ + count > writeLimit_) return nullptr;
+        uint8_t* at = buffer_ + length_;
+        length_ += count;
+        buffer_[length_] = 0;
+        return at;
+    }
     // Appends the text without its terminator; 0 for a null text.
     uint16_t WriteText(const char* text);
     // Fails the stream because `count` more bytes cannot be held; reports once.
@@ -63,7 +78,13 @@ public:
         return ReadBytesSlow(destination, count);
     }
     // True when exactly one byte was read.
-    bool ReadByte(uint8_t* destination) { return ReadBytes(destination, 1) == 1; }
+    bool ReadByte(uint8_t* destination) {
+        if (reading_ && destination != nullptr && cursor_ < length_) {
+            *destination = buffer_[cursor_++];
+            return true;
+        }
+        return ReadBytesSlow(destination, 1) == 1;
+    }
     // The unread bytes without moving the cursor, or null (count 0) when there are none.
     const uint8_t* PeekRemaining(uint16_t* count);
     // Moves the cursor over up to count unread bytes (those PeekRemaining shows); no report.
@@ -89,6 +110,8 @@ private:
     uint16_t ReadBytesSlow(void* destination, uint16_t count);
     bool Append(const void* bytes, uint32_t count);
     bool Reserve(uint32_t required);
+    // Sets writeLimit_ from the state; called after every change of it.
+    void UpdateWriteLimit();
 
     bool reading_ = false;
     bool writing_ = false;
@@ -101,5 +124,9 @@ private:
     // Invariant: length_ <= kMaxLength, and buffer_[length_] == 0 while buffer_ exists.
     uint32_t length_ = 0;
     uint32_t cursor_ = 0;
+    // The length up to which WriteBytes and WriteByte append inline: while open for writing,
+    // not failed and not empty, the capacity less the NUL byte, at most kMaxLength; else 0.
+    // Every other append takes the slow path, which keeps the growth and failure rules.
+    uint32_t writeLimit_ = 0;
     uint8_t header_[kHeaderSize] = {};
 };

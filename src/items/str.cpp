@@ -105,6 +105,12 @@ uint16_t CStr::Write(CStorage& stream) {
         stream.RefuseOversize(length_ + 2ull);
         return 0;
     }
+    // Length field and content in one append when the stream takes it inline.
+    if (uint8_t* at = stream.AppendInPlace(2 + length_)) {
+        EncodeFixed16(at, static_cast<uint16_t>(length_));
+        if (length_ != 0) std::memcpy(at + 2, data_, length_);
+        return static_cast<uint16_t>(2 + length_);
+    }
     uint8_t field[2];
     EncodeFixed16(field, static_cast<uint16_t>(length_));
     const uint16_t count = stream.WriteBytes(field, 2);

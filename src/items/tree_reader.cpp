@@ -18,6 +18,7 @@
 // one has the same None key, and of equal keys the first is kept. And a load reports the first
 // damage it finds only (CFirstItemReportOnly).
 #include <algorithm>
+#include <boost/container/small_vector.hpp>
 #include <cstring>
 #include <new>
 
@@ -52,7 +53,7 @@ void ReportUnknownLetter(uint8_t letter) {
 }
 
 bool KeyLess(const CMap::HeldEntry& a, const CMap::HeldEntry& b) {
-    return CompareKeys(CKeyView::Of(*a.key), CKeyView::Of(*b.key)) < 0;
+    return CompareKeys(*a.key, *b.key) < 0;
 }
 
 // Sorts entries read in stream order into key order and keeps the first of equal keys,
@@ -90,7 +91,7 @@ private:
         uint32_t remaining;
         // A list's unmade elements, behind its elements.
         uint32_t unmade;
-        std::vector<CCheckedRef<CItem>> elements;
+        std::vector<CHeldRef<CItem>> elements;
         std::vector<CMap::HeldEntry> entries;
     };
 
@@ -109,7 +110,8 @@ private:
     bool stopped_ = false;
     // The bottom frame is a container the caller passed in (not one the reader made).
     bool rootIsCaller_ = false;
-    std::vector<Frame> frames_;
+    // Trees up to eight containers deep are read without allocating frames.
+    boost::container::small_vector<Frame, 8> frames_;
 };
 
 // A count of 0, or fewer than 2 bytes, empties the container at once.
@@ -161,20 +163,20 @@ void CTreeReader::Item(CItem& item) {
         case 'A': {
             CAtom* atom = new (std::nothrow) CAtom;
             if (atom == nullptr) return ReportError("failed to create new atom");
-            item.AdoptChild(MbTypeAtom, CCheckedRef<CStorable>::Adopt(atom));
+            item.AdoptChild(MbTypeAtom, CHeldRef<CStorable>::Adopt(atom));
             atom->Read(stream_);
             return;
         }
         case 'L': {
             CList* list = new (std::nothrow) CList;
             if (list == nullptr) return ReportError("failed to create new list");
-            item.AdoptChild(MbTypeList, CCheckedRef<CStorable>::Adopt(list));
+            item.AdoptChild(MbTypeList, CHeldRef<CStorable>::Adopt(list));
             return Enter(*list, false);
         }
         case 'M': {
             CMap* map = new (std::nothrow) CMap;
             if (map == nullptr) return ReportError("failed to create new map");
-            item.AdoptChild(MbTypeMap, CCheckedRef<CStorable>::Adopt(map));
+            item.AdoptChild(MbTypeMap, CHeldRef<CStorable>::Adopt(map));
             return Enter(*map, true);
         }
         default: ReportUnknownLetter(letter);
@@ -210,7 +212,7 @@ void CTreeReader::NextElements(Frame& frame) {
 // Makes and reads one element of the top frame; an element whose wrapper cannot be made is
 // skipped. The element's own read may enter a new frame, which invalidates `frame`.
 void CTreeReader::NextElement(Frame& frame) {
-    CCheckedRef<CItem> element = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+    CHeldRef<CItem> element = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
     if (!element) return;
     CItem& read = *element;
     try {
@@ -224,9 +226,9 @@ void CTreeReader::NextElement(Frame& frame) {
 }
 
 void CTreeReader::NextEntry(Frame& frame) {
-    CMap::HeldEntry entry{CCheckedRef<CAtom>::Adopt(new (std::nothrow) CAtom), {}};
+    CMap::HeldEntry entry{CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom), {}};
     if (!entry.key) return ReportError("failed to allocate key while reading map storage");
-    entry.value = CCheckedRef<CItem>::Adopt(new (std::nothrow) CItem);
+    entry.value = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
     if (!entry.value) return ReportError("failed to allocate value while reading map storage");
     CAtom& key = *entry.key;
     CItem& value = *entry.value;

@@ -37,7 +37,7 @@ namespace {
 // CFreeBlock.
 constexpr size_t kGranule = 16;
 constexpr size_t kSmallest = 32;
-constexpr size_t kLargestCached = 256;
+constexpr size_t kLargestCached = kLargestSlabBlock;
 constexpr size_t kClasses = kLargestCached / kGranule;
 
 // A thread keeps at most this many bytes of each class. A thread whose cache of a class is

@@ -28,6 +28,9 @@ constexpr bool kObjectSlabs = false;
 constexpr bool kObjectSlabs = true;
 #endif
 
+// Blocks up to this size come from slabs (when kObjectSlabs); larger ones from malloc.
+constexpr size_t kLargestSlabBlock = 256;
+
 // A block of at least size bytes, or null when none can be had.
 void* AllocateObjectMemory(size_t size) noexcept;
 // Gives back a block from AllocateObjectMemory with the same size. Any thread may free a block

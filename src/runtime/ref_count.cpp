@@ -1,16 +1,32 @@
 #include "runtime/ref_count.h"
 
 #include "runtime/object_memory.h"
+#include "runtime/process.h"
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
+namespace {
+
+// The block that this thread's last counted operator new took from a slab: the constructor
+// that runs in it next learns so without asking the allocator. A block once in a slab stays
+// one, so a value left by a constructor that never ran misleads no later one.
+thread_local const void* newSlabBlock __attribute__((tls_model("initial-exec"))) = nullptr;
+
+void* NewBlock(size_t size) noexcept {
+    void* block = AllocateObjectMemory(size);
+    if (kObjectSlabs && size <= kLargestSlabBlock) newSlabBlock = block;
+    return block;
+}
+
+}  // namespace
+
 CRefCount::CRefCount() : refCount_(1) {
     className_ = "CRefCount";
-    TrackObject(this, true);
+    if (CTracker* tracker = process::Tracker()) tracker->Enter(this, this == newSlabBlock);
 }
 
 CRefCount::~CRefCount() {
-    TrackObject(this, false);
+    if (CTracker* tracker = process::Tracker()) tracker->Leave(this);
 }
 
 void CRefCount::Describe(CTracer& out) {
@@ -53,13 +69,13 @@ void CCountable::OnFinalRelease() {
 }
 
 void* CRefCount::operator new(size_t size) {
-    void* block = AllocateObjectMemory(size);
+    void* block = NewBlock(size);
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
 
 void* CRefCount::operator new(size_t size, const std::nothrow_t&) noexcept {
-    return AllocateObjectMemory(size);
+    return NewBlock(size);
 }
 
 void CRefCount::operator delete(void* block, size_t size) noexcept {

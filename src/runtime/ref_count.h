@@ -86,6 +86,12 @@ struct CCheckedCount {
     static bool Add(CRefCount* object) { return CheckedAddRef(object); }
     static void Drop(CRefCount* object) { CheckedRelease(object); }
 };
+// The checked way for holders of objects that always live in slab blocks when made with new
+// (item nodes): the holder's own release reads the object's stamp first (CheckedReleaseHeld).
+struct CHeldCount {
+    static bool Add(CRefCount* object) { return CheckedAddRef(object); }
+    static void Drop(CRefCount* object) { CheckedReleaseHeld(object); }
+};
 
 // Owns one counted reference: releases it when the holder goes. Adopt() takes over a reference
 // the caller already holds (a creating call's first reference); Share() adds one, and gives an
@@ -128,3 +134,5 @@ private:
 
 template <class T>
 using CCheckedRef = CRef<T, CCheckedCount>;
+template <class T>
+using CHeldRef = CRef<T, CHeldCount>;

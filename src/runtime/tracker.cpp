@@ -179,6 +179,31 @@ bool CTracker::Track(const void* object, bool add) {
     return TrackInShard(key, add);
 }
 
+bool CTracker::Enter(const CRefCount* object, bool inBlock) {
+    if (!inBlock) return Track(object, true);
+    CRefCount::TrackStampAt(object).store(StampOf(reinterpret_cast<uintptr_t>(object)), std::memory_order_release);
+    return true;
+}
+
+// A live object's stamp is its own memory: equal to this tracker's mark only when stamped here.
+bool CTracker::Leave(const CRefCount* object) {
+    std::atomic<uint64_t>& stamp = CRefCount::TrackStampAt(object);
+    if (stamp.load(std::memory_order_relaxed) != StampOf(reinterpret_cast<uintptr_t>(object))) {
+        return Track(object, false);
+    }
+    stamp.store(0, std::memory_order_release);
+    return true;
+}
+
+bool CTracker::IsKnownHeld(const CRefCount* object) {
+    if (kObjectSlabs && object != nullptr &&
+        CRefCount::TrackStampAt(object).load(std::memory_order_acquire) ==
+            StampOf(reinterpret_cast<uintptr_t>(object))) {
+        return true;
+    }
+    return IsKnown(object);
+}
+
 bool CTracker::TrackInShard(uintptr_t key, bool add) {
     const uint64_t hash = HashAddress(key);
     CShard& shard = shards_[ShardOf(key, kShardBits)];
@@ -215,11 +240,6 @@ size_t CTracker::Count() {
     return total + stamped.count;
 }
 
-bool TrackObject(const void* object, bool add) {
-    CTracker* tracker = process::Tracker();
-    return tracker != nullptr && tracker->Track(object, add);
-}
-
 bool IsKnownObject(const void* object) {
     CTracker* tracker = process::Tracker();
     return tracker != nullptr && tracker->IsKnown(object);
@@ -239,6 +259,13 @@ bool CheckedAddRef(CRefCount* object) {
 
 bool CheckedRelease(CRefCount* object) {
     if (IsKnownObject(object)) return object->Release() != 0;
+    if (object != nullptr) ReportWarning("attempt to release an unknown object at", object);
+    return false;
+}
+
+bool CheckedReleaseHeld(CRefCount* object) {
+    CTracker* tracker = process::Tracker();
+    if (tracker != nullptr && tracker->IsKnownHeld(object)) return object->Release() != 0;
     if (object != nullptr) ReportWarning("attempt to release an unknown object at", object);
     return false;
 }

@@ -25,6 +25,15 @@ public:
     // True when the set changed. A failed insertion (out of memory) leaves the set as it was.
     bool Track(const void* object, bool add);
     bool IsKnown(const void* object);
+    // Track for a counted object's constructor and destructor. A constructor whose object is
+    // known to start a slab block says so (inBlock); a destructor finds its own stamp. Neither
+    // then asks the allocator about the address.
+    bool Enter(const CRefCount* object, bool inBlock);
+    bool Leave(const CRefCount* object);
+    // IsKnown for an address that held a counted object: one this object's holder took a
+    // reference to. Such memory stays readable in a slab block after the object is gone, so
+    // the stamp there is read first.
+    bool IsKnownHeld(const CRefCount* object);
     size_t Count();
 
 private:
@@ -85,8 +94,7 @@ private:
     CShard shards_[1u << kShardBits];
 };
 
-// The process-wide tracker pointer operations. Each is a no-op (or false) without a tracker.
-bool TrackObject(const void* object, bool add);
+// The process-wide tracker's IsKnown; false without a tracker.
 bool IsKnownObject(const void* object);
 
 // The handle checks of the exported functions. For a null argument they return null or false
@@ -94,3 +102,5 @@ bool IsKnownObject(const void* object);
 CRefCount* ResolveHandle(const void* handle);
 bool CheckedAddRef(CRefCount* object);
 bool CheckedRelease(CRefCount* object);
+// CheckedRelease for a holder's own object (CTracker::IsKnownHeld).
+bool CheckedReleaseHeld(CRefCount* object);

@@ -242,6 +242,21 @@ TEST_F(ItemTreeTest, RandomMutationsNeverBreakTheLoader) {
     MbTracerSet(&trace_capture::Callback);
 }
 
+// A load's nodes are tracked as any others: a loaded element is a valid handle until it goes,
+// then a stale one. An element released once too often leaves its list a warning, not freed
+// memory, when the list lets go of it.
+TEST_F(ItemTreeTest, LoadedNodesValidateAndAnOverReleasedElementWarns) {
+    Held loaded(MbItemFromBytes(Held(MbItemToBytes(Held(MbBuild("[i,i]", 1, 2))))));
+    MbItem element = nullptr;
+    ASSERT_EQ(MbItemGetAt(loaded, 0, &element), 0u);
+    EXPECT_EQ(Refs(element), 2u);
+    EXPECT_EQ(MbHandleRelease(element), 0u);
+    EXPECT_EQ(MbHandleRelease(element), 0u);
+    EXPECT_EQ(MbHandleAddRef(element), 3u);
+    loaded.Out();
+    EXPECT_EQ(trace_capture::CountContaining("attempt to release an unknown object at"), 1u);
+}
+
 class ListTest : public ItemTest {};
 
 // Reading replaces the elements; elements announced but missing become empty wrappers (the
