@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "items/array_growth.h"
+#include "base/grow.h"
 #include "items/item.h"
 #include "items/tree_walk.h"
 #include "runtime/reports.h"
@@ -51,7 +51,7 @@ bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
             const size_t at = index == kAppend ? count : index;
             try {
                 if (!MakeUpTo(at)) throw std::bad_alloc();
-                MakeRoomForOne(elements_);
+                Grow(elements_, elements_.size() + 1, kLeastElements);
                 elements_.insert(elements_.begin() + static_cast<ptrdiff_t>(at), std::move(held));
                 position = static_cast<uint16_t>(at);
             } catch (const std::bad_alloc&) {

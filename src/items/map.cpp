@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "items/array_growth.h"
+#include "base/grow.h"
 #include "items/atom.h"
 #include "items/item.h"
 #include "items/key_order.h"
@@ -91,7 +91,7 @@ bool CMap::Put(HeldEntry entry) {
     }
     if (entries_.size() >= kMaxCount) return false;
     try {
-        MakeRoomForOne(entries_);
+        Grow(entries_, entries_.size() + 1, kLeastElements);
         entries_.insert(entries_.begin() + static_cast<ptrdiff_t>(at), std::move(entry));
     } catch (const std::bad_alloc&) {
         ReportError("failed to allocate map buffer during set");

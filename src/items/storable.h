@@ -2,11 +2,16 @@
 // write its stored form and read it back. CReadable adds the type code of atoms and wrappers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/ref_count.h"
 
 class CStorage;
+
+// Lists and maps make room for this many elements with their first one: filling a small
+// container allocates once.
+constexpr size_t kLeastElements = 8;
 
 class CStorable : public CCountable {
 public:
