@@ -10,10 +10,10 @@ const uint8_t kEmpty[1] = {0};
 }
 
 bool CRequest::Assign(CRequestHandler* target, CRef<CRequestHandler>* handOver, const char* service,
-                      uint32_t requestFlags, int32_t requestKind, const void* data, uint16_t dataBytes) {
-    const size_t textLength = service != nullptr ? std::strlen(service) : 0;
+                      size_t serviceLength, uint32_t requestFlags, int32_t requestKind, const void* data,
+                      uint16_t dataBytes) {
     // The service name travels with a 16-bit length; longer text is cut.
-    const uint16_t nameLength = static_cast<uint16_t>(textLength > 0xFFFF ? 0xFFFF : textLength);
+    const uint16_t nameLength = static_cast<uint16_t>(serviceLength > 0xFFFF ? 0xFFFF : serviceLength);
     const uint16_t dataLength = data != nullptr ? dataBytes : 0;
     if (nameLength != 0 || dataLength != 0) {
         const size_t size = nameLength + 1 + dataLength + 1;

@@ -1,6 +1,7 @@
 #include "requests/request_queue.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "requests/request.h"
@@ -25,33 +26,42 @@ CRequest* CRequestQueue::Spare() {
     return new (std::nothrow) CRequest;
 }
 
-// The request is filled outside the lock, so that copying a payload of up to 64 KiB never holds
-// up the consumer or the other posters.
 void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
     CSectionHold hold(mutex_);
     limitMessages_ = messages;
     limitBytes_ = bytes;
 }
 
+// A small message is filled into a spare request under the lock it is queued under, so that
+// its post takes the lock once. A larger payload is copied outside the lock, so that copying up
+// to 64 KiB never holds up the consumer or the other posters.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
                          uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     if (full != nullptr) *full = false;
-    CRequest* request = Spare();
-    if (request == nullptr) return false;
-    if (!request->Assign(handler, handOver, service, flags, kind, data, length)) {
-        delete request;
-        return false;
-    }
+    const size_t serviceLength = service != nullptr ? std::strlen(service) : 0;
+    const bool inside = CRequest::FitsInside(serviceLength, data != nullptr ? length : 0);
+    CRequest* request = nullptr;
     bool wake = false;
     try {
-        CSectionHold hold(mutex_);
-        requests_.push_back(request);
-        queuedBytes_ += request->Bytes();
-        if (limitMessages_ != 0 && (requests_.size() >= limitMessages_ || queuedBytes_ >= limitBytes_)) {
-            fullReported_ = true;
-            if (full != nullptr) *full = true;
+        if (inside) {
+            CSectionHold hold(mutex_);
+            if (!spares_.empty()) {
+                request = spares_.back();
+                spares_.pop_back();
+                request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length);
+                wake = QueueLocked(request, full);
+            }
         }
-        wake = WakeLocked();
+        if (request == nullptr) {
+            request = inside ? new (std::nothrow) CRequest : Spare();
+            if (request == nullptr) return false;
+            if (!request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length)) {
+                delete request;
+                return false;
+            }
+            CSectionHold hold(mutex_);
+            wake = QueueLocked(request, full);
+        }
     } catch (const std::bad_alloc&) {
         // Deleting the request gives its count back; a handed-over reference stays the caller's.
         if (handOver != nullptr) *handOver = CRef<CRequestHandler>::Share(handler);
@@ -61,6 +71,16 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
     // Woken after the lock is left, so the woken consumer finds it free.
     if (wake) wakeWord_.Wake();
     return true;
+}
+
+bool CRequestQueue::QueueLocked(CRequest* request, bool* full) {
+    requests_.push_back(request);
+    queuedBytes_ += request->Bytes();
+    if (limitMessages_ != 0 && (requests_.size() >= limitMessages_ || queuedBytes_ >= limitBytes_)) {
+        fullReported_ = true;
+        if (full != nullptr) *full = true;
+    }
+    return WakeLocked();
 }
 
 bool CRequestQueue::WakeLocked() {

@@ -68,6 +68,9 @@ private:
     // passed.
     size_t SpareLimitLocked(size_t live) REQUIRES(mutex_);
 
+    // Queues a filled request; true when the consumer is to be woken. Throws std::bad_alloc,
+    // with nothing queued, when the queue cannot grow.
+    bool QueueLocked(CRequest* request, bool* full) REQUIRES(mutex_);
     // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
     bool WakeLocked() REQUIRES(mutex_);
 
