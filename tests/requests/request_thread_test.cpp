@@ -306,13 +306,16 @@ TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     EXPECT_EQ(b->RefCount(), 1u);
 }
 
-// The server routine may post while the library terminates.
+// The server routine may post while the library terminates, and so may a sender whose message
+// runs inline.
 TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
     std::atomic<bool> done{false};
     // In bursts, so that each stop finds the queue drained in time.
     std::thread poster([&] {
+        const uint8_t x = 'x';
         while (!done.load()) {
             for (int i = 0; i < 50; ++i) Post(true, "s", "x", 1);
+            RunOrPostRequest(false, handler_.Get(), "s", 0, 1, &x, 1);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
