@@ -312,10 +312,10 @@ TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
     std::atomic<bool> done{false};
     // In bursts, so that each stop finds the queue drained in time.
     std::thread poster([&] {
-        const uint8_t x = 'x';
+        const uint8_t x[2] = {'x', 0};  // the recorder looks at the byte after the payload
         while (!done.load()) {
             for (int i = 0; i < 50; ++i) Post(true, "s", "x", 1);
-            RunOrPostRequest(false, handler_.Get(), "s", 0, 1, &x, 1);
+            RunOrPostRequest(false, handler_.Get(), "s", 0, 1, x, 1);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
