@@ -48,31 +48,31 @@ CRef<CItem> MbusText(const char* text) {
 CRef<CItem> MbusArg(int i) {
     CRef<CItem> arg = CItem::NewMap();
     CRef<CItem> list = CItem::NewList();
-    for (const char* word : kWords) list->GetList()->Append(MbusText(word).Get());
+    for (const char* word : kWords) list->GetList()->Append(MbusText(word));
     CRef<CItem> number = CItem::NewAtom();
     number->GetAtom()->SetInt(i);
     CMap& map = *arg->GetMap();
-    map.SetNamed("i", number.Get());
-    map.SetNamed("r", MbusAtom([](CAtom& a) { a.SetReal(2.5); }).Get());
-    map.SetNamed("s", MbusText("x").Get());
-    map.SetNamed("l", list.Get());
-    map.SetNamed("t", MbusAtom([](CAtom& a) { a.SetUtcTime(kTime); }).Get());
+    map.SetNamed("i", std::move(number));
+    map.SetNamed("r", MbusAtom([](CAtom& a) { a.SetReal(2.5); }));
+    map.SetNamed("s", MbusText("x"));
+    map.SetNamed("l", std::move(list));
+    map.SetNamed("t", MbusAtom([](CAtom& a) { a.SetUtcTime(kTime); }));
     return arg;
 }
 
 CRef<CItem> MbusSmall() {
     CRef<CItem> root = CItem::NewMap();
     CMap& map = *root->GetMap();
-    map.SetNamed("proc", MbusText("Deliver").Get());
-    map.SetNamed("source", MbusText("client-7").Get());
-    map.SetNamed("cookie", MbusAtom([](CAtom& a) { a.SetCookie(uint32_t(kCookie), uint32_t(kCookie >> 32)); }).Get());
-    map.SetNamed("arg", MbusArg(42).Get());
+    map.SetNamed("proc", MbusText("Deliver"));
+    map.SetNamed("source", MbusText("client-7"));
+    map.SetNamed("cookie", MbusAtom([](CAtom& a) { a.SetCookie(uint32_t(kCookie), uint32_t(kCookie >> 32)); }));
+    map.SetNamed("arg", MbusArg(42));
     return root;
 }
 
 CRef<CItem> MbusLarge() {
     CRef<CItem> root = CItem::NewList();
-    for (int i = 0; i < kLargeCount; ++i) root->GetList()->Append(MbusArg(i).Get());
+    for (int i = 0; i < kLargeCount; ++i) root->GetList()->Append(MbusArg(i));
     return root;
 }
 

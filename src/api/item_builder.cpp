@@ -7,13 +7,13 @@ bool CItemBuilder::Place(CRef<CItem> item) {
         return true;
     }
     Frame& top = frames_[depth_ - 1];
-    if (!top.isMap) return top.container->GetList()->Append(item.Get());
+    if (!top.isMap) return top.container->GetList()->Append(std::move(item));
     if (!top.pendingKey) {
         top.pendingKey = std::move(item);
         return true;
     }
     CAtom* key = top.pendingKey->GetAtom();
-    if (key == nullptr || !top.container->GetMap()->Set(key, item.Get())) return false;
+    if (key == nullptr || !top.container->GetMap()->Set(key, std::move(item))) return false;
     top.pendingKey.Reset();
     return true;
 }

@@ -41,8 +41,11 @@ bool CList::MakeUpTo(size_t count) {
 
 // Unmade elements before the position are made first; those behind it stay unmade.
 bool CList::Insert(uint16_t index, CItem* element, uint16_t* used) {
+    return Insert(index, CHeldRef<CItem>::Share(element), used);
+}
+
+bool CList::Insert(uint16_t index, CHeldRef<CItem> held, uint16_t* used) {
     uint16_t position = kAppend;
-    CHeldRef<CItem> held = CHeldRef<CItem>::Share(element);
     if (held) {
         ScopedLock hold(*this);
         const size_t count = elements_.size() + unmade_;

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "items/storable.h"
@@ -38,6 +39,10 @@ public:
     // fails. *used gets the position used, or kAppend on failure. Takes a reference.
     bool Insert(uint16_t index, CItem* element, uint16_t* used);
     bool Append(CItem* element) { return Insert(kAppend, element, nullptr); }
+    // Insert and Append taking over the caller's reference to the element instead of adding
+    // one; an empty element is refused (false).
+    bool Insert(uint16_t index, CHeldRef<CItem> element, uint16_t* used);
+    bool Append(CHeldRef<CItem> element) { return Insert(kAppend, std::move(element), nullptr); }
     // Replaces the element at index (taking a reference, releasing the old one).
     bool Set(uint16_t index, CItem* element);
     // Removes the element at index and releases it after unlocking; beyond the end: nothing.

@@ -78,6 +78,10 @@ bool CMap::Set(CAtom* key, CItem* value) {
     return Put(HeldEntry{CHeldRef<CAtom>::Share(key), CHeldRef<CItem>::Share(value)});
 }
 
+bool CMap::Set(CAtom* key, CHeldRef<CItem> value) {
+    return key != nullptr && Put(HeldEntry{CHeldRef<CAtom>::Share(key), std::move(value)});
+}
+
 // The parameter outlives the lock: what it holds at the end (a replaced entry, or a refused
 // one) is released after unlocking.
 bool CMap::Put(HeldEntry entry) {
@@ -105,10 +109,15 @@ bool CMap::SetNamed(const char* text, CItem* value) {
         RemoveNamed(text);
         return true;
     }
+    return SetNamed(text, CHeldRef<CItem>::Share(value));
+}
+
+bool CMap::SetNamed(const char* text, CHeldRef<CItem> value) {
+    if (!value) return false;
     CHeldRef<CAtom> key = CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom);
     if (!key) return false;
     key->SetString(text);
-    return Put(HeldEntry{std::move(key), CHeldRef<CItem>::Share(value)});
+    return Put(HeldEntry{std::move(key), std::move(value)});
 }
 
 void CMap::Remove(const CAtom* key) {

@@ -48,6 +48,10 @@ public:
     bool Set(CAtom* key, CItem* value);
     // Set under a new String key atom made from the text; false when it cannot be made.
     bool SetNamed(const char* text, CItem* value);
+    // Set and SetNamed taking over the caller's reference to the value instead of adding one;
+    // an empty value is refused (false).
+    bool Set(CAtom* key, CHeldRef<CItem> value);
+    bool SetNamed(const char* text, CHeldRef<CItem> value);
     // Takes out the matching entry and releases key and value after unlocking.
     void Remove(const CAtom* key);
     void RemoveNamed(const char* text);

@@ -1,6 +1,7 @@
 #include "messaging/connection_notice.h"
 
 #include <cstring>
+#include <utility>
 
 #include "base/coding.h"
 #include "items/atom_values.h"
@@ -33,6 +34,7 @@ CRef<CItem> StoredConnectionUpdate(const std::string& peerName, bool connect) {
     if (!CanMakeItems()) return CRef<CItem>();
     CRef<CItem> update = CItem::NewMap();
     CRef<CItem> connected = NewAtomItem(atom_value::Bool(connect ? 1 : 0));
-    if (!update || !connected || !update->GetMap()->SetNamed(peerName.c_str(), connected.Get())) return CRef<CItem>();
+    if (!update || !connected) return CRef<CItem>();
+    if (!update->GetMap()->SetNamed(peerName.c_str(), std::move(connected))) return CRef<CItem>();
     return StoreItem(*update);
 }

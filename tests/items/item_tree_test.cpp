@@ -306,6 +306,7 @@ TEST_F(ListTest, AppendsBeyond65535ElementsAreRefused) {
     EXPECT_FALSE(list.Insert(CList::kAppend, odd.Get(), &used));
     EXPECT_FALSE(list.Insert(0, odd.Get(), &used));
     EXPECT_EQ(used, CList::kAppend);
+    EXPECT_FALSE(list.Append(IntItem(2))) << "a refused taken element is released (the leak check sees it)";
     EXPECT_EQ(list.Count(), 65535);
     list.Clear();
     EXPECT_EQ(even->RefCount(), 1);
@@ -333,6 +334,15 @@ TEST_F(MapTest, SetReplacesRemovesAndReleases) {
     EXPECT_EQ(map.Count(), 0);
     EXPECT_EQ(stringKey->RefCount(), 1);
     EXPECT_EQ(second->RefCount(), 1);
+    // The taking forms hold the caller's reference instead of adding one; an empty one fails.
+    CRef<CItem> third = IntItem(3);
+    CItem* const taken = third.Get();
+    EXPECT_TRUE(map.SetNamed("t", std::move(third)));
+    EXPECT_TRUE(map.Set(stringKey.Get(), IntItem(4)));
+    EXPECT_EQ(taken->RefCount(), 1);
+    EXPECT_FALSE(map.SetNamed("u", CRef<CItem>()));
+    EXPECT_FALSE(map.Set(nullptr, IntItem(5)));
+    EXPECT_EQ(Rendered(map), "{\"k\":4, \"t\":3}");
 }
 
 // Announced but missing entries collapse into one None key of an empty wrapper.
