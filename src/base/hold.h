@@ -14,3 +14,17 @@ public:
 private:
     TLock& lock_;
 };
+
+// CAdoptedHold: holds a lock that the caller has just taken (a TryLock that succeeded) for the
+// lifetime of the scope.
+template <class TLock>
+class SCOPED_CAPABILITY CAdoptedHold {
+public:
+    explicit CAdoptedHold(TLock& lock) REQUIRES(lock) : lock_(lock) {}
+    ~CAdoptedHold() RELEASE() { lock_.Unlock(); }
+    CAdoptedHold(const CAdoptedHold&) = delete;
+    CAdoptedHold& operator=(const CAdoptedHold&) = delete;
+
+private:
+    TLock& lock_;
+};

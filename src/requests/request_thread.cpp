@@ -135,15 +135,13 @@ bool CRequestThread::Stop() {
     return ended;
 }
 
-// The lock is left on every path: RunInlineLocked does not throw. The worker itself, and a
-// thread already inside an inline run for this object (a trace callback that sends), hold the
-// run lock: they queue.
+// The worker itself, and a thread already inside an inline run for this object (a trace
+// callback that sends), hold the run lock: they queue.
 bool CRequestThread::RunInline(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                                const uint8_t* data, uint16_t length) {
     if (tCurrentThread == this || tInlineThread == this || stopRequested_.load() || !runLock_.TryLock()) return false;
-    const bool ran = RunInlineLocked(handler, service, flags, kind, data, length);
-    runLock_.Unlock();
-    return ran;
+    const CAdoptedHold<CMutex> running(runLock_);
+    return RunInlineLocked(handler, service, flags, kind, data, length);
 }
 
 // The queue is looked at under the run lock: what is queued after the look is taken by the

@@ -134,15 +134,8 @@ RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFram
     }
     *firstFailed = 0;
     if (!mutex_.TryLock()) return RPC_S_WOULD_WAIT;
-    RPC_STATUS status;
-    try {
-        status = SubmitLocked(bytes, frames, firstFailed, mode);
-    } catch (...) {
-        mutex_.Unlock();
-        throw;
-    }
-    mutex_.Unlock();
-    return status;
+    const CAdoptedHold<CMutex> lock(mutex_);
+    return SubmitLocked(bytes, frames, firstFailed, mode);
 }
 
 RPC_STATUS CClientChannel::SubmitLocked(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
