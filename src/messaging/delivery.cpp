@@ -59,9 +59,9 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     if (!sink || !process::Initialised()) return;
     // A message to a service with nothing read behind it runs here at once when the sink
     // request thread is idle with nothing queued: it saves that thread's wake-up. Frames with
-    // more behind them go to the thread, so that reading and handling a stream overlap. The queued request takes over
-    // this reference (one not queued gives it back). Control messages change peer records and
-    // always go to the thread.
+    // more behind them go to the thread, so that reading and handling a stream overlap. The
+    // queued request takes over this reference (one not queued gives it back). Control messages
+    // change peer records and always go to the thread.
     // A sink request queue that this message filled holds off the transport: the senders' writes
     // wait in their sockets until the sink request thread takes the queue (ResumeIntake).
     CSink* target = sink.Get();

@@ -204,8 +204,7 @@ bool CSource::Post(const char* service, uint32_t flags, int32_t kind, const void
     const size_t cost = data != nullptr ? length : 0;
     const bool control = IsControl(flags, kind);
     if (!window_->Reserve(cost, control)) return false;
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    const bool queued = !control && FollowsPause() ? RunOrPostRequest(false, this, service, flags, kind, bytes, length)
+    const bool queued = !control && FollowsPause() ? RunOrPostRequest(false, this, service, flags, kind, data, length)
                                                    : PostRequest(false, this, service, flags, kind, data, length);
     if (!queued || !RequestThreadsRunning()) window_->Release(1, cost);
     return queued;

@@ -23,12 +23,11 @@ public:
     // Assign needs no memory and cannot fail.
     static bool FitsInside(size_t serviceLength, size_t length) { return serviceLength + length + 2 <= kInlineBytes; }
     // Fills an empty request. service: text of serviceLength bytes followed by a NUL, or null
-    // (length 0); data may be null. Counts
-    // the request in the handler's pending requests; the first of them takes a reference to the
-    // handler for the group, which the poster must hold one to. With handOver (a holder of that
-    // reference) the group takes the poster's reference instead, or it is given back: the
-    // holder is empty afterwards. False, with the request left empty and nothing taken, when
-    // the payload found no memory.
+    // (length 0); data may be null. Counts the request in the handler's pending requests; the
+    // first of them takes a reference to the handler for the group, which the poster must hold
+    // one to. With handOver (a holder of that reference) the group takes the poster's reference
+    // instead, or it is given back: the holder is empty afterwards. False, with the request left
+    // empty and nothing taken, when the payload found no memory.
     bool Assign(CRequestHandler* handler, CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength,
                 uint32_t flags, int32_t kind, const void* data, uint16_t length);
     // Runs the handler's Request; false when the request has no handler.

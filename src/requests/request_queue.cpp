@@ -53,7 +53,7 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
             }
         }
         if (request == nullptr) {
-            request = inside ? new (std::nothrow) CRequest : Spare();
+            request = Spare();
             if (request == nullptr) return false;
             if (!request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length)) {
                 delete request;

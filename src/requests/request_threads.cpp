@@ -37,10 +37,6 @@ void StopAndReleaseBoth() {
     ReleaseThread(sinkSlot);
 }
 
-}  // namespace
-
-namespace {
-
 // Queues on a thread found in its slot by a post that counts itself there; true without a thread.
 bool PostTo(CRequestThread* thread, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
             const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
@@ -58,11 +54,12 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
 
 // One use of the slot covers both the inline run and the post that may follow it.
 bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                      const uint8_t* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
+                      const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
     const CUserCount::CUse use(slot.posting);
     CRequestThread* thread = slot.thread.load();
-    if (thread != nullptr && thread->RunInline(handler, service, flags, kind, data, length)) return true;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (thread != nullptr && thread->RunInline(handler, service, flags, kind, bytes, length)) return true;
     return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
 }
 

@@ -22,7 +22,7 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
 // idle with nothing queued (CRequestThread::RunInline), else posts it as PostRequest does. The
 // reference handOver holds stays with the caller when the request ran here.
 bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
-                      const uint8_t* data, uint16_t length, CRef<CRequestHandler>* handOver = nullptr,
+                      const void* data, uint16_t length, CRef<CRequestHandler>* handOver = nullptr,
                       bool* full = nullptr);
 // Whether the source request thread exists (PostRequest queues for real). Library start and
 // end never run concurrently with posting.

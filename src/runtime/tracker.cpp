@@ -257,15 +257,22 @@ bool CheckedAddRef(CRefCount* object) {
     return false;
 }
 
-bool CheckedRelease(CRefCount* object) {
-    if (IsKnownObject(object)) return object->Release() != 0;
+namespace {
+
+// Releases the object when the tracker knows it (`known`); warns about any other.
+bool ReleaseKnown(CRefCount* object, bool known) {
+    if (known) return object->Release() != 0;
     if (object != nullptr) ReportWarning("attempt to release an unknown object at", object);
     return false;
 }
 
+}  // namespace
+
+bool CheckedRelease(CRefCount* object) {
+    return ReleaseKnown(object, IsKnownObject(object));
+}
+
 bool CheckedReleaseHeld(CRefCount* object) {
     CTracker* tracker = process::Tracker();
-    if (tracker != nullptr && tracker->IsKnownHeld(object)) return object->Release() != 0;
-    if (object != nullptr) ReportWarning("attempt to release an unknown object at", object);
-    return false;
+    return ReleaseKnown(object, tracker != nullptr && tracker->IsKnownHeld(object));
 }
