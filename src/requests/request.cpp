@@ -6,67 +6,115 @@
 #include "requests/request_handler.h"
 
 namespace {
-const uint8_t kEmpty[1] = {0};
+
+// The service name travels with a 16-bit length; longer text is cut.
+uint16_t NameLength(size_t serviceLength) {
+    return static_cast<uint16_t>(serviceLength > 0xFFFF ? 0xFFFF : serviceLength);
 }
+
+}  // namespace
 
 bool CRequest::Assign(CRequestHandler* target, CRef<CRequestHandler>* handOver, const char* service,
                       size_t serviceLength, uint32_t requestFlags, int32_t requestKind, const void* data,
                       uint16_t dataBytes) {
-    // The service name travels with a 16-bit length; longer text is cut.
-    const uint16_t nameLength = static_cast<uint16_t>(serviceLength > 0xFFFF ? 0xFFFF : serviceLength);
+    const uint16_t nameLength = NameLength(serviceLength);
     const uint16_t dataLength = data != nullptr ? dataBytes : 0;
-    if (nameLength != 0 || dataLength != 0) {
-        const size_t size = nameLength + 1 + dataLength + 1;
-        if (size <= kInlineBytes) {
-            storage_ = inlineBytes_;
-        } else {
-            heapBytes_.reset(new (std::nothrow) uint8_t[size]);
-            if (!heapBytes_) return false;
-            storage_ = heapBytes_.get();
-        }
-        if (nameLength != 0) std::memcpy(storage_, service, nameLength);
-        storage_[nameLength] = 0;
-        if (dataLength != 0) std::memcpy(storage_ + nameLength + 1, data, dataLength);
-        storage_[nameLength + 1 + dataLength] = 0;
+    const size_t size = RecordBytes(nameLength, dataLength);
+    if (size > kInlineBytes) {
+        heapBytes_.reset(new (std::nothrow) uint8_t[size]);
+        if (!heapBytes_) return false;
+        storage_ = heapBytes_.get();
+        capacity_ = static_cast<uint32_t>(size);
     }
-    serviceLength_ = nameLength;
-    length_ = dataLength;
-    flags_ = requestFlags;
-    kind_ = requestKind;
-    if (target != nullptr) {
-        // The first pending request keeps a reference for the group (Clear gives it back); a
-        // handed-over reference that is not needed for that goes back at once.
-        const bool first = target->pendingRequests_.fetch_add(1, std::memory_order_acq_rel) == 0;
-        if (handOver == nullptr) {
-            if (first) target->AddRef();
-        } else if (first) {
-            handOver->Detach();
-        } else {
-            handOver->Reset();
-        }
-        handler_ = target;
-    }
+    Write(service, nameLength, requestFlags, requestKind, data, dataLength);
+    handler_ = target;
+    if (target != nullptr) CountPending(handOver);
     return true;
 }
 
-void CRequest::Clear() {
-    CRequestHandler* done = handler_;
-    handler_ = nullptr;
-    storage_ = nullptr;
-    heapBytes_.reset();
-    // The group's reference keeps the handler alive until its last pending request is gone. A
-    // post racing this one may start a new group with a reference of its own before this
-    // release: the count of references stays exact either way.
-    if (done != nullptr && done->pendingRequests_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+bool CRequest::Append(CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength, uint32_t requestFlags,
+                      int32_t requestKind, const void* data, uint16_t dataBytes) {
+    const uint16_t nameLength = NameLength(serviceLength);
+    const uint16_t dataLength = data != nullptr ? dataBytes : 0;
+    const size_t size = RecordBytes(nameLength, dataLength);
+    if (used_ + size > capacity_) {
+        // Only a pack still inside the request grows, once; a heap buffer is never replaced.
+        if (storage_ != inlineBytes_ || used_ + size > kPackBytes) return false;
+        heapBytes_.reset(new (std::nothrow) uint8_t[kPackBytes]);
+        if (!heapBytes_) return false;
+        std::memcpy(heapBytes_.get(), inlineBytes_, used_);
+        storage_ = heapBytes_.get();
+        capacity_ = kPackBytes;
+    }
+    Write(service, nameLength, requestFlags, requestKind, data, dataLength);
+    CountPending(handOver);
+    return true;
+}
+
+void CRequest::Write(const char* service, uint16_t serviceLength, uint32_t requestFlags, int32_t requestKind,
+                     const void* data, uint16_t length) {
+    const CHeader header{serviceLength, length, requestFlags, requestKind};
+    uint8_t* at = storage_ + used_;
+    std::memcpy(at, &header, sizeof header);
+    at += sizeof header;
+    if (serviceLength != 0) std::memcpy(at, service, serviceLength);
+    at[serviceLength] = 0;
+    at += serviceLength + 1;
+    if (length != 0) std::memcpy(at, data, length);
+    at[length] = 0;
+    used_ += static_cast<uint32_t>(RecordBytes(serviceLength, length));
+    ++messages_;
+    bytes_ += serviceLength + length;
+}
+
+// The first pending message keeps a reference for the group (ReleasePending gives it back); a
+// handed-over reference that is not needed for that goes back at once.
+void CRequest::CountPending(CRef<CRequestHandler>* handOver) {
+    const bool first = handler_->pendingRequests_.fetch_add(1, std::memory_order_acq_rel) == 0;
+    if (handOver == nullptr) {
+        if (first) handler_->AddRef();
+    } else if (first) {
+        handOver->Detach();
+    } else {
+        handOver->Reset();
+    }
+}
+
+// The group's reference keeps the handler alive until its last pending message is gone. A post
+// racing this one may start a new group with a reference of its own before this release: the
+// count of references stays exact either way.
+void CRequest::ReleasePending(uint32_t count) {
+    released_ += count;
+    if (handler_->pendingRequests_.fetch_sub(count, std::memory_order_acq_rel) == count) {
+        CRequestHandler* done = handler_;
+        handler_ = nullptr;
         done->OnRequestsDone();
         done->Release();
     }
 }
 
-bool CRequest::Process() {
+void CRequest::ReleaseRun() {
+    if (handler_ != nullptr && released_ + 1 < messages_) ReleasePending(1);
+}
+
+void CRequest::Clear() {
+    if (handler_ != nullptr && released_ < messages_) ReleasePending(messages_ - released_);
+    handler_ = nullptr;
+    heapBytes_.reset();
+    storage_ = inlineBytes_;
+    capacity_ = kInlineBytes;
+    used_ = next_ = 0;
+    messages_ = released_ = bytes_ = 0;
+}
+
+bool CRequest::ProcessNext() {
+    if (next_ >= used_) return false;
+    CHeader header;
+    const uint8_t* at = storage_ + next_;
+    std::memcpy(&header, at, sizeof header);
+    next_ += static_cast<uint32_t>(RecordBytes(header.serviceLength, header.length));
     if (handler_ == nullptr) return false;
-    const uint8_t* base = storage_ != nullptr ? storage_ : kEmpty;
-    const char* service = reinterpret_cast<const char*>(base);
-    const uint8_t* data = storage_ != nullptr ? base + serviceLength_ + 1 : kEmpty;
-    return handler_->Request(service, flags_, kind_, data, length_);
+    const char* service = reinterpret_cast<const char*>(at + sizeof header);
+    const uint8_t* data = at + sizeof header + header.serviceLength + 1;
+    return handler_->Request(service, header.flags, header.kind, data, header.length);
 }

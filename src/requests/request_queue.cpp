@@ -32,9 +32,9 @@ void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
     limitBytes_ = bytes;
 }
 
-// A small message is filled into a spare request under the lock it is queued under, so that
-// its post takes the lock once. A larger payload is copied outside the lock, so that copying up
-// to 64 KiB never holds up the consumer or the other posters.
+// A small message joins the last queued request or is filled into a spare one, under the lock
+// it is queued under, so that its post takes the lock once. A larger payload is copied outside
+// the lock, so that copying up to 64 KiB never holds up the consumer or the other posters.
 bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
                          uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     if (full != nullptr) *full = false;
@@ -45,6 +45,12 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
     try {
         if (inside) {
             CSectionHold hold(mutex_);
+            CRequest* tail = requests_.empty() ? nullptr : requests_.back();
+            if (handler != nullptr && tail != nullptr && tail->Handler() == handler &&
+                tail->Append(handOver, service, serviceLength, flags, kind, data, length)) {
+                CountLocked(1, serviceLength + (data != nullptr ? length : 0), full);
+                return true;
+            }
             if (!spares_.empty()) {
                 request = spares_.back();
                 spares_.pop_back();
@@ -75,12 +81,17 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
 
 bool CRequestQueue::QueueLocked(CRequest* request, bool* full) {
     requests_.push_back(request);
-    queuedBytes_ += request->Bytes();
-    if (limitMessages_ != 0 && (requests_.size() >= limitMessages_ || queuedBytes_ >= limitBytes_)) {
+    CountLocked(request->Messages(), request->Bytes(), full);
+    return WakeLocked();
+}
+
+void CRequestQueue::CountLocked(size_t messages, size_t bytes, bool* full) {
+    queuedMessages_ += messages;
+    queuedBytes_ += bytes;
+    if (limitMessages_ != 0 && (queuedMessages_ >= limitMessages_ || queuedBytes_ >= limitBytes_)) {
         fullReported_ = true;
         if (full != nullptr) *full = true;
     }
-    return WakeLocked();
 }
 
 bool CRequestQueue::WakeLocked() {
@@ -93,6 +104,7 @@ bool CRequestQueue::TakeAll(std::vector<CRequest*>& batch) {
     batch.clear();
     CSectionHold hold(mutex_);
     batch.swap(requests_);
+    queuedMessages_ = 0;
     queuedBytes_ = 0;
     const bool wasFull = fullReported_;
     fullReported_ = false;

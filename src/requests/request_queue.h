@@ -24,17 +24,19 @@ public:
     explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs, TickSource ticks = &GetTickCount)
         : ticks_(ticks), sparePeriodMs_(sparePeriodMs), periodStart_(ticks()) {}
 
-    // A queue with a limit tells the posters that fill it up to `messages` requests or `bytes`
+    // A queue with a limit tells the posters that fill it up to `messages` messages or `bytes`
     // bytes of service text and payload to hold off (Post's *full); it still takes every post.
     // The consumer's TakeAll then reports that they may go on.
     void SetLimit(size_t messages, size_t bytes);
     // Empties what is still queued without processing it.
     ~CRequestQueue() override;
 
-    // Queues a request; false when it could not be made or queued. The caller holds a reference
-    // to the handler; given handOver, a holder of that reference, the queue takes it over once
-    // the request is queued (on false the holder keeps it). *full, when given, tells whether the
-    // queue has reached its limit with this request.
+    // Queues a message: a small one joins the last queued request when that is for the same
+    // handler and has room (CRequest::Append), any other gets a request of its own. False when
+    // it could not be queued. The caller holds a reference to the handler; given handOver, a
+    // holder of that reference, the queue takes it over once the message is queued (on false
+    // the holder keeps it). *full, when given, tells whether the queue has reached its limit
+    // with this message.
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
               uint16_t length, CRef<CRequestHandler>* handOver = nullptr, bool* full = nullptr);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
@@ -71,6 +73,8 @@ private:
     // Queues a filled request; true when the consumer is to be woken. Throws std::bad_alloc,
     // with nothing queued, when the queue cannot grow.
     bool QueueLocked(CRequest* request, bool* full) REQUIRES(mutex_);
+    // Counts messages and bytes that were queued, and tells *full when they reach the limit.
+    void CountLocked(size_t messages, size_t bytes, bool* full) REQUIRES(mutex_);
     // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
     bool WakeLocked() REQUIRES(mutex_);
 
@@ -85,6 +89,7 @@ private:
     // The limit (0: none), the bytes queued, and whether a poster was told the queue is full.
     size_t limitMessages_ GUARDED_BY(mutex_) = 0;
     size_t limitBytes_ GUARDED_BY(mutex_) = 0;
+    size_t queuedMessages_ GUARDED_BY(mutex_) = 0;
     size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
     bool fullReported_ GUARDED_BY(mutex_) = false;
     std::vector<CRequest*> spares_ GUARDED_BY(mutex_);

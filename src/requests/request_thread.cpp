@@ -77,14 +77,19 @@ bool CRequestThread::CurrentStopping() {
     return tCurrentThread != nullptr && tCurrentThread->stopRequested_.load();
 }
 
+// Each message of a pack gives back its pending count once it ran, as a request of its own
+// would; the last one after the run's end, which it still keeps alive.
 void RunBatch(std::vector<CRequest*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         CRequest* request = batch[i];
         CRequestHandler* handler = request->Handler();
-        // Only a handler's Request throws: a failed request has a handler.
-        if (const char* failure = Guarded([request] { request->Process(); })) {
-            TraceDropped("a request", handler->Name(), failure);
-        }
+        do {
+            // Only a handler's Request throws: a failed request has a handler.
+            if (const char* failure = Guarded([request] { request->ProcessNext(); })) {
+                TraceDropped("a request", handler->Name(), failure);
+            }
+            request->ReleaseRun();
+        } while (request->HasNext());
         if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) EndRun(handler);
         request->Clear();
     }

@@ -1,8 +1,10 @@
 // Worker threads: order, payload copies, pending counts, failures, start and stop.
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
 
+#include "requests/request.h"
 #include "requests/request_handler.h"
 #include "requests/request_threads.h"
 #include "support/messaging_fixture.h"
@@ -304,6 +306,59 @@ TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
                                                "a", "a done, pending 1"};
     EXPECT_EQ(log, expected);
     EXPECT_EQ(b->RefCount(), 1u);
+}
+
+// Small messages posted back to back for one handler share requests (packs) until a pack is
+// full or another handler's message or a large one comes between; they still run one by one in
+// posting order, a throw drops only its own message, and the queue's limit counts messages.
+TEST_F(Requests, ConsecutiveSmallMessagesShareRequestsAndRunInPostingOrder) {
+    CRef<CRecordingHandler> other = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    std::vector<std::string> log;
+    handler_->tag = "a";
+    other->tag = "b";
+    handler_->log = other->log = &log;
+    handler_->hook = [&, run = 0]() mutable {
+        if (++run == 3) throw std::runtime_error("x");
+    };
+    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
+    queue->SetLimit(150, 1 << 20);
+    std::vector<Seen> expected;
+    std::vector<std::string> order;
+    size_t posts = 0;
+    const auto post = [&](CRecordingHandler* target, size_t size, bool full) {
+        const std::string payload(size, static_cast<char>('a' + posts % 26));
+        const std::string service = "s" + std::to_string(posts);
+        bool reported = !full;
+        ASSERT_TRUE(queue->Post(target, service.c_str(), 3, 1, payload.data(), static_cast<uint16_t>(size), nullptr,
+                                &reported));
+        EXPECT_EQ(reported, full) << posts;
+        if (++posts != 3) {
+            if (target == handler_.Get()) expected.push_back({service, 3, 1, payload});
+            order.push_back(target->tag);
+        }
+    };
+    for (int i = 0; i < 120; ++i) post(handler_.Get(), 60, false);
+    post(other.Get(), 1, false);
+    post(handler_.Get(), 0, false);
+    post(handler_.Get(), 300, false);
+    for (int i = 0; i < 30; ++i) post(handler_.Get(), 100, posts + 1 >= 150);
+    std::vector<CRequest*> batch;
+    EXPECT_TRUE(queue->TakeAll(batch)) << "a poster was told the queue is full";
+    size_t messages = 0;
+    for (const CRequest* request : batch) messages += request->Messages();
+    EXPECT_EQ(messages, posts);
+    EXPECT_LT(batch.size(), posts / 10);
+    trace_capture::Clear();
+    RunBatch(batch);
+    queue->Recycle(batch);
+    EXPECT_TRUE(handler_->seen == expected);
+    EXPECT_EQ(other->Runs(), 1u);
+    const auto isBatchEnd = [](const std::string& line) { return line.find(' ') != line.npos; };
+    log.erase(std::remove_if(log.begin(), log.end(), isBatchEnd), log.end());
+    EXPECT_EQ(log, order);
+    EXPECT_EQ(trace_capture::Records(), (TraceRecords{{"**Error: a request of a dropped: an exception.\n", 18}}));
+    EXPECT_EQ(handler_->PendingRequests(), 0u);
+    EXPECT_EQ(other->RefCount(), 1u);
 }
 
 // The server routine may post while the library terminates, and so may a sender whose message
