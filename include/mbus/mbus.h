@@ -451,11 +451,11 @@ MB_API MbItem MbBuildV(const char* format, va_list args) MB_NOEXCEPT;
 MB_API MbSink   MbSinkOpen(const char* name, MbEvent event) MB_NOEXCEPT;
 /* Registers this process's sink under name; with MbOptionSession the name becomes
    "name(<session number>)", which must still fit in 31 bytes. NULL or "" register "#<pid>".
-   event (optional, from CreateEventA) is signalled after each message handled for a service
-   that has no event of its own, and after each link notice. The sink comes with the default
-   service "_default". Returns the sink, closed with MbSinkClose, or NULL when the library is
-   not started, this process has a sink already, the name is too long or another process has
-   it. */
+   event (optional, from CreateEventA) is signalled after messages were handled for a service
+   that has no event of its own (once for a group that came back to back), and after each link
+   notice. The sink comes with the default service "_default". Returns the sink, closed with
+   MbSinkClose, or NULL when the library is not started, this process has a sink already, the
+   name is too long or another process has it. */
 MB_API MbSink   MbSinkOpenEx(const char* name, MbEvent event, uint32_t options) MB_NOEXCEPT;
 /* Withdraws the sink from the bus, waits for messages being handled to finish, and drops the
    caller's reference. Services still open stay the caller's to close. 1 when the handle was
@@ -498,8 +498,8 @@ MB_API MbBool   MbSinkConnectEx(MbSink sink, const char* name, uint32_t options,
    is dropped without a trace. */
 
 /* Opens the service name (not NULL or ""; names compare without case) on the sink, replacing
-   a service of that name. event (optional) is signalled after each message handled for it,
-   instead of the sink's. Returns a handle closed with MbSinkServiceClose, or NULL. */
+   a service of that name. event (optional) is signalled after messages were handled for it
+   (once for a group that came back to back), instead of the sink's. Returns a handle closed with MbSinkServiceClose, or NULL. */
 MB_API MbSinkService MbSinkServiceOpen(MbSink sink, const char* name, MbEvent event) MB_NOEXCEPT;
 /* Takes the service off its sink (unless a newer service of its name replaced it) and drops
    the caller's reference; queued messages are dropped with it. */

@@ -60,7 +60,7 @@ MB_API DWORD  WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wa
 /* Closes the handle and the descriptor EventGetFd gave for it. FALSE for an unknown handle. */
 MB_API BOOL   CloseHandle(HANDLE handle) MB_NOEXCEPT;
 /* Linux extra, for poll(), select() or epoll loops: a descriptor that polls readable exactly
-   while the event is signalled. SetEvent (the library's, after each message) makes it
+   while the event is signalled. SetEvent (the library's, after handled messages) makes it
    readable; ResetEvent, or a wait that reports an auto-reset event (WaitForSingleObject(event,
    0) after poll() woke), makes it unreadable. Reading it is harmless: read() fails and changes
    nothing. One descriptor per event, owned by the event: do not close it. -1 for a handle that

@@ -69,7 +69,7 @@ bool CSinkService::Dispatch(HANDLE fallback, uint32_t, int32_t kind, const uint8
         dispatchBytes_ = 0;
         target = ok ? SignalTarget(fallback) : nullptr;
     }
-    if (target != nullptr) SetEvent(target);
+    if (target != nullptr) SignalMessageTaken(target);
     return ok;
 }
 
@@ -98,6 +98,7 @@ bool CSinkService::AwaitRoom() {
         if (CRequestThread::DeferToWorker() || !CRequestThread::OnWorker() || CRequestThread::CurrentStopping()) {
             return false;
         }
+        SignalTakenMessagesNow();
         room_.Sleep(ticket, kRoomPollMs);
     }
 }

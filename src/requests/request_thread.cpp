@@ -1,5 +1,6 @@
 #include "requests/request_thread.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -19,6 +20,42 @@ thread_local CRequestThread* tInlineThread = nullptr;
 thread_local bool tInlineDeferred = false;
 
 const uint8_t kNoData[1] = {0};
+
+// Events signalled by the messages of the request the worker runs, while it holds several,
+// each once; the oldest is signalled at once when a new one finds no room.
+class CDeferredSignals {
+public:
+    void Begin() { active_ = true; }
+    bool Add(HANDLE event) {
+        if (!active_) return false;
+        for (size_t i = 0; i < count_; ++i) {
+            if (events_[i] == event) return true;
+        }
+        if (count_ == kMaxEvents) {
+            SetEvent(events_[0]);
+            std::copy(events_ + 1, events_ + count_, events_);
+            --count_;
+        }
+        events_[count_++] = event;
+        return true;
+    }
+    void Flush() {
+        for (size_t i = 0; i < count_; ++i) SetEvent(events_[i]);
+        count_ = 0;
+    }
+    void End() {
+        Flush();
+        active_ = false;
+    }
+
+private:
+    static constexpr size_t kMaxEvents = 4;
+    bool active_ = false;
+    size_t count_ = 0;
+    HANDLE events_[kMaxEvents] = {};
+};
+
+thread_local CDeferredSignals tDeferredSignals;
 
 // A step of the worker's work, kept from ending the process with what it throws: the reason
 // it failed, null when it did not.
@@ -79,10 +116,19 @@ bool CRequestThread::CurrentStopping() {
 
 // Each message of a pack gives back its pending count once it ran, as a request of its own
 // would; the last one after the run's end, which it still keeps alive.
+void SignalMessageTaken(HANDLE event) {
+    if (!tDeferredSignals.Add(event)) SetEvent(event);
+}
+
+void SignalTakenMessagesNow() {
+    tDeferredSignals.Flush();
+}
+
 void RunBatch(std::vector<CRequest*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         CRequest* request = batch[i];
         CRequestHandler* handler = request->Handler();
+        if (request->Messages() > 1) tDeferredSignals.Begin();
         do {
             // Only a handler's Request throws: a failed request has a handler.
             if (const char* failure = Guarded([request] { request->ProcessNext(); })) {
@@ -90,6 +136,7 @@ void RunBatch(std::vector<CRequest*>& batch) {
             }
             request->ReleaseRun();
         } while (request->HasNext());
+        tDeferredSignals.End();
         if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) EndRun(handler);
         request->Clear();
     }

@@ -13,6 +13,13 @@
 // that throws is traced and dropped, and the batch goes on with the next one.
 using BatchRunner = void (*)(std::vector<CRequest*>& batch);
 void RunBatch(std::vector<CRequest*>& batch);
+// Signals `event` for a message that was taken in: at once, or, while a worker runs a request
+// holding several messages, when that request ends, so that a waiter is woken once per request
+// however many of its messages signal the same event.
+void SignalMessageTaken(HANDLE event);
+// Signals at once what SignalMessageTaken has held back on this thread: a worker does so before
+// it waits for a taker to make room.
+void SignalTakenMessagesNow();
 // Called on the worker when it took a batch from a queue that had told a poster it was full.
 using RoomHook = void (*)();
 

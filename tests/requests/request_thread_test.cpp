@@ -361,6 +361,34 @@ TEST_F(Requests, ConsecutiveSmallMessagesShareRequestsAndRunInPostingOrder) {
     EXPECT_EQ(other->RefCount(), 1u);
 }
 
+// A worker running a pack holds back the signals its messages give until the pack ends (or
+// until it must wait for room), one per event; a single message, or a thread that is no worker
+// running a pack, signals at once. Each message sees the event's state before it signals.
+TEST_F(Requests, MessagesOfAPackSignalTheirEventOnceThePackEnds) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::vector<DWORD> states;
+    handler_->hook = [&] {
+        states.push_back(WaitForSingleObject(event, 0));
+        SignalMessageTaken(event);
+        if (states.size() == 3) SignalTakenMessagesNow();
+    };
+    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
+    const std::string large(300, 'l');
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, "x", 1));
+    ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, large.data(), 300));
+    std::vector<CRequest*> batch;
+    queue->TakeAll(batch);
+    ASSERT_EQ(batch.size(), 2u);
+    RunBatch(batch);
+    queue->Recycle(batch);
+    const DWORD kNo = WAIT_TIMEOUT, kYes = WAIT_OBJECT_0;
+    EXPECT_EQ(states, (std::vector<DWORD>{kNo, kNo, kNo, kYes, kNo, kYes}));
+    EXPECT_EQ(WaitForSingleObject(event, 0), kYes) << "the single message signalled at once";
+    SignalMessageTaken(event);
+    EXPECT_EQ(WaitForSingleObject(event, 0), kYes) << "no worker: at once";
+    CloseHandle(event);
+}
+
 // The server routine may post while the library terminates, and so may a sender whose message
 // runs inline.
 TEST_F(Requests, PostingWhileTheThreadsAreReplacedIsSafe) {
