@@ -67,7 +67,7 @@ void CRequest::Write(const char* service, uint16_t serviceLength, uint32_t reque
     bytes_ += serviceLength + length;
 }
 
-// The first pending message keeps a reference for the group (ReleasePending gives it back); a
+// The first pending message keeps a reference for the group (Clear gives it back); a
 // handed-over reference that is not needed for that goes back at once.
 void CRequest::CountPending(CRef<CRequestHandler>* handOver) {
     const bool first = handler_->pendingRequests_.fetch_add(1, std::memory_order_acq_rel) == 0;
@@ -80,31 +80,22 @@ void CRequest::CountPending(CRef<CRequestHandler>* handOver) {
     }
 }
 
-// The group's reference keeps the handler alive until its last pending message is gone. A post
-// racing this one may start a new group with a reference of its own before this release: the
-// count of references stays exact either way.
-void CRequest::ReleasePending(uint32_t count) {
-    released_ += count;
-    if (handler_->pendingRequests_.fetch_sub(count, std::memory_order_acq_rel) == count) {
-        CRequestHandler* done = handler_;
-        handler_ = nullptr;
-        done->OnRequestsDone();
-        done->Release();
-    }
-}
-
-void CRequest::ReleaseRun() {
-    if (handler_ != nullptr && released_ + 1 < messages_) ReleasePending(1);
-}
-
 void CRequest::Clear() {
-    if (handler_ != nullptr && released_ < messages_) ReleasePending(messages_ - released_);
+    CRequestHandler* done = handler_;
+    const uint32_t count = messages_;
     handler_ = nullptr;
     heapBytes_.reset();
     storage_ = inlineBytes_;
     capacity_ = kInlineBytes;
     used_ = next_ = 0;
-    messages_ = released_ = bytes_ = 0;
+    messages_ = bytes_ = 0;
+    // The group's reference keeps the handler alive until its last pending message is gone. A
+    // post racing this one may start a new group with a reference of its own before this
+    // release: the count of references stays exact either way.
+    if (done != nullptr && done->pendingRequests_.fetch_sub(count, std::memory_order_acq_rel) == count) {
+        done->OnRequestsDone();
+        done->Release();
+    }
 }
 
 bool CRequest::ProcessNext() {

@@ -50,9 +50,6 @@ public:
     bool ProcessNext();
     // Whether a message is left to run.
     bool HasNext() const { return next_ < used_; }
-    // Gives back the pending count of a message that ran while later ones of the pack are still
-    // to run (they keep the group's reference).
-    void ReleaseRun();
 
     CRequestHandler* Handler() const { return handler_; }
     // Messages held, and the bytes they keep: their service texts and payloads.
@@ -83,8 +80,6 @@ private:
     }
     // Counts one more pending message of handler_, taking or giving back the group reference.
     void CountPending(CRef<CRequestHandler>* handOver);
-    // Gives back `count` pending messages of handler_.
-    void ReleasePending(uint32_t count);
     // Writes a message at used_; the room was checked.
     void Write(const char* service, uint16_t serviceLength, uint32_t flags, int32_t kind, const void* data,
                uint16_t length);
@@ -97,9 +92,8 @@ private:
     uint32_t capacity_ = kInlineBytes;
     uint32_t used_ = 0;
     uint32_t next_ = 0;
-    // Messages held, those whose pending count was given back, and their bytes.
+    // Messages held, and their bytes.
     uint32_t messages_ = 0;
-    uint32_t released_ = 0;
     uint32_t bytes_ = 0;
     CRequestHandler* handler_ = nullptr;
 };

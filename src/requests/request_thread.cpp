@@ -114,8 +114,6 @@ bool CRequestThread::CurrentStopping() {
     return tCurrentThread != nullptr && tCurrentThread->stopRequested_.load();
 }
 
-// Each message of a pack gives back its pending count once it ran, as a request of its own
-// would; the last one after the run's end, which it still keeps alive.
 void SignalMessageTaken(HANDLE event) {
     if (!tDeferredSignals.Add(event)) SetEvent(event);
 }
@@ -134,7 +132,6 @@ void RunBatch(std::vector<CRequest*>& batch) {
             if (const char* failure = Guarded([request] { request->ProcessNext(); })) {
                 TraceDropped("a request", handler->Name(), failure);
             }
-            request->ReleaseRun();
         } while (request->HasNext());
         tDeferredSignals.End();
         if (handler != nullptr && (i + 1 == batch.size() || batch[i + 1]->Handler() != handler)) EndRun(handler);

@@ -287,7 +287,8 @@ TEST_F(Requests, AQueueDestroyedWithRequestsGivesBackTheirHandlerReferences) {
     EXPECT_EQ(handler_->doneCalls.load(), 1);
 }
 
-// Once per run of consecutive requests, while the run's last request still counts as pending.
+// Once per run of consecutive requests, while the run's last request still counts as pending
+// (messages too large to share a request, so that each is a request of its own).
 TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     std::vector<std::string> log;
     CRef<CRecordingHandler> b = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
@@ -295,8 +296,9 @@ TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     b->tag = "b";
     handler_->log = b->log = &log;
     CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
+    const std::string large(300, 'l');
     for (CRecordingHandler* target : {handler_.Get(), handler_.Get(), b.Get(), handler_.Get()}) {
-        ASSERT_TRUE(queue->Post(target, "", 0, 1, nullptr, 0));
+        ASSERT_TRUE(queue->Post(target, "", 0, 1, large.data(), 300));
     }
     std::vector<CRequest*> batch;
     queue->TakeAll(batch);
