@@ -211,6 +211,33 @@ TEST_F(Transport, BatchGathersUntilEndOrAFullBufferAndKeepsOrder) {
     EXPECT_EQ(Indices(2 * perBuffer), Range(2 * perBuffer));
 }
 
+// While the server does not read, what the socket does not take waits in the channel's backlog,
+// a large rest as the batch's own buffers: the frames keep their reservations until they went
+// out, and every call arrives once, in order, also from the batches after it.
+TEST_F(Transport, ABacklogKeepsOrderAndWindowAcrossBatches) {
+    const auto window = std::make_shared<CSendWindow>(1000, 64 << 20);
+    ASSERT_EQ(RpcBindingSetSendWindow(binding_, window), RPC_S_OK);
+    std::promise<void> go;
+    std::shared_future<void> released = go.get_future().share();
+    SetCallHook([released] { released.wait(); });
+    // The first batch leaves the socket part of its room, so that the next one is cut short in
+    // the socket before the rest of it waits.
+    const uint32_t perBatch = 2 * kBatchFlushBytes / (30000 + 64);
+    uint32_t sent = 0;
+    for (const uint32_t count : {6u, perBatch, perBatch}) {
+        CRpcBatch batch;
+        for (const uint32_t end = sent + count; sent < end; ++sent) {
+            ASSERT_TRUE(window->Reserve(30000, false));
+            ASSERT_EQ(Send(sent, binding_, 30000), RPC_S_OK);
+        }
+        EXPECT_TRUE(batch.End().empty()) << sent;
+    }
+    EXPECT_GT(window->Frames(), perBatch) << "the server reads one call, the socket takes some";
+    go.set_value();
+    EXPECT_EQ(Indices(sent), Range(sent));
+    EXPECT_TRUE(Eventually([&] { return window->Frames() == 0; }));
+}
+
 // Each call that did not go out is reported with its index and status; calls refused at once
 // raise as usual. A server gone since the last batch fails every call of the next.
 TEST_F(Transport, BatchReportsEachFailedCall) {

@@ -21,6 +21,8 @@ constexpr int kFlushParts = 64;
 // Backlog chunks are made with room for this many bytes (or a bigger submit), and later submits
 // join the last chunk while they fit in it: its bytes never move.
 constexpr size_t kChunkBytes = 1 << 20;
+// A rest of a submit this large becomes a chunk of its own, buffers and all, instead of a copy.
+constexpr size_t kAdoptBytes = 64 * 1024;
 
 struct CChannelTable {
     std::mutex mutex;
@@ -126,8 +128,7 @@ void CClientChannel::DisconnectLocked() {
     fd_ = -1;
 }
 
-RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
-                                  CSubmitMode mode) {
+RPC_STATUS CClientChannel::Submit(std::vector<uint8_t>& bytes, CFrames& frames, size_t* firstFailed, CSubmitMode mode) {
     if (mode == CSubmitMode::kMayWait) {
         CMutexHold lock(mutex_);
         return SubmitLocked(bytes, frames, firstFailed, mode);
@@ -138,7 +139,7 @@ RPC_STATUS CClientChannel::Submit(const std::vector<uint8_t>& bytes, const CFram
     return SubmitLocked(bytes, frames, firstFailed, mode);
 }
 
-RPC_STATUS CClientChannel::SubmitLocked(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
+RPC_STATUS CClientChannel::SubmitLocked(std::vector<uint8_t>& bytes, CFrames& frames, size_t* firstFailed,
                                         CSubmitMode mode) {
     const bool mayWait = mode == CSubmitMode::kMayWait;
     *firstFailed = frames.marks.size();
@@ -197,30 +198,41 @@ RPC_STATUS CClientChannel::SubmitLocked(const std::vector<uint8_t>& bytes, const
     return RPC_S_OUT_OF_MEMORY;
 }
 
-// The bytes are copied, so the caller keeps its buffer for its next batch, into the last chunk
-// while they fit: a backlog costs few allocations however many submits join it. A new chunk
-// reuses the buffers of the last one written out in this backlog, whose pages are in place.
-bool CClientChannel::BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames,
-                                   size_t nextFrame) {
+// A large rest becomes a chunk as it is: the caller takes the spare chunk's emptied buffers for
+// its next batch instead. A small one is copied into the last chunk while it fits: a backlog
+// costs few allocations however many submits join it. A new chunk reuses the buffers of the
+// last one written out in this backlog, whose pages are in place.
+bool CClientChannel::BacklogLocked(std::vector<uint8_t>& bytes, size_t head, CFrames& frames, size_t nextFrame) {
     const bool first = backlog_.empty();
     const size_t size = bytes.size() - head;
     try {
-        if (first || backlog_.back().bytes.size() + size > backlog_.back().bytes.capacity()) {
-            backlog_.push_back(std::move(spare_));
-            spare_ = CChunk();
-            Grow(backlog_.back().bytes, std::max(kChunkBytes, size));
+        if (size >= kAdoptBytes) {
+            CChunk& chunk = backlog_.emplace_back();
+            chunk.bytes.swap(bytes);
+            chunk.frames.marks.swap(frames.marks);
+            chunk.frames.windows.swap(frames.windows);
+            chunk.head = head;
+            chunk.nextFrame = nextFrame;
+            bytes.swap(spare_.bytes);
+            frames.marks.swap(spare_.frames.marks);
+        } else {
+            if (first || backlog_.back().bytes.size() + size > backlog_.back().bytes.capacity()) {
+                backlog_.push_back(std::move(spare_));
+                spare_ = CChunk();
+                Grow(backlog_.back().bytes, std::max(kChunkBytes, size));
+            }
+            CChunk& chunk = backlog_.back();
+            const size_t base = chunk.bytes.size();
+            Grow(chunk.frames.marks, chunk.frames.marks.size() + frames.marks.size() - nextFrame);
+            Grow(chunk.frames.windows, chunk.frames.windows.size() + frames.windows.size());
+            chunk.bytes.insert(chunk.bytes.end(), bytes.begin() + static_cast<ptrdiff_t>(head), bytes.end());
+            for (size_t i = nextFrame; i < frames.marks.size(); ++i) {
+                CFrameMark mark = frames.marks[i];
+                mark.end = mark.end - head + base;
+                chunk.frames.marks.push_back(mark);
+            }
+            for (const auto& window : frames.windows) chunk.frames.windows.push_back(window);
         }
-        CChunk& chunk = backlog_.back();
-        const size_t base = chunk.bytes.size();
-        Grow(chunk.frames.marks, chunk.frames.marks.size() + frames.marks.size() - nextFrame);
-        Grow(chunk.frames.windows, chunk.frames.windows.size() + frames.windows.size());
-        chunk.bytes.insert(chunk.bytes.end(), bytes.begin() + static_cast<ptrdiff_t>(head), bytes.end());
-        for (size_t i = nextFrame; i < frames.marks.size(); ++i) {
-            CFrameMark mark = frames.marks[i];
-            mark.end = mark.end - head + base;
-            chunk.frames.marks.push_back(mark);
-        }
-        for (const auto& window : frames.windows) chunk.frames.windows.push_back(window);
     } catch (const std::bad_alloc&) {
         // Nothing was added: only a chunk made for these bytes can be left, empty.
         if (!backlog_.empty() && backlog_.back().bytes.empty()) backlog_.pop_back();

@@ -67,13 +67,14 @@ public:
 
     // Hands over whole frames (`frames` gives their ends in `bytes`, in order) to go out after
     // everything handed over before, connecting first when there is no connection. Writes what
-    // the socket takes now without waiting; the rest is copied into the backlog. The windows of
+    // the socket takes now without waiting; the rest goes into the backlog: a large rest takes
+    // the caller's buffers along and leaves it empty ones instead, a small one is copied. The windows of
     // frames written are released. On failure the status is returned, with *firstFailed the
     // index of the first frame not delivered; the windows of those frames are released too, and
     // the caller reports them. A failed write closes the connection (the next submit makes a new
     // one); a write on a reused connection that the server closed before a byte of it went out
     // is retried once on a new connection (kMayWait; kNowOnly leaves both to a later submit).
-    RPC_STATUS Submit(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
+    RPC_STATUS Submit(std::vector<uint8_t>& bytes, CFrames& frames, size_t* firstFailed,
                       CSubmitMode mode = CSubmitMode::kMayWait);
     // The flusher's turn: writes as much of the backlog as the socket takes. On a failure the
     // connection is closed and every frame of the backlog is lost (its window reports it).
@@ -90,15 +91,15 @@ private:
         size_t nextFrame = 0;  // the first frame not written whole
     };
 
-    RPC_STATUS SubmitLocked(const std::vector<uint8_t>& bytes, const CFrames& frames, size_t* firstFailed,
-                            CSubmitMode mode) REQUIRES(mutex_);
+    RPC_STATUS SubmitLocked(std::vector<uint8_t>& bytes, CFrames& frames, size_t* firstFailed, CSubmitMode mode)
+        REQUIRES(mutex_);
     RPC_STATUS ConnectLocked() REQUIRES(mutex_);
     void DisconnectLocked() REQUIRES(mutex_);
-    // Adds `bytes` from `head` on, with the frames from `nextFrame` on, to the backlog, and has
-    // the flusher watch the socket when the backlog was empty. False, with the backlog as it
-    // was, when memory ran out.
-    bool BacklogLocked(const std::vector<uint8_t>& bytes, size_t head, const CFrames& frames, size_t nextFrame)
-        REQUIRES(mutex_);
+    // Adds `bytes` from `head` on, with the frames from `nextFrame` on, to the backlog (taking
+    // the buffers over when that rest is large), and has the flusher watch the socket when the
+    // backlog was empty. False, with the backlog and the buffers as they were, when memory ran
+    // out.
+    bool BacklogLocked(std::vector<uint8_t>& bytes, size_t head, CFrames& frames, size_t nextFrame) REQUIRES(mutex_);
     // Drops the backlog's first chunk, written out; its emptied buffers become the spare.
     void RetireFrontLocked() REQUIRES(mutex_);
     // Drops the backlog and the connection; returns the chunks, whose frames are lost.
