@@ -5,7 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
-thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec"))) = 0;
+constinit thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec"))) = 0;
 
 namespace {
 

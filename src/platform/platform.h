@@ -78,7 +78,7 @@ using TickSource = DWORD (*)() noexcept;
 
 // The calling thread's kernel id, cached per thread: every object lock and unlock reads it.
 // The initial-exec model keeps the read a single instruction in the shared library.
-extern thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec")));
+extern constinit thread_local DWORD cachedThreadId __attribute__((tls_model("initial-exec")));
 
 inline DWORD GetCurrentThreadId(void) noexcept {
     const DWORD id = cachedThreadId;
