@@ -17,16 +17,7 @@ uint16_t NameLength(size_t serviceLength) {
 bool CRequest::Assign(CRequestHandler* target, CRef<CRequestHandler>* handOver, const char* service,
                       size_t serviceLength, uint32_t requestFlags, int32_t requestKind, const void* data,
                       uint16_t dataBytes) {
-    const uint16_t nameLength = NameLength(serviceLength);
-    const uint16_t dataLength = data != nullptr ? dataBytes : 0;
-    const size_t size = RecordBytes(nameLength, dataLength);
-    if (size > kInlineBytes) {
-        heapBytes_.reset(new (std::nothrow) uint8_t[size]);
-        if (!heapBytes_) return false;
-        storage_ = heapBytes_.get();
-        capacity_ = static_cast<uint32_t>(size);
-    }
-    Write(service, nameLength, requestFlags, requestKind, data, dataLength);
+    if (!Add(service, serviceLength, requestFlags, requestKind, data, dataBytes)) return false;
     handler_ = target;
     if (target != nullptr) CountPending(handOver);
     return true;
@@ -34,37 +25,41 @@ bool CRequest::Assign(CRequestHandler* target, CRef<CRequestHandler>* handOver, 
 
 bool CRequest::Append(CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength, uint32_t requestFlags,
                       int32_t requestKind, const void* data, uint16_t dataBytes) {
-    const uint16_t nameLength = NameLength(serviceLength);
-    const uint16_t dataLength = data != nullptr ? dataBytes : 0;
-    const size_t size = RecordBytes(nameLength, dataLength);
-    if (used_ + size > capacity_) {
-        // Only a pack still inside the request grows, once; a heap buffer is never replaced.
-        if (storage_ != inlineBytes_ || used_ + size > kPackBytes) return false;
-        heapBytes_.reset(new (std::nothrow) uint8_t[kPackBytes]);
-        if (!heapBytes_) return false;
-        std::memcpy(heapBytes_.get(), inlineBytes_, used_);
-        storage_ = heapBytes_.get();
-        capacity_ = kPackBytes;
-    }
-    Write(service, nameLength, requestFlags, requestKind, data, dataLength);
+    if (!Add(service, serviceLength, requestFlags, requestKind, data, dataBytes)) return false;
     CountPending(handOver);
     return true;
 }
 
-void CRequest::Write(const char* service, uint16_t serviceLength, uint32_t requestFlags, int32_t requestKind,
-                     const void* data, uint16_t length) {
-    const CHeader header{serviceLength, length, requestFlags, requestKind};
+// An empty request takes a message too large for it into a heap buffer of its own size; a pack
+// still inside the request moves into a pack buffer, once; a heap buffer is never replaced.
+bool CRequest::Add(const char* service, size_t serviceLength, uint32_t requestFlags, int32_t requestKind,
+                   const void* data, uint16_t dataBytes) {
+    const uint16_t nameLength = NameLength(serviceLength);
+    const uint16_t length = data != nullptr ? dataBytes : 0;
+    const size_t size = RecordBytes(nameLength, length);
+    if (used_ + size > capacity_) {
+        const bool empty = used_ == 0;
+        if (storage_ != inlineBytes_ || (!empty && used_ + size > kPackBytes)) return false;
+        const size_t bytes = empty ? size : kPackBytes;
+        heapBytes_.reset(new (std::nothrow) uint8_t[bytes]);
+        if (!heapBytes_) return false;
+        std::memcpy(heapBytes_.get(), inlineBytes_, used_);
+        storage_ = heapBytes_.get();
+        capacity_ = static_cast<uint32_t>(bytes);
+    }
+    const CHeader header{nameLength, length, requestFlags, requestKind};
     uint8_t* at = storage_ + used_;
     std::memcpy(at, &header, sizeof header);
     at += sizeof header;
-    if (serviceLength != 0) std::memcpy(at, service, serviceLength);
-    at[serviceLength] = 0;
-    at += serviceLength + 1;
+    if (nameLength != 0) std::memcpy(at, service, nameLength);
+    at[nameLength] = 0;
+    at += nameLength + 1;
     if (length != 0) std::memcpy(at, data, length);
     at[length] = 0;
-    used_ += static_cast<uint32_t>(RecordBytes(serviceLength, length));
+    used_ += static_cast<uint32_t>(size);
     ++messages_;
-    bytes_ += serviceLength + length;
+    bytes_ += nameLength + length;
+    return true;
 }
 
 // The first pending message keeps a reference for the group (Clear gives it back); a

@@ -80,9 +80,10 @@ private:
     }
     // Counts one more pending message of handler_, taking or giving back the group reference.
     void CountPending(CRef<CRequestHandler>* handOver);
-    // Writes a message at used_; the room was checked.
-    void Write(const char* service, uint16_t serviceLength, uint32_t flags, int32_t kind, const void* data,
-               uint16_t length);
+    // Writes a message behind the ones held, making room first; false, with nothing changed,
+    // when there is none or no memory for it.
+    bool Add(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
+             uint16_t length);
 
     alignas(CHeader) uint8_t inlineBytes_[kInlineBytes];
     std::unique_ptr<uint8_t[]> heapBytes_;

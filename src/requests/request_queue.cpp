@@ -17,13 +17,16 @@ CRequestQueue::~CRequestQueue() {
 CRequest* CRequestQueue::Spare() {
     {
         CSectionHold hold(mutex_);
-        if (!spares_.empty()) {
-            CRequest* request = spares_.back();
-            spares_.pop_back();
-            return request;
-        }
+        if (CRequest* request = PopSpareLocked()) return request;
     }
     return new (std::nothrow) CRequest;
+}
+
+CRequest* CRequestQueue::PopSpareLocked() {
+    if (spares_.empty()) return nullptr;
+    CRequest* request = spares_.back();
+    spares_.pop_back();
+    return request;
 }
 
 void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
@@ -46,14 +49,14 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
         if (inside) {
             CSectionHold hold(mutex_);
             CRequest* tail = requests_.empty() ? nullptr : requests_.back();
+            const size_t tailBytes = tail != nullptr ? tail->Bytes() : 0;
             if (handler != nullptr && tail != nullptr && tail->Handler() == handler &&
                 tail->Append(handOver, service, serviceLength, flags, kind, data, length)) {
-                CountLocked(1, serviceLength + (data != nullptr ? length : 0), full);
+                CountLocked(1, tail->Bytes() - tailBytes, full);
                 return true;
             }
-            if (!spares_.empty()) {
-                request = spares_.back();
-                spares_.pop_back();
+            request = PopSpareLocked();
+            if (request != nullptr) {
                 request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length);
                 wake = QueueLocked(request, full);
             }
@@ -130,10 +133,7 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
         // The batch and what was queued while it ran were live together.
         const size_t limit = SpareLimitLocked(batch.size() + requests_.size());
         // Surplus from a busier period; rare, and each request is already empty.
-        while (spares_.size() > limit) {
-            delete spares_.back();
-            spares_.pop_back();
-        }
+        while (spares_.size() > limit) delete PopSpareLocked();
         while (kept < batch.size() && spares_.size() < limit) {
             try {
                 spares_.push_back(batch[kept]);

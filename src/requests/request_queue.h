@@ -65,6 +65,8 @@ public:
 private:
     // An empty request: a recycled one, else a new one; null without memory.
     CRequest* Spare();
+    // The last spare taken off the list, or null when there is none.
+    CRequest* PopSpareLocked() REQUIRES(mutex_);
 
     // The spare limit once `live` requests were live at once; advances the period when it has
     // passed.

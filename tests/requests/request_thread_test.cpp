@@ -83,6 +83,8 @@ protected:
         return PostRequest(toSink, handler_.Get(), service, 0, 1, data, length);
     }
     CRef<CRecordingHandler> handler_;
+    // A payload too large to share a request: each message of it is a request of its own.
+    const std::string alone_ = std::string(300, 'l');
 };
 
 // A request thread object of the test's own, started.
@@ -288,7 +290,7 @@ TEST_F(Requests, AQueueDestroyedWithRequestsGivesBackTheirHandlerReferences) {
 }
 
 // Once per run of consecutive requests, while the run's last request still counts as pending
-// (messages too large to share a request, so that each is a request of its own).
+// (each message a request of its own).
 TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     std::vector<std::string> log;
     CRef<CRecordingHandler> b = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
@@ -296,9 +298,8 @@ TEST_F(Requests, EachRunOfOneHandlerInABatchEndsWithOnBatchDone) {
     b->tag = "b";
     handler_->log = b->log = &log;
     CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
-    const std::string large(300, 'l');
     for (CRecordingHandler* target : {handler_.Get(), handler_.Get(), b.Get(), handler_.Get()}) {
-        ASSERT_TRUE(queue->Post(target, "", 0, 1, large.data(), 300));
+        ASSERT_TRUE(queue->Post(target, "", 0, 1, alone_.data(), static_cast<uint16_t>(alone_.size())));
     }
     std::vector<CRequest*> batch;
     queue->TakeAll(batch);
@@ -375,9 +376,8 @@ TEST_F(Requests, MessagesOfAPackSignalTheirEventOnceThePackEnds) {
         if (states.size() == 3) SignalTakenMessagesNow();
     };
     CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
-    const std::string large(300, 'l');
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, "x", 1));
-    ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, large.data(), 300));
+    ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, alone_.data(), static_cast<uint16_t>(alone_.size())));
     std::vector<CRequest*> batch;
     queue->TakeAll(batch);
     ASSERT_EQ(batch.size(), 2u);
