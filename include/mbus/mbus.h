@@ -499,7 +499,8 @@ MB_API MbBool   MbSinkConnectEx(MbSink sink, const char* name, uint32_t options,
 
 /* Opens the service name (not NULL or ""; names compare without case) on the sink, replacing
    a service of that name. event (optional) is signalled after messages were handled for it
-   (once for a group that came back to back), instead of the sink's. Returns a handle closed with MbSinkServiceClose, or NULL. */
+   (once for a group that came back to back), instead of the sink's. Returns a handle closed
+   with MbSinkServiceClose, or NULL. */
 MB_API MbSinkService MbSinkServiceOpen(MbSink sink, const char* name, MbEvent event) MB_NOEXCEPT;
 /* Takes the service off its sink (unless a newer service of its name replaced it) and drops
    the caller's reference; queued messages are dropped with it. */

@@ -24,6 +24,12 @@ constexpr size_t kChunkBytes = 1 << 20;
 // A rest of a submit this large becomes a chunk of its own, buffers and all, instead of a copy.
 constexpr size_t kAdoptBytes = 64 * 1024;
 
+// A now-only submit that would have to wait: none of its frames went anywhere.
+RPC_STATUS WouldWait(size_t* firstFailed) {
+    *firstFailed = 0;
+    return RPC_S_WOULD_WAIT;
+}
+
 struct CChannelTable {
     std::mutex mutex;
     std::unordered_map<std::string, std::weak_ptr<CClientChannel>> channels;
@@ -133,8 +139,7 @@ RPC_STATUS CClientChannel::Submit(std::vector<uint8_t>& bytes, CFrames& frames, 
         CMutexHold lock(mutex_);
         return SubmitLocked(bytes, frames, firstFailed, mode);
     }
-    *firstFailed = 0;
-    if (!mutex_.TryLock()) return RPC_S_WOULD_WAIT;
+    if (!mutex_.TryLock()) return WouldWait(firstFailed);
     const CAdoptedHold<CMutex> lock(mutex_);
     return SubmitLocked(bytes, frames, firstFailed, mode);
 }
@@ -152,16 +157,13 @@ RPC_STATUS CClientChannel::SubmitLocked(std::vector<uint8_t>& bytes, CFrames& fr
     bool fresh = false;
     RPC_STATUS status = RPC_S_OK;
     if (fd_ < 0) {
-        if (!mayWait) {
-            *firstFailed = 0;
-            return RPC_S_WOULD_WAIT;
-        }
+        if (!mayWait) return WouldWait(firstFailed);
         status = ConnectLocked();
         fresh = true;
     }
     size_t written = 0;
     while (status == RPC_S_OK && written < bytes.size()) {
-        iovec part{const_cast<uint8_t*>(bytes.data()) + written, bytes.size() - written};
+        iovec part{bytes.data() + written, bytes.size() - written};
         const ssize_t sent = SendNow(fd_, &part, 1);
         if (sent > 0) {
             written += static_cast<size_t>(sent);
@@ -171,10 +173,7 @@ RPC_STATUS CClientChannel::SubmitLocked(std::vector<uint8_t>& bytes, CFrames& fr
             const int error = errno;
             DisconnectLocked();
             if (written == 0 && !fresh && (error == EPIPE || error == ECONNRESET)) {
-                if (!mayWait) {
-                    *firstFailed = 0;
-                    return RPC_S_WOULD_WAIT;
-                }
+                if (!mayWait) return WouldWait(firstFailed);
                 status = ConnectLocked();
                 fresh = true;
             } else {
