@@ -10,6 +10,7 @@
 #include "base/coding.h"
 #include "items/atom_values.h"
 #include "items/item_handles.h"
+#include "items/private_build.h"
 #include "runtime/tracker.h"
 
 namespace {
@@ -59,7 +60,9 @@ CRef<CItem> Produce(char code, va_list& args) {
     }
 }
 
+// The tree is built privately: no other thread can reach it before it is returned.
 CRef<CItem> Build(const char* format, va_list& args) {
+    CPrivateBuild build;
     CItemBuilder builder;
     for (const char* cursor = format; *cursor != '\0'; ++cursor) {
         const char code = *cursor;
@@ -79,7 +82,7 @@ CRef<CItem> Build(const char* format, va_list& args) {
         }
         if (!done) return CRef<CItem>();
     }
-    return builder.Finish();
+    return build.Share(builder.Finish());
 }
 
 }  // namespace

@@ -27,7 +27,10 @@ public:
     // are refused.
     static constexpr uint32_t kMaxCount = 65535;
 
-    CList() { className_ = "CList"; }
+    CList() {
+        className_ = "CList";
+        TakePrivacy();
+    }
 
     uint16_t Count();
     // Elements made so far; the unmade ones follow them.
@@ -60,6 +63,7 @@ private:
     template <class TVisitor, std::size_t N>
     friend class CTreeWalker;
     friend class CTreeReader;
+    friend class CPrivateBuild;
 
     // Installs a new array and unmade tail under the lock and releases the old elements after
     // unlocking.

@@ -30,7 +30,10 @@ public:
         Entry View() const { return Entry{key.Get(), value.Get()}; }
     };
 
-    CMap() { className_ = "CMap"; }
+    CMap() {
+        className_ = "CMap";
+        TakePrivacy();
+    }
 
     uint16_t Count();
     // The value under the key (no new reference), or null; a null key gives null.
@@ -66,6 +69,7 @@ private:
     template <class TVisitor, std::size_t N>
     friend class CTreeWalker;
     friend class CTreeReader;
+    friend class CPrivateBuild;
 
     template <class Probe>
     size_t LowerBound(const Probe& probe) const REQUIRES(this);

@@ -17,6 +17,7 @@ namespace {
 // through nextToDestroy_; and whether a destruction is running on this thread.
 thread_local CStorable* waitingForDestruction __attribute__((tls_model("initial-exec"))) = nullptr;
 thread_local bool destroying __attribute__((tls_model("initial-exec"))) = false;
+thread_local bool buildingPrivately __attribute__((tls_model("initial-exec"))) = false;
 }  // namespace
 
 void CStorable::OnFinalRelease() {
@@ -30,4 +31,20 @@ void CStorable::OnFinalRelease() {
         delete next;
     }
     destroying = false;
+}
+
+void CStorable::Lock() NO_THREAD_SAFETY_ANALYSIS {
+    if (!IsPrivate()) CLockable::Lock();
+}
+
+void CStorable::Unlock() NO_THREAD_SAFETY_ANALYSIS {
+    if (!IsPrivate()) CLockable::Unlock();
+}
+
+bool CStorable::BuildingPrivately() {
+    return buildingPrivately;
+}
+
+void CStorable::SetBuildingPrivately(bool building) {
+    buildingPrivately = building;
 }

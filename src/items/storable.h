@@ -2,6 +2,7 @@
 // write its stored form and read it back. CReadable adds the type code of atoms and wrappers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +18,15 @@ class CStorable : public CCountable {
 public:
     CStorable() { className_ = "CStorable"; }
 
+    // A private list or map skips its lock (private_build.h); every other object locks as any
+    // lockable does.
+    void Lock() override ACQUIRE();
+    void Unlock() override RELEASE();
+    bool IsPrivate() const { return private_.load(std::memory_order_relaxed); }
+    // Call with the lock free. The tree is handed to other threads through synchronising
+    // operations after this, so the flag needs no ordering of its own.
+    void MakeShared() { private_.store(false, std::memory_order_relaxed); }
+
     // Appends the text form; returns the count of bytes appended. A bare render leaves out
     // quotes, brackets, separators and the text of atoms.
     virtual uint16_t Render(CStorage& stream, bool bare);
@@ -31,7 +41,18 @@ public:
     // deep therefore uses a few stack frames only.
     void OnFinalRelease() override;
 
+    // Whether a private build lives on the calling thread (set by CPrivateBuild only).
+    static bool BuildingPrivately();
+    static void SetBuildingPrivately(bool building);
+
+protected:
+    // For lists and maps: private when made while a private build lives on this thread.
+    void TakePrivacy() {
+        if (BuildingPrivately()) private_.store(true, std::memory_order_relaxed);
+    }
+
 private:
+    std::atomic<bool> private_{false};
     // Link of the thread's queue of objects waiting for destruction; used only at count zero.
     CStorable* nextToDestroy_ = nullptr;
 };

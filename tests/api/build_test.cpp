@@ -1,6 +1,7 @@
 // The build format: codes, separators, nesting limits, H references, argument widths, cleanup.
 #include <cstdarg>
 #include <functional>
+#include <thread>
 
 #include "support/item_handles.h"
 
@@ -138,4 +139,32 @@ TEST_F(Build, FailureAtEveryPositionLeaksNothing) {
         ASSERT_EQ(Refs(shared), 1u) << "at " << at;
         ASSERT_EQ(Refs(sharedMap), 1u) << "at " << at;
     }
+}
+
+// A built tree is shared before MbBuild returns: threads that change its containers at once
+// lose nothing.
+TEST_F(Build, BuiltTreesLockForEveryThread) {
+    Held tree(MbBuild("{s:[i] s:{s:[]}}", "a", 1, "b", "c"));
+    Held a, b, c;
+    ASSERT_EQ(MbMapGetNamed(tree, "a", reinterpret_cast<MbItem*>(a.Out())), 0u);
+    ASSERT_EQ(MbMapGetNamed(tree, "b", reinterpret_cast<MbItem*>(b.Out())), 0u);
+    ASSERT_EQ(MbMapGetNamed(b, "c", reinterpret_cast<MbItem*>(c.Out())), 0u);
+    constexpr int kAppends = 5000;
+    const auto append = [&] {
+        for (int i = 0; i < kAppends; ++i) {
+            MbListAppend(a, Held(MbAtomNewInt(i)), nullptr);
+            MbListAppend(c, Held(MbAtomNewInt(i)), nullptr);
+            MbMapSetNamed(b, i % 2 == 0 ? "even" : "odd", Held(MbAtomNewInt(i)));
+        }
+    };
+    std::thread other(append);
+    append();
+    other.join();
+    uint16_t count = 0;
+    EXPECT_EQ(MbItemGetCount(a, &count), 0u);
+    EXPECT_EQ(count, 2 * kAppends + 1);
+    EXPECT_EQ(MbItemGetCount(c, &count), 0u);
+    EXPECT_EQ(count, 2 * kAppends);
+    EXPECT_EQ(MbItemGetCount(b, &count), 0u);
+    EXPECT_EQ(count, 3);
 }
