@@ -92,8 +92,8 @@ void CList::Clear() {
     ReplaceElements({}, 0);
 }
 
-void CList::ReplaceElements(std::vector<CHeldRef<CItem>>&& elements, uint32_t unmade) {
-    std::vector<CHeldRef<CItem>> old;
+void CList::ReplaceElements(Elements&& elements, uint32_t unmade) {
+    Elements old;
     ScopedLock hold(*this);
     old.swap(elements_);
     elements_.swap(elements);

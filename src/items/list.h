@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "items/storable.h"
+#include "runtime/object_memory.h"
 #include "runtime/ref_count.h"
 
 class CItem;
@@ -26,6 +27,7 @@ public:
     // Indexes run from 0 to 65534, so a list holds at most 65,535 elements; appends beyond
     // are refused.
     static constexpr uint32_t kMaxCount = 65535;
+    using Elements = std::vector<CHeldRef<CItem>, CObjectAllocator<CHeldRef<CItem>>>;
 
     CList() {
         className_ = "CList";
@@ -67,14 +69,14 @@ private:
 
     // Installs a new array and unmade tail under the lock and releases the old elements after
     // unlocking.
-    void ReplaceElements(std::vector<CHeldRef<CItem>>&& elements, uint32_t unmade) EXCLUDES(this);
+    void ReplaceElements(Elements&& elements, uint32_t unmade) EXCLUDES(this);
     // Makes unmade elements until count (at most the whole count) are made; false when memory
     // ran out. Call under the lock.
     bool MakeUpTo(size_t count) REQUIRES(this);
 
     // An operation that takes elements out holds them in a holder declared before its lock, so
     // they (and the trees below them) are released after unlocking.
-    std::vector<CHeldRef<CItem>> elements_;
+    Elements elements_;
     // The unmade empty wrappers behind elements_. Invariant: elements_.size() + unmade_ is at
     // most kMaxCount.
     uint32_t unmade_ = 0;

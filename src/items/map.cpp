@@ -132,8 +132,8 @@ void CMap::Clear() {
     ReplaceEntries({});
 }
 
-void CMap::ReplaceEntries(std::vector<HeldEntry>&& entries) {
-    std::vector<HeldEntry> old;
+void CMap::ReplaceEntries(Entries&& entries) {
+    Entries old;
     ScopedLock hold(*this);
     old.swap(entries_);
     entries_.swap(entries);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "items/storable.h"
+#include "runtime/object_memory.h"
 #include "runtime/ref_count.h"
 
 class CAtom;
@@ -29,6 +30,7 @@ public:
         CHeldRef<CItem> value;
         Entry View() const { return Entry{key.Get(), value.Get()}; }
     };
+    using Entries = std::vector<HeldEntry, CObjectAllocator<HeldEntry>>;
 
     CMap() {
         className_ = "CMap";
@@ -80,8 +82,8 @@ private:
     // Set for an entry whose references are held already; false when either is missing.
     bool Put(HeldEntry entry) EXCLUDES(this);
     // Installs new entries under the lock and releases the old ones after unlocking.
-    void ReplaceEntries(std::vector<HeldEntry>&& entries) EXCLUDES(this);
+    void ReplaceEntries(Entries&& entries) EXCLUDES(this);
 
     // As CList's elements: entries taken out are released after unlocking.
-    std::vector<HeldEntry> entries_;
+    Entries entries_;
 };

@@ -58,7 +58,7 @@ bool KeyLess(const CMap::HeldEntry& a, const CMap::HeldEntry& b) {
 
 // Sorts entries read in stream order into key order and keeps the first of equal keys,
 // releasing the later ones. Entries stored by a writer are sorted already.
-void SortKeepingFirst(std::vector<CMap::HeldEntry>& entries) {
+void SortKeepingFirst(CMap::Entries& entries) {
     const auto notIncreasing = [](const CMap::HeldEntry& a, const CMap::HeldEntry& b) { return !KeyLess(a, b); };
     if (std::adjacent_find(entries.begin(), entries.end(), notIncreasing) == entries.end()) return;
     std::stable_sort(entries.begin(), entries.end(), KeyLess);
@@ -91,8 +91,8 @@ private:
         uint32_t remaining;
         // A list's unmade elements, behind its elements.
         uint32_t unmade;
-        std::vector<CHeldRef<CItem>> elements;
-        std::vector<CMap::HeldEntry> entries;
+        CList::Elements elements;
+        CMap::Entries entries;
     };
 
     void Enter(CStorable& container, bool isMap);

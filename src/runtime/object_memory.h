@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define MBUS_PLAIN_OBJECT_MEMORY 1
@@ -42,5 +43,22 @@ void FreeObjectMemoryUnsized(void* block) noexcept;
 // The size of the slab block that starts at address, live or free; 0 when address starts
 // none. Reads nothing but the allocator's own bookkeeping, whatever the address.
 size_t ObjectBlockBytes(const void* address) noexcept;
+// An allocator of standard containers drawing on object memory: the element arrays of small
+// lists and maps come from the same per-thread caches as the nodes they hold.
+template <class T>
+struct CObjectAllocator {
+    using value_type = T;
+    CObjectAllocator() = default;
+    template <class U>
+    CObjectAllocator(const CObjectAllocator<U>&) noexcept {}
+    T* allocate(size_t count) {
+        void* block = AllocateObjectMemory(count * sizeof(T));
+        if (block == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(block);
+    }
+    void deallocate(T* array, size_t count) noexcept { FreeObjectMemory(array, count * sizeof(T)); }
+    friend bool operator==(const CObjectAllocator&, const CObjectAllocator&) { return true; }
+};
+
 // Calls visit with every slab block, live or free, its size and context.
 void VisitObjectBlocks(void (*visit)(const void* block, size_t bytes, void* context), void* context);
