@@ -58,8 +58,11 @@ CBytesKey BytesKey(const CKeyView& view) {
     return CBytesKey{view.tier, view.bytes, view.length};
 }
 
+// Map keys are mostly short names that differ in their first byte: that byte is compared
+// before any call to memcmp.
 int CompareBytes(const CBytesKey& a, const CBytesKey& b) {
     if (a.tier != 2 || b.tier != 2) return Order(a.tier, b.tier);
+    if (a.bytes[0] != b.bytes[0]) return Order(a.bytes[0], b.bytes[0]);
     const int order = std::memcmp(a.bytes, b.bytes, a.length < b.length ? a.length : b.length);
     return order != 0 ? order : Order(a.length, b.length);
 }
