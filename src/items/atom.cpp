@@ -3,7 +3,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <new>
 
 #include "base/coding.h"
 #include "items/item_report.h"
@@ -46,12 +45,8 @@ void FormatTime(char* text, size_t size, int64_t milliseconds, const char* label
 
 }  // namespace
 
-CAtom::~CAtom() {
-    if (IsBytes(type_)) delete cell_.string;
-}
-
 void CAtom::Reset(uint32_t type) {
-    if (IsBytes(type_)) delete cell_.string;
+    if (IsBytes(type_)) string_.Drop();
     cell_.bits = 0;
     type_ = type;
 }
@@ -66,9 +61,18 @@ void CAtom::SetCookie(uint32_t low, uint32_t high) {
     cell_.bits = JoinHalves(low, high);
 }
 
+// The new content is copied before the old goes (CStr::Assign), so it may come from the atom.
 void CAtom::SetBlob(const void* bytes, uint16_t length) {
-    Reset(MbTypeBlob);
-    if (bytes != nullptr && length != 0) cell_.string = new (std::nothrow) CStr(bytes, length);
+    const bool held = bytes != nullptr && length != 0;
+    if (held) string_.Assign(bytes, length);
+    HoldString(MbTypeBlob, held);
+}
+
+void CAtom::TakeBlob(CStorage& stream) {
+    uint32_t length = 0;
+    uint8_t* contents = stream.TakeContents(&length);
+    if (contents != nullptr) string_.Adopt(reinterpret_cast<char*>(contents), length);
+    HoldString(MbTypeBlob, contents != nullptr);
 }
 
 void CAtom::SetInt(int32_t value) {
@@ -92,8 +96,14 @@ void CAtom::SetUtcTime(int64_t milliseconds) {
 }
 
 void CAtom::SetString(const char* text) {
-    Reset(MbTypeString);
-    if (text != nullptr) cell_.string = new (std::nothrow) CStr(text);
+    if (text != nullptr) string_.Assign(text);
+    HoldString(MbTypeString, text != nullptr);
+}
+
+void CAtom::HoldString(uint32_t type, bool held) {
+    if (!held) string_.Drop();
+    cell_.string = held ? &string_ : nullptr;
+    type_ = type;
 }
 
 void CAtom::SetUnsigned(uint32_t value) {
@@ -262,16 +272,9 @@ uint16_t CAtom::Read(CStorage& stream) {
     if (!stream.ReadByte(&letter)) return 0;
     const uint32_t type = TypeOfLetter(letter);
     if (IsBytes(type)) {
-        CStr* held = IsBytes(type_) ? cell_.string : nullptr;
         type_ = type;
-        if (held != nullptr) return static_cast<uint16_t>(1 + held->Read(stream));
-        uint16_t consumed = 0;
-        cell_.string = CStr::ReadNew(stream, &consumed);
-        if (cell_.string == nullptr) {
-            ReportError("failed to allocate atom string buffer");
-            return 1;
-        }
-        return static_cast<uint16_t>(1 + consumed);
+        cell_.string = &string_;
+        return static_cast<uint16_t>(1 + string_.Read(stream));
     }
     if (type == MbTypeUnknown || type >= MbTypeItem) {
         Reset(type_);

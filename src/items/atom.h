@@ -1,9 +1,9 @@
 // CAtom: one tagged scalar value of one of ten types. Atoms are the leaves of item trees and
 // the keys of maps. Atoms do not lock: callers that share one serialise access themselves.
 //
-// Cell use by type: Blob and String hold a CStr pointer (the atom owns the string; null when
-// no CStr is held); Bool, Int and Unsigned the 32-bit value in the low half (high half 0);
-// Cookie, LocalTime, UtcTime the 64-bit value; Real the double.
+// Cell use by type: Blob and String hold a pointer to the atom's own string_, or null when the
+// atom holds no string (string_ is then empty); Bool, Int and Unsigned the 32-bit value in the
+// low half (high half 0); Cookie, LocalTime, UtcTime the 64-bit value; Real the double.
 #pragma once
 
 #include <mbus/mbus.h>
@@ -11,8 +11,7 @@
 #include <cstdint>
 
 #include "items/storable.h"
-
-class CStr;
+#include "items/str.h"
 
 class CAtom final : public CReadable {
 public:
@@ -24,18 +23,22 @@ public:
         className_ = "CAtom";
         cell_.bits = 0;
     }
-    ~CAtom() override;
 
-    // Setters: release a held CStr, zero the cell, set the type, store the value.
+    // Setters: drop a held string, zero the cell, set the type, store the value.
     void SetBool(int32_t value);
     void SetCookie(uint32_t low, uint32_t high);
-    // A new CStr with a copy when bytes is not null and length is not 0, otherwise none.
+    // A string holding a copy when bytes is not null and length is not 0, otherwise none. The
+    // bytes may be the atom's own.
     void SetBlob(const void* bytes, uint16_t length);
+    // A Blob of every byte of the stream, taking over its buffer (CStorage::TakeContents);
+    // holding none when the stream holds none.
+    void TakeBlob(CStorage& stream);
     void SetInt(int32_t value);
     void SetLocalTime(int64_t milliseconds);
     void SetReal(double value);
     void SetUtcTime(int64_t milliseconds);
-    // A new CStr for a non-null text (holding nothing for ""), no CStr for a null text.
+    // A string for a non-null text (holding nothing for ""), none for a null text. The text may
+    // be the atom's own.
     void SetString(const char* text);
     void SetUnsigned(uint32_t value);
     // LocalTime or UtcTime by the flag.
@@ -81,12 +84,18 @@ public:
 
 private:
     int32_t Low() const { return static_cast<int32_t>(static_cast<uint32_t>(cell_.bits)); }
-    // Releases a held CStr, zeroes the cell and sets the type.
+    // Drops a held string, zeroes the cell and sets the type.
     void Reset(uint32_t type);
+
+    // Makes the atom a Blob or String: holding string_ (given its content already), or none.
+    void HoldString(uint32_t type, bool held);
 
     union {
         uint64_t bits;
         double real;
         CStr* string;
     } cell_;
+    // The content of a Blob or String, inside the atom so that a string costs no allocation of
+    // its own; empty whenever cell_.string is null.
+    CStr string_;
 };

@@ -25,25 +25,22 @@ CRef<CStorage> NewStream() {
 
 }  // namespace
 
+// The blob takes over the stream's buffer instead of a copy of it.
 CRef<CItem> StoreItem(CItem& item) {
     CRef<CStorage> stream = NewStream();
     if (!stream || !stream->OpenForWriting()) return CRef<CItem>();
     item.Write(*stream);
-    stream->Close();
-    if (stream->Failed() || !stream->OpenForReading(true)) return CRef<CItem>();
-    uint16_t length = 0;
-    const uint8_t* bytes = stream->GetContents(&length);
-    return NewBlob(bytes, length);
+    if (stream->Failed()) return CRef<CItem>();
+    CRef<CItem> blob = CItem::NewAtom();
+    if (blob) blob->GetAtom()->TakeBlob(*stream);
+    return blob;
 }
 
+// The tree is read from the caller's bytes where they are.
 CRef<CItem> LoadItem(const void* bytes, size_t length) {
     if (bytes == nullptr || length == 0 || length > CStorage::kMaxLength) return CRef<CItem>();
     CRef<CStorage> stream = NewStream();
-    if (!stream) return CRef<CItem>();
-    stream->OpenForAppending();
-    const bool whole = stream->WriteBytes(bytes, static_cast<uint16_t>(length)) == length;
-    stream->Close();
-    if (!whole || !stream->OpenForReading(false)) return CRef<CItem>();
+    if (!stream || !stream->OpenForReading(bytes, static_cast<uint32_t>(length))) return CRef<CItem>();
     CRef<CItem> item = CRef<CItem>::Adopt(new (std::nothrow) CItem);
     if (item) item->Read(*stream);
     return item;

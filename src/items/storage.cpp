@@ -53,28 +53,60 @@ bool CStorage::OpenForAppending() {
 }
 
 bool CStorage::OpenForReading(bool rewind) {
+    return OpenView(buffer_, rewind);
+}
+
+bool CStorage::OpenView(const uint8_t* view, bool rewind) {
     if (reading_ || writing_) {
         ReportError("failed to open storage for reading");
         return false;
     }
     cursor_ = 0;
     reading_ = true;
+    view_ = view;
     std::memset(header_, 0, sizeof header_);
     const bool whole = ReadBytes(header_, kHeaderSize) == kHeaderSize;
     const uint16_t version = DecodeFixed16(header_ + 6);
     reading_ = whole && std::memcmp(header_, kMagic, sizeof kMagic) == 0 && version == kFormatVersion;
     if (rewind) cursor_ = 0;
     if (!reading_) {
+        view_ = nullptr;
         ReportError("failed to open storage for reading");
         return false;
     }
     return true;
 }
 
+bool CStorage::OpenForReading(const void* bytes, uint32_t length) {
+    if (length_ != 0 || bytes == nullptr || length > kMaxLength) {
+        ReportError("failed to open storage for reading");
+        return false;
+    }
+    length_ = length;
+    if (OpenView(static_cast<const uint8_t*>(bytes), false)) return true;
+    length_ = 0;
+    return false;
+}
+
+uint8_t* CStorage::TakeContents(uint32_t* length) {
+    Close();
+    *length = length_;
+    uint8_t* contents = length_ != 0 ? buffer_ : nullptr;
+    if (contents == nullptr) std::free(buffer_);
+    buffer_ = nullptr;
+    capacity_ = 0;
+    length_ = 0;
+    UpdateWriteLimit();
+    return contents;
+}
+
+// A stream that read the caller's bytes forgets them.
 void CStorage::Close() {
+    if (buffer_ == nullptr) length_ = 0;
     reading_ = false;
     writing_ = false;
     cursor_ = 0;
+    view_ = nullptr;
     UpdateWriteLimit();
 }
 
@@ -159,7 +191,7 @@ uint16_t CStorage::ReadBytesSlow(void* destination, uint16_t count) {
     }
     const uint32_t available = length_ > cursor_ ? length_ - cursor_ : 0;
     const uint32_t copied = available < count ? available : count;
-    if (copied != 0) std::memcpy(destination, buffer_ + cursor_, copied);
+    if (copied != 0) std::memcpy(destination, view_ + cursor_, copied);
     cursor_ += copied;
     if (copied < count) ReportItemError("failed to read %u byte(s) from storage (read %u)", count, copied);
     return static_cast<uint16_t>(copied);
@@ -171,9 +203,9 @@ const uint8_t* CStorage::PeekRemaining(uint16_t* count) {
         ReportError("failed to read storage (not open)");
         return nullptr;
     }
-    if (buffer_ == nullptr || length_ == 0 || cursor_ >= length_) return nullptr;
+    if (view_ == nullptr || length_ == 0 || cursor_ >= length_) return nullptr;
     *count = static_cast<uint16_t>(length_ - cursor_);
-    return buffer_ + cursor_;
+    return view_ + cursor_;
 }
 
 const uint8_t* CStorage::GetContents(uint16_t* count) {
@@ -183,5 +215,5 @@ const uint8_t* CStorage::GetContents(uint16_t* count) {
         return nullptr;
     }
     *count = static_cast<uint16_t>(length_);
-    return buffer_ == nullptr || length_ == 0 ? kNoBytes : buffer_;
+    return view_ == nullptr || length_ == 0 ? kNoBytes : view_;
 }

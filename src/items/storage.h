@@ -32,6 +32,14 @@ public:
     bool OpenForAppending();
     // Reads and checks the header at offset 0; the cursor stays behind it unless rewind is set.
     bool OpenForReading(bool rewind);
+    // OpenForReading(false) over length bytes of the caller's, read where they are: the caller
+    // keeps them unchanged until the stream is closed or goes. The stream must hold no bytes;
+    // closing it leaves it empty.
+    bool OpenForReading(const void* bytes, uint32_t length);
+    // Hands the caller the buffer that holds every byte of the stream (from malloc, followed by a
+    // NUL) and their count, or null when the stream holds none; the stream is then closed and
+    // empty.
+    uint8_t* TakeContents(uint32_t* length);
     // Clears both flags and the cursor; the buffer and its content stay.
     void Close();
 
@@ -71,7 +79,7 @@ public:
     // Copies up to count bytes from the cursor and advances it; reports a short read.
     uint16_t ReadBytes(void* destination, uint16_t count) {
         if (reading_ && destination != nullptr && count != 0 && cursor_ + count <= length_) {
-            std::memcpy(destination, buffer_ + cursor_, count);
+            std::memcpy(destination, view_ + cursor_, count);
             cursor_ += count;
             return count;
         }
@@ -80,7 +88,7 @@ public:
     // True when exactly one byte was read.
     bool ReadByte(uint8_t* destination) {
         if (reading_ && destination != nullptr && cursor_ < length_) {
-            *destination = buffer_[cursor_++];
+            *destination = view_[cursor_++];
             return true;
         }
         return ReadBytesSlow(destination, 1) == 1;
@@ -106,6 +114,8 @@ public:
     const uint8_t* Header() const { return header_; }
 
 private:
+    // Opens for reading the length_ bytes at view and checks the header.
+    bool OpenView(const uint8_t* view, bool rewind);
     uint16_t WriteBytesSlow(const void* bytes, uint16_t count);
     uint16_t ReadBytesSlow(void* destination, uint16_t count);
     bool Append(const void* bytes, uint32_t count);
@@ -121,6 +131,9 @@ private:
     uint32_t growthStep_ = kInitialGrowthStep;
     uint8_t* buffer_ = nullptr;
     uint32_t capacity_ = 0;
+    // What reads see while open for reading: the buffer, or the caller's bytes (buffer_ is then
+    // null); null otherwise.
+    const uint8_t* view_ = nullptr;
     // Invariant: length_ <= kMaxLength, and buffer_[length_] == 0 while buffer_ exists.
     uint32_t length_ = 0;
     uint32_t cursor_ = 0;

@@ -2,12 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/coding.h"
 #include "items/storage.h"
-#include "runtime/object_memory.h"
-#include "runtime/ref_count.h"
 
 namespace {
 
@@ -22,23 +19,11 @@ uint32_t TextLength(const char* text) {
 }  // namespace
 
 CStr::CStr(const char* text) {
-    Install(text, TextLength(text));
+    Assign(text);
 }
 
 CStr::CStr(const void* bytes, uint16_t length) {
-    Install(bytes, length);
-}
-
-// Strings share the counted objects' memory, but always in blocks too small to hold a counted
-// object, where the tracker never looks for a stamp.
-static_assert(sizeof(CStr) + 15 < sizeof(CRefCount));
-
-void* CStr::operator new(size_t size, const std::nothrow_t&) noexcept {
-    return AllocateObjectMemory(size);
-}
-
-void CStr::operator delete(void* block, size_t size) noexcept {
-    FreeObjectMemory(block, size);
+    Assign(bytes, length);
 }
 
 CStr::~CStr() {
@@ -66,11 +51,26 @@ void CStr::Drop() {
     length_ = 0;
 }
 
-void CStr::Install(const void* bytes, uint32_t length) {
-    if (bytes == nullptr || length == 0) return;
+void CStr::Assign(const char* text) {
+    Assign(text, TextLength(text));
+}
+
+void CStr::Adopt(char* block, uint32_t length) {
+    if (length <= kInlineCapacity) {
+        Assign(block, length);
+        return std::free(block);
+    }
+    Drop();
+    Settle(block, length, true);
+}
+
+// The copy is made before the old content goes, so bytes may point into it.
+void CStr::Assign(const void* bytes, uint32_t length) {
+    if (bytes == nullptr || length == 0) return Drop();
     char* block = Reserve(length);
-    if (block == nullptr) return;
-    std::memcpy(block, bytes, length);
+    if (block == nullptr) return Drop();
+    std::memmove(block, bytes, length);
+    if (data_ != inline_ && data_ != block) std::free(data_);
     Settle(block, length, true);
 }
 
@@ -135,11 +135,4 @@ uint16_t CStr::ReadContent(CStorage& stream) {
 uint16_t CStr::Read(CStorage& stream) {
     Drop();
     return ReadContent(stream);
-}
-
-CStr* CStr::ReadNew(CStorage& stream, uint16_t* consumed) {
-    CStr* string = new (std::nothrow) CStr;
-    if (string == nullptr) return nullptr;
-    *consumed = string->ReadContent(stream);
-    return string;
 }

@@ -1,15 +1,12 @@
-// CStr: an owned byte string, the bytes of a Blob or String atom. Each string belongs to exactly
+// CStr: an owned byte string, the bytes of a Blob or String atom. Each string is part of exactly
 // one atom, which serialises every use of it (atoms do not lock), so a string has no lock, no
-// count and no handle of its own: it is made and destroyed with its atom, and its memory comes
-// from the small blocks of object_memory.h.
+// count and no handle of its own: it lives and dies with its atom.
 //
 // Invariants: empty content is never held (data_ is null exactly when length_ is 0), and a NUL
 // byte always follows the last content byte, so the content can be used as C text.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <new>
 
 class CStorage;
 
@@ -24,9 +21,16 @@ public:
     CStr(const CStr&) = delete;
     CStr& operator=(const CStr&) = delete;
 
-    // Strings live in the small blocks of object memory.
-    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete(void* block, size_t size) noexcept;
+    // Replaces the content by a copy of length bytes, which may lie in the content itself;
+    // empty for a null pointer or a zero length. The text form copies a text without its
+    // terminator.
+    void Assign(const void* bytes, uint32_t length);
+    void Assign(const char* text);
+    // Takes over a block from malloc that holds length bytes and a NUL after them (length not
+    // 0); the block is given back at once when the content fits inline.
+    void Adopt(char* block, uint32_t length);
+    // Gives back the content, leaving the string empty.
+    void Drop();
 
     // The content (NUL-terminated in memory) and its length, or null and 0 when empty.
     const char* GetString(uint32_t* length = nullptr) const {
@@ -49,9 +53,6 @@ public:
 
     // Stored form of a string that may be absent: the length field and the bytes, or 00 00.
     static uint16_t WriteStored(CStorage& stream, CStr* string);
-    // A new CStr read as Read would read it; null when it cannot be allocated. *consumed gets
-    // the bytes consumed.
-    static CStr* ReadNew(CStorage& stream, uint16_t* consumed);
 
 private:
     // Content up to this length lives in the object itself; longer content in a malloc'd block.
@@ -61,10 +62,6 @@ private:
     char* Reserve(uint32_t length);
     // Installs length bytes written into block (from Reserve) when complete; else gives it back.
     void Settle(char* block, uint32_t length, bool complete);
-    // Gives back the content, leaving the string empty.
-    void Drop();
-    // Copies length bytes into an empty string; nothing for a null pointer or a zero length.
-    void Install(const void* bytes, uint32_t length);
     // Reads a stored string into an empty string: the length field, then the content,
     // installed only when complete. Returns the bytes consumed.
     uint16_t ReadContent(CStorage& stream);

@@ -43,10 +43,44 @@ TEST_F(StorageTest, BadHeadersAreRefused) {
         stream.Close();
         EXPECT_EQ(stream.OpenForReading(false), accepted) << hex;
         EXPECT_EQ(stream.IsReading(), accepted);
-        EXPECT_EQ(Reported("**Error: failed to open storage for reading."), accepted ? 0u : 1u);
+        CStorage inPlace;
+        EXPECT_EQ(inPlace.OpenForReading(header.data(), static_cast<uint32_t>(header.size())), accepted) << hex;
+        EXPECT_EQ(inPlace.Length(), accepted ? header.size() : 0u);
+        EXPECT_EQ(Reported("**Error: failed to open storage for reading."), accepted ? 0u : 2u);
     }
     CStorage empty;
     EXPECT_FALSE(empty.OpenForReading(true));
+}
+
+// The caller's bytes are read where they are and forgotten at Close; a stream that holds bytes
+// of its own refuses them. Taking the contents leaves the stream empty, like a new one.
+TEST_F(StorageTest, BytesReadInPlaceAndContentsTaken) {
+    Bytes stored = HeaderBytes();
+    stored.push_back('x');
+    CStorage stream;
+    ASSERT_TRUE(stream.OpenForReading(stored.data(), static_cast<uint32_t>(stored.size())));
+    uint8_t byte = 0;
+    ASSERT_TRUE(stream.ReadByte(&byte));
+    EXPECT_EQ(byte, 'x');
+    uint16_t length = 0;
+    EXPECT_EQ(stream.GetContents(&length), stored.data());
+    EXPECT_EQ(length, 17);
+    stream.Close();
+    EXPECT_EQ(stream.Length(), 0u);
+    ASSERT_TRUE(stream.OpenForWriting());
+    stream.WriteText("ab");
+    stream.Close();
+    EXPECT_FALSE(stream.OpenForReading(stored.data(), static_cast<uint32_t>(stored.size())));
+    EXPECT_EQ(Reported("**Error: failed to open storage for reading."), 1u);
+    uint32_t taken = 0;
+    uint8_t* contents = stream.TakeContents(&taken);
+    ASSERT_NE(contents, nullptr);
+    EXPECT_EQ(Hex(Bytes(contents, contents + taken + 1)), Hex(HeaderBytes()) + " 61 62 00");
+    std::free(contents);
+    EXPECT_EQ(stream.Length() + stream.Capacity(), 0u);
+    EXPECT_EQ(stream.TakeContents(&taken), nullptr);
+    EXPECT_EQ(taken, 0u);
+    EXPECT_TRUE(stream.OpenForWriting());
 }
 
 TEST_F(StorageTest, MisuseAndShortReadsAreReported) {

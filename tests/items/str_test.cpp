@@ -1,4 +1,3 @@
-#include <memory>
 
 #include "items/item_testing.h"
 
@@ -85,9 +84,18 @@ TEST_F(StrTest, ContentCrossesTheInlineBoundaryEveryWay) {
             string.Read(*ReadingStream(cut).Get());
             EXPECT_EQ(content(string), "<empty>");
         }
-        uint16_t consumed = 0;
         const std::string c(first, 'c');
-        std::unique_ptr<CStr> read(CStr::ReadNew(*ReadingStream(stored(c)).Get(), &consumed));
-        EXPECT_EQ(content(*read), c + '\0');
+        CStr read;
+        EXPECT_EQ(read.Read(*ReadingStream(stored(c)).Get()), first + 2);
+        EXPECT_EQ(content(read), c + '\0');
+        // The string's own bytes, from inside its content: copied before the old content goes.
+        std::string mixed(first + 3, 'x');
+        mixed[0] = 'w';
+        mixed.replace(first + 1, 2, "yz");
+        CStr own(mixed.c_str());
+        own.Assign(own.GetString() + 1, static_cast<uint32_t>(mixed.size() - 1));
+        EXPECT_EQ(content(own), mixed.substr(1) + '\0');
+        own.Assign(own.GetString() + own.Length() - 3);
+        EXPECT_EQ(content(own), std::string("xyz", 4)) << first;
     }
 }
