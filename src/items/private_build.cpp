@@ -10,8 +10,8 @@ CPrivateBuild::~CPrivateBuild() {
     if (!ended_) CStorable::SetBuildingPrivately(outer_);
 }
 
-// Containers are made shared before their elements are looked at, and only private ones are
-// entered, so the walk ends on trees that contain themselves and skips shared subtrees.
+// A container is made shared before its elements are looked at and only private ones are
+// entered, so each is entered once and shared subtrees are skipped.
 CRef<CItem> CPrivateBuild::Share(CRef<CItem> root) {
     CStorable::SetBuildingPrivately(outer_);
     ended_ = true;

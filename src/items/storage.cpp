@@ -100,7 +100,6 @@ uint8_t* CStorage::TakeContents(uint32_t* length) {
     return contents;
 }
 
-// A stream that read the caller's bytes forgets them.
 void CStorage::Close() {
     if (buffer_ == nullptr) length_ = 0;
     reading_ = false;

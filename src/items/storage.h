@@ -40,7 +40,8 @@ public:
     // NUL) and their count, or null when the stream holds none; the stream is then closed and
     // empty.
     uint8_t* TakeContents(uint32_t* length);
-    // Clears both flags and the cursor; the buffer and its content stay.
+    // Clears both flags and the cursor; the buffer and its content stay (the caller's bytes that
+    // were read in place do not).
     void Close();
 
     // Appends count bytes and returns count; 0 for a null pointer or a zero count (no report),
