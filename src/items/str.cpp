@@ -46,7 +46,7 @@ void CStr::Settle(char* block, uint32_t length, bool complete) {
 }
 
 void CStr::Drop() {
-    if (data_ != inline_) std::free(data_);
+    if (OnHeap()) std::free(data_);
     data_ = nullptr;
     length_ = 0;
 }
@@ -70,7 +70,7 @@ void CStr::Assign(const void* bytes, uint32_t length) {
     char* block = Reserve(length);
     if (block == nullptr) return Drop();
     std::memmove(block, bytes, length);
-    if (data_ != inline_ && data_ != block) std::free(data_);
+    if (OnHeap() && data_ != block) std::free(data_);
     Settle(block, length, true);
 }
 

@@ -58,6 +58,9 @@ private:
     // Content up to this length lives in the object itself; longer content in a malloc'd block.
     static constexpr uint32_t kInlineCapacity = 31;
 
+    // True when the content lives in a block of its own (most atoms hold none, and an empty
+    // string asks nothing of free).
+    bool OnHeap() const { return data_ != nullptr && data_ != inline_; }
     // Storage for length bytes and a NUL: the inline buffer or a new block (null when none).
     char* Reserve(uint32_t length);
     // Installs length bytes written into block (from Reserve) when complete; else gives it back.
