@@ -280,7 +280,8 @@ bool CDispatcher::RunFrames(CConnection* connection) {
         if (result == EFrameParse::Incomplete) break;
         offset += frame.size;
         tCallCameAlone = offset == connection->used;
-        connection->service.assign(frame.service);
+        // The service name is copied to be NUL-terminated; a stream names the same one again.
+        if (connection->service != frame.service) connection->service.assign(frame.service);
         const CRpcCall call{connection->service.c_str(), frame.flags, frame.kind, frame.data, frame.length};
         try {
             interface_->dispatch(&connection->binding, managerEpv_, call);
