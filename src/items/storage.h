@@ -55,7 +55,9 @@ public:
         }
         return WriteBytesSlow(bytes, count);
     }
-    bool WriteByte(uint8_t byte) {
+    // Inlined everywhere: the tree writer calls it for every item and atom, and the call cost
+    // more than the append (left to the compiler, it was not always inlined).
+    __attribute__((always_inline)) bool WriteByte(uint8_t byte) {
         if (length_ < writeLimit_) {
             buffer_[length_++] = byte;
             buffer_[length_] = 0;
