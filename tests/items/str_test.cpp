@@ -1,4 +1,3 @@
-
 #include "items/item_testing.h"
 
 class StrTest : public ItemTest {};
