@@ -23,9 +23,6 @@ public:
     void Lock() override ACQUIRE();
     void Unlock() override RELEASE();
     bool IsPrivate() const { return private_.load(std::memory_order_relaxed); }
-    // Call with the lock free. The tree is handed to other threads through synchronising
-    // operations after this, so the flag needs no ordering of its own.
-    void MakeShared() { private_.store(false, std::memory_order_relaxed); }
 
     // Appends the text form; returns the count of bytes appended. A bare render leaves out
     // quotes, brackets, separators and the text of atoms.
@@ -41,10 +38,6 @@ public:
     // deep therefore uses a few stack frames only.
     void OnFinalRelease() override;
 
-    // Whether a private build lives on the calling thread (set by CPrivateBuild only).
-    static bool BuildingPrivately();
-    static void SetBuildingPrivately(bool building);
-
 protected:
     // For lists and maps: private when made while a private build lives on this thread.
     void TakePrivacy() {
@@ -52,6 +45,15 @@ protected:
     }
 
 private:
+    friend class CPrivateBuild;
+
+    // Whether a private build lives on the calling thread.
+    static bool BuildingPrivately();
+    static void SetBuildingPrivately(bool building);
+    // Call with the lock free. The tree is handed to other threads through synchronising
+    // operations after this, so the flag needs no ordering of its own.
+    void MakeShared() { private_.store(false, std::memory_order_relaxed); }
+
     std::atomic<bool> private_{false};
     // Link of the thread's queue of objects waiting for destruction; used only at count zero.
     CStorable* nextToDestroy_ = nullptr;

@@ -146,9 +146,9 @@ TEST_F(Build, FailureAtEveryPositionLeaksNothing) {
 TEST_F(Build, BuiltTreesLockForEveryThread) {
     Held tree(MbBuild("{s:[i] s:{s:[]}}", "a", 1, "b", "c"));
     Held a, b, c;
-    ASSERT_EQ(MbMapGetNamed(tree, "a", reinterpret_cast<MbItem*>(a.Out())), 0u);
-    ASSERT_EQ(MbMapGetNamed(tree, "b", reinterpret_cast<MbItem*>(b.Out())), 0u);
-    ASSERT_EQ(MbMapGetNamed(b, "c", reinterpret_cast<MbItem*>(c.Out())), 0u);
+    ASSERT_EQ(MbMapGetNamed(tree, "a", a.Out()), 0u);
+    ASSERT_EQ(MbMapGetNamed(tree, "b", b.Out()), 0u);
+    ASSERT_EQ(MbMapGetNamed(b, "c", c.Out()), 0u);
     constexpr int kAppends = 5000;
     const auto append = [&] {
         for (int i = 0; i < kAppends; ++i) {

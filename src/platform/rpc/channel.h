@@ -71,9 +71,10 @@ public:
     // the caller's buffers along and leaves it empty ones instead, a small one is copied. The
     // windows of frames written are released. On failure the status is returned, with
     // *firstFailed the index of the first frame not delivered; the windows of those frames are
-    // released too, and the caller reports them. A failed write closes the connection (the next submit makes a new
-    // one); a write on a reused connection that the server closed before a byte of it went out
-    // is retried once on a new connection (kMayWait; kNowOnly leaves both to a later submit).
+    // released too, and the caller reports them. A failed write closes the connection (the next
+    // submit makes a new one); a write on a reused connection that the server closed before a
+    // byte of it went out is retried once on a new connection (kMayWait; kNowOnly leaves both to
+    // a later submit).
     RPC_STATUS Submit(std::vector<uint8_t>& bytes, CFrames& frames, size_t* firstFailed,
                       CSubmitMode mode = CSubmitMode::kMayWait);
     // The flusher's turn: writes as much of the backlog as the socket takes. On a failure the
