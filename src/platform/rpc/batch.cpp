@@ -43,15 +43,24 @@ void CRpcBatch::Gather(const std::shared_ptr<CClientChannel>& channel, const iov
     }
     size_t size = 0;
     for (int i = 0; i < count; ++i) size += parts[i].iov_len;
-    if (!it->bytes.empty() && it->bytes.size() + size > kBatchFlushBytes) Flush(*it);
+    // A batch that filled its buffers is a stream. When the channel's backlog took them over,
+    // the next ones are made as large at once, rather than doubled up again from nothing with a
+    // copy at every step.
+    size_t leastBytes = 0;
+    size_t leastMarks = 0;
+    if (!it->bytes.empty() && it->bytes.size() + size > kBatchFlushBytes) {
+        leastBytes = it->bytes.size();
+        leastMarks = it->frames.marks.size();
+        Flush(*it);
+    }
     // Reserve first so that a failed allocation leaves no partial frame behind. Both vectors grow
     // by doubling their capacity: reserving the exact need moved them whole on every call.
     const size_t start = it->bytes.size();
-    Grow(it->frames.marks, it->frames.marks.size() + 1);
+    Grow(it->frames.marks, it->frames.marks.size() + 1, leastMarks);
     if (window && (it->frames.windows.empty() || it->frames.windows.back() != window)) {
         Grow(it->frames.windows, it->frames.windows.size() + 1);
     }
-    Grow(it->bytes, start + size);
+    Grow(it->bytes, start + size, leastBytes);
     for (int i = 0; i < count; ++i) {
         const uint8_t* base = static_cast<const uint8_t*>(parts[i].iov_base);
         it->bytes.insert(it->bytes.end(), base, base + parts[i].iov_len);
@@ -77,7 +86,10 @@ std::vector<CRpcCallFailure> CRpcBatch::End() {
     for (CPending& pending : pending_) {
         Flush(pending);
         try {
-            if (tSpareBuffers.size() < kSpareBuffers) tSpareBuffers.push_back(std::move(pending.bytes));
+            // A buffer the backlog took over left an empty one behind: nothing to keep.
+            if (pending.bytes.capacity() != 0 && tSpareBuffers.size() < kSpareBuffers) {
+                tSpareBuffers.push_back(std::move(pending.bytes));
+            }
         } catch (const std::bad_alloc&) {
             // Not kept: the next batch allocates afresh.
         }
