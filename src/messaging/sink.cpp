@@ -11,7 +11,11 @@
 #include "messaging/source.h"
 #include "messaging/trace_line.h"
 #include "requests/inline_hold.h"
+#include "runtime/object_memory.h"
 #include "runtime/tracer.h"
+
+// Every incoming message checks its reference to the sink: from slab memory, by its stamp.
+static_assert(sizeof(CSink) <= kLargestSlabBlock);
 
 namespace {
 

@@ -29,8 +29,9 @@ constexpr bool kObjectSlabs = false;
 constexpr bool kObjectSlabs = true;
 #endif
 
-// Blocks up to this size come from slabs (when kObjectSlabs); larger ones from malloc.
-constexpr size_t kLargestSlabBlock = 256;
+// Blocks up to this size come from slabs (when kObjectSlabs); larger ones from malloc. A sink
+// fits, so that the check of its reference on every incoming message reads its stamp.
+constexpr size_t kLargestSlabBlock = 320;
 
 // A block of at least size bytes, or null when none can be had.
 void* AllocateObjectMemory(size_t size) noexcept;

@@ -31,13 +31,13 @@ TEST(ObjectMemoryTest, EverySizeGetsAWholeBlockKnownByItsFirstByteOnly) {
     for (int round = 0; round < 2; ++round) {
         for (auto [block, size] : blocks) FreeObjectMemory(block, size);
         blocks.clear();
-        for (size_t size = 1; size <= 300; ++size) {
+        for (size_t size = 1; size <= kLargestSlabBlock + 44; ++size) {
             void* block = AllocateObjectMemory(size);
             ASSERT_NE(block, nullptr);
             std::memset(block, 0xA5, size);
             blocks.emplace_back(block, size);
             const size_t bytes = ObjectBlockBytes(block);
-            if (!kObjectSlabs || size > 256) {
+            if (!kObjectSlabs || size > kLargestSlabBlock) {
                 EXPECT_EQ(bytes, 0u) << size;
                 continue;
             }
