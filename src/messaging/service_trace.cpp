@@ -8,10 +8,16 @@
 #include "messaging/sink_service.h"
 #include "runtime/tracer.h"
 
-CServiceTrace::CServiceTrace(CSink* sink, const std::string& service, const char* label) : wanted_(TraceWanted()) {
+std::string CServiceTrace::Prefix(CSink* sink, const std::string& service) {
+    std::string prefix;
+    if (sink != nullptr && sink->AppendName(prefix)) prefix += '.';
+    prefix += service.empty() ? CSinkService::kDefaultName : service;
+    return prefix;
+}
+
+CServiceTrace::CServiceTrace(const std::string& prefix, const char* label) : wanted_(TraceWanted()) {
     if (!wanted_) return;
-    if (sink != nullptr && sink->AppendName(line_)) line_.Append(".", 1);
-    line_.Append(service.empty() ? CSinkService::kDefaultName : service.c_str());
+    line_.Append(prefix);
     line_.Append(label);
 }
 

@@ -1,6 +1,7 @@
 // CServiceTrace: one diagnostic line of a sink service's handler, "<sink>.<service><label>...".
-// Nothing is formatted when no callback would receive it. A text piece ends at its first NUL,
-// as printed pieces do.
+// The service makes its "<sink>.<service>" prefix once (Prefix), since every traced message
+// starts with it. Nothing is formatted when no callback would receive it. A text piece ends at
+// its first NUL, as printed pieces do.
 #pragma once
 
 #include <string>
@@ -12,8 +13,11 @@ class CSink;
 
 class CServiceTrace {
 public:
-    // An empty service name is the default service's.
-    CServiceTrace(CSink* sink, const std::string& service, const char* label);
+    // "<sink>.<service>", or "<service>" for a sink without a name; an empty service name is
+    // the default service's.
+    static std::string Prefix(CSink* sink, const std::string& service);
+
+    CServiceTrace(const std::string& prefix, const char* label);
 
     bool Wanted() const { return wanted_; }
     void Text(const char* text);

@@ -9,7 +9,6 @@
 #include "messaging/session_name.h"
 #include "messaging/sink_peer.h"
 #include "messaging/source.h"
-#include "messaging/trace_line.h"
 #include "requests/inline_hold.h"
 #include "runtime/object_memory.h"
 #include "runtime/tracer.h"
@@ -71,12 +70,6 @@ bool CSink::Unregister(bool wait) {
 bool CSink::AppendName(CTracer& out) {
     if (name_.empty()) return false;
     out.Print(name_.c_str());
-    return true;
-}
-
-bool CSink::AppendName(CTraceLine& line) {
-    if (name_.empty()) return false;
-    line.Append(name_);
     return true;
 }
 

@@ -20,7 +20,6 @@
 
 class CSinkPeer;
 class CSource;
-class CTraceLine;
 class CTracer;
 
 class CSink final : public CRequestHandler {
@@ -48,7 +47,6 @@ public:
     HANDLE GetEvent() const { return event_; }
     // Appends the name to a trace line; false when there is none.
     bool AppendName(CTracer& out);
-    bool AppendName(CTraceLine& line);
     bool AppendName(std::string& text);
 
     // Registers a new service under the name, replacing one of the same key. The registry holds

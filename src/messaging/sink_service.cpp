@@ -32,7 +32,8 @@ CSinkService::CSinkService(CSink* owner, const char* serviceName, HANDLE readyEv
     : event_(readyEvent),
       state_(Tracked(CItem::NewMap())),
       name_(serviceName != nullptr ? serviceName : ""),
-      sink_(CCheckedRef<CSink>::Share(owner)) {
+      sink_(CCheckedRef<CSink>::Share(owner)),
+      tracePrefix_(CServiceTrace::Prefix(owner, name_)) {
     className_ = "CSinkService";
 }
 
@@ -108,14 +109,14 @@ HANDLE CSinkService::SignalTarget(HANDLE fallback) {
 }
 
 bool CSinkService::OnSend(const uint8_t* data, uint16_t length) {
-    CServiceTrace line(sink_.Get(), name_, "");
+    CServiceTrace line(tracePrefix_, "");
     line.Received(".Send", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
 }
 
 bool CSinkService::OnRequest(const uint8_t* data, uint16_t length) {
-    CServiceTrace line(sink_.Get(), name_, "");
+    CServiceTrace line(tracePrefix_, "");
     line.Received(".Request", length, reinterpret_cast<const char*>(data));
     line.Finish(nullptr);
     return true;
@@ -130,7 +131,7 @@ bool CSinkService::AdoptState(CItem& message) {
 
 bool CSinkService::OnAdvise(CItem* message) {
     const bool ok = IsMap(message) && AdoptState(*message);
-    CServiceTrace line(sink_.Get(), name_, ".Advise: ");
+    CServiceTrace line(tracePrefix_, ".Advise: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
@@ -158,7 +159,7 @@ bool CSinkService::OnUpdate(CItem* message) {
             ok = true;
         }
     }
-    CServiceTrace line(sink_.Get(), name_, ".Update: ");
+    CServiceTrace line(tracePrefix_, ".Update: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");
@@ -171,7 +172,7 @@ bool CSinkService::OnHeadedMessage(CItem* message, MbResult tag, const char* lab
                                    const char* firstLabel, const char* second, const char* secondLabel) {
     const bool isMap = IsMap(message);
     const bool ok = message != nullptr && (!isMap || HasNamed(*message, head)) && Enqueue(tag, *message);
-    CServiceTrace line(sink_.Get(), name_, label);
+    CServiceTrace line(tracePrefix_, label);
     if (!line.Wanted()) return ok;
     if (!ok) {
         line.Text("*discarded*, ");
@@ -198,7 +199,7 @@ bool CSinkService::OnReply(CItem* message) {
 bool CSinkService::OnQuery(CItem* message) {
     const bool ok = message != nullptr && HasNamed(*message, "proc") && HasNamed(*message, "source") &&
                     Enqueue(MbReceivedQuery, *message);
-    CServiceTrace line(sink_.Get(), name_, ".Query: ");
+    CServiceTrace line(tracePrefix_, ".Query: ");
     if (!ok) line.Text("*discarded*, ");
     line.Item(message);
     line.Finish(".");

@@ -111,4 +111,6 @@ private:
     // Fixed at construction. The sink's Shutdown releases its services, which breaks the cycle
     // of this reference.
     const CCheckedRef<CSink> sink_;
+    // "<sink>.<service>", which starts every trace line of the service (CServiceTrace).
+    const std::string tracePrefix_;
 };

@@ -289,7 +289,8 @@ bool CDispatcher::RunFrames(CConnection* connection) {
             // A manager routine's failure is its own; the connection is served on.
         }
         if (stopping_) return true;
-        if (pauseAsked_.exchange(false)) Pause(connection);
+        // Read first: the exchange is a locked instruction, and a pause is rare.
+        if (pauseAsked_.load(std::memory_order_relaxed) && pauseAsked_.exchange(false)) Pause(connection);
     }
     std::memmove(connection->buffer.get(), bytes + offset, connection->used - offset);
     connection->used -= offset;
