@@ -192,9 +192,13 @@ bool CSource::Test() {
     return Post(nullptr, MbControlTest, MbKindSend, nullptr, 0);
 }
 
+// A plain load and store rather than an exchange, a locked instruction per message: posts that
+// race on one source may each see the same previous time, which only decides how one is sent.
 bool CSource::FollowsPause() {
     const uint64_t now = GetMicrosecondCount();
-    return now - lastPost_.exchange(now, std::memory_order_relaxed) >= kPauseMicroseconds;
+    const uint64_t previous = lastPost_.load(std::memory_order_relaxed);
+    lastPost_.store(now, std::memory_order_relaxed);
+    return now - previous >= kPauseMicroseconds;
 }
 
 // Without a source request thread nothing is queued and the reservation goes back at once; a
