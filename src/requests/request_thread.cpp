@@ -10,14 +10,17 @@
 
 namespace {
 constexpr DWORD kIdleWakeMs = 10000;
+// The thread-local state below is read for every message; the initial-exec model keeps each
+// read an instruction in the shared library instead of a call.
+
 // The thread object whose worker runs on this thread, or null.
-thread_local CRequestThread* tCurrentThread = nullptr;
+thread_local CRequestThread* tCurrentThread __attribute__((tls_model("initial-exec"))) = nullptr;
 
 // On a thread inside RunInline: the thread object whose run lock it holds, and whether its
 // request gave itself back to the worker. A request run inline on the sink thread's behalf may
 // send, and so run inline on the source thread's: the inner run restores both when it ends.
-thread_local CRequestThread* tInlineThread = nullptr;
-thread_local bool tInlineDeferred = false;
+thread_local CRequestThread* tInlineThread __attribute__((tls_model("initial-exec"))) = nullptr;
+thread_local bool tInlineDeferred __attribute__((tls_model("initial-exec"))) = false;
 
 const uint8_t kNoData[1] = {0};
 
@@ -55,7 +58,7 @@ private:
     HANDLE events_[kMaxEvents] = {};
 };
 
-thread_local CDeferredSignals tDeferredSignals;
+constinit thread_local CDeferredSignals tDeferredSignals __attribute__((tls_model("initial-exec")));
 
 // A step of the worker's work, kept from ending the process with what it throws: the reason
 // it failed, null when it did not.

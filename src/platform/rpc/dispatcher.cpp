@@ -21,7 +21,7 @@ constexpr int kReadsPerTurn = 8;
 constexpr int kListenBacklog = 128;
 
 // Set by RunFrames for the manager routine it calls (RpcServerCallCameAlone).
-thread_local bool tCallCameAlone = false;
+thread_local bool tCallCameAlone __attribute__((tls_model("initial-exec"))) = false;
 
 }  // namespace
 
