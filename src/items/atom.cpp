@@ -62,10 +62,11 @@ void CAtom::SetCookie(uint32_t low, uint32_t high) {
 }
 
 // The new content is copied before the old goes (CStr::Assign), so it may come from the atom.
-void CAtom::SetBlob(const void* bytes, uint16_t length) {
-    const bool held = bytes != nullptr && length != 0;
-    if (held) string_.Assign(bytes, length);
-    HoldString(MbTypeBlob, held);
+bool CAtom::SetBlob(const void* bytes, uint16_t length) {
+    const bool given = bytes != nullptr && length != 0;
+    const bool copied = !given || string_.Assign(bytes, length);
+    HoldString(MbTypeBlob, given && copied);
+    return copied;
 }
 
 void CAtom::TakeBlob(CStorage& stream) {
@@ -95,9 +96,10 @@ void CAtom::SetUtcTime(int64_t milliseconds) {
     cell_.bits = static_cast<uint64_t>(milliseconds);
 }
 
-void CAtom::SetString(const char* text) {
-    if (text != nullptr) string_.Assign(text);
-    HoldString(MbTypeString, text != nullptr);
+bool CAtom::SetString(const char* text) {
+    const bool copied = text == nullptr || string_.Assign(text);
+    HoldString(MbTypeString, text != nullptr && copied);
+    return copied;
 }
 
 void CAtom::HoldString(uint32_t type, bool held) {

@@ -28,8 +28,8 @@ public:
     void SetBool(int32_t value);
     void SetCookie(uint32_t low, uint32_t high);
     // A string holding a copy when bytes is not null and length is not 0, otherwise none. The
-    // bytes may be the atom's own.
-    void SetBlob(const void* bytes, uint16_t length);
+    // bytes may be the atom's own. False, holding none, when the copy found no memory.
+    bool SetBlob(const void* bytes, uint16_t length);
     // A Blob of every byte of the stream, taking over its buffer (CStorage::TakeContents);
     // holding none when the stream holds none.
     void TakeBlob(CStorage& stream);
@@ -38,8 +38,8 @@ public:
     void SetReal(double value);
     void SetUtcTime(int64_t milliseconds);
     // A string for a non-null text (holding nothing for ""), none for a null text. The text may
-    // be the atom's own.
-    void SetString(const char* text);
+    // be the atom's own. False, holding none, when the copy found no memory.
+    bool SetString(const char* text);
     void SetUnsigned(uint32_t value);
     // LocalTime or UtcTime by the flag.
     void SetTime(bool utc, int64_t milliseconds) { utc ? SetUtcTime(milliseconds) : SetLocalTime(milliseconds); }

@@ -10,17 +10,6 @@ constexpr int64_t kTicksPerMillisecond = 10000;
 constexpr int64_t kMaxMilliseconds = INT64_MAX / kTicksPerMillisecond;
 }  // namespace
 
-bool WriteBlob(CAtom& atom, const void* data, uint32_t length) {
-    const uint16_t size = static_cast<uint16_t>(length);
-    atom.SetBlob(data, size);
-    return data == nullptr || size == 0 || atom.GetBlob() != nullptr;
-}
-
-bool WriteString(CAtom& atom, const char* text) {
-    atom.SetString(text);
-    return text == nullptr || atom.GetString() != nullptr;
-}
-
 bool SystemTimeToMilliseconds(const MbSystemTime* time, int64_t* milliseconds) {
     *milliseconds = 0;
     if (time == nullptr) return true;

@@ -8,12 +8,6 @@
 
 #include "items/item.h"
 
-// Blob from the low 16 bits of the length; a null pointer or a zero length gives a Blob
-// without bytes. False when the copy of the bytes could not be allocated.
-bool WriteBlob(CAtom& atom, const void* data, uint32_t length);
-// String; a null text gives a String without CStr. False when the copy could not be allocated.
-bool WriteString(CAtom& atom, const char* text);
-
 // SYSTEMTIME to milliseconds since 1601. A null pointer gives 0; so does an all-zero
 // SYSTEMTIME, which the platform refuses. False for any other SYSTEMTIME the platform refuses.
 bool SystemTimeToMilliseconds(const MbSystemTime* time, int64_t* milliseconds);
@@ -24,8 +18,10 @@ bool MillisecondsToSystemTime(int64_t milliseconds, MbSystemTime* time);
 // Writers of one value each, for NewAtomItem and the setters: each returns false when the
 // value could not be stored.
 namespace atom_value {
+// A Blob of the low 16 bits of the length; a null pointer or a zero length gives one without
+// bytes.
 inline auto Blob(const void* data, uint32_t length) {
-    return [=](CAtom& atom) { return WriteBlob(atom, data, length); };
+    return [=](CAtom& atom) { return atom.SetBlob(data, static_cast<uint16_t>(length)); };
 }
 inline auto Bool(int32_t value) {
     return [=](CAtom& atom) { return atom.SetBool(value), true; };
@@ -39,8 +35,9 @@ inline auto Int(int32_t value) {
 inline auto Real(double value) {
     return [=](CAtom& atom) { return atom.SetReal(value), true; };
 }
+// A null text gives a String without a string.
 inline auto String(const char* text) {
-    return [=](CAtom& atom) { return WriteString(atom, text); };
+    return [=](CAtom& atom) { return atom.SetString(text); };
 }
 // UtcTime for a non-zero flag, LocalTime otherwise.
 inline auto Time(int32_t utc, int64_t milliseconds) {

@@ -7,14 +7,10 @@
 namespace {
 
 // A new wrapper holding a Blob atom with a copy of the bytes (no string for none); empty when an
-// allocation failed. An atom given bytes always holds a string, which is left empty when its
-// block could not be allocated.
+// allocation failed.
 CRef<CItem> NewBlob(const uint8_t* bytes, uint16_t length) {
     CRef<CItem> item = CItem::NewAtom();
-    if (!item) return item;
-    CAtom* atom = item->GetAtom();
-    atom->SetBlob(bytes, length);
-    if (bytes != nullptr && length != 0 && atom->GetBlob()->Length() != length) return CRef<CItem>();
+    if (!item || !item->GetAtom()->SetBlob(bytes, length)) return CRef<CItem>();
     return item;
 }
 

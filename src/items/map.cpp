@@ -115,8 +115,7 @@ bool CMap::SetNamed(const char* text, CItem* value) {
 bool CMap::SetNamed(const char* text, CHeldRef<CItem> value) {
     if (!value) return false;
     CHeldRef<CAtom> key = CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom);
-    if (!key) return false;
-    key->SetString(text);
+    if (!key || !key->SetString(text)) return false;
     return Put(HeldEntry{std::move(key), std::move(value)});
 }
 

@@ -51,8 +51,8 @@ void CStr::Drop() {
     length_ = 0;
 }
 
-void CStr::Assign(const char* text) {
-    Assign(text, TextLength(text));
+bool CStr::Assign(const char* text) {
+    return Assign(text, TextLength(text));
 }
 
 void CStr::Adopt(char* block, uint32_t length) {
@@ -65,13 +65,17 @@ void CStr::Adopt(char* block, uint32_t length) {
 }
 
 // The copy is made before the old content goes, so bytes may point into it.
-void CStr::Assign(const void* bytes, uint32_t length) {
-    if (bytes == nullptr || length == 0) return Drop();
-    char* block = Reserve(length);
-    if (block == nullptr) return Drop();
+bool CStr::Assign(const void* bytes, uint32_t length) {
+    const bool given = bytes != nullptr && length != 0;
+    char* block = given ? Reserve(length) : nullptr;
+    if (block == nullptr) {
+        Drop();
+        return !given;
+    }
     std::memmove(block, bytes, length);
     if (OnHeap() && data_ != block) std::free(data_);
     Settle(block, length, true);
+    return true;
 }
 
 bool CStr::Equals(const CStr* a, const CStr* b) {

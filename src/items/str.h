@@ -23,9 +23,9 @@ public:
 
     // Replaces the content by a copy of length bytes, which may lie in the content itself;
     // empty for a null pointer or a zero length. The text form copies a text without its
-    // terminator.
-    void Assign(const void* bytes, uint32_t length);
-    void Assign(const char* text);
+    // terminator. False, with the string left empty, when the copy found no memory.
+    bool Assign(const void* bytes, uint32_t length);
+    bool Assign(const char* text);
     // Takes over a block from malloc that holds length bytes and a NUL after them (length not
     // 0); the block is given back at once when the content fits inline.
     void Adopt(char* block, uint32_t length);
