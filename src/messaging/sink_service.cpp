@@ -83,11 +83,13 @@ bool CSinkService::AboveLowMarkLocked() const {
 }
 
 // The ticket is read before the queue is looked at, so a take that makes room after the look
-// ends the sleep that follows it.
+// ends the sleep that follows it. A queue that was found full keeps holding messages off until
+// it reaches the low mark, also one that a take brought just below its limit before the worker
+// ran the message deferred to it by a transport thread's try.
 bool CSinkService::AwaitRoom() {
     {
         ScopedLock hold(*this);
-        if (!FullLocked()) return true;
+        if (!FullLocked() && !roomWanted_) return true;
     }
     for (;;) {
         const uint32_t ticket = room_.Ticket();

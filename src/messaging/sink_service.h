@@ -70,8 +70,8 @@ private:
     // Under the lock: whether the queue is at its limit, or still above the low mark.
     bool FullLocked() const REQUIRES(this);
     bool AboveLowMarkLocked() const REQUIRES(this);
-    // Waits while the queue is full, until it has drained to the low mark or the service was
-    // detached; false, at once, when the queue is full off a request thread, and when the
+    // Waits while the queue is full, or was found full and is still above the low mark, until
+    // it has drained to the low mark or the service was detached; false, at once, when the queue is full off a request thread, and when the
     // request thread is being stopped.
     bool AwaitRoom();
     bool AdoptState(CItem& message);
