@@ -25,12 +25,19 @@ thread_local bool tCallCameAlone __attribute__((tls_model("initial-exec"))) = fa
 
 }  // namespace
 
-struct CDispatcher::CListener {
+// What an epoll event names: the wake-up (a null pointer), a listener or a connection.
+struct CDispatcher::CWatched {
+    const bool isListener;
+};
+
+struct CDispatcher::CListener : CWatched {
+    CListener() : CWatched{true} {}
     std::string endpoint;
     int fd;
 };
 
-struct CDispatcher::CConnection {
+struct CDispatcher::CConnection : CWatched {
+    CConnection() : CWatched{false} {}
     int fd;
     CRpcBinding binding;  // the call binding handed to the manager routine
     std::string service;  // NUL-terminated copy of the current frame's service
@@ -38,30 +45,32 @@ struct CDispatcher::CConnection {
     size_t used = 0;  // bytes in buffer not yet run
 };
 
-// The connections wait in an epoll set of their own, which is itself one of the descriptors the
-// dispatcher waits for: pausing intake takes that one descriptor out, whatever the number of
-// connections, and resuming puts it back.
+// Two epoll sets hold the wake-up and the listeners; the serving set holds the connections too.
+// The dispatcher waits on the serving set, so that one system call finds a ready connection, and
+// on the other one while intake is paused: pausing and resuming change no registration, whatever
+// the number of connections.
 std::shared_ptr<CDispatcher> CDispatcher::Create() {
     std::shared_ptr<CDispatcher> dispatcher(new CDispatcher);
-    dispatcher->epoll_ = epoll_create1(EPOLL_CLOEXEC);
-    dispatcher->connectionSet_ = epoll_create1(EPOLL_CLOEXEC);
+    dispatcher->pausedSet_ = epoll_create1(EPOLL_CLOEXEC);
+    dispatcher->servingSet_ = epoll_create1(EPOLL_CLOEXEC);
     dispatcher->wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (dispatcher->epoll_ < 0 || dispatcher->connectionSet_ < 0 || dispatcher->wake_ < 0) return nullptr;
+    if (dispatcher->pausedSet_ < 0 || dispatcher->servingSet_ < 0 || dispatcher->wake_ < 0) return nullptr;
+    return dispatcher->WatchInBoth(dispatcher->wake_, nullptr) ? dispatcher : nullptr;
+}
+
+bool CDispatcher::WatchInBoth(int fd, CWatched* watched) {
     epoll_event event{};
     event.events = EPOLLIN;
-    event.data.ptr = nullptr;
-    if (epoll_ctl(dispatcher->epoll_, EPOLL_CTL_ADD, dispatcher->wake_, &event) != 0) return nullptr;
-    event.data.ptr = &dispatcher->connectionSet_;
-    if (epoll_ctl(dispatcher->epoll_, EPOLL_CTL_ADD, dispatcher->connectionSet_, &event) != 0) return nullptr;
-    return dispatcher;
+    event.data.ptr = watched;
+    return epoll_ctl(pausedSet_, EPOLL_CTL_ADD, fd, &event) == 0 && epoll_ctl(servingSet_, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
 CDispatcher::~CDispatcher() {
     for (CConnection* connection : connections_) Drop(connection);
     for (auto& listener : listeners_) CloseDescriptor(listener->fd);
     CloseDescriptor(wake_);
-    CloseDescriptor(connectionSet_);
-    CloseDescriptor(epoll_);
+    CloseDescriptor(servingSet_);
+    CloseDescriptor(pausedSet_);
     if (thread_.joinable()) thread_.detach();
 }
 
@@ -87,10 +96,7 @@ RPC_STATUS CDispatcher::AddEndpoint(const std::string& endpoint) {
         CloseDescriptor(listener->fd);
         return error == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT : RPC_S_CANT_CREATE_ENDPOINT;
     }
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = listener.get();
-    if (listen(listener->fd, kListenBacklog) != 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, listener->fd, &event) != 0) {
+    if (listen(listener->fd, kListenBacklog) != 0 || !WatchInBoth(listener->fd, listener.get())) {
         CloseDescriptor(listener->fd);
         return RPC_S_CANT_CREATE_ENDPOINT;
     }
@@ -145,16 +151,17 @@ void CDispatcher::ResumeIntake() {
 void CDispatcher::Run(std::shared_ptr<CDispatcher> self) {
     epoll_event events[64];
     while (!stopping_) {
-        const int count = epoll_wait(epoll_, events, 64, -1);
+        const int count = epoll_wait(paused_ ? pausedSet_ : servingSet_, events, 64, -1);
         if (count < 0 && errno != EINTR) break;
         for (int i = 0; i < count && !stopping_; ++i) {
-            void* watched = events[i].data.ptr;
+            auto* watched = static_cast<CWatched*>(events[i].data.ptr);
             if (watched == nullptr) {
                 OnWake();
-            } else if (watched == &connectionSet_) {
-                ServeReady();
-            } else {
+            } else if (watched->isListener) {
                 Accept(static_cast<CListener*>(watched));
+            } else if (!paused_) {
+                // A pause earlier in this turn leaves the later connections ready for the next.
+                Serve(static_cast<CConnection*>(watched));
             }
         }
     }
@@ -191,8 +198,8 @@ void CDispatcher::Accept(CListener* listener) {
         const RPC_STATUS verdict = callback_ ? callback_(interface_, &connection->binding) : RPC_S_OK;
         epoll_event event{};
         event.events = EPOLLIN;
-        event.data.ptr = connection.get();
-        if (verdict != RPC_S_OK || epoll_ctl(connectionSet_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        event.data.ptr = static_cast<CWatched*>(connection.get());
+        if (verdict != RPC_S_OK || epoll_ctl(servingSet_, EPOLL_CTL_ADD, fd, &event) != 0) {
             if (verdict != RPC_S_OK) RpcSendVerdict(fd, verdict);
             CloseDescriptor(fd);
             continue;
@@ -206,7 +213,7 @@ void CDispatcher::Accept(CListener* listener) {
 // last descriptor of the socket, and a child being started holds a copy until its exec, during
 // which the set would still report the deleted connection.
 void CDispatcher::Drop(CConnection* connection) {
-    epoll_ctl(connectionSet_, EPOLL_CTL_DEL, connection->fd, nullptr);
+    epoll_ctl(servingSet_, EPOLL_CTL_DEL, connection->fd, nullptr);
     CloseDescriptor(connection->fd);
     delete connection;
 }
@@ -217,19 +224,9 @@ void CDispatcher::OnWake() {
     if (resumeAsked_.exchange(false) && paused_) Resume();
 }
 
-void CDispatcher::ServeReady() {
-    epoll_event ready[64];
-    const int count = epoll_wait(connectionSet_, ready, 64, 0);
-    for (int i = 0; i < count && !paused_ && !stopping_; ++i) Serve(static_cast<CConnection*>(ready[i].data.ptr));
-}
-
 void CDispatcher::Pause(CConnection* stalled) {
     paused_ = true;
     stalled_ = stalled;
-    if (listening_) {
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, connectionSet_, nullptr);
-        listening_ = false;
-    }
 }
 
 void CDispatcher::Resume() {
@@ -240,11 +237,6 @@ void CDispatcher::Resume() {
             Drop(stalled);
         }
     }
-    if (paused_ || listening_) return;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = &connectionSet_;
-    listening_ = epoll_ctl(epoll_, EPOLL_CTL_ADD, connectionSet_, &event) == 0;
 }
 
 void CDispatcher::Serve(CConnection* connection) {

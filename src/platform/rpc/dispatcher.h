@@ -49,27 +49,28 @@ public:
     bool IntakePaused() const { return paused_.load(); }
 
 private:
+    struct CWatched;
     struct CListener;
     struct CConnection;
 
     CDispatcher() = default;
     void Run(std::shared_ptr<CDispatcher> self);
+    // Adds fd to both epoll sets, its events naming watched; false when either refused it.
+    bool WatchInBoth(int fd, CWatched* watched);
     void Accept(CListener* listener);
-    // Serves the connections that are ready to read, until intake pauses.
-    void ServeReady();
     void Serve(CConnection* connection);
     void Drop(CConnection* connection);
     bool RunFrames(CConnection* connection);
     // Takes the wake-up: resumes a paused intake when that was asked for.
     void OnWake();
-    // Stops reading: the connection set leaves the descriptors that are waited for.
+    // Stops reading: the dispatcher waits on the set without connections.
     void Pause(CConnection* stalled);
     // Runs what the stalled connection had read already, then reads again (unless that paused
     // intake once more).
     void Resume();
 
-    int epoll_ = -1;          // the wake-up, the listeners and, unless paused, connections_ set
-    int connectionSet_ = -1;  // epoll of the connections
+    int pausedSet_ = -1;   // epoll of the wake-up and the listeners
+    int servingSet_ = -1;  // epoll of the same and the connections
     int wake_ = -1;           // eventfd; written to stop and to resume
     std::atomic<bool> stopping_{false};
     std::atomic<bool> pauseAsked_{false};
@@ -78,7 +79,6 @@ private:
     std::atomic<bool> paused_{false};
     // Dispatcher thread only: the connection whose read frames were not all run when intake
     // paused (null when none).
-    bool listening_ = true;  // connectionSet_ is in epoll_
     CConnection* stalled_ = nullptr;
     RPC_IF_HANDLE interface_ = nullptr;
     const void* managerEpv_ = nullptr;
