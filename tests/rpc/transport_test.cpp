@@ -133,6 +133,41 @@ TEST_F(Transport, EndpointNamesUpToTheAddressLimit) {
     EXPECT_EQ(Indices(1), (std::vector<uint32_t>{5}));
 }
 
+// A call that pauses intake stops the reading of every connection, also of one that was ready
+// in the same turn; a resume from another thread reads on, and each connection keeps its order.
+// The first connection's calls are numbered from 10, the second's from 20.
+TEST_F(Transport, APausedIntakeReadsNoConnectionUntilResumed) {
+    const std::string other = TestEndpoint("tr2");
+    ASSERT_EQ(RpcServerUseProtseqEpA("ncalrpc", 10, other.c_str(), nullptr), RPC_S_OK);
+    CTestBinding second(other);
+    ASSERT_EQ(Send(20, second), RPC_S_OK);
+    ASSERT_EQ(WaitForCalls(1).size(), 1u) << "both connections are accepted before the pause";
+    std::atomic<int> seen{0};
+    std::atomic<bool> bothSent{false};
+    SetCallHook([&] {
+        // The first call holds the dispatcher until both connections have a call waiting; the
+        // next one, from either, pauses.
+        const int call = seen.fetch_add(1);
+        while (call == 0 && !bothSent.load()) std::this_thread::sleep_for(1ms);
+        if (call == 1) RpcServerPauseIntake();
+    });
+    ASSERT_EQ(Send(10), RPC_S_OK);
+    for (int waited = 0; seen.load() == 0 && waited < 5000; ++waited) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(seen.load(), 1);
+    ASSERT_EQ(Send(11), RPC_S_OK);
+    ASSERT_EQ(Send(21, second), RPC_S_OK);
+    bothSent.store(true);
+    EXPECT_EQ(WaitForCalls(4, 200ms).size(), 3u) << "one of the two waiting calls stays unread";
+    EXPECT_TRUE(RpcServerIntakePaused());
+    // Nothing more is sent: the waiting call is read, and run, because of the resume alone.
+    RpcServerResumeIntake();
+    std::vector<uint32_t> byConnection[3];
+    for (const CRecordedCall& call : WaitForCalls(4)) byConnection[IndexOf(call.data) / 10 % 3].push_back(IndexOf(call.data));
+    EXPECT_EQ(byConnection[1], (std::vector<uint32_t>{10, 11}));
+    EXPECT_EQ(byConnection[2], (std::vector<uint32_t>{20, 21}));
+    EXPECT_FALSE(RpcServerIntakePaused());
+}
+
 TEST_F(Transport, UnregisterWaitsForTheRunningCallUnlessCalledFromIt) {
     std::promise<void> entered, release;
     std::shared_future<void> released = release.get_future().share();
