@@ -11,7 +11,7 @@
 #include "items/atom_values.h"
 #include "items/item_handles.h"
 #include "items/private_build.h"
-#include "runtime/tracker.h"
+#include "runtime/handle_cast.h"
 
 namespace {
 
@@ -24,14 +24,6 @@ CRef<CItem> SystemTime(int32_t utc, const MbSystemTime* time) {
     int64_t milliseconds = 0;
     if (!SystemTimeToMilliseconds(time, &milliseconds)) return CRef<CItem>();
     return NewAtomItem(atom_value::Time(utc, milliseconds));
-}
-
-// The caller's own item with one reference added for the builder; empty for a null or unknown
-// handle and for a known object that is not an item.
-CRef<CItem> Shared(MbHandle handle) {
-    CItem* item = ResolveItem(handle);
-    if (item == nullptr || !CheckedAddRef(item)) return CRef<CItem>();
-    return CRef<CItem>::Adopt(item);
 }
 
 // Makes the item of one value code from its arguments.
@@ -55,7 +47,9 @@ CRef<CItem> Produce(char code, va_list& args) {
         case 'g': return NewAtomItem(atom_value::Time(1, va_arg(args, int64_t)));
         case 'T': return SystemTime(0, va_arg(args, const MbSystemTime*));
         case 'G': return SystemTime(1, va_arg(args, const MbSystemTime*));
-        case 'H': return Shared(va_arg(args, MbHandle));
+        // The caller's own item with one reference added for the builder; empty for a null or
+        // unknown handle and for a known object that is not an item.
+        case 'H': return ShareAs<CItem>(va_arg(args, MbHandle));
         default: return CRef<CItem>();
     }
 }

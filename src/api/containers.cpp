@@ -30,7 +30,7 @@ MbResult FindLocked(CStorable& container, Find find, MbItem* element) {
     ScopedLock hold(container);
     CItem* found = find();
     if (found == nullptr) return MbResultNotFound;
-    if (element != nullptr && CheckedAddRef(found)) *element = found;
+    if (element != nullptr && CheckedAddRefHeld(found)) *element = found;
     return MbResultOk;
 }
 

@@ -10,14 +10,14 @@
 extern "C" MbResult MbHandleAddRef(MbHandle h) noexcept {
     return Guarded<MbResult>(MbResultInvalid, [h] {
         CRefCount* object = ResolveHandle(h);
-        return object != nullptr && CheckedAddRef(object) ? MbResultOk : MbResultInvalid;
+        return object != nullptr && object->AddRef() > 1 ? MbResultOk : MbResultInvalid;
     });
 }
 
 extern "C" MbResult MbHandleRelease(MbHandle h) noexcept {
     return Guarded<MbResult>(MbResultInvalid, [h] {
         CRefCount* object = ResolveHandle(h);
-        return object != nullptr && CheckedRelease(object) ? MbResultOk : MbResultInvalid;
+        return object != nullptr && object->Release() != 0 ? MbResultOk : MbResultInvalid;
     });
 }
 

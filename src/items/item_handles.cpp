@@ -18,7 +18,7 @@ bool CanMakeItems() {
 }
 
 CCheckedRef<CItem> Tracked(CRef<CItem> item) {
-    if (!item || !IsKnownObject(item.Get())) return CCheckedRef<CItem>();
+    if (!item || !IsKnownHeldObject(item.Get())) return CCheckedRef<CItem>();
     return CCheckedRef<CItem>::Adopt(item.Detach());
 }
 

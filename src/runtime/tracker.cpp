@@ -245,16 +245,34 @@ bool IsKnownObject(const void* object) {
     return tracker != nullptr && tracker->IsKnown(object);
 }
 
+bool IsKnownHeldObject(const CRefCount* object) {
+    CTracker* tracker = process::Tracker();
+    return tracker != nullptr && tracker->IsKnownHeld(object);
+}
+
 CRefCount* ResolveHandle(const void* handle) {
     if (IsKnownObject(handle)) return static_cast<CRefCount*>(const_cast<void*>(handle));
     if (handle != nullptr) ReportWarning("attempt to reference an unknown object at", handle);
     return nullptr;
 }
 
-bool CheckedAddRef(CRefCount* object) {
-    if (IsKnownObject(object)) return object->AddRef() > 1;
+namespace {
+
+// Adds a reference when the tracker knows the object (`known`); warns about any other.
+bool AddRefKnown(CRefCount* object, bool known) {
+    if (known) return object->AddRef() > 1;
     if (object != nullptr) ReportWarning("attempt to add a reference to an unknown object at", object);
     return false;
+}
+
+}  // namespace
+
+bool CheckedAddRef(CRefCount* object) {
+    return AddRefKnown(object, IsKnownObject(object));
+}
+
+bool CheckedAddRefHeld(CRefCount* object) {
+    return AddRefKnown(object, IsKnownHeldObject(object));
 }
 
 namespace {
@@ -273,6 +291,5 @@ bool CheckedRelease(CRefCount* object) {
 }
 
 bool CheckedReleaseHeld(CRefCount* object) {
-    CTracker* tracker = process::Tracker();
-    return ReleaseKnown(object, tracker != nullptr && tracker->IsKnownHeld(object));
+    return ReleaseKnown(object, IsKnownHeldObject(object));
 }

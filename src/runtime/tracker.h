@@ -96,11 +96,15 @@ private:
 
 // The process-wide tracker's IsKnown; false without a tracker.
 bool IsKnownObject(const void* object);
+// The same for an object whose memory a live reference keeps (CTracker::IsKnownHeld): one that
+// a holder took a reference to, or one just made.
+bool IsKnownHeldObject(const CRefCount* object);
 
 // The handle checks of the exported functions. For a null argument they return null or false
 // without a warning; for an unknown non-null one they warn once and never dereference it.
 CRefCount* ResolveHandle(const void* handle);
 bool CheckedAddRef(CRefCount* object);
 bool CheckedRelease(CRefCount* object);
-// CheckedRelease for a holder's own object (CTracker::IsKnownHeld).
+// CheckedAddRef and CheckedRelease for a holder's own object (IsKnownHeldObject).
+bool CheckedAddRefHeld(CRefCount* object);
 bool CheckedReleaseHeld(CRefCount* object);
