@@ -71,8 +71,8 @@ private:
     bool FullLocked() const REQUIRES(this);
     bool AboveLowMarkLocked() const REQUIRES(this);
     // Waits while the queue is full, or was found full and is still above the low mark, until
-    // it has drained to the low mark or the service was detached; false, at once, when the queue is full off a request thread, and when the
-    // request thread is being stopped.
+    // it has drained to the low mark or the service was detached; false, at once, when the
+    // queue is full off a request thread, and when the request thread is being stopped.
     bool AwaitRoom();
     bool AdoptState(CItem& message);
     // Shared path of OnCall and OnReply: a non-map message is itself the head item; a map

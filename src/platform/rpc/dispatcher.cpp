@@ -62,7 +62,8 @@ bool CDispatcher::WatchInBoth(int fd, CWatched* watched) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = watched;
-    return epoll_ctl(pausedSet_, EPOLL_CTL_ADD, fd, &event) == 0 && epoll_ctl(servingSet_, EPOLL_CTL_ADD, fd, &event) == 0;
+    return epoll_ctl(pausedSet_, EPOLL_CTL_ADD, fd, &event) == 0 &&
+           epoll_ctl(servingSet_, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
 CDispatcher::~CDispatcher() {

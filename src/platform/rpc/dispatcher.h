@@ -71,7 +71,7 @@ private:
 
     int pausedSet_ = -1;   // epoll of the wake-up and the listeners
     int servingSet_ = -1;  // epoll of the same and the connections
-    int wake_ = -1;           // eventfd; written to stop and to resume
+    int wake_ = -1;        // eventfd; written to stop and to resume
     std::atomic<bool> stopping_{false};
     std::atomic<bool> pauseAsked_{false};
     std::atomic<bool> resumeAsked_{false};
