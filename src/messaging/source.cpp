@@ -1,5 +1,7 @@
 #include "messaging/source.h"
 
+#include <cstdio>
+
 #include "items/item_access.h"
 #include "items/item_handles.h"
 #include "messaging/deliver_interface.h"
@@ -56,8 +58,11 @@ public:
 
 private:
     void OnFull() override {
-        ReportWarning("sending refused while the backlog is full (262144 messages or 64 MiB) for the source at",
-                      source_);
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "sending refused while the backlog is full (%zu messages or %zu MiB) for the source at",
+                      CSource::kWindowMessages, CSource::kWindowBytes >> 20);
+        ReportWarning(text, source_);
     }
     void OnLost(RPC_STATUS status) override { ReportRpcException(kPlace, static_cast<uint32_t>(status), nullptr); }
 

@@ -24,9 +24,11 @@ class CSource final : public CRequestHandler {
 public:
     // The send window: messages this source accepted that are not yet in the socket (queued
     // for the source request thread or kept back by a receiver that does not read). A sending
-    // function is refused while it is full, until it has drained to seven eighths.
-    static constexpr size_t kWindowMessages = 0x40000;
-    static constexpr size_t kWindowBytes = 64 << 20;
+    // function is refused while it is full, until it has drained to seven eighths. A sender
+    // that outruns its receiver stops within a few MiB: what it runs ahead into is fresh memory
+    // each time, and a larger window measured slower, not faster.
+    static constexpr size_t kWindowMessages = 0x10000;
+    static constexpr size_t kWindowBytes = 16 << 20;
     // A message posted at least this long after the source's previous one is written by the
     // calling thread when the source request thread is idle with nothing queued and the
     // connection takes it at once. Closer ones are a stream: they are queued, so that the source

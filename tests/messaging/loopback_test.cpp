@@ -199,7 +199,7 @@ TEST_F(Loopback, AStuckReceiverBlocksOnlyItsOwnSource) {
         EXPECT_LT(accepted, 10000) << "the window filled";
         EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / 65535));
         for (int32_t i = 0; i < 100; ++i) ASSERT_EQ(Call(proxy_, i), 1);
-        // They queue behind the stuck source's 64 MiB on the source request thread, which a
+        // They queue behind the stuck source's full window on the source request thread, which a
         // sanitized build copies slowly; they do not wait for the stuck receiver.
         for (int32_t i = 0; i < 100; ++i)
             ASSERT_EQ(NextText(service_, event_, MbReceivedCall, 60000), std::to_string(i));
