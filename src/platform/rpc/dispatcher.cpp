@@ -23,6 +23,14 @@ constexpr int kListenBacklog = 128;
 // Set by RunFrames for the manager routine it calls (RpcServerCallCameAlone).
 thread_local bool tCallCameAlone __attribute__((tls_model("initial-exec"))) = false;
 
+// Adds fd to the epoll set, readable events naming `watched`; false when the set refused it.
+bool Watch(int set, int fd, void* watched) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = watched;
+    return epoll_ctl(set, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
 }  // namespace
 
 // What an epoll event names: the wake-up (a null pointer), a listener or a connection.
@@ -59,11 +67,7 @@ std::shared_ptr<CDispatcher> CDispatcher::Create() {
 }
 
 bool CDispatcher::WatchInBoth(int fd, CWatched* watched) {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = watched;
-    return epoll_ctl(pausedSet_, EPOLL_CTL_ADD, fd, &event) == 0 &&
-           epoll_ctl(servingSet_, EPOLL_CTL_ADD, fd, &event) == 0;
+    return Watch(pausedSet_, fd, watched) && Watch(servingSet_, fd, watched);
 }
 
 CDispatcher::~CDispatcher() {
@@ -197,10 +201,7 @@ void CDispatcher::Accept(CListener* listener) {
         connection->binding.peerGid = credentials.gid;
         connection->binding.endpoint = listener->endpoint;
         const RPC_STATUS verdict = callback_ ? callback_(interface_, &connection->binding) : RPC_S_OK;
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.ptr = static_cast<CWatched*>(connection.get());
-        if (verdict != RPC_S_OK || epoll_ctl(servingSet_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        if (verdict != RPC_S_OK || !Watch(servingSet_, fd, static_cast<CWatched*>(connection.get()))) {
             if (verdict != RPC_S_OK) RpcSendVerdict(fd, verdict);
             CloseDescriptor(fd);
             continue;
