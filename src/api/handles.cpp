@@ -26,21 +26,19 @@ extern "C" MbResult MbHandleRelease(MbHandle h) noexcept {
 extern "C" MbResult MbHandleLock(MbHandle h) noexcept {
     return Guarded<MbResult>(MbResultInvalid, [h]() NO_THREAD_SAFETY_ANALYSIS {
         CRefCount* object = ResolveHandle(h);
-        if (object == nullptr || !CheckedAddRef(object)) return MbResultInvalid;
-        object = ResolveHandle(h);
-        if (object == nullptr) return MbResultInvalid;
+        if (object == nullptr || object->AddRef() <= 1) return MbResultInvalid;
         object->Lock();
         return MbResultOk;
     });
 }
 
+// The reference MbHandleLock took keeps the object alive until it is released here.
 extern "C" MbResult MbHandleUnlock(MbHandle h) noexcept {
     return Guarded<MbResult>(MbResultInvalid, [h]() NO_THREAD_SAFETY_ANALYSIS {
         CRefCount* object = ResolveHandle(h);
         if (object == nullptr) return MbResultInvalid;
         object->Unlock();
-        object = ResolveHandle(h);
-        return object != nullptr && CheckedRelease(object) ? MbResultOk : MbResultInvalid;
+        return object->Release() != 0 ? MbResultOk : MbResultInvalid;
     });
 }
 
