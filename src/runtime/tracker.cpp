@@ -265,6 +265,13 @@ bool AddRefKnown(CRefCount* object, bool known) {
     return false;
 }
 
+// Releases the object when the tracker knows it (`known`); warns about any other.
+bool ReleaseKnown(CRefCount* object, bool known) {
+    if (known) return object->Release() != 0;
+    if (object != nullptr) ReportWarning("attempt to release an unknown object at", object);
+    return false;
+}
+
 }  // namespace
 
 bool CheckedAddRef(CRefCount* object) {
@@ -274,17 +281,6 @@ bool CheckedAddRef(CRefCount* object) {
 bool CheckedAddRefHeld(CRefCount* object) {
     return AddRefKnown(object, IsKnownHeldObject(object));
 }
-
-namespace {
-
-// Releases the object when the tracker knows it (`known`); warns about any other.
-bool ReleaseKnown(CRefCount* object, bool known) {
-    if (known) return object->Release() != 0;
-    if (object != nullptr) ReportWarning("attempt to release an unknown object at", object);
-    return false;
-}
-
-}  // namespace
 
 bool CheckedRelease(CRefCount* object) {
     return ReleaseKnown(object, IsKnownObject(object));
