@@ -552,7 +552,7 @@ MB_API uint32_t MbSourceGetPid(MbSource source) MB_NOEXCEPT;
 /* ==== The sending side: service proxies and sending =======================================
    Every sending function only queues the message and returns at once, 1 when it was accepted
    and 0 when it was refused (invalid arguments, an item whose stored form exceeds 65,535
-   bytes, or a full send window: 65,536 messages or 16 MiB accepted and not yet written, until
+   bytes, or a full send window: 65,536 messages or 32 MiB accepted and not yet written, until
    it drained to seven eighths, traced once as "sending refused while the backlog is full").
    An accepted message reaches the live target's queue; nothing is acknowledged. Item payloads
    go as their stored form; the caller's items keep their references. flags reach the receiver

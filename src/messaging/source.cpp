@@ -19,6 +19,9 @@
 #include "runtime/tracer.h"
 #include "runtime/tracker.h"
 
+// One sender of large messages fills a receiver's queue before its own window refuses.
+static_assert(CSource::kWindowBytes > kSinkQueueBytes);
+
 namespace {
 
 const char kPlace[] = "in CSource::Request()";

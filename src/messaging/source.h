@@ -25,10 +25,12 @@ public:
     // The send window: messages this source accepted that are not yet in the socket (queued
     // for the source request thread or kept back by a receiver that does not read). A sending
     // function is refused while it is full, until it has drained to seven eighths. A sender
-    // that outruns its receiver stops within a few MiB: what it runs ahead into is fresh memory
-    // each time, and a larger window measured slower, not faster.
+    // of small messages that outruns its receiver stops within a few MiB: what it runs ahead
+    // into is fresh memory each time, and a larger window measured slower, not faster. The
+    // bytes stay above the sink request queue's (kSinkQueueBytes), so that one sender of large
+    // messages still fills a receiver's queue before its own window refuses.
     static constexpr size_t kWindowMessages = 0x10000;
-    static constexpr size_t kWindowBytes = 16 << 20;
+    static constexpr size_t kWindowBytes = 32 << 20;
     // A message posted at least this long after the source's previous one is written by the
     // calling thread when the source request thread is idle with nothing queued and the
     // connection takes it at once. Closer ones are a stream: they are queued, so that the source
