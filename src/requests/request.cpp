@@ -30,8 +30,9 @@ bool CRequest::Append(CRef<CRequestHandler>* handOver, const char* service, size
     return true;
 }
 
-// An empty request takes a message too large for it into a heap buffer of its own size; a pack
-// still inside the request moves into a pack buffer, once; a heap buffer is never replaced.
+// An empty request takes a message too large for it into a heap buffer (the kept pack buffer,
+// or one of its own size); a pack still inside the request moves into a pack buffer, once; a
+// heap buffer in use is never replaced.
 bool CRequest::Add(const char* service, size_t serviceLength, uint32_t requestFlags, int32_t requestKind,
                    const void* data, uint16_t dataBytes) {
     const uint16_t nameLength = NameLength(serviceLength);
@@ -40,12 +41,7 @@ bool CRequest::Add(const char* service, size_t serviceLength, uint32_t requestFl
     if (used_ + size > capacity_) {
         const bool empty = used_ == 0;
         if (storage_ != inlineBytes_ || (!empty && used_ + size > kPackBytes)) return false;
-        const size_t bytes = empty ? size : kPackBytes;
-        heapBytes_.reset(new (std::nothrow) uint8_t[bytes]);
-        if (!heapBytes_) return false;
-        std::memcpy(heapBytes_.get(), inlineBytes_, used_);
-        storage_ = heapBytes_.get();
-        capacity_ = static_cast<uint32_t>(bytes);
+        if (!MoveToHeap(empty ? size : kPackBytes)) return false;
     }
     const CHeader header{nameLength, length, requestFlags, requestKind};
     uint8_t* at = storage_ + used_;
@@ -60,6 +56,23 @@ bool CRequest::Add(const char* service, size_t serviceLength, uint32_t requestFl
     ++messages_;
     bytes_ += nameLength + length;
     return true;
+}
+
+bool CRequest::MoveToHeap(size_t bytes) {
+    if (heapCapacity_ < bytes) {
+        heapBytes_.reset(new (std::nothrow) uint8_t[bytes]);
+        heapCapacity_ = heapBytes_ ? static_cast<uint32_t>(bytes) : 0;
+        if (!heapBytes_) return false;
+    }
+    std::memcpy(heapBytes_.get(), inlineBytes_, used_);
+    storage_ = heapBytes_.get();
+    capacity_ = heapCapacity_;
+    return true;
+}
+
+void CRequest::DropPackBuffer() {
+    heapBytes_.reset();
+    heapCapacity_ = 0;
 }
 
 // The first pending message keeps a reference for the group (Clear gives it back); a
@@ -79,7 +92,10 @@ void CRequest::Clear() {
     CRequestHandler* done = handler_;
     const uint32_t count = messages_;
     handler_ = nullptr;
-    heapBytes_.reset();
+    if (!HoldsPackBuffer()) {
+        heapBytes_.reset();
+        heapCapacity_ = 0;
+    }
     storage_ = inlineBytes_;
     capacity_ = kInlineBytes;
     used_ = next_ = 0;

@@ -7,7 +7,9 @@
 // A request starts with one message. Small messages posted after it for the same handler, while
 // it is still queued, join it (a pack, which outgrows the request once, into a 4 KiB buffer): a
 // stream of them costs its poster one copy into the pack and the worker one request per pack,
-// instead of one request each.
+// instead of one request each. An emptied request keeps its 4 KiB buffer for its next pack (or
+// next message of up to 4 KiB), unless its queue drops it (DropPackBuffer): a stream then costs
+// no allocation, and the poster and the worker share no allocator lock.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +57,10 @@ public:
     // Messages held, and the bytes they keep: their service texts and payloads.
     size_t Messages() const { return messages_; }
     size_t Bytes() const { return bytes_; }
+    // Whether the request holds a 4 KiB buffer, in use or kept for later.
+    bool HoldsPackBuffer() const { return heapCapacity_ == kPackBytes; }
+    // Gives back the buffer an emptied request kept; only for an emptied request.
+    void DropPackBuffer();
     // Empties the request: the handler's pending count of every message still held is given
     // back; the last pending message of a handler calls its OnRequestsDone and releases the
     // group's reference here, on the calling thread.
@@ -84,9 +90,15 @@ private:
     // when there is none or no memory for it.
     bool Add(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
              uint16_t length);
+    // Moves the messages held inline into a heap buffer of at least `bytes`: the one kept when it
+    // is large enough, else a new one. False, with nothing changed, without memory.
+    bool MoveToHeap(size_t bytes);
 
     alignas(CHeader) uint8_t inlineBytes_[kInlineBytes];
+    // Null, a buffer of heapCapacity_ bytes in use, or (while storage_ is inlineBytes_) a pack
+    // buffer kept by an emptied request.
     std::unique_ptr<uint8_t[]> heapBytes_;
+    uint32_t heapCapacity_ = 0;
     // The buffer in use: inlineBytes_ or heapBytes_, `capacity_` bytes, the first used_ of
     // them holding messages; next_ is where the next message to run starts.
     uint8_t* storage_ = inlineBytes_;

@@ -26,7 +26,13 @@ CRequest* CRequestQueue::PopSpareLocked() {
     if (spares_.empty()) return nullptr;
     CRequest* request = spares_.back();
     spares_.pop_back();
+    if (request->HoldsPackBuffer()) --sparePackBuffers_;
     return request;
+}
+
+void CRequestQueue::PushSpareLocked(CRequest* request) {
+    spares_.push_back(request);
+    if (request->HoldsPackBuffer()) ++sparePackBuffers_;
 }
 
 void CRequestQueue::SetLimit(size_t messages, size_t bytes) {
@@ -127,16 +133,24 @@ size_t CRequestQueue::SpareLimitLocked(size_t live) {
 
 void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     for (CRequest* request : batch) request->Clear();
+    // Those with a pack buffer go on top, so that the next posts find buffers first.
+    auto holders =
+        std::partition(batch.begin(), batch.end(), [](const CRequest* request) { return !request->HoldsPackBuffer(); });
     size_t kept = 0;
     {
         CSectionHold hold(mutex_);
+        // Buffers beyond the bound go back from the spares that go deepest.
+        const size_t room = kMaxSparePackBuffers - sparePackBuffers_;
+        for (auto count = static_cast<size_t>(batch.end() - holders); count > room; --count) {
+            (*holders++)->DropPackBuffer();
+        }
         // The batch and what was queued while it ran were live together.
         const size_t limit = SpareLimitLocked(batch.size() + requests_.size());
         // Surplus from a busier period; rare, and each request is already empty.
         while (spares_.size() > limit) delete PopSpareLocked();
         while (kept < batch.size() && spares_.size() < limit) {
             try {
-                spares_.push_back(batch[kept]);
+                PushSpareLocked(batch[kept]);
             } catch (const std::bad_alloc&) {
                 break;
             }
@@ -150,6 +164,11 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
 size_t CRequestQueue::Spares() {
     CSectionHold hold(mutex_);
     return spares_.size();
+}
+
+size_t CRequestQueue::SparePackBuffers() {
+    CSectionHold hold(mutex_);
+    return sparePackBuffers_;
 }
 
 // One sleep per call: a wake-up, a time-out or a signal all return, and the caller's loop

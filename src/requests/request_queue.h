@@ -20,6 +20,8 @@ public:
     // Spares kept whatever the demand, and at most: about 1 MiB and 18 MiB of requests.
     static constexpr size_t kMinSpares = 4096;
     static constexpr size_t kMaxSpares = 0x10000;
+    // Spares that keep their 4 KiB pack buffer, at most (1 MiB); the others give it back.
+    static constexpr size_t kMaxSparePackBuffers = 256;
 
     explicit CRequestQueue(uint32_t sparePeriodMs = kSparePeriodMs, TickSource ticks = &GetTickCount)
         : ticks_(ticks), sparePeriodMs_(sparePeriodMs), periodStart_(ticks()) {}
@@ -53,6 +55,8 @@ public:
     // it wakes idle lets an idle queue shrink too.
     void Recycle(std::vector<CRequest*>& batch);
     size_t Spares();
+    // The spares that keep a pack buffer.
+    size_t SparePackBuffers();
     // Whether nothing is queued now.
     bool Empty();
     // The consumer's wait: returns at once when requests are queued or Interrupt was called
@@ -67,6 +71,9 @@ private:
     CRequest* Spare();
     // The last spare taken off the list, or null when there is none.
     CRequest* PopSpareLocked() REQUIRES(mutex_);
+    // Puts an emptied request on the spare list, counting its pack buffer. Throws
+    // std::bad_alloc, with nothing changed.
+    void PushSpareLocked(CRequest* request) REQUIRES(mutex_);
 
     // The spare limit once `live` requests were live at once; advances the period when it has
     // passed.
@@ -95,6 +102,8 @@ private:
     size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
     bool fullReported_ GUARDED_BY(mutex_) = false;
     std::vector<CRequest*> spares_ GUARDED_BY(mutex_);
+    // The spares that hold a pack buffer; at most kMaxSparePackBuffers.
+    size_t sparePackBuffers_ GUARDED_BY(mutex_) = 0;
     // Most requests live at once at a recycle of the current and of the previous period, and
     // when the current period began (ticks_).
     const TickSource ticks_;

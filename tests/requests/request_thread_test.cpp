@@ -455,4 +455,38 @@ TEST(RequestQueue, SparesFollowRecentDemand) {
     EXPECT_EQ(queue->Spares(), CRequestQueue::kMaxSpares);
 }
 
+// Emptied requests keep their 4 KiB pack buffers up to a bound, on top of the spare list, so
+// that the next packs take them first.
+TEST_F(Requests, SparesKeepABoundedNumberOfPackBuffersAndHandThemOutFirst) {
+    CRef<CRecordingHandler> other = CRef<CRecordingHandler>::Adopt(new CRecordingHandler);
+    CRef<CRequestQueue> queue = CRef<CRequestQueue>::Adopt(new CRequestQueue);
+    const std::string payload(60, 'p');
+    // Four messages of one handler outgrow a request's inside: a pack buffer each.
+    const auto pack = [&](CRecordingHandler* target) {
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(queue->Post(target, "s", 0, 1, payload.data(), 60));
+    };
+    const size_t packs = CRequestQueue::kMaxSparePackBuffers + 10;
+    for (size_t i = 0; i < packs; ++i) pack(i % 2 == 0 ? handler_.Get() : other.Get());
+    ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, "x", 1));
+    std::vector<CRequest*> batch;
+    queue->TakeAll(batch);
+    ASSERT_EQ(batch.size(), packs + 1);
+    EXPECT_EQ(std::count_if(batch.begin(), batch.end(), [](const CRequest* r) { return r->HoldsPackBuffer(); }),
+              static_cast<ptrdiff_t>(packs));
+    queue->Recycle(batch);
+    EXPECT_EQ(queue->Spares(), packs + 1);
+    EXPECT_EQ(queue->SparePackBuffers(), CRequestQueue::kMaxSparePackBuffers);
+    // A lone small message takes the top spare, which has a buffer, and gives it back.
+    ASSERT_TRUE(queue->Post(handler_.Get(), "s", 0, 1, "x", 1));
+    EXPECT_EQ(queue->SparePackBuffers(), CRequestQueue::kMaxSparePackBuffers - 1);
+    pack(other.Get());
+    queue->TakeAll(batch);
+    ASSERT_EQ(batch.size(), 2u);
+    EXPECT_TRUE(batch[0]->HoldsPackBuffer() && batch[1]->HoldsPackBuffer());
+    queue->Recycle(batch);
+    EXPECT_EQ(queue->SparePackBuffers(), CRequestQueue::kMaxSparePackBuffers);
+    EXPECT_EQ(handler_->PendingRequests(), 0u);
+    EXPECT_EQ(other->PendingRequests(), 0u);
+}
+
 }  // namespace
