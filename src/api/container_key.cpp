@@ -18,13 +18,13 @@ uint32_t CContainerKey::ListPosition() const {
 
 CItem* CContainerKey::FindIn(CMap& map) const {
     switch (kind_) {
-        case Kind::Atom: return map.Get(atom_);
-        case Kind::Text: return map.GetNamed(text_);
+        case Kind::Atom: return map.GetLocked(atom_);
+        case Kind::Text: return map.GetNamedLocked(text_);
         case Kind::Position: break;
     }
     CAtom key;
     key.SetUnsigned(position_);
-    return map.Get(&key);
+    return map.GetLocked(&key);
 }
 
 bool CContainerKey::SetIn(CMap& map, CItem& value) const {

@@ -22,9 +22,10 @@ public:
     // and a position their value; every other key names kNowhere.
     uint32_t ListPosition() const;
 
-    // The map operations under this key (CMap::Get, Set and Remove). A position key is an
-    // Unsigned atom made for the call; SetIn gives false when it cannot be made.
-    CItem* FindIn(CMap& map) const;
+    // The map operations under this key (CMap::Get, Set and Remove); FindIn for a caller that
+    // holds the map's lock. A position key is an Unsigned atom made for the call; SetIn gives
+    // false when it cannot be made.
+    CItem* FindIn(CMap& map) const REQUIRES(map);
     bool SetIn(CMap& map, CItem& value) const;
     void RemoveFrom(CMap& map) const;
 

@@ -22,13 +22,10 @@ bool Accepts(CItem& container, CItem& value) {
     return false;
 }
 
-// Runs `find` under the container's lock. With `element` given, the element found is handed out
-// with a reference added before the lock is left, so that a removal on another thread cannot
-// free it in between.
-template <class Find>
-MbResult FindLocked(CStorable& container, Find find, MbItem* element) {
-    ScopedLock hold(container);
-    CItem* found = find();
+// The element a lookup found under the container's lock, which the caller still holds. With
+// `element` given, it is handed out with a reference added before the lock is left, so that a
+// removal on another thread cannot free it in between.
+MbResult HandOut(CItem* found, MbItem* element) {
     if (found == nullptr) return MbResultNotFound;
     if (element != nullptr && CheckedAddRefHeld(found)) *element = found;
     return MbResultOk;
@@ -38,13 +35,13 @@ MbResult FindLocked(CStorable& container, Find find, MbItem* element) {
 MbResult Lookup(CItem& container, const CContainerKey& key, MbItem* element) {
     if (CList* list = container.GetList()) {
         const uint32_t position = key.ListPosition();
-        return FindLocked(
-            *list, [&] { return position <= UINT16_MAX ? list->Get(static_cast<uint16_t>(position)) : nullptr; },
-            element);
+        ScopedLock hold(*list);
+        return HandOut(position <= UINT16_MAX ? list->GetLocked(static_cast<uint16_t>(position)) : nullptr, element);
     }
-    if (CMap* map = container.GetMap())
-        return FindLocked(
-            *map, [&] { return key.FindIn(*map); }, element);
+    if (CMap* map = container.GetMap()) {
+        ScopedLock hold(*map);
+        return HandOut(key.FindIn(*map), element);
+    }
     return MbResultInvalid;
 }
 

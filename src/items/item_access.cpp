@@ -10,7 +10,7 @@ CRef<CItem> FindNamed(CItem& container, const char* text) {
     CMap* map = container.GetMap();
     if (map == nullptr) return CRef<CItem>();
     ScopedLock hold(*map);
-    return CRef<CItem>::Share(map->GetNamed(text));
+    return CRef<CItem>::Share(map->GetNamedLocked(text));
 }
 
 bool HasNamed(CItem& container, const char* text) {

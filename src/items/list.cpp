@@ -19,6 +19,10 @@ uint16_t CList::MadeCount() {
 
 CItem* CList::Get(uint16_t index) {
     ScopedLock hold(*this);
+    return GetLocked(index);
+}
+
+CItem* CList::GetLocked(uint16_t index) {
     if (index >= elements_.size() + unmade_ || !MakeUpTo(index + 1u)) return nullptr;
     return elements_[index].Get();
 }

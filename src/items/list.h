@@ -40,6 +40,8 @@ public:
     // The element (no new reference) or null when index is not below Count(). An unmade
     // element is made here, with those before it; null when that fails for want of memory.
     CItem* Get(uint16_t index);
+    // Get for a caller that holds the list's lock.
+    CItem* GetLocked(uint16_t index) REQUIRES(this);
     // kAppend appends; an index below the count inserts before that element; anything else
     // fails. *used gets the position used, or kAppend on failure. Takes a reference.
     bool Insert(uint16_t index, CItem* element, uint16_t* used);

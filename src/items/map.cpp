@@ -27,7 +27,6 @@ size_t CMap::LowerBound(const Probe& probe) const {
 
 template <class Probe>
 CItem* CMap::Find(const Probe& probe) {
-    ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
     if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return nullptr;
     return entries_[at].value.Get();
@@ -49,10 +48,20 @@ uint16_t CMap::Count() {
 }
 
 CItem* CMap::Get(const CAtom* key) {
-    return key == nullptr ? nullptr : Find(CKeyView::Of(*key));
+    ScopedLock hold(*this);
+    return GetLocked(key);
 }
 
 CItem* CMap::GetNamed(const char* text) {
+    ScopedLock hold(*this);
+    return GetNamedLocked(text);
+}
+
+CItem* CMap::GetLocked(const CAtom* key) {
+    return key == nullptr ? nullptr : Find(CKeyView::Of(*key));
+}
+
+CItem* CMap::GetNamedLocked(const char* text) {
     return Find(CKeyView::OfText(text));
 }
 

@@ -43,6 +43,9 @@ public:
     // The same lookup for a String key holding the text (a null text is a String without a
     // CStr), without making a key atom.
     CItem* GetNamed(const char* text);
+    // Get and GetNamed for a caller that holds the map's lock.
+    CItem* GetLocked(const CAtom* key) REQUIRES(this);
+    CItem* GetNamedLocked(const char* text) REQUIRES(this);
     // The key at that position in key order (no new reference), or null.
     CAtom* KeyAt(uint16_t position);
     // Key and value at that position (no new references); false beyond the end.
@@ -76,7 +79,7 @@ private:
     template <class Probe>
     size_t LowerBound(const Probe& probe) const REQUIRES(this);
     template <class Probe>
-    CItem* Find(const Probe& probe);
+    CItem* Find(const Probe& probe) REQUIRES(this);
     template <class Probe>
     void RemoveMatching(const Probe& probe);
     // Set for an entry whose references are held already; false when either is missing.
