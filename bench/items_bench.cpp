@@ -6,6 +6,9 @@
 // Two trees: a small message ({"proc", "source", "cookie", "arg": {int, real, one-letter
 // string, list of five short strings, time}}) and a large one (a list of 500 such "arg" maps).
 // At the end the round-trip and render rates of mbus are printed as ratios to the peers'.
+// Unless the command line says otherwise, each benchmark runs 5 repetitions of 0.2 s, all of them
+// in one random interleaved order, and the ratios are taken from the medians: on a machine whose
+// speed drifts, every figure then samples the same stretches of the run.
 #include <benchmark/benchmark.h>
 #include <mbus/mbus.h>
 
@@ -14,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "items/item_tree.h"
 #include "items/private_build.h"
@@ -282,7 +286,15 @@ private:
 
 int main(int argc, char** argv) {
     if (!MbLibraryInit()) return 1;
-    benchmark::Initialize(&argc, argv);
+    // The defaults go first: a flag given on the command line comes later and wins.
+    std::vector<char*> args = {argv[0]};
+    char repetitions[] = "--benchmark_repetitions=5";
+    char interleaving[] = "--benchmark_enable_random_interleaving=true";
+    char minTime[] = "--benchmark_min_time=0.2";
+    args.insert(args.end(), {repetitions, interleaving, minTime});
+    args.insert(args.end(), argv + 1, argv + argc);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
     CRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();
