@@ -91,7 +91,7 @@ private:
     bool Add(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
              uint16_t length);
     // Moves the messages held inline into a heap buffer of at least `bytes`: the one kept when it
-    // is large enough, else a new one. False, with nothing changed, without memory.
+    // is large enough, else a new one. False, with the messages left inside, without memory.
     bool MoveToHeap(size_t bytes);
 
     alignas(CHeader) uint8_t inlineBytes_[kInlineBytes];
