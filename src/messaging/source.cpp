@@ -1,7 +1,5 @@
 #include "messaging/source.h"
 
-#include <cstdio>
-
 #include "items/item_access.h"
 #include "items/item_handles.h"
 #include "messaging/deliver_interface.h"
@@ -61,11 +59,8 @@ public:
 
 private:
     void OnFull() override {
-        char text[128];
-        std::snprintf(text, sizeof text,
-                      "sending refused while the backlog is full (%zu messages or %zu MiB) for the source at",
-                      CSource::kWindowMessages, CSource::kWindowBytes >> 20);
-        ReportWarning(text, source_);
+        ReportWarningText("sending refused while the backlog is full (%zu messages or %zu MiB) for the source at %p",
+                          CSource::kWindowMessages, CSource::kWindowBytes >> 20, source_);
     }
     void OnLost(RPC_STATUS status) override { ReportRpcException(kPlace, static_cast<uint32_t>(status), nullptr); }
 
