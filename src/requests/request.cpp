@@ -70,7 +70,7 @@ bool CRequest::MoveToHeap(size_t bytes) {
     return true;
 }
 
-void CRequest::DropPackBuffer() {
+void CRequest::DropHeapBuffer() {
     heapBytes_.reset();
     heapCapacity_ = 0;
 }
@@ -92,10 +92,7 @@ void CRequest::Clear() {
     CRequestHandler* done = handler_;
     const uint32_t count = messages_;
     handler_ = nullptr;
-    if (!HoldsPackBuffer()) {
-        heapBytes_.reset();
-        heapCapacity_ = 0;
-    }
+    if (!HoldsPackBuffer()) DropHeapBuffer();
     storage_ = inlineBytes_;
     capacity_ = kInlineBytes;
     used_ = next_ = 0;

@@ -8,7 +8,7 @@
 // it is still queued, join it (a pack, which outgrows the request once, into a 4 KiB buffer): a
 // stream of them costs its poster one copy into the pack and the worker one request per pack,
 // instead of one request each. An emptied request keeps its 4 KiB buffer for its next pack (or
-// next message of up to 4 KiB), unless its queue drops it (DropPackBuffer): a stream then costs
+// next message of up to 4 KiB), unless its queue drops it (DropHeapBuffer): a stream then costs
 // no allocation, and the poster and the worker share no allocator lock.
 #pragma once
 
@@ -59,8 +59,9 @@ public:
     size_t Bytes() const { return bytes_; }
     // Whether the request holds a 4 KiB buffer, in use or kept for later.
     bool HoldsPackBuffer() const { return heapCapacity_ == kPackBytes; }
-    // Gives back the buffer an emptied request kept; only for an emptied request.
-    void DropPackBuffer();
+    // Gives back the heap buffer; only for an emptied request (Clear gives back any but a pack
+    // buffer, and a queue drops the pack buffers it does not keep).
+    void DropHeapBuffer();
     // Empties the request: the handler's pending count of every message still held is given
     // back; the last pending message of a handler calls its OnRequestsDone and releases the
     // group's reference here, on the calling thread.

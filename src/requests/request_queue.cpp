@@ -142,7 +142,7 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
         // Buffers beyond the bound go back from the spares that go deepest.
         const size_t room = kMaxSparePackBuffers - sparePackBuffers_;
         for (auto count = static_cast<size_t>(batch.end() - holders); count > room; --count) {
-            (*holders++)->DropPackBuffer();
+            (*holders++)->DropHeapBuffer();
         }
         // The batch and what was queued while it ran were live together.
         const size_t limit = SpareLimitLocked(batch.size() + requests_.size());
