@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/futex.h"
+#include "platform/monotonic.h"
 
 namespace mbus::platform {
 
@@ -69,7 +70,10 @@ void CSignal::Set() noexcept {
         ChangeLocked(true);
     }
     changes_.fetch_add(1);
-    if (sleepers_.load() != 0) FutexWake(changes_, INT32_MAX);
+    if (sleepers_.load() != 0) {
+        wokeAt_.store(MonotonicNanos(), std::memory_order_relaxed);
+        FutexWake(changes_, INT32_MAX);
+    }
 }
 
 void CSignal::Reset() noexcept {

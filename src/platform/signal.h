@@ -6,6 +6,7 @@
 #include <cstdint>
 #include "platform/mutex.h"
 #include "platform/platform.h"
+#include "platform/spin_budget.h"
 
 namespace mbus::platform {
 
@@ -47,6 +48,10 @@ public:
     // Set(), after milliseconds, or early (callers check again).
     uint32_t Changes() const noexcept { return changes_.load(); }
     void Sleep(uint32_t changes, DWORD milliseconds) noexcept;
+    // When the last Set() that found a thread inside Sleep() was made (MonotonicNanos).
+    int64_t WokeAt() const noexcept { return wokeAt_.load(std::memory_order_relaxed); }
+    // How long waiters spin before they sleep.
+    CSpinBudget& Budget() noexcept { return budget_; }
 
 private:
     const bool manualReset_;
@@ -59,6 +64,8 @@ private:
     std::atomic<uint32_t> changes_;
     // Threads inside Sleep(); a Set() without any makes no futex call.
     std::atomic<uint32_t> sleepers_;
+    std::atomic<int64_t> wokeAt_{0};
+    CSpinBudget budget_;
     CMutex mutex_;
 
     void ChangeLocked(bool signalled) noexcept REQUIRES(mutex_);

@@ -1,5 +1,6 @@
 // WaitForSingleObject and WaitForMultipleObjects over the objects' descriptors.
 #include "platform/handle.h"
+#include "platform/monotonic.h"
 
 #include <poll.h>
 #include <time.h>
@@ -13,17 +14,13 @@
 using mbus::platform::CHandleObject;
 using mbus::platform::CHandleTable;
 using mbus::platform::CSignal;
+using mbus::platform::CSpinBudget;
+using mbus::platform::MonotonicNanos;
 
 namespace {
 
 constexpr int64_t kNanosPerSecond = 1000000000;
 constexpr int64_t kNanosPerMilli = 1000000;
-
-int64_t MonotonicNanos() noexcept {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * kNanosPerSecond + now.tv_nsec;
-}
 
 // Checks the objects in list order; the first signalled one wins and, when auto-reset, is reset
 // by this check alone. Returns its index, or count when none is signalled.
@@ -36,26 +33,50 @@ DWORD FirstSignalled(const std::shared_ptr<CHandleObject>* objects, DWORD count)
 
 // The time left until deadline (never less than zero), or infinite.
 struct CDeadline {
-    explicit CDeadline(DWORD milliseconds)
-        : infinite(milliseconds == INFINITE),
-          at(infinite ? 0 : MonotonicNanos() + int64_t{milliseconds} * kNanosPerMilli) {}
+    CDeadline(int64_t start, DWORD milliseconds)
+        : infinite(milliseconds == INFINITE), at(infinite ? 0 : start + int64_t{milliseconds} * kNanosPerMilli) {}
     int64_t LeftNanos() const noexcept { return infinite ? INT64_MAX : std::max<int64_t>(at - MonotonicNanos(), 0); }
 
     const bool infinite;
     const int64_t at;
 };
 
-// One object: check, sleep on its change count until a Set() or the deadline, check again. A
-// Set() after the check changes the count read before it, so the sleep ends at once and no
-// wake-up is lost; a signal that another waiter took first only costs one more round.
+// Takes the signal if it comes before `nanos` passed since `start`. A spin reads the flag
+// without writing it, so it does not take the signal's cache line from its setter.
+bool SpinAcquire(CSignal& signal, int64_t start, int64_t nanos) noexcept {
+    while (MonotonicNanos() - start < nanos) {
+        if (signal.TryAcquire()) return true;
+        __builtin_ia32_pause();
+    }
+    return false;
+}
+
+// One object: check; spin for the object's budget (a wait of 1 ms or more always outlasts it);
+// then sleep on its change count until a Set() or the deadline, and check again. A Set() after
+// the check changes the count read before it, so the sleep ends at once and no wake-up is lost;
+// a signal that another waiter took first only costs one more round. A wait that slept tells
+// the budget when its signal came.
 DWORD WaitForOne(CHandleObject& object, DWORD milliseconds) noexcept {
     CSignal& signal = object.Signal();
-    const CDeadline deadline(milliseconds);
+    if (signal.TryAcquire()) return WAIT_OBJECT_0;
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    const int64_t start = MonotonicNanos();
+    CSpinBudget& budget = signal.Budget();
+    if (CSpinBudget::Usable() && SpinAcquire(signal, start, budget.Nanos())) return WAIT_OBJECT_0;
+    const CDeadline deadline(start, milliseconds);
     for (;;) {
         const uint32_t changes = signal.Changes();
-        if (signal.TryAcquire()) return WAIT_OBJECT_0;
+        if (signal.TryAcquire()) {
+            // A wake-up stamps the time of its Set(); a signal taken without one came just now.
+            const int64_t wokeAt = signal.WokeAt();
+            budget.Learn((wokeAt > start ? wokeAt : MonotonicNanos()) - start);
+            return WAIT_OBJECT_0;
+        }
         const int64_t left = deadline.LeftNanos();
-        if (left == 0) return WAIT_TIMEOUT;
+        if (left == 0) {
+            budget.Learn(CSpinBudget::kNever);
+            return WAIT_TIMEOUT;
+        }
         // Rounded up, so that a sleep never ends before the deadline it was given.
         signal.Sleep(changes,
                      deadline.infinite ? INFINITE : static_cast<DWORD>((left + kNanosPerMilli - 1) / kNanosPerMilli));
@@ -67,7 +88,7 @@ DWORD WaitForOne(CHandleObject& object, DWORD milliseconds) noexcept {
 DWORD WaitForObjects(const std::shared_ptr<CHandleObject>* objects, DWORD count, DWORD milliseconds) {
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS> fds;
     for (DWORD i = 0; i < count; ++i) fds[i] = pollfd{objects[i]->Signal().Fd(), POLLIN, 0};
-    const CDeadline deadline(milliseconds);
+    const CDeadline deadline(MonotonicNanos(), milliseconds);
     for (;;) {
         DWORD index = FirstSignalled(objects, count);
         if (index < count) return WAIT_OBJECT_0 + index;

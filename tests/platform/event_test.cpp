@@ -137,6 +137,35 @@ TEST(Wait, TimesOutInTimeAndOutlivesAHandleClosedUnderIt) {
     EXPECT_EQ(WaitForSingleObject(events[1], 0), WAIT_FAILED);
 }
 
+// Waits that time out take the spin away, and a late signal to a sleeping waiter keeps it away;
+// a wait with a time-out of 0 leaves it alone. A Set() that wakes a sleeper stamps its time.
+TEST(Wait, LateSignalsTakeTheSpinAwayAndPollsLeaveIt) {
+    using mbus::platform::CSpinBudget;
+    CEvents events({FALSE});
+    mbus::platform::CSignal& signal = mbus::platform::CHandleTable::Instance().Find(events[0])->Signal();
+    CSpinBudget& budget = signal.Budget();
+    for (int i = 0; i < 4; ++i) budget.Learn(0);
+    ASSERT_EQ(budget.Nanos(), CSpinBudget::kMaxNanos);
+    EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_TIMEOUT);
+    EXPECT_EQ(budget.Nanos(), CSpinBudget::kMaxNanos);
+    EXPECT_EQ(WaitForSingleObject(events[0], 1), WAIT_TIMEOUT);
+    EXPECT_EQ(budget.Nanos(), CSpinBudget::kMaxNanos / 2);
+
+    const int64_t before = signal.WokeAt();
+    std::atomic<pid_t> waiter{0};
+    DWORD result = WAIT_FAILED;
+    std::thread other([&] {
+        waiter = gettid();
+        result = WaitForSingleObject(events[0], 10000);
+    });
+    ASSERT_TRUE(WaitsIn(waiter, SYS_futex));
+    SetEvent(events[0]);
+    other.join();
+    EXPECT_EQ(result, WAIT_OBJECT_0);
+    EXPECT_GT(signal.WokeAt(), before);
+    EXPECT_EQ(budget.Nanos(), CSpinBudget::kMaxNanos / 4);
+}
+
 TEST(Wait, BadListsFailAndConsumeNothing) {
     CEvents handles(std::vector<BOOL>(65, FALSE));
     SetEvent(handles[0]);

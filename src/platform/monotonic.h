@@ -1,0 +1,16 @@
+// Nanoseconds of the precise monotonic clock, for deadlines and spins inside the platform layer.
+#pragma once
+
+#include <time.h>
+
+#include <cstdint>
+
+namespace mbus::platform {
+
+inline int64_t MonotonicNanos() noexcept {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace mbus::platform
