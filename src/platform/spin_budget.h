@@ -29,8 +29,8 @@ public:
     // Learn() for a wait that timed out.
     static constexpr int64_t kNever = INT64_MAX;
 
-    // False while the process may run on one processor only: the spinning waiter would then
-    // hold off the very thread that is to signal it.
+    // False when the process may run on one processor only (read once, at the first wait): the
+    // spinning waiter would then hold off the very thread that is to signal it.
     static bool Usable() noexcept;
 
     int64_t Nanos() const noexcept { return nanos_.load(std::memory_order_relaxed); }
