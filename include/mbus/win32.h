@@ -52,8 +52,9 @@ MB_API BOOL   SetEvent(HANDLE event) MB_NOEXCEPT;
 MB_API BOOL   ResetEvent(HANDLE event) MB_NOEXCEPT;
 /* Waits until the event (or thread) is signalled, at most milliseconds (INFINITE: no limit).
    WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED for an unknown handle. A wait that does not end
-   at once may spin up to 50 us before it sleeps, while recent waits on the handle were
-   signalled within 100 us and more than one processor is usable. */
+   at once may spin up to 50 us (yielding the processor between looks) before it sleeps, while
+   recent waits on the handle were signalled within 100 us and more than one processor is
+   usable. */
 MB_API DWORD  WaitForSingleObject(HANDLE handle, DWORD milliseconds) MB_NOEXCEPT;
 /* Waits until one of count (1 to 64, all different) handles is signalled and returns
    WAIT_OBJECT_0 + the index of the first signalled in list order; waitAll must be FALSE.

@@ -3,9 +3,10 @@
 // Where idle processors halt (as virtual ones without guest halt polling do), a thread woken
 // on another processor starts some 20 µs after the wake-up call. A waiter still spinning when
 // the signal comes takes it at once, and its busy processor leads the scheduler to run the
-// waker's next wake-up beside the waker instead of on a halted processor. Spinning costs the
-// waiter's processor the time it spins, so the budget follows the waits that slept, the way
-// guest halt polling adapts:
+// waker's next wake-up beside the waker instead of on a halted processor. The spin yields
+// between its looks, so that such a thread runs at once. Spinning costs the waiter's processor
+// the time it spins, so the budget follows the waits that slept, the way guest halt polling
+// adapts:
 // - a wait whose signal came within kGrowWithinNanos of its start doubles the budget (from
 //   kStartNanos), up to kMaxNanos;
 // - a wait whose signal came later, or that timed out, halves it; under kStartNanos it is 0.

@@ -3,6 +3,7 @@
 #include "platform/monotonic.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <time.h>
 
 #include <algorithm>
@@ -42,11 +43,14 @@ struct CDeadline {
 };
 
 // Takes the signal if it comes before `nanos` passed since `start`. A spin reads the flag
-// without writing it, so it does not take the signal's cache line from its setter.
+// without writing it, so it does not take the signal's cache line from its setter. Between two
+// looks it yields: a thread woken onto this processor (the transport's, with the message that
+// will signal) runs at once instead of waiting for the spin to end, which kept the slowest
+// query round trips at twice their time.
 bool SpinAcquire(CSignal& signal, int64_t start, int64_t nanos) noexcept {
     while (MonotonicNanos() - start < nanos) {
         if (signal.TryAcquire()) return true;
-        __builtin_ia32_pause();
+        sched_yield();
     }
     return false;
 }
