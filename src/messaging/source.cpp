@@ -163,6 +163,7 @@ void CSource::SettleCloseLocked(bool pending) {
 }
 
 void CSource::OnRequestsDone() {
+    lastPost_.store(GetMicrosecondCount(), std::memory_order_relaxed);
     bool wasClosing;
     {
         ScopedLock hold(*this);
@@ -195,9 +196,13 @@ bool CSource::Test() {
     return Post(nullptr, MbControlTest, MbKindSend, nullptr, 0);
 }
 
-// A plain load and store rather than an exchange, a locked instruction per message: posts that
-// race on one source may each see the same previous time, which only decides how one is sent.
+// A post that finds messages of this source still queued is part of a stream: it is queued
+// without reading the clock (a tenth of a streaming sender's time here), and the time the
+// stream went out is noted when its last request is done (OnRequestsDone). A plain load and
+// store rather than an exchange, a locked instruction per message: posts that race on one
+// source may each see the same previous time, which only decides how one is sent.
 bool CSource::FollowsPause() {
+    if (PendingRequests() > 0) return false;
     const uint64_t now = GetMicrosecondCount();
     const uint64_t previous = lastPost_.load(std::memory_order_relaxed);
     lastPost_.store(now, std::memory_order_relaxed);

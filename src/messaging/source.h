@@ -66,7 +66,9 @@ public:
     void OnBatchDone() override;
 
 private:
-    // Whether the previous message was posted at least kPauseMicroseconds ago; notes this one.
+    // Whether the previous message left at least kPauseMicroseconds ago: it was posted then,
+    // or written then by the source request thread; notes this one. False, noting nothing, while
+    // messages of this source are queued.
     bool FollowsPause();
     // Request's write on the calling thread, inside an inline run: the frame goes into the
     // socket (or behind the connection's backlog) now, or the request defers to the worker.
@@ -100,7 +102,8 @@ private:
     const CCheckedRef<CSink> owner_;
     // Shared with the frames in flight, which may outlive the source.
     std::shared_ptr<CSendWindow> window_;
-    // When the last message was posted (GetMicrosecondCount).
+    // When the last message left (GetMicrosecondCount): posted with nothing of this source
+    // queued, or written as the last of the queued ones.
     std::atomic<uint64_t> lastPost_{0};
 };
 
