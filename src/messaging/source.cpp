@@ -197,8 +197,8 @@ bool CSource::Test() {
 }
 
 // A post that finds messages of this source still queued is part of a stream: it is queued
-// without reading the clock (a tenth of a streaming sender's time here), and the time the
-// stream went out is noted when its last request is done (OnRequestsDone). A plain load and
+// without reading the clock (a fifth of a streaming sender thread's time here), and the time
+// the stream went out is noted when its last request is done (OnRequestsDone). A plain load and
 // store rather than an exchange, a locked instruction per message: posts that race on one
 // source may each see the same previous time, which only decides how one is sent.
 bool CSource::FollowsPause() {
