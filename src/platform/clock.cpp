@@ -1,4 +1,5 @@
 // Tick count, process id and thread id.
+#include "platform/monotonic.h"
 #include "platform/platform.h"
 
 #include <pthread.h>
@@ -28,9 +29,7 @@ extern "C" DWORD GetTickCount(void) noexcept {
 }
 
 extern "C" uint64_t GetMicrosecondCount(void) noexcept {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+    return static_cast<uint64_t>(mbus::platform::MonotonicNanos()) / 1000u;
 }
 
 extern "C" DWORD FetchCurrentThreadId(void) noexcept {

@@ -1,4 +1,5 @@
-// Nanoseconds of the precise monotonic clock, for deadlines and spins inside the platform layer.
+// Nanoseconds of the precise monotonic clock: the one read of it that the platform layer makes,
+// for deadlines, spins and GetMicrosecondCount.
 #pragma once
 
 #include <time.h>
