@@ -77,6 +77,9 @@ public:
     uint16_t Render(CStorage& stream, bool bare) override;
     uint16_t Read(CStorage& stream) override;
     uint16_t Write(CStorage& stream) override;
+    // An atom releases nothing when it goes, so its destruction never recurses: it is
+    // destroyed at once, without the thread's destruction queue.
+    void OnFinalRelease() override { delete this; }
 
     // The type code a stored letter stands for ("B" is a true Bool); 0 for a non-letter.
     static uint32_t TypeOfLetter(uint8_t letter);

@@ -46,6 +46,11 @@ void CItem::AdoptChild(uint32_t kind, CHeldRef<CStorable> child) {
     type_ = kind;
 }
 
+void CItem::OnFinalRelease() {
+    if (type_ == MbTypeList || type_ == MbTypeMap) return CStorable::OnFinalRelease();
+    delete this;
+}
+
 void CItem::DropChild() {
     child_.Reset();
 }

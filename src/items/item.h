@@ -44,6 +44,9 @@ public:
     uint16_t Render(CStorage& stream, bool bare) override;
     uint16_t Read(CStorage& stream) override;
     uint16_t Write(CStorage& stream) override;
+    // A wrapper of an atom, or of nothing, releases at most that atom when it goes: it is
+    // destroyed at once. A wrapper of a list or a map joins the thread's destruction queue.
+    void OnFinalRelease() override;
 
     // Letter of a wrapper kind: "I", "A", "L", "M"; 0 for other codes.
     static uint8_t KindLetter(uint32_t kind);

@@ -35,7 +35,9 @@ public:
     // Destroys the object like CCountable does, but never recursively: a release that brings
     // an object to zero while another item object of this thread is being destroyed queues it,
     // and the outermost destruction destroys the queue. Releasing a tree nested 20,000 levels
-    // deep therefore uses a few stack frames only.
+    // deep therefore uses a few stack frames only. Atoms and the wrappers of atoms skip the
+    // queue (CAtom, CItem): their destruction releases no list or map, so it nests one level
+    // at most.
     void OnFinalRelease() override;
 
 protected:
