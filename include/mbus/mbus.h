@@ -372,7 +372,8 @@ MB_API MbResult MbItemSetAt(MbItem container, uint16_t position, MbItem value) M
    position. MbResultOk also when there was none. */
 MB_API MbResult MbItemRemoveAt(MbItem container, uint16_t position) MB_NOEXCEPT;
 /* A new item holding the key of a Map's position-th entry in key order (0 first), to walk a
-   map with MbItemGetCount; MbResultNotFound at or beyond the count. */
+   map with MbItemGetCount; MbResultNotFound at or beyond the count. The item shares the map's
+   own key atom (the same one on every call while the entry stays): do not change it. */
 MB_API MbResult MbMapGetKeyAt(MbItem map, uint32_t position, MbItem* key) MB_NOEXCEPT;
 /* The value under the key item's atom in a Map, or in a List the element at the position the
    key names (a Bool names 0 or 1, a non-negative Int or an Unsigned its value; other keys name

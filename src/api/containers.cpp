@@ -150,7 +150,8 @@ extern "C" MbResult MbItemRemoveAt(MbItem container, uint16_t position) noexcept
 }
 
 // Positions above 65535 are refused as beyond the end rather than cut to 16 bits, which would
-// name an unrelated key. The new wrapper shares the map's key atom.
+// name an unrelated key. The new wrapper shares the map's key atom, made now for a key the map
+// keeps as its bytes; failing to make it is a failure, not an absent key.
 extern "C" MbResult MbMapGetKeyAt(MbItem map, uint32_t position, MbItem* key) noexcept {
     return Guarded<MbResult>(MbResultFailed, [&]() -> MbResult {
         ClearOut(key);
@@ -160,8 +161,9 @@ extern "C" MbResult MbMapGetKeyAt(MbItem map, uint32_t position, MbItem* key) no
         if (resolved == nullptr) return MbResultInvalid;
         if (position > UINT16_MAX) return MbResultNotFound;
         ScopedLock hold(*resolved);
+        if (position >= resolved->Count()) return MbResultNotFound;
         CAtom* atom = resolved->KeyAt(static_cast<uint16_t>(position));
-        if (atom == nullptr) return MbResultNotFound;
+        if (atom == nullptr) return MbResultFailed;
         *key = Publish(CItem::WrapAtom(atom));
         return *key != nullptr ? MbResultOk : MbResultFailed;
     });

@@ -102,6 +102,12 @@ bool CAtom::SetString(const char* text) {
     return copied;
 }
 
+bool CAtom::SetString(const void* bytes, uint32_t length) {
+    const bool copied = string_.Assign(bytes, length);
+    HoldString(MbTypeString, copied);
+    return copied;
+}
+
 void CAtom::HoldString(uint32_t type, bool held) {
     if (!held) string_.Drop();
     cell_.string = held ? &string_ : nullptr;
@@ -214,15 +220,22 @@ bool CAtom::Equals(const CAtom& a, const CAtom& b) {
     }
 }
 
+uint16_t CAtom::RenderBytes(CStorage& stream, bool bare, const char* data, uint32_t length, bool held) {
+    if (bare) return 0;
+    if (held) return CStr::RenderBytes(stream, data, length, false);
+    return stream.WriteText("\"\"");
+}
+
 uint16_t CAtom::Render(CStorage& stream, bool bare) {
+    if (IsBytes(type_)) {
+        const CStr* string = cell_.string;
+        return string != nullptr ? RenderBytes(stream, bare, string->GetString(), string->Length(), true)
+                                 : RenderBytes(stream, bare, nullptr, 0, false);
+    }
     if (bare) return 0;
     char text[256];
     switch (type_) {
         case MbTypeNone: return stream.WriteText("None");
-        case MbTypeBlob:
-        case MbTypeString:
-            if (cell_.string != nullptr) return cell_.string->Render(stream, false);
-            return stream.WriteText("\"\"");
         case MbTypeBool: return stream.WriteText(Low() != 0 ? "True" : "False");
         case MbTypeCookie:
             std::snprintf(text, sizeof text, "%08X-%08X", HighHalf(cell_.bits), LowHalf(cell_.bits));
@@ -239,14 +252,26 @@ uint16_t CAtom::Render(CStorage& stream, bool bare) {
 
 // The letter and a fixed payload go out in one append. On a stream that is not open for
 // writing the letter alone is tried, so the failure is reported for that one byte.
+uint16_t CAtom::WriteBytes(CStorage& stream, uint32_t type, const char* data, uint32_t length, bool held) {
+    const uint8_t letter = static_cast<uint8_t>(kTypeLetters[type]);
+    if (!stream.IsWriting()) return stream.WriteByte(letter) ? 1 : 0;
+    if (!stream.WriteByte(letter)) return 0;
+    if (!held) {
+        const uint8_t none[2] = {0, 0};
+        return static_cast<uint16_t>(1 + stream.WriteBytes(none, 2));
+    }
+    return static_cast<uint16_t>(1 + CStr::WriteBytes(stream, data, length));
+}
+
 uint16_t CAtom::Write(CStorage& stream) {
+    if (IsBytes(type_)) {
+        const CStr* string = cell_.string;
+        return string != nullptr ? WriteBytes(stream, type_, string->GetString(), string->Length(), true)
+                                 : WriteBytes(stream, type_, nullptr, 0, false);
+    }
     if (type_ == MbTypeUnknown || type_ >= kTypeCount) return 0;
     const uint8_t letter = type_ == MbTypeBool && Low() != 0 ? 'B' : static_cast<uint8_t>(kTypeLetters[type_]);
     if (!stream.IsWriting()) return stream.WriteByte(letter) ? 1 : 0;
-    if (IsBytes(type_)) {
-        if (!stream.WriteByte(letter)) return 0;
-        return static_cast<uint16_t>(1 + CStr::WriteStored(stream, cell_.string));
-    }
     if (type_ >= MbTypeItem) {
         if (!stream.WriteByte(letter)) return 0;
         ReportItemError("unknown atom type written to storage (0x%02X)", letter);

@@ -40,6 +40,9 @@ public:
     // A string for a non-null text (holding nothing for ""), none for a null text. The text may
     // be the atom's own. False, holding none, when the copy found no memory.
     bool SetString(const char* text);
+    // A String holding a copy of length bytes (holding nothing for 0). False, holding none,
+    // when the copy found no memory.
+    bool SetString(const void* bytes, uint32_t length);
     void SetUnsigned(uint32_t value);
     // LocalTime or UtcTime by the flag.
     void SetTime(bool utc, int64_t milliseconds) { utc ? SetUtcTime(milliseconds) : SetLocalTime(milliseconds); }
@@ -80,6 +83,11 @@ public:
     // An atom releases nothing when it goes, so its destruction never recurses: it is
     // destroyed at once, without the thread's destruction queue.
     void OnFinalRelease() override { delete this; }
+
+    // Render and Write of a Blob or String atom holding length bytes at data, or holding no
+    // string (held false); also for keys that a map keeps as their bytes (map_key.h).
+    static uint16_t RenderBytes(CStorage& stream, bool bare, const char* data, uint32_t length, bool held);
+    static uint16_t WriteBytes(CStorage& stream, uint32_t type, const char* data, uint32_t length, bool held);
 
     // The type code a stored letter stands for ("B" is a true Bool); 0 for a non-letter.
     static uint32_t TypeOfLetter(uint8_t letter);

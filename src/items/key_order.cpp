@@ -40,13 +40,10 @@ CBytesKey BytesKey(const CStr* string) {
 }
 
 CKeyView Bytes(const CStr* string) {
-    const CBytesKey key = BytesKey(string);
-    CKeyView view{};
-    view.rank = kBytes;
-    view.tier = key.tier;
-    view.bytes = key.bytes;
-    view.length = key.length;
-    return view;
+    if (string == nullptr) return CKeyView{kBytes, false, 0, 0.0, 0, nullptr, 0};
+    uint32_t length = 0;
+    const char* bytes = string->GetString(&length);
+    return CKeyView::OfBytes(bytes, length);
 }
 
 template <class T>
@@ -88,14 +85,19 @@ CKeyView CKeyView::Of(const CAtom& atom) {
     }
 }
 
-CKeyView CKeyView::OfText(const char* text) {
+CKeyView CKeyView::OfBytes(const void* bytes, uint32_t length) {
     CKeyView view{};
     view.rank = kBytes;
-    if (text == nullptr) return view;
-    view.length = static_cast<uint32_t>(std::strlen(text));
-    view.bytes = view.length == 0 ? nullptr : reinterpret_cast<const uint8_t*>(text);
-    view.tier = view.length == 0 ? 1 : 2;
+    view.tier = bytes == nullptr ? 1 : 2;
+    view.bytes = static_cast<const uint8_t*>(bytes);
+    view.length = length;
     return view;
+}
+
+CKeyView CKeyView::OfText(const char* text) {
+    if (text == nullptr) return Bytes(nullptr);
+    const auto length = static_cast<uint32_t>(std::strlen(text));
+    return OfBytes(length == 0 ? nullptr : text, length);
 }
 
 int CompareKeys(const CKeyView& a, const CKeyView& b) {

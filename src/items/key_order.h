@@ -34,6 +34,8 @@ struct CKeyView {
     uint32_t length;
 
     static CKeyView Of(const CAtom& atom);
+    // A Blob or String key holding length bytes at bytes (tier 1 for none).
+    static CKeyView OfBytes(const void* bytes, uint32_t length);
     // A String key: tier 0 for a null text, 1 for "", else the bytes.
     static CKeyView OfText(const char* text);
 };

@@ -16,7 +16,7 @@ size_t CMap::LowerBound(const Probe& probe) const {
     size_t high = entries_.size();
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
-        if (CompareKeys(*entries_[middle].key, probe) < 0) {
+        if (entries_[middle].key.Compare(probe) < 0) {
             low = middle + 1;
         } else {
             high = middle;
@@ -28,7 +28,7 @@ size_t CMap::LowerBound(const Probe& probe) const {
 template <class Probe>
 CItem* CMap::Find(const Probe& probe) {
     const size_t at = LowerBound(probe);
-    if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return nullptr;
+    if (at == entries_.size() || entries_[at].key.Compare(probe) != 0) return nullptr;
     return entries_[at].value.Get();
 }
 
@@ -37,7 +37,7 @@ void CMap::RemoveMatching(const Probe& probe) {
     HeldEntry removed;
     ScopedLock hold(*this);
     const size_t at = LowerBound(probe);
-    if (at == entries_.size() || CompareKeys(*entries_[at].key, probe) != 0) return;
+    if (at == entries_.size() || entries_[at].key.Compare(probe) != 0) return;
     removed = std::move(entries_[at]);
     entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(at));
 }
@@ -67,15 +67,15 @@ CItem* CMap::GetNamedLocked(const char* text) {
 
 CAtom* CMap::KeyAt(uint16_t position) {
     ScopedLock hold(*this);
-    return position < entries_.size() ? entries_[position].key.Get() : nullptr;
+    return position < entries_.size() ? entries_[position].key.Atom() : nullptr;
 }
 
 bool CMap::EntryAt(uint16_t position, CAtom** key, CItem** value) {
     ScopedLock hold(*this);
     if (position >= entries_.size()) return false;
-    *key = entries_[position].key.Get();
+    *key = entries_[position].key.Atom();
     *value = entries_[position].value.Get();
-    return true;
+    return *key != nullptr;
 }
 
 bool CMap::Set(CAtom* key, CItem* value) {
@@ -84,11 +84,11 @@ bool CMap::Set(CAtom* key, CItem* value) {
         Remove(key);
         return true;
     }
-    return Put(HeldEntry{CHeldRef<CAtom>::Share(key), CHeldRef<CItem>::Share(value)});
+    return Put(HeldEntry{CMapKey(CHeldRef<CAtom>::Share(key)), CHeldRef<CItem>::Share(value)});
 }
 
 bool CMap::Set(CAtom* key, CHeldRef<CItem> value) {
-    return key != nullptr && Put(HeldEntry{CHeldRef<CAtom>::Share(key), std::move(value)});
+    return key != nullptr && Put(HeldEntry{CMapKey(CHeldRef<CAtom>::Share(key)), std::move(value)});
 }
 
 // The parameter outlives the lock: what it holds at the end (a replaced entry, or a refused
@@ -96,9 +96,9 @@ bool CMap::Set(CAtom* key, CHeldRef<CItem> value) {
 bool CMap::Put(HeldEntry entry) {
     if (!entry.key || !entry.value) return false;
     ScopedLock hold(*this);
-    const CKeyView probe = CKeyView::Of(*entry.key);
+    const CKeyView probe = entry.key.View();
     const size_t at = LowerBound(probe);
-    if (at < entries_.size() && CompareKeys(*entries_[at].key, probe) == 0) {
+    if (at < entries_.size() && entries_[at].key.Compare(probe) == 0) {
         std::swap(entries_[at], entry);
         return true;
     }
@@ -122,10 +122,7 @@ bool CMap::SetNamed(const char* text, CItem* value) {
 }
 
 bool CMap::SetNamed(const char* text, CHeldRef<CItem> value) {
-    if (!value) return false;
-    CHeldRef<CAtom> key = CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom);
-    if (!key || !key->SetString(text)) return false;
-    return Put(HeldEntry{std::move(key), std::move(value)});
+    return value && Put(HeldEntry{CMapKey::OfText(text), std::move(value)});
 }
 
 void CMap::Remove(const CAtom* key) {

@@ -87,39 +87,41 @@ bool CStr::Equals(const CStr* a, const CStr* b) {
 }
 
 uint16_t CStr::Render(CStorage& stream, bool bare) {
-    if (length_ > CStorage::kMaxLength) {
-        stream.RefuseOversize(length_);
+    return RenderBytes(stream, data_, length_, bare);
+}
+
+uint16_t CStr::RenderBytes(CStorage& stream, const char* data, uint32_t length, bool bare) {
+    if (length > CStorage::kMaxLength) {
+        stream.RefuseOversize(length);
         return 0;
     }
     uint32_t count = 0;
     if (!bare) count += stream.WriteByte('"') ? 1 : 0;
-    count += stream.WriteBytes(data_, static_cast<uint16_t>(length_));
+    count += stream.WriteBytes(data, static_cast<uint16_t>(length));
     if (!bare && count != 0) count += stream.WriteByte('"') ? 1 : 0;
     return static_cast<uint16_t>(count);
 }
 
-uint16_t CStr::WriteStored(CStorage& stream, CStr* string) {
-    if (string != nullptr) return string->Write(stream);
-    const uint8_t none[2] = {0, 0};
-    return stream.WriteBytes(none, 2);
+uint16_t CStr::Write(CStorage& stream) {
+    return WriteBytes(stream, data_, length_);
 }
 
-uint16_t CStr::Write(CStorage& stream) {
-    if (length_ > CStorage::kMaxLength) {
-        stream.RefuseOversize(length_ + 2ull);
+uint16_t CStr::WriteBytes(CStorage& stream, const char* data, uint32_t length) {
+    if (length > CStorage::kMaxLength) {
+        stream.RefuseOversize(length + 2ull);
         return 0;
     }
     // Length field and content in one append when the stream takes it inline.
-    if (uint8_t* at = stream.AppendInPlace(2 + length_)) {
-        EncodeFixed16(at, static_cast<uint16_t>(length_));
-        if (length_ != 0) std::memcpy(at + 2, data_, length_);
-        return static_cast<uint16_t>(2 + length_);
+    if (uint8_t* at = stream.AppendInPlace(2 + length)) {
+        EncodeFixed16(at, static_cast<uint16_t>(length));
+        if (length != 0) std::memcpy(at + 2, data, length);
+        return static_cast<uint16_t>(2 + length);
     }
     uint8_t field[2];
-    EncodeFixed16(field, static_cast<uint16_t>(length_));
+    EncodeFixed16(field, static_cast<uint16_t>(length));
     const uint16_t count = stream.WriteBytes(field, 2);
-    if (count != 2 || length_ == 0) return count;
-    return static_cast<uint16_t>(count + stream.WriteBytes(data_, static_cast<uint16_t>(length_)));
+    if (count != 2 || length == 0) return count;
+    return static_cast<uint16_t>(count + stream.WriteBytes(data, static_cast<uint16_t>(length)));
 }
 
 // Reads into the final storage directly and installs it only when complete, so a short stream

@@ -51,8 +51,9 @@ public:
     uint16_t Read(CStorage& stream);
     uint16_t Write(CStorage& stream);
 
-    // Stored form of a string that may be absent: the length field and the bytes, or 00 00.
-    static uint16_t WriteStored(CStorage& stream, CStr* string);
+    // Render and Write of content held elsewhere (length bytes at data, null when 0).
+    static uint16_t RenderBytes(CStorage& stream, const char* data, uint32_t length, bool bare);
+    static uint16_t WriteBytes(CStorage& stream, const char* data, uint32_t length);
 
 private:
     // Content up to this length lives in the object itself; longer content in a malloc'd block.

@@ -4,26 +4,31 @@
 
 #include "items/item.h"
 #include "items/item_tree.h"
-#include "items/str.h"
+#include "items/key_order.h"
 #include "items/tree_walker.h"
 
 namespace {
 
-bool SameString(const CStr* a, const CStr* b) {
-    if (a == nullptr || b == nullptr) return a == b;
-    uint32_t lengthA = 0;
-    uint32_t lengthB = 0;
-    const char* bytesA = a->GetString(&lengthA);
-    const char* bytesB = b->GetString(&lengthB);
-    return lengthA == lengthB && (bytesA == nullptr) == (bytesB == nullptr) &&
-           (lengthA == 0 || std::memcmp(bytesA, bytesB, lengthA) == 0);
+// Two Blob or String values alike: both without a string, both holding nothing, or both the
+// same bytes.
+bool SameBytes(const CKeyView& a, const CKeyView& b) {
+    return a.tier == b.tier && a.length == b.length && (a.length == 0 || std::memcmp(a.bytes, b.bytes, a.length) == 0);
 }
 
-bool SameAtom(const CAtom* a, const CAtom* b) {
-    if (a == nullptr || b == nullptr) return a == b;
-    if (a->GetType() != b->GetType()) return false;
-    if (CAtom::IsBytes(a->GetType())) return SameString(a->HeldString(), b->HeldString());
-    return a->CellBits() == b->CellBits();
+CKeyView ViewOf(const CAtom& atom) {
+    return CKeyView::Of(atom);
+}
+
+CKeyView ViewOf(const CMapKey& key) {
+    return key.View();
+}
+
+// For two atoms, or two map keys.
+template <class TAtom>
+bool SameAtom(const TAtom& a, const TAtom& b) {
+    if (a.GetType() != b.GetType()) return false;
+    if (CAtom::IsBytes(a.GetType())) return SameBytes(ViewOf(a), ViewOf(b));
+    return a.CellBits() == b.CellBits();
 }
 
 bool IsEmptyWrapper(const CItem* item) {
@@ -46,7 +51,7 @@ private:
     friend class CTreeWalker<CTreeComparer, 2>;
 
     void Entry(const Entries& entries) {
-        same_ = SameAtom(entries[0].key, entries[1].key) && Item(entries[0].value, entries[1].value);
+        same_ = SameAtom(*entries[0].key, *entries[1].key) && Item(entries[0].value, entries[1].value);
     }
     void Element(const Elements& elements) { same_ = Item(elements[0], elements[1]); }
     // Unmade elements run to the end of both lists alike.
@@ -59,7 +64,7 @@ private:
         if (a == nullptr || b == nullptr) return IsEmptyWrapper(a) && IsEmptyWrapper(b);
         if (a->GetType() != b->GetType()) return false;
         if ((a->Child() == nullptr) != (b->Child() == nullptr)) return false;
-        if (a->GetAtom() != nullptr) return SameAtom(a->GetAtom(), b->GetAtom());
+        if (a->GetAtom() != nullptr) return b->GetAtom() != nullptr && SameAtom(*a->GetAtom(), *b->GetAtom());
         if (a->GetList() != nullptr) return Containers(*a->GetList(), *b->GetList());
         if (a->GetMap() != nullptr) return Containers(*a->GetMap(), *b->GetMap());
         return true;

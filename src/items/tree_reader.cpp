@@ -53,7 +53,7 @@ void ReportUnknownLetter(uint8_t letter) {
 }
 
 bool KeyLess(const CMap::HeldEntry& a, const CMap::HeldEntry& b) {
-    return CompareKeys(*a.key, *b.key) < 0;
+    return a.key.Compare(b.key.View()) < 0;
 }
 
 // Sorts entries read in stream order into key order and keeps the first of equal keys,
@@ -225,22 +225,23 @@ void CTreeReader::NextElement(Frame& frame) {
     Item(read);
 }
 
+// The entry is added first and its key read in place: a key kept as bytes is not moved.
 void CTreeReader::NextEntry(Frame& frame) {
-    CMap::HeldEntry entry{CHeldRef<CAtom>::Adopt(new (std::nothrow) CAtom), {}};
-    if (!entry.key) return ReportError("failed to allocate key while reading map storage");
-    entry.value = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
-    if (!entry.value) return ReportError("failed to allocate value while reading map storage");
-    CAtom& key = *entry.key;
-    CItem& value = *entry.value;
+    CHeldRef<CItem> value = CHeldRef<CItem>::Adopt(new (std::nothrow) CItem);
+    if (!value) return ReportError("failed to allocate value while reading map storage");
+    CItem& read = *value;
     try {
-        frame.entries.push_back(std::move(entry));
+        frame.entries.push_back(CMap::HeldEntry{{}, std::move(value)});
     } catch (const std::bad_alloc&) {
         ReportError("failed to allocate map while reading storage");
         frame.remaining = 0;
         return;
     }
-    key.Read(stream_);
-    Item(value);
+    if (!frame.entries.back().key.Read(stream_)) {
+        frame.entries.pop_back();
+        return ReportError("failed to allocate key while reading map storage");
+    }
+    Item(read);
 }
 
 // The elements the top frame announces beyond the last byte, as many as the limit leaves. The

@@ -45,9 +45,10 @@ void FreeObjectMemoryUnsized(void* block) noexcept;
 // none. Reads nothing but the allocator's own bookkeeping, whatever the address.
 size_t ObjectBlockBytes(const void* address) noexcept;
 // An allocator of standard containers drawing on object memory: the element arrays of small
-// lists and maps come from the same per-thread caches as the nodes they hold. For arrays of
-// object addresses only: the tracker reads a stamp inside blocks of an object's size, and bytes
-// that a caller chooses must never lie where one could be forged.
+// lists and maps come from the same per-thread caches as the nodes they hold. The tracker reads
+// a stamp inside blocks of an object's size (CRefCount::StampOffset), and bytes that a caller
+// chooses must never lie where one could be forged: for arrays of object addresses, or of
+// elements whose bytes at that place, counted from the array's start, are such an address.
 template <class T>
 struct CObjectAllocator {
     using value_type = T;

@@ -44,6 +44,9 @@ public:
     // found from the block's address alone. Every counted class derives from CRefCount alone,
     // so such an object and its CRefCount share their first byte.
     static std::atomic<uint64_t>& TrackStampAt(const void* block);
+    // Where that mark lies from the start of the block. Arrays in object memory keep bytes a
+    // caller chooses away from this place (object_memory.h).
+    static constexpr size_t StampOffset();
 
 protected:
     std::atomic<uint16_t> refCount_;
@@ -53,16 +56,19 @@ private:
     std::atomic<uint64_t> trackStamp_{0};
 };
 
+constexpr size_t CRefCount::StampOffset() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    return offsetof(CRefCount, trackStamp_);
+#pragma GCC diagnostic pop
+}
+
 // The stamp lies beyond the words a free block uses for its links, so freeing a block never
 // forges one.
 inline std::atomic<uint64_t>& CRefCount::TrackStampAt(const void* block) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-    constexpr size_t kStampOffset = offsetof(CRefCount, trackStamp_);
-#pragma GCC diagnostic pop
-    static_assert(kStampOffset >= 3 * sizeof(void*));
+    static_assert(StampOffset() >= 3 * sizeof(void*));
     char* bytes = const_cast<char*>(static_cast<const char*>(block));
-    return *reinterpret_cast<std::atomic<uint64_t>*>(bytes + kStampOffset);
+    return *reinterpret_cast<std::atomic<uint64_t>*>(bytes + StampOffset());
 }
 
 class CCountable : public CRefCount {

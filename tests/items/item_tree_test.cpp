@@ -7,10 +7,10 @@ namespace {
 
 // The small message tree: proc, source, cookie and an arg map of int, real, string, list, time.
 CRef<CItem> MessageTree() {
-    return CRef<CItem>::Adopt(static_cast<CItem*>(
-        MbBuild("{s:s s:s s:c s:{s:i s:r s:s s:[s s s s s] s:g}}", "proc", "Deliver", "source", "client-7", "cookie",
-                uint64_t{0x0123456789ABCDEF}, "arg", "i", -42, "r", 2.5, "s", "x", "l", "alpha", "beta", "gamma",
-                "delta", "eps", "t", int64_t{13300000000000})));
+    return CRef<CItem>::Adopt(
+        static_cast<CItem*>(MbBuild("{s:s s:s s:c s:{s:i s:r s:s s:[s s s s s] s:g}}", "proc", "Deliver", "source",
+                                    "client-7", "cookie", uint64_t{0x0123456789ABCDEF}, "arg", "i", -42, "r", 2.5, "s",
+                                    "x", "l", "alpha", "beta", "gamma", "delta", "eps", "t", int64_t{13300000000000})));
 }
 
 // A plain recursive reader with the library's rules: the oracle for partial and mutated input.
@@ -345,14 +345,85 @@ TEST_F(MapTest, SetReplacesRemovesAndReleases) {
     EXPECT_EQ(Rendered(map), "{\"k\":4, \"t\":3}");
 }
 
+// Short String keys that a map makes itself are kept as their bytes, without an atom, until
+// KeyAt asks: every form is still that of the key atom, which is then made once. Read keys are
+// checked against an atom reading the same bytes, SetNamed keys against Set with a String atom.
+TEST_F(MapTest, KeysKeptAsBytesActAsTheirAtoms) {
+    const std::string fifteen(15, 'k'), sixteen(16, 'k');
+    const Bytes value = FromHex("41 69 07 00 00 00");
+    struct Case {
+        const char* what;
+        Bytes key;
+        size_t atoms;  // key atoms made by the read
+    };
+    const Case reads[] = {
+        {"one byte", FromHex("73 01 00 61"), 0},
+        {"fifteen bytes", FromHex("73 0F 00 " + Hex(Bytes(fifteen.begin(), fifteen.end()))), 0},
+        {"a NUL inside", FromHex("73 03 00 61 00 62"), 0},
+        {"sixteen bytes", FromHex("73 10 00 " + Hex(Bytes(sixteen.begin(), sixteen.end()))), 1},
+        {"String holding nothing", FromHex("73 00 00"), 1},
+        {"Blob", FromHex("64 01 00 61"), 1},
+        {"Int", FromHex("69 07 00 00 00"), 1},
+    };
+    for (const Case& c : reads) {
+        CRef<CAtom> atom = MakeAtom([&](CAtom& a) { a.Read(*ReadingStream(c.key).Get()); });
+        Bytes stored = FromHex("01 00");
+        stored.insert(stored.end(), c.key.begin(), c.key.end());
+        stored.insert(stored.end(), value.begin(), value.end());
+        const size_t live = LiveObjects();
+        CMap map;
+        map.Read(*ReadingStream(stored).Get());
+        EXPECT_EQ(LiveObjects() - live, 3 + c.atoms) << c.what << ": map, value wrapper and Int";
+        EXPECT_EQ(Hex(Stored(map)), Hex(stored)) << c.what;
+        EXPECT_EQ(Rendered(map), std::string("{").append(Rendered(*atom.Get())).append(":7}")) << c.what;
+        ASSERT_NE(map.Get(atom.Get()), nullptr) << c.what;
+        CAtom* key = map.KeyAt(0);
+        ASSERT_NE(key, nullptr) << c.what;
+        EXPECT_EQ(map.KeyAt(0), key) << c.what << ": made once";
+        EXPECT_EQ(LiveObjects() - live, 4u) << c.what;
+        EXPECT_EQ(key->GetType(), atom->GetType()) << c.what;
+        EXPECT_EQ(Hex(Stored(*key)), Hex(Stored(*atom.Get()))) << c.what;
+        EXPECT_EQ(Hex(Stored(map)), Hex(stored)) << c.what << ": unchanged by KeyAt";
+    }
+    for (const char* text : {"", static_cast<const char*>(nullptr), "k", fifteen.c_str(), sixteen.c_str()}) {
+        const std::string what = text == nullptr ? std::string("null") : std::string(text) + " (text)";
+        CMap named, keyed;
+        ASSERT_TRUE(named.SetNamed(text, IntItem(7)));
+        ASSERT_TRUE(keyed.Set(MakeAtom(String(text)).Get(), IntItem(7)));
+        EXPECT_EQ(Hex(Stored(named)), Hex(Stored(keyed))) << what;
+        EXPECT_EQ(Rendered(named), Rendered(keyed)) << what;
+        EXPECT_NE(named.GetNamed(text), nullptr) << what;
+        CAtom* key = nullptr;
+        CItem* found = nullptr;
+        ASSERT_TRUE(named.EntryAt(0, &key, &found)) << what;
+        EXPECT_EQ(named.KeyAt(0), key) << what;
+        EXPECT_EQ(Hex(Stored(*key)), Hex(Stored(*keyed.KeyAt(0)))) << what;
+    }
+    // Trees alike but for the form of their keys are the same tree; one byte apart they are not.
+    CRef<CItem> named = CItem::NewMap(), keyed = CItem::NewMap(), other = CItem::NewMap();
+    named->GetMap()->SetNamed("key", IntItem(1));
+    keyed->GetMap()->Set(MakeAtom(String("key")).Get(), IntItem(1));
+    other->GetMap()->SetNamed("kez", IntItem(1));
+    EXPECT_TRUE(SameTree(*named.Get(), *keyed.Get()));
+    EXPECT_FALSE(SameTree(*named.Get(), *other.Get()));
+}
+
 // Announced but missing entries collapse into one None key of an empty wrapper.
 TEST_F(MapTest, ReadingSortsKeepsFirstDuplicatesAndFillsAnnouncedEntries) {
-    CRef<CStorage> stream = ReadingStream(FromHex("03 00 73 01 00 62 41 69 01 00 00 00 73 01 00 61 41 69 02 00 00 00"
-                                                  " 73 01 00 62 41 69 03 00 00 00 04 00 73 01 00 6B 41 69 07 00 00 00"));
+    CRef<CStorage> stream =
+        ReadingStream(FromHex("03 00 73 01 00 62 41 69 01 00 00 00 73 01 00 61 41 69 02 00 00 00"
+                              " 73 01 00 62 41 69 03 00 00 00 04 00 73 01 00 6B 41 69 07 00 00 00"));
     CMap map;
     map.Read(*stream.Get());
     EXPECT_EQ(Rendered(map), "{\"a\":2, \"b\":1}");
     EXPECT_EQ(map.Read(*stream.Get()), 12);
     EXPECT_EQ(Rendered(map), "{None:(unknown item type 0x0B), \"k\":7}");
     EXPECT_EQ(Reported("failed to read 1 byte(s) from storage (read 0)"), 1u);
+    // Keys kept as bytes sort among key atoms: an Int, a String too long to keep as bytes.
+    const std::string sixteen = Hex(Bytes(16, 'a'));
+    map.Read(
+        *ReadingStream(FromHex("04 00 73 01 00 62 41 69 01 00 00 00 73 10 00 " + sixteen +
+                               " 41 69 02 00 00 00 69 05 00 00 00 41 69 03 00 00 00 73 01 00 62 41 69 04 00 00 00"))
+             .Get());
+    EXPECT_EQ(Rendered(map), "{5:3, \"aaaaaaaaaaaaaaaa\":2, \"b\":1}");
 }
