@@ -9,6 +9,7 @@
 namespace {
 
 enum Rank : uint8_t { kNone, kNumber, kCookie, kLocalTime, kUtcTime, kBytes, kUnknown };
+static_assert(kBytes == CKeyView::kBytesRank);
 
 CKeyView Number(double value) {
     CKeyView view{};
@@ -55,13 +56,9 @@ CBytesKey BytesKey(const CKeyView& view) {
     return CBytesKey{view.tier, view.bytes, view.length};
 }
 
-// Map keys are mostly short names that differ in their first byte: that byte is compared
-// before any call to memcmp.
 int CompareBytes(const CBytesKey& a, const CBytesKey& b) {
     if (a.tier != 2 || b.tier != 2) return Order(a.tier, b.tier);
-    if (a.bytes[0] != b.bytes[0]) return Order(a.bytes[0], b.bytes[0]);
-    const int order = std::memcmp(a.bytes, b.bytes, a.length < b.length ? a.length : b.length);
-    return order != 0 ? order : Order(a.length, b.length);
+    return CompareKeyBytes(a.bytes, a.length, b.bytes, b.length);
 }
 
 }  // namespace
@@ -88,16 +85,15 @@ CKeyView CKeyView::Of(const CAtom& atom) {
 CKeyView CKeyView::OfBytes(const void* bytes, uint32_t length) {
     CKeyView view{};
     view.rank = kBytes;
-    view.tier = bytes == nullptr ? 1 : 2;
-    view.bytes = static_cast<const uint8_t*>(bytes);
+    view.tier = length == 0 ? 1 : 2;
+    view.bytes = length == 0 ? nullptr : static_cast<const uint8_t*>(bytes);
     view.length = length;
     return view;
 }
 
 CKeyView CKeyView::OfText(const char* text) {
     if (text == nullptr) return Bytes(nullptr);
-    const auto length = static_cast<uint32_t>(std::strlen(text));
-    return OfBytes(length == 0 ? nullptr : text, length);
+    return OfBytes(text, static_cast<uint32_t>(std::strlen(text)));
 }
 
 int CompareKeys(const CKeyView& a, const CKeyView& b) {

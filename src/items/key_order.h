@@ -19,10 +19,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 class CAtom;
 
 struct CKeyView {
+    static constexpr uint8_t kBytesRank = 5;
+
     uint8_t rank;
     // rank 1: the numeric value (isNaN set for NaN); ranks 2 to 4: the 64-bit value; rank 5:
     // tier 0 no CStr, 1 CStr holding nothing, 2 bytes; rank 6: the type code in integer.
@@ -34,11 +37,24 @@ struct CKeyView {
     uint32_t length;
 
     static CKeyView Of(const CAtom& atom);
-    // A Blob or String key holding length bytes at bytes (tier 1 for none).
+    // A Blob or String key holding length bytes at bytes (tier 1 for 0 bytes).
     static CKeyView OfBytes(const void* bytes, uint32_t length);
     // A String key: tier 0 for a null text, 1 for "", else the bytes.
     static CKeyView OfText(const char* text);
+
+    // Rank 5, tier 2: some bytes.
+    bool HoldsBytes() const { return rank == kBytesRank && tier == 2; }
 };
+
+// The order of two keys of some bytes (tier 2): unsigned bytes, then length. Map keys are
+// mostly short names that differ in their first byte: that byte is compared before any call
+// to memcmp.
+inline int CompareKeyBytes(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t bLength) {
+    if (a[0] != b[0]) return a[0] < b[0] ? -1 : 1;
+    const int order = std::memcmp(a, b, aLength < bLength ? aLength : bLength);
+    if (order != 0) return order;
+    return aLength < bLength ? -1 : (bLength < aLength ? 1 : 0);
+}
 
 // Negative, zero or positive as a sorts before, with, or after b.
 int CompareKeys(const CKeyView& a, const CKeyView& b);

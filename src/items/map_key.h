@@ -53,7 +53,12 @@ public:
     uint64_t CellBits() const { return atom_ ? atom_->CellBits() : 0; }
     CKeyView View() const { return atom_ ? CKeyView::Of(*atom_) : CKeyView::OfBytes(text_, length_); }
     // Negative, zero or positive as the key sorts before, with or after the probe.
-    int Compare(const CKeyView& probe) const { return atom_ ? CompareKeys(*atom_, probe) : CompareKeys(View(), probe); }
+    int Compare(const CKeyView& probe) const {
+        if (atom_) return CompareKeys(*atom_, probe);
+        if (probe.HoldsBytes())
+            return CompareKeyBytes(reinterpret_cast<const uint8_t*>(text_), length_, probe.bytes, probe.length);
+        return CompareKeys(View(), probe);
+    }
 
     // Where the bytes kept end, counted from the key's start.
     static constexpr size_t TextEnd();
