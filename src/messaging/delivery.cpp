@@ -11,6 +11,7 @@
 #include "platform/rpc/peer_access.h"
 #include "requests/request_threads.h"
 #include "runtime/allowed_users.h"
+#include "runtime/object_memory.h"
 #include "runtime/process.h"
 #include "runtime/reports.h"
 #include "runtime/tracker.h"
@@ -24,7 +25,16 @@ constexpr unsigned kInterfaceMaxCalls = 1234;
 constexpr uint16_t kLastKind = 6;
 
 // Read by the dispatcher thread without a lock and validated through the tracker before use.
+// A sink lives in a slab block, which stays readable after the sink is gone: its stamp is read
+// first (CheckedAddRefHeld), whatever became of it.
 std::atomic<CSink*> processSink{nullptr};
+static_assert(sizeof(CSink) <= kLargestSlabBlock);
+
+// A reference to the process's sink, or none when there is no sink or it is gone.
+CCheckedRef<CSink> ShareProcessSink() {
+    CSink* sink = processSink.load();
+    return sink != nullptr && CheckedAddRefHeld(sink) ? CCheckedRef<CSink>::Adopt(sink) : CCheckedRef<CSink>();
+}
 
 // Server routines running now: each counts itself before it reads processSink.
 CUserCount serving;
@@ -55,7 +65,7 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
                   uint16_t length) {
     if (kind > kLastKind) return;
     const CUserCount::CUse use(serving);
-    CCheckedRef<CSink> sink = CCheckedRef<CSink>::Share(processSink.load());
+    CCheckedRef<CSink> sink = ShareProcessSink();
     if (!sink || !process::Initialised()) return;
     // A message to a service with nothing read behind it runs here at once when the sink
     // request thread is idle with nothing queued: it saves that thread's wake-up. Frames with

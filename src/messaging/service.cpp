@@ -27,7 +27,7 @@ bool CService::IsConnected() {
 // that a counted reference to an unknown source would give.
 bool CService::Send(uint32_t flags, int32_t kind, const void* data, uint16_t length) {
     if (!source_) return false;
-    if (!IsKnownObject(source_.Get())) {
+    if (!IsKnownHeldObject(source_.Get())) {
         ReportWarning("attempt to add a reference to an unknown object at", source_.Get());
         return false;
     }
