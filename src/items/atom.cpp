@@ -250,8 +250,8 @@ uint16_t CAtom::Render(CStorage& stream, bool bare) {
     return stream.WriteText(text);
 }
 
-// The letter and a fixed payload go out in one append. On a stream that is not open for
-// writing the letter alone is tried, so the failure is reported for that one byte.
+// On a stream that is not open for writing the letter alone is tried, so the failure is
+// reported for that one byte.
 uint16_t CAtom::WriteBytes(CStorage& stream, uint32_t type, const char* data, uint32_t length, bool held) {
     const uint8_t letter = static_cast<uint8_t>(kTypeLetters[type]);
     if (!stream.IsWriting()) return stream.WriteByte(letter) ? 1 : 0;
@@ -263,6 +263,8 @@ uint16_t CAtom::WriteBytes(CStorage& stream, uint32_t type, const char* data, ui
     return static_cast<uint16_t>(1 + CStr::WriteBytes(stream, data, length));
 }
 
+// The letter and a fixed payload go out in one append, as the letter alone does on a stream
+// that is not open for writing.
 uint16_t CAtom::Write(CStorage& stream) {
     if (IsBytes(type_)) {
         const CStr* string = cell_.string;
