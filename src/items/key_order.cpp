@@ -26,25 +26,34 @@ CKeyView Integer(Rank rank, uint64_t value) {
     return view;
 }
 
-// The rank 5 fields of a Blob or String key holding the string.
+// The rank 5 fields of a Blob or String key.
 struct CBytesKey {
     uint8_t tier;
     const uint8_t* bytes;
     uint32_t length;
 };
 
+// Holding length bytes at bytes: tier 1 for none, else 2.
+CBytesKey BytesKey(const void* bytes, uint32_t length) {
+    if (length == 0) return CBytesKey{1, nullptr, 0};
+    return CBytesKey{2, static_cast<const uint8_t*>(bytes), length};
+}
+
+// Holding the string: tier 0 for none.
 CBytesKey BytesKey(const CStr* string) {
     if (string == nullptr) return CBytesKey{0, nullptr, 0};
     uint32_t length = 0;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(string->GetString(&length));
-    return CBytesKey{static_cast<uint8_t>(bytes == nullptr ? 1 : 2), bytes, length};
+    const char* bytes = string->GetString(&length);
+    return BytesKey(bytes, length);
 }
 
-CKeyView Bytes(const CStr* string) {
-    if (string == nullptr) return CKeyView{kBytes, false, 0, 0.0, 0, nullptr, 0};
-    uint32_t length = 0;
-    const char* bytes = string->GetString(&length);
-    return CKeyView::OfBytes(bytes, length);
+CKeyView Bytes(const CBytesKey& key) {
+    CKeyView view{};
+    view.rank = kBytes;
+    view.tier = key.tier;
+    view.bytes = key.bytes;
+    view.length = key.length;
+    return view;
 }
 
 template <class T>
@@ -77,22 +86,17 @@ CKeyView CKeyView::Of(const CAtom& atom) {
         case MbTypeLocalTime: return Integer(kLocalTime, atom.CellBits() ^ (1ull << 63));
         case MbTypeUtcTime: return Integer(kUtcTime, atom.CellBits() ^ (1ull << 63));
         case MbTypeBlob:
-        case MbTypeString: return Bytes(atom.HeldString());
+        case MbTypeString: return Bytes(BytesKey(atom.HeldString()));
         default: return Integer(kUnknown, atom.GetType());
     }
 }
 
 CKeyView CKeyView::OfBytes(const void* bytes, uint32_t length) {
-    CKeyView view{};
-    view.rank = kBytes;
-    view.tier = length == 0 ? 1 : 2;
-    view.bytes = length == 0 ? nullptr : static_cast<const uint8_t*>(bytes);
-    view.length = length;
-    return view;
+    return Bytes(BytesKey(bytes, length));
 }
 
 CKeyView CKeyView::OfText(const char* text) {
-    if (text == nullptr) return Bytes(nullptr);
+    if (text == nullptr) return Bytes(CBytesKey{0, nullptr, 0});
     return OfBytes(text, static_cast<uint32_t>(std::strlen(text)));
 }
 

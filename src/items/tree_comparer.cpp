@@ -1,6 +1,5 @@
 // CTreeComparer: SameTree, two trees compared node by node without recursion.
 #include <array>
-#include <cstring>
 
 #include "items/item.h"
 #include "items/item_tree.h"
@@ -8,12 +7,6 @@
 #include "items/tree_walker.h"
 
 namespace {
-
-// Two Blob or String values alike: both without a string, both holding nothing, or both the
-// same bytes.
-bool SameBytes(const CKeyView& a, const CKeyView& b) {
-    return a.tier == b.tier && a.length == b.length && (a.length == 0 || std::memcmp(a.bytes, b.bytes, a.length) == 0);
-}
 
 CKeyView ViewOf(const CAtom& atom) {
     return CKeyView::Of(atom);
@@ -23,11 +16,12 @@ CKeyView ViewOf(const CMapKey& key) {
     return key.View();
 }
 
-// For two atoms, or two map keys.
+// For two atoms, or two map keys. Two Blob or String values are alike when the key order
+// finds them equal: both without a string, both holding nothing, or both the same bytes.
 template <class TAtom>
 bool SameAtom(const TAtom& a, const TAtom& b) {
     if (a.GetType() != b.GetType()) return false;
-    if (CAtom::IsBytes(a.GetType())) return SameBytes(ViewOf(a), ViewOf(b));
+    if (CAtom::IsBytes(a.GetType())) return CompareKeys(ViewOf(a), ViewOf(b)) == 0;
     return a.CellBits() == b.CellBits();
 }
 
