@@ -94,7 +94,7 @@ void CountingDeliver(RPC_BINDING_HANDLE, const char*, uint32_t, uint16_t, const 
     if (++gReceived == gExpected) gSignal->Send();
 }
 
-Deliver_v1_0_epv_t gCountingManager = {CountingDeliver};
+Deliver_v1_0_epv_t gCountingManager = {CountingDeliver, nullptr};
 
 // batched: kBatch calls per CRpcBatch, as the source request thread makes them; otherwise each
 // call writes its frame at once.

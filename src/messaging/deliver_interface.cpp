@@ -16,9 +16,14 @@ void DispatchDeliver(RPC_BINDING_HANDLE callBinding, const void* managerEpv, con
         ->Deliver(callBinding, call.service, call.flags, call.kind, call.data, call.length);
 }
 
+void EndDeliverRun(const void* managerEpv) {
+    if (const auto endOfRun = static_cast<const Deliver_v1_0_epv_t*>(managerEpv)->EndOfRun) endOfRun();
+}
+
 const RPC_INTERFACE kDeliverInterface = {
     {{0xf7ca7934, 0x33a7, 0x42f1, {0x9e, 0x20, 0xb3, 0xbb, 0xe8, 0x40, 0xba, 0x9b}}, 1, 0},
     DispatchDeliver,
+    EndDeliverRun,
 };
 
 }  // namespace

@@ -25,8 +25,10 @@ void Deliver(RPC_BINDING_HANDLE binding, const char* service, uint32_t flags, ui
 // calling process (RpcBindingInqPeerCredentials) and lives for the call only. service is
 // NUL-terminated; data is null when the caller sent null, and otherwise points at length bytes
 // (a non-null pointer even when length is 0) valid for the call only. Exceptions it throws are
-// swallowed by the dispatcher.
+// swallowed by the dispatcher. EndOfRun, which may be null, runs on the dispatcher thread after
+// the last Deliver of each run of frames that one read brought (see RPC_INTERFACE).
 struct Deliver_v1_0_epv_t {
     void (*Deliver)(RPC_BINDING_HANDLE callBinding, const char* service, uint32_t flags, uint16_t kind,
                     const uint8_t* data, uint16_t length);
+    void (*EndOfRun)();
 };

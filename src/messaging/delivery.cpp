@@ -9,6 +9,7 @@
 #include "messaging/sink.h"
 #include "messaging/sink_listing.h"
 #include "platform/rpc/peer_access.h"
+#include "requests/gathered_posts.h"
 #include "requests/request_threads.h"
 #include "runtime/allowed_users.h"
 #include "runtime/object_memory.h"
@@ -61,34 +62,64 @@ RPC_STATUS AdmitAllowedUsers(RPC_IF_HANDLE, void* context) {
     return RPC_S_ACCESS_DENIED;
 }
 
+// The messages of the dispatcher's current run of frames that go to the sink request thread,
+// gathered per request and queued when it is full, before a message that goes another way, and
+// at the end of the run (EndDeliveryRun).
+constinit thread_local CGatheredPosts tGathered __attribute__((tls_model("initial-exec"))){true};
+
+// The report of a message that found no memory to be queued, and the hold-off of a queue that
+// it filled: the senders' writes then wait in their sockets until the sink request thread takes
+// the queue (ResumeDelivery).
+void Settle(bool taken, bool full) {
+    if (!taken) ReportError("failed to allocate a request for an incoming message");
+    if (full) RpcServerPauseIntake();
+}
+
+void FlushGathered() {
+    bool full = false;
+    const bool queued = tGathered.Flush(&full);
+    Settle(queued, full);
+}
+
+// A frame with more read behind it is part of a stream: it joins the request gathered for the
+// sink, which holds a reference to the sink already, so it costs no reference, count or lock of
+// its own while the sink stays the process's. A message to a service with nothing read behind
+// it runs here at once when the sink request thread is idle with nothing queued: it saves that
+// thread's wake-up. Control messages change peer records and always go to the thread. A message
+// that opens a request, or is posted, hands the request this call's reference to the sink.
 void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint16_t kind, const uint8_t* data,
                   uint16_t length) {
     if (kind > kLastKind) return;
     const CUserCount::CUse use(serving);
+    const bool control = kind == MbKindSend && (flags & MbControlMask) != 0;
+    const bool stream = !control && !RpcServerCallCameAlone();
+    if (stream && process::Initialised() && tGathered.Append(processSink.load(), service, flags, kind, data, length)) {
+        return;
+    }
+    FlushGathered();
     CCheckedRef<CSink> sink = ShareProcessSink();
     if (!sink || !process::Initialised()) return;
-    // A message to a service with nothing read behind it runs here at once when the sink
-    // request thread is idle with nothing queued: it saves that thread's wake-up. Frames with
-    // more behind them go to the thread, so that reading and handling a stream overlap. The
-    // queued request takes over this reference (one not queued gives it back). Control messages
-    // change peer records and always go to the thread.
-    // A sink request queue that this message filled holds off the transport: the senders' writes
-    // wait in their sockets until the sink request thread takes the queue (ResumeIntake).
     CSink* target = sink.Get();
     CRef<CRequestHandler> reference = std::move(sink);
     bool full = false;
-    const bool control = kind == MbKindSend && (flags & MbControlMask) != 0;
-    const bool mayRunHere = !control && RpcServerCallCameAlone();
-    const bool taken = mayRunHere
-                           ? RunOrPostRequest(true, target, service, flags, kind, data, length, &reference, &full)
-                           : PostRequest(true, target, service, flags, kind, data, length, &reference, &full);
-    if (!taken) {
-        ReportError("failed to allocate a request for an incoming message");
+    bool taken;
+    if (stream) {
+        taken = tGathered.Open(target, &reference, service, flags, kind, data, length);
+    } else if (control) {
+        taken = PostRequest(true, target, service, flags, kind, data, length, &reference, &full);
+    } else {
+        taken = RunOrPostRequest(true, target, service, flags, kind, data, length, &reference, &full);
     }
-    if (full) RpcServerPauseIntake();
+    Settle(taken, full);
 }
 
-Deliver_v1_0_epv_t managerEntries = {&ServeDeliver};
+// Counted as a server routine, like the calls whose messages it queues.
+void EndDeliveryRun() {
+    const CUserCount::CUse use(serving);
+    FlushGathered();
+}
+
+Deliver_v1_0_epv_t managerEntries = {&ServeDeliver, &EndDeliveryRun};
 
 // Withdraws the map entries of every server binding; false when there is nothing to withdraw.
 bool WithdrawBindings() {

@@ -46,6 +46,12 @@ public:
     // False, with nothing changed and nothing taken, when it has none.
     bool Append(CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength, uint32_t flags,
                 int32_t kind, const void* data, uint16_t length);
+    // Append for a request that no worker can see yet (a gathered one): the message is counted
+    // in the handler's pending requests by CountAppended, once for all such messages, before
+    // the request is queued. The request's own count keeps the handler meanwhile.
+    bool AppendUncounted(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
+                         uint16_t length);
+    void CountAppended();
 
     // Runs the handler's Request on the next message not run yet; false when none is left or
     // the request has no handler. The message counts as run even when Request throws.
@@ -85,8 +91,9 @@ private:
         const size_t bytes = sizeof(CHeader) + serviceLength + 1 + length + 1;
         return (bytes + alignof(CHeader) - 1) & ~(alignof(CHeader) - 1);
     }
-    // Counts one more pending message of handler_, taking or giving back the group reference.
-    void CountPending(CRef<CRequestHandler>* handOver);
+    // Counts `messages` more pending messages of handler_, taking or giving back the group
+    // reference.
+    void CountPending(CRef<CRequestHandler>* handOver, uint32_t messages = 1);
     // Writes a message behind the ones held, making room first; false, with nothing changed,
     // when there is none or no memory for it.
     bool Add(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
@@ -106,8 +113,10 @@ private:
     uint32_t capacity_ = kInlineBytes;
     uint32_t used_ = 0;
     uint32_t next_ = 0;
-    // Messages held, and their bytes.
+    // Messages held, and their bytes; the messages counted in handler_'s pending requests,
+    // which Clear gives back (all of them, but for those appended uncounted).
     uint32_t messages_ = 0;
     uint32_t bytes_ = 0;
+    uint32_t counted_ = 0;
     CRequestHandler* handler_ = nullptr;
 };

@@ -14,12 +14,26 @@ CRequestQueue::~CRequestQueue() {
     for (CRequest* request : spares_) delete request;
 }
 
-CRequest* CRequestQueue::Spare() {
+std::unique_ptr<CRequest> CRequestQueue::Spare() {
     {
         CSectionHold hold(mutex_);
-        if (CRequest* request = PopSpareLocked()) return request;
+        if (CRequest* request = PopSpareLocked()) return std::unique_ptr<CRequest>(request);
     }
-    return new (std::nothrow) CRequest;
+    return std::unique_ptr<CRequest>(new (std::nothrow) CRequest);
+}
+
+bool CRequestQueue::PostFilled(std::unique_ptr<CRequest>& request, bool* full) {
+    if (full != nullptr) *full = false;
+    bool wake;
+    try {
+        CSectionHold hold(mutex_);
+        wake = QueueLocked(request.get(), full);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    request.release();
+    if (wake) wakeWord_.Wake();
+    return true;
 }
 
 CRequest* CRequestQueue::PopSpareLocked() {
@@ -68,7 +82,7 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
             }
         }
         if (request == nullptr) {
-            request = Spare();
+            request = Spare().release();
             if (request == nullptr) return false;
             if (!request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length)) {
                 delete request;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/wake_word.h"
@@ -41,6 +42,13 @@ public:
     // with this message.
     bool Post(CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind, const void* data,
               uint16_t length, CRef<CRequestHandler>* handOver = nullptr, bool* full = nullptr);
+    // An empty request for a poster to fill before it queues it (PostFilled): a recycled one,
+    // else a new one; null without memory.
+    std::unique_ptr<CRequest> Spare();
+    // Queues a request filled by Assign and Append behind everything posted before it; the
+    // queue takes it over. False, with the request left to the caller, when the queue could
+    // not grow. *full as for Post.
+    bool PostFilled(std::unique_ptr<CRequest>& request, bool* full);
     // Moves every queued request, in arrival order, into `batch` (emptied first). The caller
     // owns them until it gives them back with Recycle. One lock hold; `batch` keeps its
     // capacity across calls. True when a poster was told that the queue was full since the
@@ -67,8 +75,6 @@ public:
     void Interrupt();
 
 private:
-    // An empty request: a recycled one, else a new one; null without memory.
-    CRequest* Spare();
     // The last spare taken off the list, or null when there is none.
     CRequest* PopSpareLocked() REQUIRES(mutex_);
     // Puts an emptied request on the spare list, counting its pack buffer. Throws

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "requests/request.h"
 #include "requests/request_handler.h"
 #include "runtime/user_count.h"
 
@@ -61,6 +62,23 @@ bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (thread != nullptr && thread->RunInline(handler, service, flags, kind, bytes, length)) return true;
     return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
+}
+
+std::unique_ptr<CRequest> SpareRequest(bool toSink) {
+    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
+    const CUserCount::CUse use(slot.posting);
+    CRequestThread* thread = slot.thread.load();
+    return thread != nullptr ? thread->Queue().Spare() : std::unique_ptr<CRequest>(new (std::nothrow) CRequest);
+}
+
+bool PostFilledRequest(bool toSink, std::unique_ptr<CRequest>& request, bool* full) {
+    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
+    const CUserCount::CUse use(slot.posting);
+    CRequestThread* thread = slot.thread.load();
+    if (thread != nullptr) return thread->Queue().PostFilled(request, full);
+    if (full != nullptr) *full = false;
+    request.reset();
+    return true;
 }
 
 bool RequestThreadsRunning() {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "requests/request_thread.h"
 
+class CRequest;
 class CRequestHandler;
 
 // Queues a request to the sink (toSink) or the source request thread. True without queuing
@@ -24,6 +26,13 @@ bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uin
 bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                       const void* data, uint16_t length, CRef<CRequestHandler>* handOver = nullptr,
                       bool* full = nullptr);
+// An empty request to fill for the sink (toSink) or the source request thread, from that
+// thread's spares when it exists; null without memory.
+std::unique_ptr<CRequest> SpareRequest(bool toSink);
+// Queues a filled request as PostRequest queues a message: taken over when it was queued, and
+// also (emptied, its messages dropped) when that thread does not exist. False, with the request
+// left to the caller, when it could not be queued.
+bool PostFilledRequest(bool toSink, std::unique_ptr<CRequest>& request, bool* full = nullptr);
 // Whether the source request thread exists (PostRequest queues for real). Library start and
 // end never run concurrently with posting.
 bool RequestThreadsRunning();

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "requests/gathered_posts.h"
 #include "requests/request.h"
 #include "requests/request_handler.h"
 #include "requests/request_threads.h"
@@ -186,6 +187,53 @@ TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
     other.join();
     ASSERT_TRUE(handler_->WaitFor(count + 2 * perThread));
     EXPECT_TRUE(handler_->WaitReleased());
+}
+
+// Gathered messages are counted once, when their request is queued, and run in their place;
+// an unqueued gathering gives back exactly what it took.
+TEST_F(Requests, GatheredPostsAreCountedWhenQueuedAndRunInTheirPlace) {
+    const int gatheredCount = 20;
+    handler_->hold.store(true);
+    ASSERT_TRUE(Post(true, "before"));
+    ASSERT_TRUE(Eventually([&] { return handler_->started.load(); }));
+    {
+        CGatheredPosts gathered(true);
+        CRef<CRequestHandler> reference = CRef<CRequestHandler>::Share(handler_.Get());
+        ASSERT_TRUE(gathered.Open(handler_.Get(), &reference, "g0", 0, 1, nullptr, 0));
+        EXPECT_FALSE(reference) << "taken over by the request";
+        for (int i = 1; i < gatheredCount; ++i) {
+            ASSERT_TRUE(gathered.Append(handler_.Get(), ("g" + std::to_string(i)).c_str(), 0, 1, "x", 1)) << i;
+        }
+        CRecordingHandler other;
+        EXPECT_FALSE(gathered.Append(&other, "o", 0, 1, nullptr, 0)) << "another handler";
+        EXPECT_FALSE(gathered.Append(handler_.Get(), "big", 0, 1, alone_.data(), 300)) << "too large to share";
+        EXPECT_EQ(handler_->PendingRequests(), 2u) << "the held request, and the gathered one once";
+        bool full = true;
+        ASSERT_TRUE(gathered.Flush(&full));
+        EXPECT_FALSE(full);
+        EXPECT_EQ(handler_->PendingRequests(), 1u + gatheredCount);
+        EXPECT_TRUE(gathered.Flush(&full)) << "nothing left to queue";
+        EXPECT_FALSE(gathered.Append(handler_.Get(), "late", 0, 1, nullptr, 0)) << "nothing open";
+    }
+    EXPECT_EQ(handler_->RefCount(), 2) << "the fixture's reference and the pending group's";
+    handler_->hold.store(false);
+    ASSERT_TRUE(handler_->WaitFor(1 + gatheredCount));
+    std::vector<std::string> services;
+    for (const Seen& seen : handler_->seen) services.push_back(seen.service);
+    std::vector<std::string> expected{"before"};
+    for (int i = 0; i < gatheredCount; ++i) expected.push_back("g" + std::to_string(i));
+    EXPECT_EQ(services, expected);
+    EXPECT_TRUE(handler_->WaitReleased());
+
+    {
+        CGatheredPosts dropped(true);
+        CRef<CRequestHandler> reference = CRef<CRequestHandler>::Share(handler_.Get());
+        ASSERT_TRUE(dropped.Open(handler_.Get(), &reference, "d0", 0, 1, nullptr, 0));
+        ASSERT_TRUE(dropped.Append(handler_.Get(), "d1", 0, 1, nullptr, 0));
+        EXPECT_EQ(handler_->PendingRequests(), 1u);
+    }
+    EXPECT_EQ(handler_->PendingRequests(), 0u) << "dropped unqueued";
+    EXPECT_EQ(handler_->Runs(), 1u + gatheredCount);
 }
 
 TEST_F(Requests, AThrowingRequestIsTracedAndTheNextOneRuns) {

@@ -132,6 +132,35 @@ TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
     EXPECT_FALSE(good.ClosedByServer(0)) << "its frames all ran, and its connection stays";
 }
 
+// The end of a run comes after its last whole frame: also when a cut frame waits behind it, and
+// when a malformed frame ends it and the connection.
+TEST(FrameServer, ARunEndsAfterItsLastWholeFrameWhateverFollows) {
+    ClearCalls();
+    const std::string endpoint = TestEndpoint("run");
+    CTestServer server;
+    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
+    std::vector<uint8_t> bytes;
+    for (const char* service : {"a", "b", "c"}) {
+        const std::vector<uint8_t> frame = Frame(service, {1, 2});
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    CRawClient client(endpoint);
+    const size_t cut = bytes.size() - 3;
+    ASSERT_TRUE(client.Write(bytes.data(), cut));
+    EXPECT_EQ(WaitForRunEnds(1), (std::vector<size_t>{2}));
+    ASSERT_TRUE(client.Write(&bytes[cut], 3));
+    EXPECT_EQ(WaitForRunEnds(2), (std::vector<size_t>{2, 3}));
+
+    std::vector<uint8_t> thenBad = Frame("d", {});
+    const std::vector<uint8_t> bad = Malformed(kMalformed[0].second);
+    thenBad.insert(thenBad.end(), bad.begin(), bad.end());
+    CRawClient badClient(endpoint);
+    ASSERT_TRUE(badClient.Write(thenBad.data(), thenBad.size()));
+    EXPECT_TRUE(badClient.ClosedByServer());
+    EXPECT_EQ(WaitForRunEnds(3), (std::vector<size_t>{2, 3, 4}));
+    EXPECT_EQ(WaitForCalls(4).back().service, "d");
+}
+
 // A process started while the server drops a connection holds a copy of its socket until its
 // exec; a forked child that never execs stands for it. The server must not hear of the dropped
 // connection again (it would serve a deleted one).

@@ -35,10 +35,12 @@ struct CRecordedCall {
 };
 
 // The calls that reached the recording routine, in arrival order; the hook runs before each.
+// runEnds holds, for each run of calls that ended, how many calls were recorded by then.
 struct CCallRecorder {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<CRecordedCall> calls;
+    std::vector<size_t> runEnds;
     std::function<void()> hook;
 };
 
@@ -62,9 +64,22 @@ inline void RecordingDeliver(RPC_BINDING_HANDLE callBinding, const char* service
     gRecorder.changed.notify_all();
 }
 
+inline void RecordingEndOfRun() {
+    std::lock_guard<std::mutex> lock(gRecorder.mutex);
+    gRecorder.runEnds.push_back(gRecorder.calls.size());
+    gRecorder.changed.notify_all();
+}
+
 inline void ClearCalls() {
     std::lock_guard<std::mutex> lock(gRecorder.mutex);
     gRecorder.calls.clear();
+    gRecorder.runEnds.clear();
+}
+
+inline std::vector<size_t> WaitForRunEnds(size_t count, std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock<std::mutex> lock(gRecorder.mutex);
+    gRecorder.changed.wait_for(lock, timeout, [&] { return gRecorder.runEnds.size() >= count; });
+    return gRecorder.runEnds;
 }
 
 inline std::vector<CRecordedCall> WaitForCalls(size_t count, std::chrono::milliseconds timeout = 5s) {
@@ -84,7 +99,7 @@ class CTestServer {
 public:
     ~CTestServer() { Stop(); }
     RPC_STATUS Start(const std::string& endpoint, const char* annotation = nullptr) {
-        static Deliver_v1_0_epv_t manager = {RecordingDeliver};
+        static Deliver_v1_0_epv_t manager = {RecordingDeliver, RecordingEndOfRun};
         RPC_STATUS status = RpcServerRegisterIfEx(Deliver_v1_0_s_ifspec, nullptr, &manager,
                                                   RPC_IF_AUTOLISTEN | RPC_IF_ALLOW_LOCAL_ONLY, 1234, nullptr);
         if (status != RPC_S_OK) return status;

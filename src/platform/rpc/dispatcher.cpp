@@ -262,16 +262,18 @@ bool RpcServerCallCameAlone() {
     return tCallCameAlone;
 }
 
-// Runs every whole frame in the buffer, until a call pauses intake, and keeps the rest. False
-// when the connection must be closed (a malformed frame).
+// Runs every whole frame in the buffer, until a call pauses intake, and keeps the rest; the
+// interface hears of the run's end when it ran a frame, also when a malformed frame ends it.
+// False when the connection must be closed (a malformed frame).
 bool CDispatcher::RunFrames(CConnection* connection) {
     const uint8_t* bytes = connection->buffer.get();
     size_t offset = 0;
+    bool wellFormed = true;
     while (!paused_) {
         CFrameView frame;
         const EFrameParse result = FrameParse(bytes + offset, connection->used - offset, &frame);
-        if (result == EFrameParse::Malformed) return false;
-        if (result == EFrameParse::Incomplete) break;
+        wellFormed = result != EFrameParse::Malformed;
+        if (result != EFrameParse::Complete) break;
         offset += frame.size;
         tCallCameAlone = offset == connection->used;
         // The service name is copied to be NUL-terminated; a stream names the same one again.
@@ -282,11 +284,24 @@ bool CDispatcher::RunFrames(CConnection* connection) {
         } catch (...) {
             // A manager routine's failure is its own; the connection is served on.
         }
-        if (stopping_) return true;
-        // Read first: the exchange is a locked instruction, and a pause is rare.
-        if (pauseAsked_.load(std::memory_order_relaxed) && pauseAsked_.exchange(false)) Pause(connection);
+        if (stopping_) break;
+        TakePauseAsked(connection);
     }
+    if (offset != 0 && interface_->endOfRun != nullptr) {
+        try {
+            interface_->endOfRun(managerEpv_);
+        } catch (...) {
+            // Like a manager routine's failure: the connection is served on.
+        }
+        TakePauseAsked(connection);
+    }
+    if (!wellFormed) return false;
     std::memmove(connection->buffer.get(), bytes + offset, connection->used - offset);
     connection->used -= offset;
     return true;
+}
+
+// Read first: the exchange is a locked instruction, and a pause is rare.
+void CDispatcher::TakePauseAsked(CConnection* connection) {
+    if (pauseAsked_.load(std::memory_order_relaxed) && pauseAsked_.exchange(false)) Pause(connection);
 }

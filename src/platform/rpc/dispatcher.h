@@ -65,6 +65,8 @@ private:
     void OnWake();
     // Stops reading: the dispatcher waits on the set without connections.
     void Pause(CConnection* stalled);
+    // Pauses at `connection` when a call asked for it since the last look.
+    void TakePauseAsked(CConnection* connection);
     // Runs what the stalled connection had read already, then reads again (unless that paused
     // intake once more).
     void Resume();

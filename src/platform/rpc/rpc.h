@@ -49,9 +49,13 @@ struct CRpcCall {
 
 // What the runtime knows of an interface: its identity and how one received call reaches the
 // manager entry vector given at registration (the role of the server stub's dispatch table).
+// endOfRun, a Linux extra, may be null: it is called after the last call of each run, the calls
+// that one read of one connection brought, so that a manager that holds work back across the
+// calls of a stream finishes it before the dispatcher waits again.
 struct RPC_INTERFACE {
     RPC_IF_ID id;
     void (*dispatch)(RPC_BINDING_HANDLE callBinding, const void* managerEpv, const CRpcCall& call);
+    void (*endOfRun)(const void* managerEpv);
 };
 typedef const RPC_INTERFACE* RPC_IF_HANDLE;
 typedef void RPC_MGR_EPV;
