@@ -9,7 +9,7 @@ bool CGatheredPosts::Append(const CRequestHandler* handler, const char* service,
     if (!open_ || open_->Handler() != handler) return false;
     const size_t serviceLength = service != nullptr ? std::strlen(service) : 0;
     return CRequest::FitsInside(serviceLength, data != nullptr ? length : 0) &&
-           open_->AppendUncounted(service, serviceLength, flags, kind, data, length);
+           open_->Append(nullptr, service, serviceLength, flags, kind, data, length);
 }
 
 bool CGatheredPosts::Open(CRequestHandler* handler, CRef<CRequestHandler>* handOver, const char* service,
@@ -26,7 +26,6 @@ bool CGatheredPosts::Open(CRequestHandler* handler, CRef<CRequestHandler>* handO
 bool CGatheredPosts::Flush(bool* full) {
     if (full != nullptr) *full = false;
     if (!open_) return true;
-    open_->CountAppended();
     const bool queued = PostFilledRequest(toSink_, open_, full);
     // One that could not be queued is emptied here, giving back its count and reference.
     open_.reset();

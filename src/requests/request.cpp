@@ -26,18 +26,8 @@ bool CRequest::Assign(CRequestHandler* target, CRef<CRequestHandler>* handOver, 
 bool CRequest::Append(CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength, uint32_t requestFlags,
                       int32_t requestKind, const void* data, uint16_t dataBytes) {
     if (!Add(service, serviceLength, requestFlags, requestKind, data, dataBytes)) return false;
-    CountPending(handOver);
+    if (handOver != nullptr) handOver->Reset();
     return true;
-}
-
-bool CRequest::AppendUncounted(const char* service, size_t serviceLength, uint32_t requestFlags, int32_t requestKind,
-                               const void* data, uint16_t dataBytes) {
-    return Add(service, serviceLength, requestFlags, requestKind, data, dataBytes);
-}
-
-// The first message was counted, so the count does not leave zero here: no reference moves.
-void CRequest::CountAppended() {
-    if (messages_ > counted_) CountPending(nullptr, messages_ - counted_);
 }
 
 // An empty request takes a message too large for it into a heap buffer (the kept pack buffer,
@@ -87,9 +77,8 @@ void CRequest::DropHeapBuffer() {
 
 // The first pending message keeps a reference for the group (Clear gives it back); a
 // handed-over reference that is not needed for that goes back at once.
-void CRequest::CountPending(CRef<CRequestHandler>* handOver, uint32_t messages) {
-    const bool first = handler_->pendingRequests_.fetch_add(messages, std::memory_order_acq_rel) == 0;
-    counted_ += messages;
+void CRequest::CountPending(CRef<CRequestHandler>* handOver) {
+    const bool first = handler_->pendingRequests_.fetch_add(1, std::memory_order_acq_rel) == 0;
     if (handOver == nullptr) {
         if (first) handler_->AddRef();
     } else if (first) {
@@ -101,17 +90,16 @@ void CRequest::CountPending(CRef<CRequestHandler>* handOver, uint32_t messages) 
 
 void CRequest::Clear() {
     CRequestHandler* done = handler_;
-    const uint32_t count = counted_;
     handler_ = nullptr;
     if (!HoldsPackBuffer()) DropHeapBuffer();
     storage_ = inlineBytes_;
     capacity_ = kInlineBytes;
     used_ = next_ = 0;
-    messages_ = bytes_ = counted_ = 0;
-    // The group's reference keeps the handler alive until its last pending message is gone. A
+    messages_ = bytes_ = 0;
+    // The group's reference keeps the handler alive until its last pending request is gone. A
     // post racing this one may start a new group with a reference of its own before this
     // release: the count of references stays exact either way.
-    if (done != nullptr && done->pendingRequests_.fetch_sub(count, std::memory_order_acq_rel) == count) {
+    if (done != nullptr && done->pendingRequests_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         done->OnRequestsDone();
         done->Release();
     }

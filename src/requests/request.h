@@ -33,7 +33,7 @@ public:
         return RecordBytes(serviceLength, length) <= kInlineBytes;
     }
     // Fills an empty request with its first message. service: text of serviceLength bytes
-    // followed by a NUL, or null (length 0); data may be null. Counts the message in the
+    // followed by a NUL, or null (length 0); data may be null. Counts the request in the
     // handler's pending requests; the first of them takes a reference to the handler for the
     // group, which the poster must hold one to. With handOver (a holder of that reference) the
     // group takes the poster's reference instead, or it is given back: the holder is empty
@@ -41,17 +41,13 @@ public:
     // no memory.
     bool Assign(CRequestHandler* handler, CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength,
                 uint32_t flags, int32_t kind, const void* data, uint16_t length);
-    // Adds a message that fits inside a request behind the ones held, for the same handler and
-    // counted as Assign counts it, when the pack has room (it may grow to kPackBytes once).
-    // False, with nothing changed and nothing taken, when it has none.
+    // Adds a message that fits inside a request behind the ones held, for the same handler, when
+    // the pack has room (it may grow to kPackBytes once). It is pending as part of this request,
+    // which counts once however many messages it holds: the pending count and the handler's
+    // reference are left alone, and a handed-over reference is given back. False, with nothing
+    // changed and nothing taken, when it has no room.
     bool Append(CRef<CRequestHandler>* handOver, const char* service, size_t serviceLength, uint32_t flags,
                 int32_t kind, const void* data, uint16_t length);
-    // Append for a request that no worker can see yet (a gathered one): the message is counted
-    // in the handler's pending requests by CountAppended, once for all such messages, before
-    // the request is queued. The request's own count keeps the handler meanwhile.
-    bool AppendUncounted(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
-                         uint16_t length);
-    void CountAppended();
 
     // Runs the handler's Request on the next message not run yet; false when none is left or
     // the request has no handler. The message counts as run even when Request throws.
@@ -91,9 +87,9 @@ private:
         const size_t bytes = sizeof(CHeader) + serviceLength + 1 + length + 1;
         return (bytes + alignof(CHeader) - 1) & ~(alignof(CHeader) - 1);
     }
-    // Counts `messages` more pending messages of handler_, taking or giving back the group
+    // Counts this request in handler_'s pending requests, taking or giving back the group
     // reference.
-    void CountPending(CRef<CRequestHandler>* handOver, uint32_t messages = 1);
+    void CountPending(CRef<CRequestHandler>* handOver);
     // Writes a message behind the ones held, making room first; false, with nothing changed,
     // when there is none or no memory for it.
     bool Add(const char* service, size_t serviceLength, uint32_t flags, int32_t kind, const void* data,
@@ -113,10 +109,8 @@ private:
     uint32_t capacity_ = kInlineBytes;
     uint32_t used_ = 0;
     uint32_t next_ = 0;
-    // Messages held, and their bytes; the messages counted in handler_'s pending requests,
-    // which Clear gives back (all of them, but for those appended uncounted).
+    // Messages held, and their bytes.
     uint32_t messages_ = 0;
     uint32_t bytes_ = 0;
-    uint32_t counted_ = 0;
     CRequestHandler* handler_ = nullptr;
 };

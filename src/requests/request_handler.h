@@ -20,6 +20,7 @@ public:
     // batch ran, while that request still holds its reference; does nothing by default.
     virtual void OnBatchDone() {}
 
+    // Requests, not messages: the messages that share a request count once.
     uint32_t PendingRequests() const { return pendingRequests_.load(std::memory_order_acquire); }
 
 private:

@@ -175,6 +175,11 @@ void CRequestQueue::Recycle(std::vector<CRequest*>& batch) {
     batch.clear();
 }
 
+size_t CRequestQueue::QueuedMessages() {
+    CSectionHold hold(mutex_);
+    return queuedMessages_;
+}
+
 size_t CRequestQueue::Spares() {
     CSectionHold hold(mutex_);
     return spares_.size();

@@ -62,6 +62,8 @@ public:
     // surplus back within two periods. An empty batch counts: a consumer that recycles one when
     // it wakes idle lets an idle queue shrink too.
     void Recycle(std::vector<CRequest*>& batch);
+    // Messages queued and not taken yet.
+    size_t QueuedMessages();
     size_t Spares();
     // The spares that keep a pack buffer.
     size_t SparePackBuffers();

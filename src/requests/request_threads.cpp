@@ -81,6 +81,13 @@ bool PostFilledRequest(bool toSink, std::unique_ptr<CRequest>& request, bool* fu
     return true;
 }
 
+size_t QueuedMessages(bool toSink) {
+    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
+    const CUserCount::CUse use(slot.posting);
+    CRequestThread* thread = slot.thread.load();
+    return thread != nullptr ? thread->Queue().QueuedMessages() : 0;
+}
+
 bool RequestThreadsRunning() {
     return sourceSlot.thread.load() != nullptr;
 }

@@ -33,6 +33,9 @@ std::unique_ptr<CRequest> SpareRequest(bool toSink);
 // also (emptied, its messages dropped) when that thread does not exist. False, with the request
 // left to the caller, when it could not be queued.
 bool PostFilledRequest(bool toSink, std::unique_ptr<CRequest>& request, bool* full = nullptr);
+// Messages queued for the sink (toSink) or the source request thread that it has not taken
+// yet; 0 without that thread.
+size_t QueuedMessages(bool toSink);
 // Whether the source request thread exists (PostRequest queues for real). Library start and
 // end never run concurrently with posting.
 bool RequestThreadsRunning();

@@ -168,10 +168,11 @@ TEST_F(Requests, AnInlineRunThatPostsQueuesOnItsOwnThreadAndRunsInlineOnTheOther
 // than a count could hold are taken and run; and the count stays exact under concurrent posts.
 TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
     const uint32_t count = 70000;
+    const auto postAlone = [&] { return Post(false, "", alone_.data(), static_cast<uint16_t>(alone_.size())); };
     handler_->hold.store(true);
-    ASSERT_TRUE(Post());
+    ASSERT_TRUE(postAlone());
     ASSERT_TRUE(Eventually([&] { return handler_->started.load(); }));
-    for (uint32_t i = 1; i < count; ++i) ASSERT_TRUE(Post()) << i;
+    for (uint32_t i = 1; i < count; ++i) ASSERT_TRUE(postAlone()) << i;
     EXPECT_EQ(handler_->PendingRequests(), count);
     EXPECT_EQ(handler_->RefCount(), 2) << "the fixture's reference and the pending group's";
     handler_->hold.store(false);
@@ -189,9 +190,9 @@ TEST_F(Requests, PendingRequestsShareOneReferenceAndTheirCountStaysExact) {
     EXPECT_TRUE(handler_->WaitReleased());
 }
 
-// Gathered messages are counted once, when their request is queued, and run in their place;
-// an unqueued gathering gives back exactly what it took.
-TEST_F(Requests, GatheredPostsAreCountedWhenQueuedAndRunInTheirPlace) {
+// Gathered messages are pending as one request, which runs them in its place once queued; an
+// unqueued gathering gives back exactly what it took.
+TEST_F(Requests, GatheredPostsArePendingAsOneRequestAndRunInTheirPlace) {
     const int gatheredCount = 20;
     handler_->hold.store(true);
     ASSERT_TRUE(Post(true, "before"));
@@ -207,11 +208,13 @@ TEST_F(Requests, GatheredPostsAreCountedWhenQueuedAndRunInTheirPlace) {
         CRecordingHandler other;
         EXPECT_FALSE(gathered.Append(&other, "o", 0, 1, nullptr, 0)) << "another handler";
         EXPECT_FALSE(gathered.Append(handler_.Get(), "big", 0, 1, alone_.data(), 300)) << "too large to share";
-        EXPECT_EQ(handler_->PendingRequests(), 2u) << "the held request, and the gathered one once";
+        EXPECT_EQ(handler_->PendingRequests(), 2u) << "the held request, and the gathered one";
+        EXPECT_EQ(QueuedMessages(true), 0u) << "unseen by the worker";
         bool full = true;
         ASSERT_TRUE(gathered.Flush(&full));
         EXPECT_FALSE(full);
-        EXPECT_EQ(handler_->PendingRequests(), 1u + gatheredCount);
+        EXPECT_EQ(QueuedMessages(true), static_cast<size_t>(gatheredCount));
+        EXPECT_EQ(handler_->PendingRequests(), 2u);
         EXPECT_TRUE(gathered.Flush(&full)) << "nothing left to queue";
         EXPECT_FALSE(gathered.Append(handler_.Get(), "late", 0, 1, nullptr, 0)) << "nothing open";
     }
