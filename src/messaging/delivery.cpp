@@ -76,6 +76,7 @@ void Settle(bool taken, bool full) {
 }
 
 void FlushGathered() {
+    if (tGathered.Empty()) return;
     bool full = false;
     const bool queued = tGathered.Flush(&full);
     Settle(queued, full);
@@ -113,8 +114,10 @@ void ServeDeliver(RPC_BINDING_HANDLE, const char* service, uint32_t flags, uint1
     Settle(taken, full);
 }
 
-// Counted as a server routine, like the calls whose messages it queues.
+// Counted as a server routine, like the calls whose messages it queues; a run of one frame
+// gathered nothing and costs nothing here.
 void EndDeliveryRun() {
+    if (tGathered.Empty()) return;
     const CUserCount::CUse use(serving);
     FlushGathered();
 }

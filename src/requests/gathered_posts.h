@@ -29,6 +29,8 @@ public:
     // Queues what was gathered, if anything (see PostFilledRequest). False when it could not
     // be queued: its messages are lost and the caller reports it. *full as for PostRequest.
     bool Flush(bool* full);
+    // Whether nothing is gathered.
+    bool Empty() const { return !open_; }
 
 private:
     const bool toSink_;
