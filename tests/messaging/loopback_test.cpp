@@ -154,35 +154,43 @@ TEST_F(Loopback, AFullServiceRefusesLocalCallsAndHoldsArrivingOnes) {
 }
 
 // A saturated sink thread (held on the service's lock) holds off the transport: its queue stops
-// growing at its limit, the sender's frames wait in the socket and then in the source's backlog,
-// and once the send window is full the sending functions refuse at once, with one warning.
-// Every accepted message arrives once the thread goes on, and the source accepts again.
+// growing at its limit (of bytes for large messages, of messages for small ones, which the
+// transport gathers into groups), the sender's frames wait in the socket and then in the
+// source's backlog, and once the send window is full the sending functions refuse at once, with
+// one warning. Every accepted message arrives once the thread goes on, and the source accepts
+// again.
 TEST_F(Loopback, ASaturatedSinkPausesIntakeAndAFullSendWindowRefuses) {
-    std::vector<uint8_t> payload(4000, 'y');
-    payload[1] = 0;  // the Send trace line shows "y"
-    const std::string line = "._default.Send: received 4000 bytes (y).";
-    auto send = [&] { return MbServiceSend(proxy_, 0, payload.data(), static_cast<uint16_t>(payload.size())); };
-    ASSERT_EQ(MbHandleLock(service_), MbResultOk);
-    long accepted = 0;
-    while (accepted < 100000 && send() == 1) ++accepted;
-    EXPECT_GE(accepted, static_cast<long>(CSource::kWindowBytes / payload.size()));
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(send(), 0) << "a full window keeps refusing";
-    EXPECT_EQ(trace_capture::CountContaining("sending refused while the backlog is full"), 1u) << "one per episode";
-    // The window fills while the dispatcher may still be reading what the socket holds: the
-    // queue is looked at once the dispatcher has paused its intake.
-    ASSERT_TRUE(Eventually([] { return RpcServerIntakePaused(); })) << "a full sink queue pauses intake";
-    const uint32_t heldPending = Object()->PendingRequests();
-    EXPECT_GE(heldPending, kSinkQueueBytes / payload.size()) << "the queue reached its byte limit";
-    EXPECT_LT(heldPending, 2 * kSinkQueueMessages) << "the held batch and the queue at its limit";
-    EXPECT_TRUE(RpcServerIntakePaused()) << "intake stays paused while the thread is held";
-    ASSERT_EQ(MbHandleUnlock(service_), MbResultOk);
-    EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted); }, 60000))
-        << trace_capture::CountContaining(line) << " of " << accepted;
-    // The resume is the dispatcher's next turn: when the last read filled the queue once more,
-    // that turn may come after the last message was handled.
-    EXPECT_TRUE(Eventually([] { return !RpcServerIntakePaused(); })) << "taking the queue resumed intake";
-    ASSERT_TRUE(Eventually([&] { return send() == 1; })) << "the drained window accepts again";
-    EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted) + 1; }));
+    for (const size_t size : {size_t{4000}, size_t{64}}) {
+        SCOPED_TRACE(size);
+        trace_capture::Clear();
+        std::vector<uint8_t> payload(size, 'y');
+        payload[1] = 0;  // the Send trace line shows "y"
+        const std::string line = "._default.Send: received " + std::to_string(size) + " bytes (y).";
+        auto send = [&] { return MbServiceSend(proxy_, 0, payload.data(), static_cast<uint16_t>(payload.size())); };
+        ASSERT_EQ(MbHandleLock(service_), MbResultOk);
+        long accepted = 0;
+        while (accepted < 200000 && send() == 1) ++accepted;
+        EXPECT_GE(accepted, static_cast<long>(std::min(CSource::kWindowMessages, CSource::kWindowBytes / size)));
+        for (int i = 0; i < 1000; ++i) ASSERT_EQ(send(), 0) << "a full window keeps refusing";
+        EXPECT_EQ(trace_capture::CountContaining("sending refused while the backlog is full"), 1u)
+            << "one per episode";
+        // The window fills while the dispatcher may still be reading what the socket holds: the
+        // queue is looked at once the dispatcher has paused its intake.
+        ASSERT_TRUE(Eventually([] { return RpcServerIntakePaused(); })) << "a full sink queue pauses intake";
+        const size_t limit = std::min(kSinkQueueMessages, (kSinkQueueBytes + size - 1) / size);
+        const size_t queued = QueuedMessages(true);
+        EXPECT_GE(queued, limit) << "the queue reached its limit";
+        EXPECT_LE(queued, limit + 4096 / size) << "and went past it by one group at most";
+        EXPECT_TRUE(RpcServerIntakePaused()) << "intake stays paused while the thread is held";
+        ASSERT_EQ(MbHandleUnlock(service_), MbResultOk);
+        EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted); }, 60000))
+            << trace_capture::CountContaining(line) << " of " << accepted;
+        // The resume is the dispatcher's next turn: when the last read filled the queue once more,
+        // that turn may come after the last message was handled.
+        EXPECT_TRUE(Eventually([] { return !RpcServerIntakePaused(); })) << "taking the queue resumed intake";
+        ASSERT_TRUE(Eventually([&] { return send() == 1; })) << "the drained window accepts again";
+        EXPECT_TRUE(Eventually([&] { return trace_capture::CountContaining(line) == size_t(accepted) + 1; }));
+    }
 }
 
 // A receiver that never reads holds back only the messages to it: its source's window fills
