@@ -49,11 +49,28 @@ const std::pair<const char*, Damage> kMalformed[] = {
     {"NUL inside service", [](std::vector<uint8_t>& b) { b[21] = 0; }},
 };
 
+// Appends bytes to a stream of frames.
+void Append(std::vector<uint8_t>& stream, const std::vector<uint8_t>& bytes) {
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
+}
+
 std::vector<uint8_t> Malformed(Damage damage) {
     std::vector<uint8_t> bytes = Frame("svc", {9, 9, 9, 9});
     damage(bytes);
     return bytes;
 }
+
+// A recording server on an endpoint of the test's own, with no call recorded yet.
+class FrameServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearCalls();
+        ASSERT_EQ(server_.Start(endpoint_), RPC_S_OK);
+    }
+    const std::string endpoint_ = TestEndpoint("fs" + std::to_string(++servers_));
+    CTestServer server_;
+    static inline int servers_ = 0;
+};
 
 }  // namespace
 
@@ -88,20 +105,12 @@ TEST(Frame, MalformedIsRefusedAsSoonAsTheHeaderShowsIt) {
     }
 }
 
-TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
-    ClearCalls();
-    const std::string endpoint = TestEndpoint("mf");
-    CTestServer server;
-    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
-
+TEST_F(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
     // A good client's stream of frames, written in odd-sized pieces so that frames straddle the
     // server's reads; the bad clients come and go while it is half written.
     std::vector<uint8_t> stream;
-    for (uint32_t i = 0; i < 500; ++i) {
-        const std::vector<uint8_t> frame = Frame(std::to_string(i) + "s", std::vector<uint8_t>(i % 50, 0x11));
-        stream.insert(stream.end(), frame.begin(), frame.end());
-    }
-    CRawClient good(endpoint);
+    for (uint32_t i = 0; i < 500; ++i) Append(stream, Frame(std::to_string(i) + "s", std::vector<uint8_t>(i % 50, 0x11)));
+    CRawClient good(endpoint_);
     const size_t half = stream.size() / 2;
     for (size_t at = 0; at < half; at += 777) ASSERT_TRUE(good.Write(&stream[at], std::min<size_t>(777, half - at)));
 
@@ -109,15 +118,15 @@ TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
     for (const auto& [what, damage] : kMalformed) bad.emplace_back(what, Malformed(damage));
     // A valid frame followed by a bad one in the same write: only the valid one runs.
     bad.emplace_back("valid then bad", Frame("first", {}));
-    bad.back().second.insert(bad.back().second.end(), bad[0].second.begin(), bad[0].second.end());
+    Append(bad.back().second, bad[0].second);
     for (const auto& [what, bytes] : bad) {
-        CRawClient client(endpoint);
+        CRawClient client(endpoint_);
         ASSERT_TRUE(client.Write(bytes.data(), bytes.size())) << what;
         EXPECT_TRUE(client.ClosedByServer()) << what;
     }
     // Cut short by the client: shorter than a header, and a frame missing its last byte.
     const std::vector<uint8_t> whole = Frame("cut", {1});
-    for (size_t keep : {size_t{7}, whole.size() - 1}) ASSERT_TRUE(CRawClient(endpoint).Write(whole.data(), keep));
+    for (size_t keep : {size_t{7}, whole.size() - 1}) ASSERT_TRUE(CRawClient(endpoint_).Write(whole.data(), keep));
 
     ASSERT_TRUE(good.Write(&stream[half], stream.size() - half));
     const auto calls = WaitForCalls(501);
@@ -134,17 +143,10 @@ TEST(FrameServer, MalformedClientsAreDisconnectedWhileOthersAreServed) {
 
 // The end of a run comes after its last whole frame: also when a cut frame waits behind it, and
 // when a malformed frame ends it and the connection.
-TEST(FrameServer, ARunEndsAfterItsLastWholeFrameWhateverFollows) {
-    ClearCalls();
-    const std::string endpoint = TestEndpoint("run");
-    CTestServer server;
-    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
+TEST_F(FrameServer, ARunEndsAfterItsLastWholeFrameWhateverFollows) {
     std::vector<uint8_t> bytes;
-    for (const char* service : {"a", "b", "c"}) {
-        const std::vector<uint8_t> frame = Frame(service, {1, 2});
-        bytes.insert(bytes.end(), frame.begin(), frame.end());
-    }
-    CRawClient client(endpoint);
+    for (const char* service : {"a", "b", "c"}) Append(bytes, Frame(service, {1, 2}));
+    CRawClient client(endpoint_);
     const size_t cut = bytes.size() - 3;
     ASSERT_TRUE(client.Write(bytes.data(), cut));
     EXPECT_EQ(WaitForRunEnds(1), (std::vector<size_t>{2}));
@@ -152,9 +154,8 @@ TEST(FrameServer, ARunEndsAfterItsLastWholeFrameWhateverFollows) {
     EXPECT_EQ(WaitForRunEnds(2), (std::vector<size_t>{2, 3}));
 
     std::vector<uint8_t> thenBad = Frame("d", {});
-    const std::vector<uint8_t> bad = Malformed(kMalformed[0].second);
-    thenBad.insert(thenBad.end(), bad.begin(), bad.end());
-    CRawClient badClient(endpoint);
+    Append(thenBad, Malformed(kMalformed[0].second));
+    CRawClient badClient(endpoint_);
     ASSERT_TRUE(badClient.Write(thenBad.data(), thenBad.size()));
     EXPECT_TRUE(badClient.ClosedByServer());
     EXPECT_EQ(WaitForRunEnds(3), (std::vector<size_t>{2, 3, 4}));
@@ -164,13 +165,9 @@ TEST(FrameServer, ARunEndsAfterItsLastWholeFrameWhateverFollows) {
 // A process started while the server drops a connection holds a copy of its socket until its
 // exec; a forked child that never execs stands for it. The server must not hear of the dropped
 // connection again (it would serve a deleted one).
-TEST(FrameServer, AConnectionDroppedWhileAChildHoldsItsSocketIsNotServedAgain) {
-    ClearCalls();
-    const std::string endpoint = TestEndpoint("cc");
-    CTestServer server;
-    ASSERT_EQ(server.Start(endpoint), RPC_S_OK);
+TEST_F(FrameServer, AConnectionDroppedWhileAChildHoldsItsSocketIsNotServedAgain) {
     const std::vector<uint8_t> frame = Frame("s", {});
-    auto client = std::make_unique<CRawClient>(endpoint);
+    auto client = std::make_unique<CRawClient>(endpoint_);
     ASSERT_TRUE(client->Write(frame.data(), frame.size()));
     ASSERT_EQ(WaitForCalls(1).size(), 1u) << "accepted and watched";
     struct CCopies {
@@ -189,6 +186,6 @@ TEST(FrameServer, AConnectionDroppedWhileAChildHoldsItsSocketIsNotServedAgain) {
     const auto before = open();
     client.reset();
     ASSERT_TRUE(Eventually([&] { return open() == before - 2; })) << "the server closed its end as well";
-    ASSERT_TRUE(CRawClient(endpoint).Write(frame.data(), frame.size()));
+    ASSERT_TRUE(CRawClient(endpoint_).Write(frame.data(), frame.size()));
     EXPECT_EQ(WaitForCalls(2).size(), 2u);
 }
