@@ -1,6 +1,6 @@
 // CGatheredPosts: messages that one thread posts in a row for one handler, gathered into one
-// request and queued whole (Flush), so that a stream costs its poster one queue lock, one
-// pending count and one handler reference per request instead of per message. The worker sees
+// request and queued whole (Flush), so that a stream costs its poster one queue lock and one
+// handler reference per request instead of per message. The worker sees
 // none of the gathered messages before the flush: the poster flushes before it posts anything
 // another way, and whenever it stops for now, so that order and delivery are those of posting
 // each message. One per posting thread.
