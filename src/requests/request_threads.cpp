@@ -38,6 +38,15 @@ void StopAndReleaseBoth() {
     ReleaseThread(sinkSlot);
 }
 
+// Calls use with the thread object of the sink's (toSink) or the source's slot, or null, while
+// counted there as a post: the object stays until use returns.
+template <class Use>
+auto WithThread(bool toSink, Use use) {
+    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
+    const CUserCount::CUse counted(slot.posting);
+    return use(slot.thread.load());
+}
+
 // Queues on a thread found in its slot by a post that counts itself there; true without a thread.
 bool PostTo(CRequestThread* thread, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
             const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
@@ -48,44 +57,40 @@ bool PostTo(CRequestThread* thread, CRequestHandler* handler, const char* servic
 
 bool PostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                  const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
-    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
-    const CUserCount::CUse use(slot.posting);
-    return PostTo(slot.thread.load(), handler, service, flags, kind, data, length, handOver, full);
+    return WithThread(toSink, [&](CRequestThread* thread) {
+        return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
+    });
 }
 
 // One use of the slot covers both the inline run and the post that may follow it.
 bool RunOrPostRequest(bool toSink, CRequestHandler* handler, const char* service, uint32_t flags, int32_t kind,
                       const void* data, uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
-    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
-    const CUserCount::CUse use(slot.posting);
-    CRequestThread* thread = slot.thread.load();
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    if (thread != nullptr && thread->RunInline(handler, service, flags, kind, bytes, length)) return true;
-    return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
+    return WithThread(toSink, [&](CRequestThread* thread) {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        if (thread != nullptr && thread->RunInline(handler, service, flags, kind, bytes, length)) return true;
+        return PostTo(thread, handler, service, flags, kind, data, length, handOver, full);
+    });
 }
 
 std::unique_ptr<CRequest> SpareRequest(bool toSink) {
-    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
-    const CUserCount::CUse use(slot.posting);
-    CRequestThread* thread = slot.thread.load();
-    return thread != nullptr ? thread->Queue().Spare() : std::unique_ptr<CRequest>(new (std::nothrow) CRequest);
+    return WithThread(toSink, [](CRequestThread* thread) {
+        return thread != nullptr ? thread->Queue().Spare() : std::unique_ptr<CRequest>(new (std::nothrow) CRequest);
+    });
 }
 
 bool PostFilledRequest(bool toSink, std::unique_ptr<CRequest>& request, bool* full) {
-    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
-    const CUserCount::CUse use(slot.posting);
-    CRequestThread* thread = slot.thread.load();
-    if (thread != nullptr) return thread->Queue().PostFilled(request, full);
-    if (full != nullptr) *full = false;
-    request.reset();
-    return true;
+    return WithThread(toSink, [&](CRequestThread* thread) {
+        if (thread != nullptr) return thread->Queue().PostFilled(request, full);
+        if (full != nullptr) *full = false;
+        request.reset();
+        return true;
+    });
 }
 
 size_t QueuedMessages(bool toSink) {
-    CThreadSlot& slot = toSink ? sinkSlot : sourceSlot;
-    const CUserCount::CUse use(slot.posting);
-    CRequestThread* thread = slot.thread.load();
-    return thread != nullptr ? thread->Queue().QueuedMessages() : 0;
+    return WithThread(toSink, [](CRequestThread* thread) {
+        return thread != nullptr ? thread->Queue().QueuedMessages() : size_t{0};
+    });
 }
 
 bool RequestThreadsRunning() {
