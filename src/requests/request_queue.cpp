@@ -7,6 +7,17 @@
 #include "requests/request.h"
 #include "requests/request_handler.h"
 
+namespace {
+
+// A post whose filled request could not be queued: the request gives its count back when it
+// goes, and a handed-over reference stays the caller's. False.
+bool Refused(CRequestHandler* handler, CRef<CRequestHandler>* handOver) {
+    if (handOver != nullptr) *handOver = CRef<CRequestHandler>::Share(handler);
+    return false;
+}
+
+}  // namespace
+
 // Requests still queued are emptied without being processed, so that they give back their
 // handler references and pending counts instead of leaking with them.
 CRequestQueue::~CRequestQueue() {
@@ -25,14 +36,21 @@ std::unique_ptr<CRequest> CRequestQueue::Spare() {
 bool CRequestQueue::PostFilled(std::unique_ptr<CRequest>& request, bool* full) {
     if (full != nullptr) *full = false;
     bool wake;
-    try {
+    {
         CSectionHold hold(mutex_);
-        wake = QueueLocked(request.get(), full);
+        if (!TakeOverLocked(request, full, &wake)) return false;
+    }
+    if (wake) wakeWord_.Wake();
+    return true;
+}
+
+bool CRequestQueue::TakeOverLocked(std::unique_ptr<CRequest>& request, bool* full, bool* wake) {
+    try {
+        *wake = QueueLocked(request.get(), full);
     } catch (const std::bad_alloc&) {
         return false;
     }
     request.release();
-    if (wake) wakeWord_.Wake();
     return true;
 }
 
@@ -62,11 +80,11 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
                          uint16_t length, CRef<CRequestHandler>* handOver, bool* full) {
     if (full != nullptr) *full = false;
     const size_t serviceLength = service != nullptr ? std::strlen(service) : 0;
-    const bool inside = CRequest::FitsInside(serviceLength, data != nullptr ? length : 0);
-    CRequest* request = nullptr;
-    bool wake = false;
-    try {
-        if (inside) {
+    std::unique_ptr<CRequest> request;
+    if (CRequest::FitsInside(serviceLength, data != nullptr ? length : 0)) {
+        bool queued = false;
+        bool wake = false;
+        {
             CSectionHold hold(mutex_);
             CRequest* tail = requests_.empty() ? nullptr : requests_.back();
             const size_t tailBytes = tail != nullptr ? tail->Bytes() : 0;
@@ -75,31 +93,25 @@ bool CRequestQueue::Post(CRequestHandler* handler, const char* service, uint32_t
                 CountLocked(1, tail->Bytes() - tailBytes, full);
                 return true;
             }
-            request = PopSpareLocked();
+            request.reset(PopSpareLocked());
+            // Filling a spare with a message that fits inside it cannot fail.
             if (request != nullptr) {
                 request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length);
-                wake = QueueLocked(request, full);
+                if (!TakeOverLocked(request, full, &wake)) return Refused(handler, handOver);
+                queued = true;
             }
         }
-        if (request == nullptr) {
-            request = Spare().release();
-            if (request == nullptr) return false;
-            if (!request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length)) {
-                delete request;
-                return false;
-            }
-            CSectionHold hold(mutex_);
-            wake = QueueLocked(request, full);
+        // Woken after the lock is left, so the woken consumer finds it free.
+        if (queued) {
+            if (wake) wakeWord_.Wake();
+            return true;
         }
-    } catch (const std::bad_alloc&) {
-        // Deleting the request gives its count back; a handed-over reference stays the caller's.
-        if (handOver != nullptr) *handOver = CRef<CRequestHandler>::Share(handler);
-        delete request;
+    }
+    request = Spare();
+    if (request == nullptr || !request->Assign(handler, handOver, service, serviceLength, flags, kind, data, length)) {
         return false;
     }
-    // Woken after the lock is left, so the woken consumer finds it free.
-    if (wake) wakeWord_.Wake();
-    return true;
+    return PostFilled(request, full) || Refused(handler, handOver);
 }
 
 bool CRequestQueue::QueueLocked(CRequest* request, bool* full) {

@@ -90,6 +90,9 @@ private:
     // Queues a filled request; true when the consumer is to be woken. Throws std::bad_alloc,
     // with nothing queued, when the queue cannot grow.
     bool QueueLocked(CRequest* request, bool* full) REQUIRES(mutex_);
+    // QueueLocked taking the request over, *wake its result; false, with the request left to
+    // the caller, when the queue cannot grow.
+    bool TakeOverLocked(std::unique_ptr<CRequest>& request, bool* full, bool* wake) REQUIRES(mutex_);
     // Counts messages and bytes that were queued, and tells *full when they reach the limit.
     void CountLocked(size_t messages, size_t bytes, bool* full) REQUIRES(mutex_);
     // Wakes the consumer; the poster that wakes it clears sleeping_ for the others.
